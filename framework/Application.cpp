@@ -1,0 +1,52 @@
+#include "framework/Application.h"
+
+#include <cstdio>
+
+#include "platform/Desktop.h"
+
+namespace zumelko {
+
+namespace {
+Application* g_application = nullptr;
+}
+
+Application& App() {
+    if (g_application == nullptr) {
+        std::fputs("zumelko: no application object\n", stderr);
+        std::abort();
+    }
+    return *g_application;
+}
+
+Application::Application() : Component(nullptr) { g_application = this; }
+
+Application::~Application() {
+    DestroyForms();
+    if (g_application == this) g_application = nullptr;
+}
+
+void Application::Run() {
+    auto& loop = platform::Current().loop();
+    loop.RunUntil([] { return false; });
+}
+
+void Application::Terminate() { platform::Current().loop().PostQuit(); }
+
+bool Application::Terminated() const { return platform::Current().loop().QuitRequested(); }
+
+void Application::ProcessMessages() { platform::Current().loop().ProcessMessages(); }
+
+void Application::DestroyForms() {
+    while (ComponentCount() > 0) DestroyComponent(ComponentAt(ComponentCount() - 1));
+    mainForm_ = nullptr;
+}
+
+void Application::HandleException(const Component* /*sender*/, const std::exception& error) {
+    ShowException(error);
+}
+
+void Application::ShowException(const std::exception& error) {
+    platform::Current().ui().ShowException(title_, error.what());
+}
+
+}  // namespace zumelko

@@ -1,0 +1,72 @@
+#include "framework/Stream.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace zumelko {
+
+std::size_t MemoryStream::Read(void* buffer, std::size_t count) {
+    if (position_ >= size_) return 0;
+    const std::size_t n = std::min(count, size_ - position_);
+    if (n > 0) std::memcpy(buffer, data_.get() + position_, n);
+    position_ += n;
+    return n;
+}
+
+void MemoryStream::Write(const void* buffer, std::size_t count) {
+    if (count == 0) return;
+    std::uint8_t* dst = WriteSpace(count);
+    std::memcpy(dst, buffer, count);
+    Commit(count);
+}
+
+void MemoryStream::Reserve(std::size_t n) {
+    if (n <= capacity_) return;
+    auto* grown = static_cast<std::uint8_t*>(std::realloc(data_.get(), n));
+    if (grown == nullptr) throw std::bad_alloc();
+    (void)data_.release();
+    data_.reset(grown);
+    capacity_ = n;
+}
+
+void MemoryStream::GrowTo(std::size_t needed) {
+    if (needed <= capacity_) return;
+    // Geometric growth keeps appends amortised; realloc remaps large blocks in place.
+    std::size_t target = std::max<std::size_t>(needed, capacity_ + capacity_ / 2);
+    target = std::max<std::size_t>(target, 256);
+    Reserve(target);
+}
+
+void MemoryStream::Reset(std::size_t n) {
+    size_ = 0;
+    position_ = 0;
+    SetSize(n);
+}
+
+void MemoryStream::SetSize(std::size_t n) {
+    if (n > size_) {
+        Reserve(n);
+        std::memset(data_.get() + size_, 0, n - size_);
+    }
+    size_ = n;
+    if (position_ > size_) position_ = size_;
+}
+
+void MemoryStream::Clear() {
+    data_.reset();
+    size_ = capacity_ = position_ = 0;
+}
+
+std::uint8_t* MemoryStream::WriteSpace(std::size_t n) {
+    if (position_ > size_) SetSize(position_);
+    GrowTo(position_ + n);
+    return data_.get() + position_;
+}
+
+void MemoryStream::Commit(std::size_t got) {
+    position_ += got;
+    size_ = std::max(size_, position_);
+}
+
+}  // namespace zumelko

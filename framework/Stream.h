@@ -1,0 +1,75 @@
+#pragma once
+// Byte streams: the growable in-memory buffer that carries packets and pictures,
+// and the abstract stream that pictures read from and write to.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string_view>
+
+namespace zumelko {
+
+class Stream {
+public:
+    virtual ~Stream() = default;
+    // Reads up to count bytes at the position; returns how many were read.
+    virtual std::size_t Read(void* buffer, std::size_t count) = 0;
+    // Writes count bytes at the position, growing the stream when needed.
+    virtual void Write(const void* buffer, std::size_t count) = 0;
+    virtual std::size_t Size() const = 0;
+    virtual std::size_t Position() const = 0;
+    virtual void SetPosition(std::size_t position) = 0;
+    std::size_t Remaining() const { return Size() > Position() ? Size() - Position() : 0; }
+};
+
+// One contiguous block with a size and a read/write position.
+// Large blocks are grown with realloc, which on this platform remaps pages instead of
+// copying them, so growing a buffer of hundreds of megabytes never holds two copies.
+class MemoryStream final : public Stream {
+public:
+    MemoryStream() = default;
+    MemoryStream(const MemoryStream&) = delete;
+    MemoryStream& operator=(const MemoryStream&) = delete;
+    MemoryStream(MemoryStream&&) noexcept = default;
+    MemoryStream& operator=(MemoryStream&&) noexcept = default;
+
+    std::size_t Read(void* buffer, std::size_t count) override;
+    void Write(const void* buffer, std::size_t count) override;
+    std::size_t Size() const override { return size_; }
+    std::size_t Position() const override { return position_; }
+    void SetPosition(std::size_t position) override { position_ = position; }
+
+    std::uint8_t* Data() { return data_.get(); }
+    const std::uint8_t* Data() const { return data_.get(); }
+    std::string_view View() const {
+        return {reinterpret_cast<const char*>(data_.get()), size_};
+    }
+    std::size_t Capacity() const { return capacity_; }
+
+    // Discards the contents: size n (bytes zeroed), position 0.
+    void Reset(std::size_t n);
+    // Changes the size, keeping the first min(old, n) bytes; new bytes are zero.
+    void SetSize(std::size_t n);
+    // Makes room for at least n bytes in all without changing size or position.
+    void Reserve(std::size_t n);
+    // Frees the block: size, capacity and position 0.
+    void Clear();
+
+    // Direct writing at the position: WriteSpace(n) makes room for n bytes and returns where
+    // they go; Commit(got) then accepts got (<= n) of them, as Write would have.
+    std::uint8_t* WriteSpace(std::size_t n);
+    void Commit(std::size_t got);
+
+private:
+    struct FreeDeleter {
+        void operator()(std::uint8_t* p) const { std::free(p); }
+    };
+    void GrowTo(std::size_t needed);
+
+    std::unique_ptr<std::uint8_t, FreeDeleter> data_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+    std::size_t position_ = 0;
+};
+
+}  // namespace zumelko

@@ -1,0 +1,42 @@
+#pragma once
+// Client conversations with a browser (DDEML on Windows; elsewhere the desktop reaches the
+// browser its own way but keeps the same operations), and starting a program.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/WinTypes.h"
+
+namespace zumelko::platform {
+
+using Hconv = std::uintptr_t;  // 0: no conversation
+using Hsz = std::uintptr_t;    // 0: no string handle
+
+constexpr std::uint32_t XTYP_REQUEST_ = 0x20B0;
+constexpr std::uint32_t XTYP_POKE_ = 0x4090;
+constexpr std::uint32_t TIMEOUT_ASYNC_ = 0xFFFFFFFFu;
+constexpr std::uint32_t CP_WINANSI_ = 1004;
+constexpr int SW_SHOWMINNOACTIVE_ = 7;
+
+class Dde {
+public:
+    virtual ~Dde() = default;
+
+    virtual Hsz CreateStringHandle(const std::string& text) = 0;
+    virtual void FreeStringHandle(Hsz handle) = 0;
+    virtual Hconv Connect(Hsz service, Hsz topic) = 0;  // 0 when no server answers
+    virtual void Disconnect(Hconv conversation) = 0;
+    // Synchronous request: the reply's bytes, or nothing (refused, timed out).
+    virtual std::optional<std::string> Request(Hconv conversation, Hsz item, std::uint32_t format,
+                                               std::uint32_t timeoutMs) = 0;
+    // Asynchronous poke of data (its bytes as given, NUL included): true when started.
+    virtual bool Poke(Hconv conversation, Hsz item, const std::string& data, std::uint32_t format) = 0;
+    // Told when a partner ends a conversation by itself.
+    virtual void SetDisconnectHandler(std::function<void(Hconv)> handler) = 0;
+
+    // WinExec: a value of 32 or more means the program was started.
+    virtual std::uint32_t WinExec(const std::string& commandLine, int show) = 0;
+};
+
+}  // namespace zumelko::platform

@@ -1,0 +1,36 @@
+#pragma once
+// The message loop: hidden windows with a window procedure, posted and sent messages,
+// nested loops for modal dialogs, quit.
+#include <cstdint>
+#include <functional>
+
+#include "platform/WinTypes.h"
+
+namespace zumelko::platform {
+
+class Loop {
+public:
+    virtual ~Loop() = default;
+
+    // A window that is never shown; every message for it goes to proc on the loop thread.
+    virtual Hwnd CreateHiddenWindow(WindowProc proc) = 0;
+    // Destroys the window; messages still queued for it are dropped.
+    virtual void DestroyWindow(Hwnd window) = 0;
+    virtual bool IsWindow(Hwnd window) const = 0;
+
+    // Queues a message; it is dispatched later, in order, one at a time.
+    virtual bool PostMessage(Hwnd window, std::uint32_t message, WParam w, LParam l) = 0;
+    // Calls the window procedure at once; 0 when there is no such window.
+    virtual LResult SendMessage(Hwnd window, std::uint32_t message, WParam w, LParam l) = 0;
+
+    // Dispatches everything already pending, without waiting.
+    virtual void ProcessMessages() = 0;
+    // Runs the loop (waiting for messages and socket readiness) until done() is true or quit
+    // was asked for. Used for the main loop and for every nested modal loop.
+    virtual void RunUntil(const std::function<bool()>& done) = 0;
+    // Asks every running loop to end.
+    virtual void PostQuit() = 0;
+    virtual bool QuitRequested() const = 0;
+};
+
+}  // namespace zumelko::platform

@@ -1,0 +1,49 @@
+#pragma once
+// Network neighbourhood enumeration (one entry per read into the caller's buffer) and the
+// local identity.
+#include <cstdint>
+#include <string>
+
+#include "platform/WinTypes.h"
+
+namespace zumelko::platform {
+
+constexpr std::uint32_t RESOURCE_GLOBALNET_ = 2;
+constexpr std::uint32_t RESOURCETYPE_ANY_ = 0;
+constexpr std::uint32_t NO_ERROR_ = 0;
+constexpr std::uint32_t ERROR_MORE_DATA_ = 234;
+constexpr std::uint32_t ERROR_NO_MORE_ITEMS_ = 259;
+constexpr std::uint32_t ERROR_NO_NETWORK_ = 1222;
+
+using EnumHandle = std::uintptr_t;
+
+// NETRESOURCEA: what one read writes at the start of the caller's buffer, its strings after it.
+struct NetResource {
+    std::uint32_t dwScope = 0;
+    std::uint32_t dwType = 0;
+    std::uint32_t dwDisplayType = 0;
+    std::uint32_t dwUsage = 0;
+    char* lpLocalName = nullptr;
+    char* lpRemoteName = nullptr;
+    char* lpComment = nullptr;
+    char* lpProvider = nullptr;
+};
+
+class Network {
+public:
+    virtual ~Network() = default;
+
+    virtual std::uint32_t WNetOpenEnum(std::uint32_t scope, std::uint32_t type, std::uint32_t usage,
+                                       const NetResource* parent, EnumHandle& handle) = 0;
+    // Reads up to count entries into buffer (size bytes); count and size are updated as Win32
+    // does. ERROR_MORE_DATA_ when the next entry does not fit, ERROR_NO_MORE_ITEMS_ at the end.
+    virtual std::uint32_t WNetEnumResource(EnumHandle handle, std::uint32_t& count, void* buffer,
+                                           std::uint32_t& bufferSize) = 0;
+    virtual std::uint32_t WNetCloseEnum(EnumHandle handle) = 0;
+
+    // GetUserNameA / GetComputerNameA: the text and its NUL into buffer; size in, bytes out.
+    virtual bool GetUserName(char* buffer, std::uint32_t& size) = 0;
+    virtual bool GetComputerName(char* buffer, std::uint32_t& size) = 0;
+};
+
+}  // namespace zumelko::platform

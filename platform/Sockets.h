@@ -1,0 +1,105 @@
+#pragma once
+// Non-blocking IPv4 TCP with readiness notifications in the manner of WSAAsyncSelect:
+// each notification is a message posted to a window, carrying the socket in wParam and
+// the event (low word) and error code (high word) in lParam. Errors are Winsock codes on
+// every desktop, so every user sees the same texts.
+#include <cstdint>
+#include <string>
+
+#include "platform/WinTypes.h"
+
+namespace zumelko::platform {
+
+using SocketHandle = std::intptr_t;
+constexpr SocketHandle kInvalidSocket = -1;
+constexpr int kSocketError = -1;
+
+constexpr int AF_INET_ = 2;
+constexpr int SOCK_STREAM_ = 1;
+constexpr int SOCK_RAW_ = 3;
+constexpr std::uint32_t INADDR_ANY_ = 0;
+constexpr std::uint32_t INADDR_NONE_ = 0xFFFFFFFFu;
+
+constexpr long FD_READ_ = 1;
+constexpr long FD_WRITE_ = 2;
+constexpr long FD_OOB_ = 4;
+constexpr long FD_ACCEPT_ = 8;
+constexpr long FD_CONNECT_ = 16;
+constexpr long FD_CLOSE_ = 32;
+
+// Winsock error codes the program tells apart.
+constexpr int WSAEACCES_ = 10013;
+constexpr int WSAEWOULDBLOCK_ = 10035;
+constexpr int WSAENOPROTOOPT_ = 10042;
+constexpr int WSAEADDRINUSE_ = 10048;
+constexpr int WSAENETDOWN_ = 10050;
+constexpr int WSAECONNRESET_ = 10054;
+constexpr int WSAENOTCONN_ = 10057;
+constexpr int WSAECONNREFUSED_ = 10061;
+constexpr int WSAHOST_NOT_FOUND_ = 11001;
+
+constexpr int SD_RECEIVE_ = 0;
+constexpr int SD_SEND_ = 1;
+constexpr int SD_BOTH_ = 2;
+
+// Address and port in network byte order, as in sockaddr_in.
+struct SockAddrIn {
+    std::uint32_t addr = 0;
+    std::uint16_t port = 0;
+};
+
+struct WsaData {
+    std::uint16_t version = 0;
+    std::string description;
+    std::string systemStatus;
+    int maxSockets = 0;
+    int maxDatagramSize = 0;
+};
+
+inline LParam MakeSelectLParam(int event, int error) {
+    return static_cast<LParam>((static_cast<std::uint32_t>(error) << 16) |
+                               (static_cast<std::uint32_t>(event) & 0xFFFFu));
+}
+inline int SelectEvent(LParam l) { return static_cast<int>(static_cast<std::uint32_t>(l) & 0xFFFFu); }
+inline int SelectError(LParam l) { return static_cast<int>((static_cast<std::uint32_t>(l) >> 16) & 0xFFFFu); }
+
+// Every call returns as its Winsock namesake does (0 or a result on success, kSocketError or
+// kInvalidSocket on failure), and leaves the failure's code for WSAGetLastError.
+class Sockets {
+public:
+    virtual ~Sockets() = default;
+
+    virtual int WSAStartup(std::uint16_t version, WsaData& data) = 0;  // 0 or an error code
+    virtual int WSACleanup() = 0;
+    virtual int WSAGetLastError() const = 0;
+    virtual bool WSAIsBlocking() const = 0;
+    virtual int WSACancelBlockingCall() = 0;
+
+    virtual bool GetProtoByNumber(int protocol) = 0;
+    // Port of a service name for a protocol ("tcp"), in network order.
+    virtual bool GetServByName(const std::string& name, const std::string& protocol,
+                               std::uint16_t& portNetworkOrder) = 0;
+    // A dotted IPv4 address in network order, or INADDR_NONE_.
+    virtual std::uint32_t InetAddr(const std::string& text) = 0;
+    // The first IPv4 address of a name lookup, in network order.
+    virtual bool GetHostByName(const std::string& name, std::uint32_t& addrNetworkOrder) = 0;
+
+    virtual SocketHandle Socket(int af, int type, int protocol) = 0;
+    // Registers interest in events (0 cancels them all) and makes the socket non-blocking.
+    // FD_READ is posted again only after the next Recv on the socket; FD_ACCEPT after the
+    // next Accept; FD_WRITE after a Send that would have blocked.
+    virtual int WSAAsyncSelect(SocketHandle s, Hwnd window, std::uint32_t message, long events) = 0;
+    virtual int Bind(SocketHandle s, const SockAddrIn& local) = 0;
+    virtual int Connect(SocketHandle s, const SockAddrIn& remote) = 0;
+    virtual int Listen(SocketHandle s, int backlog) = 0;
+    virtual SocketHandle Accept(SocketHandle s, SockAddrIn* peer) = 0;
+    virtual int Send(SocketHandle s, const void* data, int length, int flags) = 0;
+    virtual int Recv(SocketHandle s, void* buffer, int length, int flags) = 0;
+    virtual int Shutdown(SocketHandle s, int how) = 0;
+    virtual int SetOobInline(SocketHandle s, bool on) = 0;
+    virtual int SetLinger(SocketHandle s, bool on, std::uint16_t seconds) = 0;
+    virtual int CloseSocket(SocketHandle s) = 0;
+    virtual int GetSockName(SocketHandle s, SockAddrIn& local) = 0;
+};
+
+}  // namespace zumelko::platform

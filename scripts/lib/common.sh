@@ -1,0 +1,36 @@
+# Shared by scripts/run and scripts/test: install what is missing, then configure and build.
+# shellcheck shell=bash
+
+ZUMELKO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+
+# Debian packages the build, the tests and the program need.
+ZUMELKO_PACKAGES=(
+  build-essential cmake ninja-build pkg-config netbase iproute2 procps
+  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev libsmbclient-dev
+  xvfb xclip xdotool x11-utils imagemagick fonts-ipafont-gothic
+  clang libclang-rt-14-dev
+)
+
+ensure_packages() {
+  local missing=()
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    echo "Installing Debian packages: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    "${sudo[@]}" apt-get update -q
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+  fi
+}
+
+# configure_build DIR [cmake options...]
+configure_build() {
+  local dir=$1
+  shift
+  cmake -S "$ZUMELKO_ROOT" -B "$dir" -G Ninja "$@"
+  cmake --build "$dir" -j "$(nproc)"
+}
