@@ -1,0 +1,8 @@
+// The program on the Linux desktop.
+#include "app/Program.h"
+#include "platform/qt/QtDesktop.h"
+
+int main(int argc, char** argv) {
+    zumelko::platform::qt::ScopedQtDesktop desktop(argc, argv);
+    return zumelko::RunProgram();
+}

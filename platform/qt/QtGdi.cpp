@@ -1,0 +1,398 @@
+#include "platform/qt/QtGdi.h"
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+
+#include <cstring>
+#include <unordered_map>
+
+namespace zumelko::platform::qt {
+
+namespace {
+
+std::uint32_t Rd32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+std::uint16_t Rd16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+void Wr32(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+    p[2] = static_cast<std::uint8_t>(v >> 16);
+    p[3] = static_cast<std::uint8_t>(v >> 24);
+}
+
+const QRgb kWhite = qRgb(255, 255, 255);
+const QRgb kBlack = qRgb(0, 0, 0);
+
+// The sixteen colours of the standard 4-bit palette.
+const QList<QRgb>& SixteenColours() {
+    static const QList<QRgb> c = {
+        qRgb(0, 0, 0),       qRgb(128, 0, 0),   qRgb(0, 128, 0),   qRgb(128, 128, 0),
+        qRgb(0, 0, 128),     qRgb(128, 0, 128), qRgb(0, 128, 128), qRgb(192, 192, 192),
+        qRgb(128, 128, 128), qRgb(255, 0, 0),   qRgb(0, 255, 0),   qRgb(255, 255, 0),
+        qRgb(0, 0, 255),     qRgb(255, 0, 255), qRgb(0, 255, 255), qRgb(255, 255, 255)};
+    return c;
+}
+
+// A 256-entry palette: the sixteen standard colours, a 6 x 6 x 6 colour cube, then greys.
+QList<QRgb> DefaultPalette() {
+    QList<QRgb> c = SixteenColours();
+    for (int r = 0; r < 6; ++r)
+        for (int g = 0; g < 6; ++g)
+            for (int b = 0; b < 6; ++b) c.push_back(qRgb(r * 51, g * 51, b * 51));
+    while (c.size() < 256) {
+        const int v = static_cast<int>((c.size() - 232) * 10 + 8);
+        c.push_back(qRgb(v, v, v));
+    }
+    return c;
+}
+
+int Nearest(const QList<QRgb>& table, QRgb colour) {
+    int best = 0;
+    long bestDistance = -1;
+    for (int i = 0; i < table.size(); ++i) {
+        const long dr = qRed(table[i]) - qRed(colour), dg = qGreen(table[i]) - qGreen(colour),
+                   db = qBlue(table[i]) - qBlue(colour);
+        const long d = dr * dr + dg * dg + db * db;
+        if (bestDistance < 0 || d < bestDistance) {
+            best = i;
+            bestDistance = d;
+            if (d == 0) break;
+        }
+    }
+    return best;
+}
+
+QList<QRgb> ToRgb(const std::vector<PaletteEntry>& entries) {
+    QList<QRgb> c;
+    for (const auto& e : entries) c.push_back(qRgb(e.red, e.green, e.blue));
+    return c;
+}
+
+}  // namespace
+
+QtGdi::QtGdi(int depth) : depth_(depth) {
+    if (depth_ == 0) {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        depth_ = screen != nullptr ? screen->depth() : 24;
+    }
+    if (depth_ > 16) {
+        bitsPerPixel_ = 32;
+        format_ = QImage::Format_RGB32;
+    } else if (depth_ > 8) {
+        bitsPerPixel_ = 16;
+        format_ = depth_ == 15 ? QImage::Format_RGB555 : QImage::Format_RGB16;
+    } else {
+        bitsPerPixel_ = 8;
+        format_ = QImage::Format_Indexed8;
+        systemColours_ = DefaultPalette();
+    }
+}
+
+int QtGdi::SystemPaletteSize() { return format_ == QImage::Format_Indexed8 ? 256 : 0; }
+
+std::vector<PaletteEntry> QtGdi::SystemPaletteEntries(int start, int count) {
+    std::vector<PaletteEntry> out;
+    for (int i = start; i < start + count && i >= 0 && i < systemColours_.size(); ++i)
+        out.push_back({static_cast<std::uint8_t>(qRed(systemColours_[i])),
+                       static_cast<std::uint8_t>(qGreen(systemColours_[i])),
+                       static_cast<std::uint8_t>(qBlue(systemColours_[i])), 0});
+    return out;
+}
+
+QImage QtGdi::MakeImage(int width, int height, bool monochrome) const {
+    if (width <= 0 || height <= 0 || static_cast<std::int64_t>(width) * height > kMaxPixels) return {};
+    QImage image(width, height, monochrome ? QImage::Format_Mono : format_);
+    if (image.isNull()) return {};
+    if (monochrome) image.setColorTable({kBlack, kWhite});
+    if (format_ == QImage::Format_Indexed8 && !monochrome) image.setColorTable(systemColours_);
+    return image;
+}
+
+QImage QtGdi::ToDisplay(QImage image) const {
+    if (image.format() == QImage::Format_Mono || image.format() == format_) return image;
+    if (format_ == QImage::Format_Indexed8) return image.convertToFormat(format_, systemColours_);
+    return image.convertToFormat(format_);
+}
+
+Hbitmap QtGdi::CreateBitmap(int width, int height, bool monochrome) {
+    QImage image = MakeImage(width, height, monochrome);
+    if (image.isNull()) return 0;
+    image.fill(monochrome ? 0u : 0u);
+    const Hbitmap h = next_++;
+    bitmaps_.emplace(h, std::move(image));
+    return h;
+}
+
+bool QtGdi::GetObject(Hbitmap bitmap, BitmapInfo& info) {
+    const QImage* image = Bitmap(bitmap);
+    if (image == nullptr) return false;
+    info.width = image->width();
+    info.height = image->height();
+    info.planes = 1;
+    info.bitsPerPixel = image->format() == QImage::Format_Mono ? 1 : bitsPerPixel_;
+    return true;
+}
+
+bool QtGdi::CopyBitmap(Hbitmap destination, Hbitmap source, Hpalette palette) {
+    auto d = bitmaps_.find(destination);
+    const QImage* s = Bitmap(source);
+    if (d == bitmaps_.end() || s == nullptr) return false;
+    QImage& dst = d->second;
+    QImage src = *s;
+    // A palette given with an indexed picture says what its indices mean.
+    if (const auto* pal = Palette(palette); pal != nullptr && src.format() == QImage::Format_Indexed8 &&
+                                            static_cast<std::size_t>(src.colorCount()) <= pal->size())
+        src.setColorTable(ToRgb(*pal).mid(0, src.colorCount()));
+    const int w = std::min(dst.width(), src.width());
+    const int h = std::min(dst.height(), src.height());
+    if (dst.format() == QImage::Format_Mono) {
+        // Colour to monochrome: what is white stays white, everything else turns black.
+        dst.fill(1);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                if ((src.pixel(x, y) & 0xFFFFFFu) != (kWhite & 0xFFFFFFu)) dst.setPixel(x, y, 0);
+        return true;
+    }
+    if (dst.format() == QImage::Format_Indexed8) {
+        const QImage conv = src.convertToFormat(QImage::Format_Indexed8, dst.colorTable());
+        dst.fill(static_cast<uint>(Nearest(dst.colorTable(), kWhite)));
+        for (int y = 0; y < h; ++y) std::memcpy(dst.scanLine(y), conv.constScanLine(y), static_cast<std::size_t>(w));
+        return true;
+    }
+    if (src.format() == dst.format()) {
+        dst.fill(kWhite);
+        const std::size_t bytes = static_cast<std::size_t>(w) * static_cast<std::size_t>(dst.depth() / 8);
+        for (int y = 0; y < h; ++y) std::memcpy(dst.scanLine(y), src.constScanLine(y), bytes);
+        return true;
+    }
+    dst.fill(kWhite);
+    QPainter painter(&dst);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(QPoint(0, 0), src, QRect(0, 0, w, h));
+    return true;
+}
+
+Hpalette QtGdi::CreatePalette(const std::vector<PaletteEntry>& entries) {
+    if (entries.empty()) return 0;
+    const Hpalette h = next_++;
+    palettes_.emplace(h, entries);
+    return h;
+}
+
+std::vector<PaletteEntry> QtGdi::GetPaletteEntries(Hpalette palette) {
+    const auto* p = Palette(palette);
+    return p == nullptr ? std::vector<PaletteEntry>{} : *p;
+}
+
+Hbitmap QtGdi::CreateDIBitmap(const std::uint8_t* headerAndTable, std::size_t headerAndTableSize,
+                              const std::uint8_t* pixels, std::size_t pixelSize, Hpalette /*palette*/) {
+    if (headerAndTable == nullptr || headerAndTableSize < 12) return 0;
+    const std::uint32_t headerSize = Rd32(headerAndTable);
+    std::int64_t width = 0, height = 0;
+    int planes = 0, bits = 0;
+    std::uint32_t compression = 0, used = 0;
+    std::size_t entrySize = 4;
+    if (headerSize == 12) {
+        width = Rd16(headerAndTable + 4);
+        height = Rd16(headerAndTable + 6);
+        planes = Rd16(headerAndTable + 8);
+        bits = Rd16(headerAndTable + 10);
+        entrySize = 3;
+    } else if (headerSize >= 40 && headerAndTableSize >= headerSize) {
+        width = static_cast<std::int32_t>(Rd32(headerAndTable + 4));
+        height = static_cast<std::int32_t>(Rd32(headerAndTable + 8));
+        planes = Rd16(headerAndTable + 12);
+        bits = Rd16(headerAndTable + 14);
+        compression = Rd32(headerAndTable + 16);
+        used = Rd32(headerAndTable + 32);
+    } else {
+        return 0;
+    }
+    const bool bottomUp = height > 0;
+    if (height < 0) height = -height;
+    if (planes != 1 || compression != 0 || width <= 0 || height <= 0) return 0;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return 0;
+    if (width * height > kMaxPixels) return 0;
+    const std::size_t stride = static_cast<std::size_t>((width * bits + 31) / 32 * 4);
+    if (pixels == nullptr || pixelSize / stride < static_cast<std::size_t>(height)) return 0;
+
+    // The colour table, as far as the header's bytes hold it; missing entries are black.
+    QList<QRgb> table;
+    if (bits <= 8) {
+        const std::size_t count = used != 0 && headerSize != 12 ? used : (std::size_t{1} << bits);
+        const std::uint8_t* t = headerAndTable + headerSize;
+        const std::size_t have = (headerAndTableSize - headerSize) / entrySize;
+        for (std::size_t i = 0; i < std::min<std::size_t>(count, 256); ++i)
+            table.push_back(i < have ? qRgb(t[i * entrySize + 2], t[i * entrySize + 1], t[i * entrySize]) : kBlack);
+        while (table.size() < (1 << bits)) table.push_back(kBlack);
+    }
+
+    const int w = static_cast<int>(width), h = static_cast<int>(height);
+    QImage image(w, h, QImage::Format_RGB32);
+    if (image.isNull()) return 0;
+    for (int y = 0; y < h; ++y) {
+        const std::uint8_t* row = pixels + stride * static_cast<std::size_t>(bottomUp ? h - 1 - y : y);
+        auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
+        switch (bits) {
+            case 24:
+                for (int x = 0; x < w; ++x, row += 3) out[x] = qRgb(row[2], row[1], row[0]);
+                break;
+            case 32:
+                for (int x = 0; x < w; ++x, row += 4) out[x] = qRgb(row[2], row[1], row[0]);
+                break;
+            case 16:
+                for (int x = 0; x < w; ++x, row += 2) {
+                    const int v = Rd16(row);
+                    out[x] = qRgb(((v >> 10) & 31) * 255 / 31, ((v >> 5) & 31) * 255 / 31, (v & 31) * 255 / 31);
+                }
+                break;
+            case 8:
+                for (int x = 0; x < w; ++x) out[x] = table[row[x]];
+                break;
+            case 4:
+                for (int x = 0; x < w; ++x) out[x] = table[(row[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 15];
+                break;
+            default:
+                for (int x = 0; x < w; ++x) out[x] = table[(row[x / 8] >> (7 - x % 8)) & 1];
+                break;
+        }
+    }
+    image = ToDisplay(std::move(image));
+    if (image.isNull()) return 0;
+    const Hbitmap handle = next_++;
+    bitmaps_.emplace(handle, std::move(image));
+    return handle;
+}
+
+bool QtGdi::GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* header, std::uint8_t* pixels) {
+    const QImage* found = Bitmap(bitmap);
+    if (found == nullptr || header == nullptr || pixels == nullptr || Rd32(header) < 40) return false;
+    const QImage& image = *found;
+    const std::int64_t width = static_cast<std::int32_t>(Rd32(header + 4));
+    std::int64_t height = static_cast<std::int32_t>(Rd32(header + 8));
+    const int bits = Rd16(header + 14);
+    const bool bottomUp = height > 0;
+    if (height < 0) height = -height;
+    if (width != image.width() || height != image.height()) return false;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
+    const int w = image.width(), h = image.height();
+    const std::size_t stride = static_cast<std::size_t>((static_cast<std::int64_t>(w) * bits + 31) / 32 * 4);
+    std::uint8_t* table = header + Rd32(header);
+
+    // The colours the indices of an indexed result stand for.
+    QList<QRgb> colours;
+    if (bits == 1) {
+        colours = {kBlack, kWhite};
+    } else if (bits == 4) {
+        colours = SixteenColours();
+    } else if (bits == 8) {
+        if (image.format() == QImage::Format_Indexed8) {
+            colours = image.colorTable();
+        } else if (const auto* pal = Palette(palette); pal != nullptr) {
+            colours = ToRgb(*pal);
+        } else {
+            colours = DefaultPalette();
+        }
+        while (colours.size() < 256) colours.push_back(kBlack);
+        colours.resize(256);
+    }
+    for (int i = 0; i < colours.size(); ++i) {
+        table[i * 4] = static_cast<std::uint8_t>(qBlue(colours[i]));
+        table[i * 4 + 1] = static_cast<std::uint8_t>(qGreen(colours[i]));
+        table[i * 4 + 2] = static_cast<std::uint8_t>(qRed(colours[i]));
+        table[i * 4 + 3] = 0;
+    }
+
+    // Rows come as 32-bit colour unless the image already holds indices of the wanted table.
+    const bool sameIndices = (bits == 1 && image.format() == QImage::Format_Mono) ||
+                             (bits == 8 && image.format() == QImage::Format_Indexed8);
+    QImage rgb;
+    if (!sameIndices)
+        rgb = image.format() == QImage::Format_RGB32 ? image : image.convertToFormat(QImage::Format_RGB32);
+    std::unordered_map<QRgb, int> cache;
+    auto index = [&](QRgb c) {
+        if (bits == 1) return (c & 0xFFFFFFu) == (kWhite & 0xFFFFFFu) ? 1 : (qGray(c) >= 128 ? 1 : 0);
+        auto it = cache.find(c);
+        if (it != cache.end()) return it->second;
+        const int i = Nearest(colours, c);
+        cache.emplace(c, i);
+        return i;
+    };
+    for (int y = 0; y < h; ++y) {
+        std::uint8_t* out = pixels + stride * static_cast<std::size_t>(bottomUp ? h - 1 - y : y);
+        std::memset(out, 0, stride);
+        if (sameIndices) {
+            std::memcpy(out, image.constScanLine(y), bits == 8 ? static_cast<std::size_t>(w) : static_cast<std::size_t>((w + 7) / 8));
+            if (bits == 1 && w % 8 != 0) out[w / 8] &= static_cast<std::uint8_t>(0xFF << (8 - w % 8));
+            continue;
+        }
+        const auto* in = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+        switch (bits) {
+            case 24:
+                for (int x = 0; x < w; ++x, out += 3) {
+                    out[0] = static_cast<std::uint8_t>(qBlue(in[x]));
+                    out[1] = static_cast<std::uint8_t>(qGreen(in[x]));
+                    out[2] = static_cast<std::uint8_t>(qRed(in[x]));
+                }
+                break;
+            case 32:
+                for (int x = 0; x < w; ++x, out += 4) Wr32(out, in[x] & 0xFFFFFFu);
+                break;
+            case 16:
+                for (int x = 0; x < w; ++x, out += 2) {
+                    const int v = ((qRed(in[x]) >> 3) << 10) | ((qGreen(in[x]) >> 3) << 5) | (qBlue(in[x]) >> 3);
+                    out[0] = static_cast<std::uint8_t>(v);
+                    out[1] = static_cast<std::uint8_t>(v >> 8);
+                }
+                break;
+            case 8:
+                for (int x = 0; x < w; ++x) out[x] = static_cast<std::uint8_t>(index(in[x]));
+                break;
+            case 4:
+                for (int x = 0; x < w; ++x) out[x / 2] |= static_cast<std::uint8_t>(index(in[x]) << (x % 2 == 0 ? 4 : 0));
+                break;
+            default:
+                for (int x = 0; x < w; ++x) out[x / 8] |= static_cast<std::uint8_t>(index(in[x]) << (7 - x % 8));
+                break;
+        }
+    }
+    return true;
+}
+
+bool QtGdi::DeleteObject(std::uintptr_t object) {
+    return bitmaps_.erase(object) != 0 || palettes_.erase(object) != 0;
+}
+
+const QImage* QtGdi::Bitmap(Hbitmap bitmap) const {
+    auto it = bitmaps_.find(bitmap);
+    return it == bitmaps_.end() ? nullptr : &it->second;
+}
+
+Hbitmap QtGdi::Adopt(QImage image) {
+    if (image.isNull()) return 0;
+    image = ToDisplay(std::move(image));
+    if (image.isNull()) return 0;
+    const Hbitmap h = next_++;
+    bitmaps_.emplace(h, std::move(image));
+    return h;
+}
+
+std::optional<QImage> QtGdi::Take(Hbitmap bitmap) {
+    auto it = bitmaps_.find(bitmap);
+    if (it == bitmaps_.end()) return std::nullopt;
+    QImage image = std::move(it->second);
+    bitmaps_.erase(it);
+    return image;
+}
+
+const std::vector<PaletteEntry>* QtGdi::Palette(Hpalette palette) const {
+    auto it = palettes_.find(palette);
+    return it == palettes_.end() ? nullptr : &it->second;
+}
+
+}  // namespace zumelko::platform::qt

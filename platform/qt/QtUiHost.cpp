@@ -1,0 +1,489 @@
+#include "platform/qt/QtUiHost.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTabBar>
+#include <QTabWidget>
+
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+
+#include "framework/Application.h"
+#include "framework/Stream.h"
+#include "platform/qt/Charset.h"
+#include "platform/qt/QtShell.h"
+
+namespace zumelko::platform::qt {
+
+namespace {
+
+// Runs a handler of the program from a Qt slot: nothing may be thrown through Qt, so what
+// escapes is shown in the application's standard error box, and the program carries on.
+template <typename F>
+void Guarded(F&& f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        App().HandleException(nullptr, e);
+    } catch (...) {
+        App().HandleException(nullptr, std::runtime_error("unknown exception"));
+    }
+}
+
+QFont FontOf(const Font& font) {
+    QFont f;
+    f.setFamilies({FamilyFor(font.name), QString::fromUtf8(font.name.c_str())});
+    f.setPixelSize(std::max(1, font.sizePx));
+    f.setBold(font.bold);
+    // The dialogs are laid out in pixels for crisp bitmap-like text: no hinting surprises.
+    f.setStyleStrategy(QFont::PreferAntialias);
+    return f;
+}
+
+void ApplyFont(QWidget& w, const Font& font) {
+    w.setFont(FontOf(font));
+    QPalette p = w.palette();
+    const QColor c(static_cast<int>((font.color >> 16) & 0xFF), static_cast<int>((font.color >> 8) & 0xFF),
+                   static_cast<int>(font.color & 0xFF));
+    p.setColor(QPalette::WindowText, c);
+    p.setColor(QPalette::ButtonText, c);
+    p.setColor(QPalette::Text, c);
+    w.setPalette(p);
+}
+
+QString LinesToText(const StringList& lines) {
+    QString s;
+    for (std::size_t i = 0; i < lines.Count(); ++i) {
+        if (i > 0) s += QLatin1Char('\n');
+        s += FromCaption(lines[i]);
+    }
+    if (lines.Count() > 0) s += QLatin1Char('\n');
+    return s;
+}
+
+QPixmap PictureOf(const Graphic& graphic) {
+    if (graphic.Empty()) return {};
+    MemoryStream stream;
+    graphic.WriteToStream(stream);
+    QImage image;
+    image.loadFromData(stream.Data(), static_cast<int>(stream.Size()), "BMP");
+    return QPixmap::fromImage(std::move(image));
+}
+
+// Where the buttons of a radio group sit: the rows share the height below the caption evenly,
+// so controls placed beside the group line up with its items.
+QRect RadioRect(const QGroupBox& box, int index, int count) {
+    const int th = box.fontMetrics().height();
+    const int avail = std::max(0, box.height() - th - 5);
+    const int rowHeight = count > 0 ? avail / count : 0;
+    const int top = th + 1 + (count > 0 ? (avail % count) / 2 : 0);
+    return {8, top + index * rowHeight, std::max(0, box.width() - 10), rowHeight};
+}
+
+}  // namespace
+
+QString FamilyFor(const std::string& name) {
+    if (name == "ＭＳ Ｐゴシック" || name == "MS PGothic") return QStringLiteral("IPAPGothic");
+    if (name == "ＭＳ ゴシック" || name == "MS Gothic") return QStringLiteral("IPAGothic");
+    if (name == "ＭＳ Ｐ明朝" || name == "MS PMincho") return QStringLiteral("IPAPMincho");
+    if (name == "ＭＳ 明朝" || name == "MS Mincho") return QStringLiteral("IPAMincho");
+    return QString::fromUtf8(name.c_str());
+}
+
+// The top-level window of a form: the close box closes the form (result 2), Enter presses the
+// default button (or the focused one), Esc the cancel button, else it closes the form.
+class QtUiHost::Window final : public QWidget {
+public:
+    explicit Window(Form& form) : form_(form) {}
+
+protected:
+    void closeEvent(QCloseEvent* e) override {
+        e->ignore();
+        if (isEnabled()) form_.Close();
+    }
+    void keyPressEvent(QKeyEvent* e) override {
+        if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+            auto* focused = qobject_cast<QPushButton*>(QApplication::focusWidget());
+            if (focused != nullptr && isAncestorOf(focused)) {
+                focused->click();
+            } else if (Button* b = form_.DefaultButton()) {
+                Guarded([b] { b->Click(); });
+            }
+            return;
+        }
+        if (e->key() == Qt::Key_Escape) {
+            if (Button* b = form_.CancelButton()) {
+                Guarded([b] { b->Click(); });
+            } else {
+                form_.Close();
+            }
+            return;
+        }
+        QWidget::keyPressEvent(e);
+    }
+
+private:
+    Form& form_;
+};
+
+struct QtUiHost::Rendered {
+    Form* form = nullptr;
+    std::unique_ptr<Window> window;
+    std::map<const Control*, QPointer<QWidget>> widgets;
+    // The control whose change came from its own widget: the widget already shows it.
+    const Control* echo = nullptr;
+};
+
+QtUiHost::QtUiHost(QtLoop& loop) : loop_(loop) {}
+QtUiHost::~QtUiHost() = default;
+
+QtUiHost::Rendered* QtUiHost::Find(const Form& form) const {
+    for (Rendered* r : open_)
+        if (r->form == &form) return r;
+    return nullptr;
+}
+
+QWidget* QtUiHost::WindowOf(const Form& form) const {
+    const Rendered* r = Find(form);
+    return r == nullptr ? nullptr : r->window.get();
+}
+
+QWidget* QtUiHost::WidgetOf(const Control& control) const {
+    const Rendered* r = Find(control.OwnerForm());
+    if (r == nullptr) return nullptr;
+    auto it = r->widgets.find(&control);
+    return it == r->widgets.end() ? nullptr : it->second.data();
+}
+
+std::unique_ptr<QtUiHost::Rendered> QtUiHost::Render(Form& form) {
+    auto r = std::make_unique<Rendered>();
+    r->form = &form;
+    r->window = std::make_unique<Window>(form);
+    Window& w = *r->window;
+    Qt::WindowFlags flags = Qt::Dialog;
+    if (form.Border() == BorderStyle::None) {
+        flags |= Qt::FramelessWindowHint;
+    } else {
+        flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
+    }
+    if (form.StayOnTop()) flags |= Qt::WindowStaysOnTopHint;
+    w.setWindowFlags(flags);
+    w.setWindowTitle(FromCaption(form.Caption()));
+    w.setObjectName(QString::fromUtf8(form.Name().c_str()));
+    w.setWindowIcon(QIcon(ProgramPixmap()));
+    ApplyFont(w, form.GetFont());
+    w.setFixedSize(form.ClientWidth(), form.ClientHeight());
+
+    Rendered& rr = *r;
+    for (Control* c : form.Controls()) {
+        QWidget* parent = &w;
+        if (Control* p = c->Parent()) {
+            auto it = rr.widgets.find(p);
+            if (it != rr.widgets.end() && it->second) parent = it->second.data();
+        }
+        QWidget* widget = nullptr;
+        if (auto* label = dynamic_cast<Label*>(c)) {
+            auto* l = new QLabel(parent);
+            l->setWordWrap(label->WordWrap());
+            l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            widget = l;
+        } else if (auto* button = dynamic_cast<Button*>(c)) {
+            auto* b = new QPushButton(parent);
+            b->setAutoDefault(false);
+            b->setDefault(button->Default());
+            QObject::connect(b, &QPushButton::clicked, b, [button] { Guarded([button] { button->Click(); }); });
+            widget = b;
+        } else if (dynamic_cast<RadioGroup*>(c) != nullptr) {
+            widget = new QGroupBox(parent);
+        } else if (auto* combo = dynamic_cast<ComboBox*>(c)) {
+            auto* b = new QComboBox(parent);
+            b->setEditable(true);
+            b->setInsertPolicy(QComboBox::NoInsert);
+            QObject::connect(b, &QComboBox::editTextChanged, b, [this, &rr, combo](const QString& text) {
+                if (rr.echo == combo) return;
+                rr.echo = combo;
+                Guarded([&] { combo->SetText(ToLocale(text)); });
+                rr.echo = nullptr;
+            });
+            widget = b;
+        } else if (auto* memo = dynamic_cast<Memo*>(c)) {
+            auto* m = new QPlainTextEdit(parent);
+            m->setLineWrapMode(QPlainTextEdit::NoWrap);
+            QObject::connect(m, &QPlainTextEdit::textChanged, m, [&rr, memo, m] {
+                if (rr.echo == memo) return;
+                rr.echo = memo;
+                QString text = m->toPlainText();
+                text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+                Guarded([&] { memo->SetText(ToLocale(text)); });
+                rr.echo = nullptr;
+            });
+            widget = m;
+        } else if (dynamic_cast<Image*>(c) != nullptr) {
+            auto* l = new QLabel(parent);
+            l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            widget = l;
+        } else if (dynamic_cast<PageControl*>(c) != nullptr) {
+            widget = new QTabWidget(parent);
+        } else if (auto* sheet = dynamic_cast<TabSheet*>(c)) {
+            auto* page = new QWidget();
+            if (auto* tabs = qobject_cast<QTabWidget*>(parent)) {
+                tabs->addTab(page, FromCaption(sheet->Caption()));
+            } else {
+                page->setParent(parent);
+            }
+            widget = page;
+        } else if (auto* bevel = dynamic_cast<Bevel*>(c)) {
+            auto* f = new QFrame(parent);
+            f->setFrameShape(QFrame::Box);
+            f->setFrameShadow(bevel->Style() == BevelStyle::Raised ? QFrame::Raised : QFrame::Sunken);
+            f->setAttribute(Qt::WA_TransparentForMouseEvents);
+            widget = f;
+        } else if (auto* panel = dynamic_cast<Panel*>(c)) {
+            auto* f = new QFrame(parent);
+            f->setFrameShape(QFrame::Panel);
+            const BevelKind outer = panel->BevelOuter();
+            f->setFrameShadow(outer == BevelKind::Lowered ? QFrame::Sunken : QFrame::Raised);
+            f->setLineWidth(panel->BevelInner() != BevelKind::None && outer != BevelKind::None ? 2 : 1);
+            widget = f;
+        } else {
+            continue;
+        }
+        widget->setObjectName(QString::fromUtf8(c->Name().c_str()));
+        if (!c->TabStop()) widget->setFocusPolicy(Qt::NoFocus);
+        rr.widgets[c] = widget;
+        Apply(rr, *c);
+    }
+    // Bevels are drawn beneath the controls they frame.
+    for (Control* c : form.Controls())
+        if (dynamic_cast<Bevel*>(c) != nullptr && rr.widgets[c]) rr.widgets[c]->lower();
+
+    // Tab order: the tab stops in their order, those without one after them in declaration order.
+    std::vector<Control*> stops;
+    for (Control* c : form.Controls())
+        if (c->TabStop() && rr.widgets.count(c)) stops.push_back(c);
+    std::stable_sort(stops.begin(), stops.end(), [](const Control* a, const Control* b) {
+        const int ta = a->TabOrder() < 0 ? 1 << 20 : a->TabOrder();
+        const int tb = b->TabOrder() < 0 ? 1 << 20 : b->TabOrder();
+        return ta < tb;
+    });
+    for (std::size_t i = 1; i < stops.size(); ++i)
+        QWidget::setTabOrder(rr.widgets[stops[i - 1]], rr.widgets[stops[i]]);
+    for (Control* c : stops) {
+        QWidget* widget = rr.widgets[c];
+        if (c->Enabled() && c->Visible()) {
+            if (auto* box = qobject_cast<QGroupBox*>(widget)) {
+                // A radio group takes the focus on its selected item.
+                for (auto* radio : box->findChildren<QRadioButton*>())
+                    if (radio->isChecked()) widget = radio;
+            }
+            widget->setFocus(Qt::OtherFocusReason);
+            break;
+        }
+    }
+    return r;
+}
+
+void QtUiHost::Apply(Rendered& r, Control& c) {
+    auto it = r.widgets.find(&c);
+    if (it == r.widgets.end() || !it->second) return;
+    QWidget& widget = *it->second;
+    const QString caption = FromCaption(c.Caption());
+    const Rect& b = c.Bounds();
+    if (dynamic_cast<TabSheet*>(&c) == nullptr) widget.setGeometry(b.left, b.top, b.width, b.height);
+    ApplyFont(widget, c.GetFont());
+    widget.setEnabled(c.Enabled());
+    if (dynamic_cast<TabSheet*>(&c) == nullptr) widget.setVisible(c.Visible());
+
+    if (auto* label = dynamic_cast<Label*>(&c)) {
+        auto* l = static_cast<QLabel*>(&widget);
+        l->setText(caption);
+        l->setWordWrap(label->WordWrap());
+        if (label->AutoSize()) {
+            // Sizes itself to its text from where it stands; one line unless it wraps.
+            const QSize hint = l->sizeHint();
+            l->resize(label->WordWrap() ? b.width : hint.width(), label->WordWrap() ? l->heightForWidth(b.width) : hint.height());
+        }
+    } else if (dynamic_cast<Button*>(&c) != nullptr) {
+        static_cast<QPushButton*>(&widget)->setText(caption);
+    } else if (auto* group = dynamic_cast<RadioGroup*>(&c)) {
+        auto* box = static_cast<QGroupBox*>(&widget);
+        box->setTitle(caption);
+        auto radios = box->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly);
+        const auto& items = group->Items();
+        if (radios.size() != static_cast<qsizetype>(items.size())) {
+            qDeleteAll(radios);
+            radios.clear();
+            for (std::size_t i = 0; i < items.size(); ++i) {
+                auto* radio = new QRadioButton(box);
+                radio->setObjectName(QStringLiteral("%1_%2").arg(widget.objectName()).arg(i));
+                const int index = static_cast<int>(i);
+                QObject::connect(radio, &QRadioButton::toggled, radio, [&r, group, index](bool on) {
+                    if (!on || r.echo == group) return;
+                    r.echo = group;
+                    Guarded([&] { group->SetItemIndex(index); });
+                    r.echo = nullptr;
+                });
+                radio->show();
+                radios.push_back(radio);
+            }
+        }
+        for (qsizetype i = 0; i < radios.size(); ++i) {
+            QRadioButton* radio = radios[i];
+            radio->setText(FromCaption(items[static_cast<std::size_t>(i)]));
+            radio->setFont(box->font());
+            radio->setGeometry(RadioRect(*box, static_cast<int>(i), static_cast<int>(radios.size())));
+            if (r.echo != group) {
+                // Nothing selected must be possible too, which exclusive buttons do not allow.
+                radio->setAutoExclusive(false);
+                const QSignalBlocker block(radio);
+                radio->setChecked(i == group->ItemIndex());
+                radio->setAutoExclusive(true);
+            }
+        }
+    } else if (auto* combo = dynamic_cast<ComboBox*>(&c)) {
+        if (r.echo == combo) return;
+        auto* box = static_cast<QComboBox*>(&widget);
+        const QSignalBlocker block(box);
+        QStringList items;
+        for (const auto& item : combo->Items()) items << FromCaption(item);
+        QStringList current;
+        for (int i = 0; i < box->count(); ++i) current << box->itemText(i);
+        if (items != current) {
+            box->clear();
+            box->addItems(items);
+        }
+        const QString text = FromCaption(combo->Text());
+        if (box->currentText() != text) box->setEditText(text);
+    } else if (auto* memo = dynamic_cast<Memo*>(&c)) {
+        if (r.echo == memo) return;
+        auto* edit = static_cast<QPlainTextEdit*>(&widget);
+        const QSignalBlocker block(edit);
+        const QString text = LinesToText(memo->Lines());
+        if (edit->toPlainText() != text) edit->setPlainText(text);
+    } else if (auto* image = dynamic_cast<Image*>(&c)) {
+        auto* l = static_cast<QLabel*>(&widget);
+        l->setScaledContents(image->Stretch());
+        if (image->ShowsProgramIcon()) {
+            l->setPixmap(ProgramPixmap());
+        } else if (image->Picture()) {
+            l->setPixmap(PictureOf(*image->Picture()));
+        } else {
+            l->clear();
+        }
+    } else if (auto* pages = dynamic_cast<PageControl*>(&c)) {
+        auto* tabs = static_cast<QTabWidget*>(&widget);
+        bool anyTab = false;
+        for (TabSheet* sheet : pages->Pages()) anyTab = anyTab || sheet->TabVisible();
+        tabs->tabBar()->setVisible(anyTab);
+        if (TabSheet* active = pages->ActivePage()) {
+            auto at = r.widgets.find(active);
+            if (at != r.widgets.end() && at->second) tabs->setCurrentWidget(at->second);
+        }
+    } else if (auto* sheet = dynamic_cast<TabSheet*>(&c)) {
+        if (auto* tabs = qobject_cast<QTabWidget*>(widget.parentWidget() ? widget.parentWidget()->parentWidget() : nullptr)) {
+            const int index = tabs->indexOf(&widget);
+            if (index >= 0) {
+                tabs->setTabText(index, caption);
+                tabs->setTabVisible(index, sheet->TabVisible() || !tabs->tabBar()->isVisible());
+            }
+        }
+    }
+}
+
+int QtUiHost::RunModal(Form& form) {
+    std::unique_ptr<Rendered> rendered = Render(form);
+    Window& window = *rendered->window;
+    // The forms under a modal one wait for it, as they do everywhere.
+    std::vector<QPointer<QWidget>> disabled;
+    for (Rendered* r : open_) {
+        if (r->window->isEnabled()) {
+            r->window->setEnabled(false);
+            disabled.emplace_back(r->window.get());
+        }
+    }
+    open_.push_back(rendered.get());
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        window.move(area.center() - QPoint(form.ClientWidth() / 2, form.ClientHeight() / 2));
+    }
+    QWidget* focus = window.focusWidget();
+    window.show();
+    window.raise();
+    window.activateWindow();
+    if (focus != nullptr) focus->setFocus(Qt::OtherFocusReason);
+    if (onShown) onShown(form, window);
+
+    loop_.RunUntil([&form] { return form.ModalResult() != mrNone; });
+    if (form.ModalResult() == mrNone) form.Close();  // the program is quitting
+
+    window.hide();
+    open_.erase(std::find(open_.begin(), open_.end(), rendered.get()));
+    rendered.reset();
+    for (auto& w : disabled)
+        if (w) w->setEnabled(true);
+    if (!open_.empty()) {
+        open_.back()->window->raise();
+        open_.back()->window->activateWindow();
+    }
+    return form.ModalResult();
+}
+
+void QtUiHost::ControlChanged(Form& form, Control& control) {
+    Rendered* r = Find(form);
+    if (r == nullptr || r->echo == &control) return;
+    Apply(*r, control);
+    // A page control's pages follow it (the active page decides what is seen).
+    if (auto* pages = dynamic_cast<PageControl*>(&control)) {
+        for (TabSheet* sheet : pages->Pages()) Apply(*r, *sheet);
+    }
+}
+
+void QtUiHost::TrackPopupMenu(PopupMenu& menu, int x, int y) {
+    QMenu qmenu;
+    qmenu.setObjectName(QString::fromUtf8(menu.Name().c_str()));
+    if (menu.Count() > 0) qmenu.setFont(FontOf(Font{}));
+    std::map<QAction*, MenuItem*> actions;
+    for (std::size_t i = 0; i < menu.Count(); ++i) {
+        MenuItem& item = menu.Item(i);
+        if (item.IsSeparator()) {
+            qmenu.addSeparator();
+        } else {
+            actions[qmenu.addAction(FromCaption(item.Caption()))] = &item;
+        }
+    }
+    if (onMenu) QObject::connect(&qmenu, &QMenu::aboutToShow, &qmenu, [this, &qmenu] {
+        QMetaObject::invokeMethod(&qmenu, [this, &qmenu] { onMenu(qmenu); }, Qt::QueuedConnection);
+    });
+    QAction* chosen = qmenu.exec(QPoint(x, y));
+    if (chosen == nullptr) return;
+    auto it = actions.find(chosen);
+    if (it != actions.end()) {
+        MenuItem* item = it->second;
+        Guarded([item] { item->Click(); });
+    }
+}
+
+void QtUiHost::ShowException(const std::string& title, const std::string& message) {
+    exceptions_.push_back(message);
+    std::fprintf(stderr, "[%s] %s\n", title.c_str(), message.c_str());
+    if (!exceptionBoxes_) return;
+    QMessageBox box(QMessageBox::Critical, FromCaption(title), FromCaption(message), QMessageBox::Ok);
+    box.setFont(FontOf(Font{}));
+    box.exec();
+}
+
+}  // namespace zumelko::platform::qt

@@ -1,0 +1,63 @@
+#!/usr/bin/env python3
+"""Draws the program icon (32 x 32, 16 colours) and writes it as XPM, which is C source too,
+so the program carries it without a resource compiler. Run again after changing the drawing."""
+import sys
+
+W = H = 32
+PALETTE = {
+    ' ': 'None',     # transparent
+    '.': '#000000',  # outline
+    'b': '#8B5A2B',  # board
+    'B': '#B07A40',  # board light
+    'w': '#FFFFFF',  # paper
+    'g': '#C0C0C0',  # clip
+    'G': '#808080',  # clip shadow
+    'l': '#000080',  # text lines
+    'r': '#C00000',  # arrow
+    'R': '#FF4040',  # arrow light
+}
+
+img = [[' '] * W for _ in range(H)]
+
+def rect(x0, y0, x1, y1, c):
+    for y in range(y0, y1 + 1):
+        for x in range(x0, x1 + 1):
+            img[y][x] = c
+
+def frame(x0, y0, x1, y1, c):
+    for x in range(x0, x1 + 1):
+        img[y0][x] = img[y1][x] = c
+    for y in range(y0, y1 + 1):
+        img[y][x0] = img[y][x1] = c
+
+# The board, the paper on it and the clip at the top.
+rect(3, 3, 24, 30, 'b'); rect(4, 4, 23, 5, 'B'); frame(3, 3, 24, 30, '.')
+rect(6, 7, 21, 28, 'w'); frame(6, 7, 21, 28, '.')
+rect(9, 1, 18, 6, 'g'); rect(9, 5, 18, 6, 'G'); frame(9, 1, 18, 6, '.')
+rect(12, 2, 15, 3, '.')
+for y in (11, 14, 17, 20, 23):
+    rect(8, y, 19 if y != 23 else 15, y, 'l')
+# The arrow: the clipboard's content leaving for another desktop.
+arrow = [
+    "      ..    ",
+    "      .R.   ",
+    "......rR.   ",
+    ".RRRRRrrR.  ",
+    ".rrrrrrrrR. ",
+    ".rrrrrrrrr. ",
+    ".rrrrrrrr.  ",
+    "......rr.   ",
+    "      .r.   ",
+    "      ..    ",
+]
+for dy, row in enumerate(arrow):
+    for dx, c in enumerate(row):
+        if c != ' ':
+            img[18 + dy][20 + dx] = c
+
+out = ['/* XPM */', 'static const char* const zumelko_xpm[] = {',
+       '"%d %d %d 1",' % (W, H, len(PALETTE))]
+out += ['"%s c %s",' % (k, v) for k, v in PALETTE.items()]
+out += ['"%s"%s' % (''.join(r), ',' if i < H - 1 else '') for i, r in enumerate(img)]
+out.append('};')
+open(sys.argv[1] if len(sys.argv) > 1 else 'zumelko.xpm', 'w').write('\n'.join(out) + '\n')
