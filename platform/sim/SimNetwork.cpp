@@ -60,6 +60,8 @@ const SimNetEntry* SimNetwork::FindContainer(const NetResource& parent) const {
 std::uint32_t SimNetwork::WNetOpenEnum(std::uint32_t /*scope*/, std::uint32_t /*type*/, std::uint32_t /*usage*/,
                                        const NetResource* parent, EnumHandle& handle) {
     handle = 0;
+    opens_.push_back(parent != nullptr && parent->lpRemoteName != nullptr ? std::optional<std::string>(parent->lpRemoteName)
+                                                                          : std::nullopt);
     const SimNetEntry* container = &root;
     if (parent != nullptr) {
         container = FindContainer(*parent);

@@ -52,8 +52,10 @@ public:
     std::optional<std::string> userName = std::string("user1");
     std::optional<std::string> computerName = std::string("PC01");
 
-    // Enumerations opened and not closed yet; every read made, with what was asked.
+    // Enumerations opened and not closed yet; every open asked for (the parent's remote name,
+    // nothing for the top or a parent without one); every read made, with what was asked.
     std::size_t OpenEnumerations() const { return open_.size(); }
+    const std::vector<std::optional<std::string>>& Opens() const { return opens_; }
     struct Read {
         std::uint32_t count;
         std::uint32_t bufferSize;
@@ -74,6 +76,7 @@ private:
     std::map<EnumHandle, Open> open_;
     EnumHandle nextHandle_ = 0x5000;
     std::vector<Read> reads_;
+    std::vector<std::optional<std::string>> opens_;
 };
 
 }  // namespace zumelko::platform::sim

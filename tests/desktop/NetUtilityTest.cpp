@@ -112,44 +112,48 @@ TEST_F(NetUtilityTest, OnlyTheFirstProviderAndItsFirstWorkgroupAreVisited) {
 }
 
 TEST_F(NetUtilityTest, AFailingOrEmptyUpperLevelGivesAnEmptyList) {
+    // opens: how far down the descent may go; no level is opened from an entry never read.
     struct Case {
         const char* what;
+        std::size_t opens;
         void (*shape)(SimNetwork&);
     };
     const Case cases[] = {
-        {"no network", [](SimNetwork& n) { n.root.openError = ERROR_NO_NETWORK_; }},
-        {"no provider", [](SimNetwork&) {}},
-        {"provider cannot be read", [](SimNetwork& n) { n.root.AddEntry(SimNetEntry{}).readError = 59; }},
-        {"provider too big",
+        {"no network", 1, [](SimNetwork& n) { n.root.openError = ERROR_NO_NETWORK_; }},
+        {"no provider", 1, [](SimNetwork&) {}},
+        {"provider cannot be read", 1, [](SimNetwork& n) { n.root.AddEntry(SimNetEntry{}).readError = 59; }},
+        {"provider too big", 1,
          [](SimNetwork& n) { n.AddProvider("P").comment = std::string(400, 'x'); }},
-        {"provider without a name", [](SimNetwork& n) { n.root.AddEntry(SimNetEntry{}).AddMachine("X"); }},
-        {"provider cannot be opened",
+        {"provider without a name", 2, [](SimNetwork& n) { n.root.AddEntry(SimNetEntry{}).AddMachine("X"); }},
+        {"provider cannot be opened", 2,
          [](SimNetwork& n) {
              SimNetEntry& p = n.AddProvider("P");
              p.openError = ERROR_NO_NETWORK_;
              p.AddWorkgroup("W").AddMachine("X");
          }},
-        {"empty provider", [](SimNetwork& n) { n.AddProvider("P"); }},
-        {"workgroup too big",
+        {"empty provider", 2, [](SimNetwork& n) { n.AddProvider("P"); }},
+        {"workgroup too big", 2,
          [](SimNetwork& n) {
              SimNetEntry& w = n.AddProvider("P").AddWorkgroup("W");
              w.comment = std::string(400, 'x');
              w.AddMachine("X");
          }},
-        {"workgroup cannot be opened",
+        {"workgroup cannot be opened", 3,
          [](SimNetwork& n) {
              SimNetEntry& w = n.AddProvider("P").AddWorkgroup("W");
              w.openError = 5;
              w.AddMachine("X");
          }},
-        {"empty workgroup", [](SimNetwork& n) { n.AddProvider("P").AddWorkgroup("W"); }},
+        {"empty workgroup", 3, [](SimNetwork& n) { n.AddProvider("P").AddWorkgroup("W"); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        const std::size_t before = network().Opens().size();
         network().root = SimNetEntry{};
         c.shape(network());
         EXPECT_EQ(Detect(), 0);
         EXPECT_TRUE(Names().empty());
+        EXPECT_EQ(network().Opens().size() - before, c.opens);
     }
 }
 
