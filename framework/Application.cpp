@@ -18,10 +18,14 @@ Application& App() {
     return *g_application;
 }
 
-Application::Application() : Component(nullptr) { g_application = this; }
+Application::Application() : Component(nullptr) {
+    g_application = this;
+    platform::Current().loop().SetExceptionHandler([this](const std::exception& e) { ShowException(e); });
+}
 
 Application::~Application() {
     DestroyForms();
+    platform::Current().loop().SetExceptionHandler(nullptr);
     if (g_application == this) g_application = nullptr;
 }
 

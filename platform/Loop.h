@@ -2,6 +2,7 @@
 // The message loop: hidden windows with a window procedure, posted and sent messages,
 // nested loops for modal dialogs, quit.
 #include <cstdint>
+#include <exception>
 #include <functional>
 
 #include "platform/WinTypes.h"
@@ -31,6 +32,19 @@ public:
     // Asks every running loop to end.
     virtual void PostQuit() = 0;
     virtual bool QuitRequested() const = 0;
+
+    // What becomes of an exception that escapes a window procedure: the application shows it in
+    // its standard error box and the loop carries on.
+    void SetExceptionHandler(std::function<void(const std::exception&)> handler) {
+        exceptionHandler_ = std::move(handler);
+    }
+
+protected:
+    // Calls a window procedure, turning an escaped exception into a report.
+    LResult Deliver(const WindowProc& proc, std::uint32_t message, WParam w, LParam l);
+
+private:
+    std::function<void(const std::exception&)> exceptionHandler_;
 };
 
 }  // namespace zumelko::platform

@@ -14,10 +14,19 @@ constexpr std::uint32_t NO_ERROR_ = 0;
 constexpr std::uint32_t ERROR_MORE_DATA_ = 234;
 constexpr std::uint32_t ERROR_NO_MORE_ITEMS_ = 259;
 constexpr std::uint32_t ERROR_NO_NETWORK_ = 1222;
+constexpr std::uint32_t ERROR_INVALID_PARAMETER_ = 87;
+constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER_ = 122;
+constexpr std::uint32_t RESOURCEDISPLAYTYPE_GENERIC_ = 0;
+constexpr std::uint32_t RESOURCEDISPLAYTYPE_DOMAIN_ = 1;
+constexpr std::uint32_t RESOURCEDISPLAYTYPE_SERVER_ = 2;
+constexpr std::uint32_t RESOURCEDISPLAYTYPE_NETWORK_ = 6;
+constexpr std::uint32_t RESOURCEUSAGE_CONTAINER_ = 2;
 
 using EnumHandle = std::uintptr_t;
 
 // NETRESOURCEA: what one read writes at the start of the caller's buffer, its strings after it.
+// The record is larger on 64-bit systems than on 32-bit ones; callers size their buffers in
+// bytes all the same, and must not assume the buffer is aligned for it (copy it out).
 struct NetResource {
     std::uint32_t dwScope = 0;
     std::uint32_t dwType = 0;
@@ -33,6 +42,8 @@ class Network {
 public:
     virtual ~Network() = default;
 
+    // parent: null for the top of the tree, else an entry read earlier; its strings are copied
+    // by the call, so the buffer they live in may be reused at once.
     virtual std::uint32_t WNetOpenEnum(std::uint32_t scope, std::uint32_t type, std::uint32_t usage,
                                        const NetResource* parent, EnumHandle& handle) = 0;
     // Reads up to count entries into buffer (size bytes); count and size are updated as Win32
@@ -42,6 +53,7 @@ public:
     virtual std::uint32_t WNetCloseEnum(EnumHandle handle) = 0;
 
     // GetUserNameA / GetComputerNameA: the text and its NUL into buffer; size in, bytes out.
+    // False when the name could not be had (or does not fit): the buffer is then undefined.
     virtual bool GetUserName(char* buffer, std::uint32_t& size) = 0;
     virtual bool GetComputerName(char* buffer, std::uint32_t& size) = 0;
 };

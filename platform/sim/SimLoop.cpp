@@ -28,7 +28,7 @@ LResult SimLoop::SendMessage(Hwnd window, std::uint32_t message, WParam w, LPara
     if (it == windows_.end()) return 0;
     // Copy: the procedure may destroy its own window.
     WindowProc proc = it->second;
-    return proc(message, w, l);
+    return Deliver(proc, message, w, l);
 }
 
 bool SimLoop::DispatchOne() {

@@ -1,0 +1,122 @@
+#include "desktop/NetUtility.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <optional>
+
+#include "framework/Error.h"
+#include "platform/Desktop.h"
+
+namespace zumelko {
+
+using platform::EnumHandle;
+using platform::Network;
+using platform::NetResource;
+
+namespace {
+
+// Aligned so a desktop may build its record in place; we copy it out all the same.
+struct alignas(std::max_align_t) EntryBuffer {
+    std::array<char, TNetUtility::kBufferSize> bytes{};
+};
+
+// An open enumeration, closed however Detect is left.
+class Enumeration {
+public:
+    Enumeration(Network& net, const NetResource* parent) : net_(net) {
+        open_ = net.WNetOpenEnum(platform::RESOURCE_GLOBALNET_, platform::RESOURCETYPE_ANY_, 0, parent, handle_) ==
+                platform::NO_ERROR_;
+    }
+    ~Enumeration() {
+        if (open_) net_.WNetCloseEnum(handle_);
+    }
+    Enumeration(const Enumeration&) = delete;
+    Enumeration& operator=(const Enumeration&) = delete;
+
+    bool Open() const { return open_; }
+
+    // One entry into the buffer; its record is copied to entry. NO_ERROR_ or why not.
+    std::uint32_t Read(EntryBuffer& buffer, NetResource& entry) {
+        if (!open_) return platform::ERROR_NO_MORE_ITEMS_;
+        std::uint32_t count = 1;
+        std::uint32_t size = TNetUtility::kBufferSize;
+        const std::uint32_t result = net_.WNetEnumResource(handle_, count, buffer.bytes.data(), size);
+        if (result != platform::NO_ERROR_) return result;
+        if (count == 0) return platform::ERROR_NO_MORE_ITEMS_;  // nothing was written
+        static_assert(sizeof(NetResource) <= TNetUtility::kBufferSize);
+        std::memcpy(&entry, buffer.bytes.data(), sizeof entry);
+        return platform::NO_ERROR_;
+    }
+
+private:
+    Network& net_;
+    EnumHandle handle_ = 0;
+    bool open_ = false;
+};
+
+// The text a string pointer of the entry names. The strings normally live in the buffer after
+// the record; there they are read no further than its end, so a missing NUL cannot run off it.
+std::string EntryText(const EntryBuffer& buffer, const char* text) {
+    const char* begin = buffer.bytes.data();
+    const char* end = begin + buffer.bytes.size();
+    if (std::less_equal<const char*>()(begin, text) && std::less<const char*>()(text, end)) {
+        return std::string(text, ::strnlen(text, static_cast<std::size_t>(end - text)));
+    }
+    return std::string(text);
+}
+
+// Reads the first entry of parent's members into buffer (parent null: the top of the tree).
+// False when there is none, so that nothing is opened from a buffer no read has filled.
+bool DescendToFirst(Network& net, const NetResource* parent, EntryBuffer& buffer, NetResource& entry) {
+    Enumeration level(net, parent);
+    return level.Read(buffer, entry) == platform::NO_ERROR_;
+}
+
+std::string AskName(bool (Network::*call)(char*, std::uint32_t&)) {
+    // One byte more than the system is told of, so the text always ends inside the buffer.
+    std::array<char, TNetUtility::kNameBufferSize + 1> buffer{};
+    std::uint32_t size = TNetUtility::kNameBufferSize;
+    if (!(platform::Current().network().*call)(buffer.data(), size)) return {};
+    return std::string(buffer.data(), ::strnlen(buffer.data(), TNetUtility::kNameBufferSize));
+}
+
+}  // namespace
+
+int TNetUtility::Detect() {
+    machines_.Clear();
+    Network& net = platform::Current().network();
+    EntryBuffer buffer;
+    NetResource provider;
+    NetResource workgroup;
+    int counter = 0;
+
+    // Only the first provider and its first workgroup or domain are visited.
+    std::optional<Enumeration> members;
+    if (DescendToFirst(net, nullptr, buffer, provider) && DescendToFirst(net, &provider, buffer, workgroup)) {
+        members.emplace(net, &workgroup);
+        NetResource entry;
+        while (counter < kMaxMachines && members->Read(buffer, entry) == platform::NO_ERROR_) {
+            if (entry.lpRemoteName == nullptr) continue;
+            // The remote name is two backslashes and the machine's name.
+            const std::string remote = EntryText(buffer, entry.lpRemoteName);
+            machines_.Add(remote.size() > 2 ? remote.substr(2) : std::string());
+            ++counter;
+        }
+    }
+    OnDetected(this);
+    return counter;
+}
+
+const std::string& TNetUtility::MachineName(int index) const {
+    if (index < 0 || index >= Count()) throw Error("ﾘｽﾄのｲﾝﾃﾞｯｸｽが範囲を超えています");
+    return machines_[static_cast<std::size_t>(index)];
+}
+
+std::string TNetUtility::UserName() const { return AskName(&Network::GetUserName); }
+
+std::string TNetUtility::ComputerName() const { return AskName(&Network::GetComputerName); }
+
+}  // namespace zumelko

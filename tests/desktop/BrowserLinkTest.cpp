@@ -1,0 +1,219 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "desktop/BrowserLink.h"
+#include "desktop/DdeClientConv.h"
+#include "framework/Error.h"
+#include "platform/sim/SimDesktop.h"
+
+namespace {
+
+using zumelko::LinkToBrowser;
+using zumelko::TDdeClientConv;
+using namespace zumelko::platform;
+using zumelko::platform::sim::ScopedSimDesktop;
+using zumelko::platform::sim::SimBrowserServer;
+using zumelko::platform::sim::SimDde;
+
+const std::string kNul(1, '\0');
+
+class BrowserLinkTest : public ::testing::Test {
+protected:
+    SimDde& dde() { return desktop->dde(); }
+    void Link(int browser, const std::string& text) {
+        LinkToBrowser(conv, browser, text, [this](const std::string& n) { notices.push_back(n); });
+    }
+    // After every run the conversation is closed and nothing of it is left behind.
+    void ExpectNothingLeft() {
+        EXPECT_FALSE(conv.Connected());
+        EXPECT_EQ(dde().OpenConversations(), 0u);
+        EXPECT_EQ(dde().LiveStringHandles(), 0u);
+        EXPECT_EQ(dde().Misuses(), 0);
+    }
+
+    ScopedSimDesktop desktop;
+    zumelko::Component owner{nullptr};
+    TDdeClientConv& conv = owner.Create<TDdeClientConv>();
+    std::vector<std::string> notices;
+};
+
+TEST_F(BrowserLinkTest, InternetExplorerIsPokedWithTheTextAsItemAndOneNulAsData) {
+    SimBrowserServer& ie = dde().AddServer("IExplore", "WWW_OpenURL");
+    Link(1, "http://pc01/index.html");
+    EXPECT_EQ(ie.connects, 1);
+    ASSERT_EQ(ie.transactions.size(), 1u);
+    EXPECT_EQ(ie.transactions[0].type, XTYP_POKE_);
+    EXPECT_EQ(ie.transactions[0].item, "http://pc01/index.html");
+    EXPECT_EQ(ie.transactions[0].data, kNul);
+    EXPECT_EQ(ie.transactions[0].format, 1u);
+    EXPECT_EQ(ie.transactions[0].timeoutMs, TIMEOUT_ASYNC_);
+    EXPECT_EQ(ie.disconnects, 1);
+    EXPECT_TRUE(notices.empty());
+    EXPECT_TRUE(dde().Execs().empty());
+    ExpectNothingLeft();
+}
+
+TEST_F(BrowserLinkTest, NetscapeIsAskedForTheTextWithATenSecondTimeOut) {
+    SimBrowserServer& ns = dde().AddServer("Netscape", "WWW_OpenURL");
+    dde().AddServer("IExplore", "WWW_OpenURL");
+    Link(0, "http://pc01/");
+    EXPECT_EQ(ns.connects, 1);
+    ASSERT_EQ(ns.transactions.size(), 1u);
+    EXPECT_EQ(ns.transactions[0].type, XTYP_REQUEST_);
+    EXPECT_EQ(ns.transactions[0].item, "http://pc01/");
+    EXPECT_EQ(ns.transactions[0].format, 1u);
+    EXPECT_EQ(ns.transactions[0].timeoutMs, 10000u);
+    EXPECT_EQ(ns.disconnects, 1);
+    EXPECT_TRUE(notices.empty());
+    ExpectNothingLeft();
+
+    // A refused or timed-out request is not reported either.
+    ns.reply.reset();
+    Link(0, "http://pc01/");
+    EXPECT_EQ(ns.transactions.size(), 2u);
+    EXPECT_TRUE(notices.empty());
+    ExpectNothingLeft();
+}
+
+TEST_F(BrowserLinkTest, ABrowserThatIsNotRunningGetsOneStartAttemptThenTheNotice) {
+    SimBrowserServer& ns = dde().AddServer("Netscape", "WWW_OpenURL");
+    ns.running = false;
+    dde().AddProgram("Netscape WWW_OpenURL");  // starts, but its server does not answer yet
+    Link(0, "http://pc01/");
+    ASSERT_EQ(dde().Execs().size(), 1u);
+    EXPECT_EQ(dde().Execs()[0].commandLine, "Netscape WWW_OpenURL");
+    EXPECT_EQ(dde().Execs()[0].show, 7);
+    EXPECT_EQ(dde().ConnectAttempts(), 2);
+    EXPECT_EQ(notices, std::vector<std::string>{"Netscape Navigater が起動していません。"});
+    EXPECT_TRUE(ns.transactions.empty());
+
+    // No such program at all: no second connect.
+    notices.clear();
+    Link(1, "http://pc01/");
+    ASSERT_EQ(dde().Execs().size(), 2u);
+    EXPECT_EQ(dde().Execs()[1].commandLine, "IExplore WWW_OpenURL");
+    EXPECT_EQ(dde().ConnectAttempts(), 3);
+    EXPECT_EQ(notices, std::vector<std::string>{"Internet Explorer が起動していません。"});
+
+    // The next run frees what the failed one left.
+    conv.Disconnect();
+    ExpectNothingLeft();
+}
+
+TEST_F(BrowserLinkTest, ABrowserStartedByTheAttemptIsUsedAtOnce) {
+    SimBrowserServer& ie = dde().AddServer("IExplore", "WWW_OpenURL");
+    ie.running = false;
+    dde().AddProgram("IExplore WWW_OpenURL").starts = &ie;
+    Link(1, "http://pc01/");
+    EXPECT_EQ(ie.transactions.size(), 1u);
+    EXPECT_TRUE(notices.empty());
+    ExpectNothingLeft();
+}
+
+TEST_F(BrowserLinkTest, OtherBrowserValuesDoNothing) {
+    dde().AddServer("Netscape", "WWW_OpenURL");
+    dde().AddServer("IExplore", "WWW_OpenURL");
+    for (int browser : {2, -1, 100}) Link(browser, "http://pc01/");
+    EXPECT_EQ(dde().ConnectAttempts(), 0);
+    EXPECT_TRUE(dde().Execs().empty());
+    EXPECT_TRUE(notices.empty());
+}
+
+TEST_F(BrowserLinkTest, RunsReuseTheConversationAndPassTheTextUnchanged) {
+    SimBrowserServer& ie = dde().AddServer("IExplore", "WWW_OpenURL");
+    SimBrowserServer& ns = dde().AddServer("Netscape", "WWW_OpenURL");
+    const std::vector<std::string> texts = {"  http://pc01/ \r\n", "\thttp://a/\nb", "not a url",
+                                            "http://\x83\x65\x83\x58\x83\x67/"};
+    for (const std::string& text : texts) {
+        Link(1, text);
+        ExpectNothingLeft();
+        Link(0, text);
+        ExpectNothingLeft();
+    }
+    ASSERT_EQ(ie.transactions.size(), texts.size());
+    ASSERT_EQ(ns.transactions.size(), texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        EXPECT_EQ(ie.transactions[i].item, texts[i]);
+        EXPECT_EQ(ns.transactions[i].item, texts[i]);
+    }
+    EXPECT_EQ(ie.connects, 4);
+    EXPECT_EQ(ie.disconnects, 4);
+    EXPECT_TRUE(notices.empty());
+}
+
+TEST_F(BrowserLinkTest, AnItemThatCannotBeMadeAHandleSendsNothingAndEndsTheConversation) {
+    SimBrowserServer& ie = dde().AddServer("IExplore", "WWW_OpenURL");
+    Link(1, "http://pc01/" + std::string(300, 'a'));
+    EXPECT_EQ(ie.connects, 1);
+    EXPECT_TRUE(ie.transactions.empty());
+    EXPECT_EQ(ie.disconnects, 1);
+    EXPECT_TRUE(notices.empty());
+    ExpectNothingLeft();
+}
+
+TEST_F(BrowserLinkTest, ConversationLifecycle) {
+    SimBrowserServer& ns = dde().AddServer("Netscape", "WWW_OpenURL");
+    ns.reply = std::string("42\0junk", 7);
+
+    EXPECT_FALSE(conv.Connect()) << "no names, no connect";
+    EXPECT_EQ(dde().ConnectAttempts(), 0);
+    EXPECT_FALSE(conv.Request("x").has_value()) << "no conversation, no request";
+    EXPECT_FALSE(conv.Poke("x", ""));
+
+    conv.SetLink("Netscape", "WWW_OpenURL");
+    ASSERT_TRUE(conv.Connect());
+    EXPECT_FALSE(conv.Connect()) << "already open";
+    EXPECT_EQ(conv.DataFormat(), 1u);
+    EXPECT_EQ(conv.Request("http://pc01/"), "42");
+
+    // New names end the open conversation.
+    conv.SetLink("Netscape", "WWW_OpenURL");
+    EXPECT_FALSE(conv.Connected());
+    EXPECT_EQ(ns.disconnects, 1);
+
+    // The browser ends it by itself: the object learns of it and does not end it again.
+    ASSERT_TRUE(conv.Connect());
+    ASSERT_EQ(ns.conversations.size(), 1u);
+    dde().PartnerDisconnect(ns.conversations[0]);
+    EXPECT_FALSE(conv.Connected());
+    EXPECT_FALSE(conv.Poke("x", ""));
+    conv.Disconnect();
+    EXPECT_EQ(conv.ServiceName(), "");
+    ExpectNothingLeft();
+
+    // Going away ends an open conversation.
+    {
+        zumelko::Component form(nullptr);
+        TDdeClientConv& other = form.Create<TDdeClientConv>();
+        other.SetLink("Netscape", "WWW_OpenURL");
+        ASSERT_TRUE(other.Connect());
+    }
+    EXPECT_EQ(dde().OpenConversations(), 0u);
+    EXPECT_EQ(dde().LiveStringHandles(), 0u);
+}
+
+TEST(DdeStartup, ErrorCodesGiveTheirTexts) {
+    EXPECT_EQ(zumelko::DdeErrorText(0x4007), "DDE 実行時にﾒﾓﾘ不足ｴﾗｰが発生しました ($04007)");
+    EXPECT_EQ(zumelko::DdeErrorText(0x4008), "DDE 実行時にﾒﾓﾘ不足ｴﾗｰが発生しました ($04008)");
+    EXPECT_EQ(zumelko::DdeErrorText(0x400A), "DDE ｴﾗｰ ($0400A) のため対話を確立できません");
+    EXPECT_EQ(zumelko::DdeErrorText(0x4006), "DDE がｴﾗｰを返しました ($04006)");
+
+    ScopedSimDesktop desktop;
+    desktop->dde().initError = 0x4008;
+    try {
+        zumelko::DdeInstance instance;
+        ADD_FAILURE() << "started without DDE";
+    } catch (const zumelko::Error& e) {
+        EXPECT_STREQ(e.what(), "DDE 実行時にﾒﾓﾘ不足ｴﾗｰが発生しました ($04008)");
+    }
+    desktop->dde().initError = 0;
+    {
+        zumelko::DdeInstance instance;
+        EXPECT_TRUE(desktop->dde().Initialized());
+    }
+    EXPECT_FALSE(desktop->dde().Initialized());
+}
+
+}  // namespace
