@@ -62,9 +62,18 @@ void BrowserDde::FreeStringHandle(Hsz handle) { strings_.erase(handle); }
 Hconv BrowserDde::Connect(Hsz service, Hsz topic) {
     auto s = strings_.find(service);
     auto t = strings_.find(topic);
-    if (s == strings_.end() || t == strings_.end() || t->second != kTopic) return 0;
+    // A 0 handle stands for any service or topic.
+    if ((service != 0 && s == strings_.end()) || (topic != 0 && t == strings_.end())) return 0;
+    if (topic != 0 && t->second != kTopic) return 0;
+    std::vector<std::string> programs;
+    if (service != 0) {
+        programs = ProgramsFor(s->second);
+    } else {
+        programs = ProgramsFor("Netscape");
+        for (auto& p : ProgramsFor("IExplore")) programs.push_back(p);
+    }
     // The browser answers when one of its programs is there to be started.
-    for (const auto& program : ProgramsFor(s->second)) {
+    for (const auto& program : programs) {
         if (!QStandardPaths::findExecutable(QString::fromStdString(program)).isEmpty()) {
             const Hconv c = nextConversation_++;
             conversations_.emplace(c, program);

@@ -67,7 +67,7 @@ LResult QtLoop::SendMessage(Hwnd window, std::uint32_t message, WParam w, LParam
     if (it == windows_.end()) return 0;
     // A copy: the procedure may destroy its own window.
     WindowProc proc = it->second;
-    return proc(message, w, l);
+    return Deliver(proc, message, w, l);
 }
 
 void QtLoop::Schedule() {

@@ -1,0 +1,199 @@
+// The X clipboard through the Qt desktop: one change notice per committed transaction whoever
+// made it, the very bytes in and out (xclip playing the other programs), pictures with their
+// pixels.
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QImage>
+
+#include "tests/qt/QtTestSupport.h"
+
+namespace zumelko::qttest {
+namespace {
+
+using namespace zumelko::platform;
+
+class Clipboard : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto& loop = Desk().loop();
+        viewer_ = loop.CreateHiddenWindow([this](std::uint32_t m, WParam, LParam) {
+            if (m == WM_DRAWCLIPBOARD) ++changes_;
+            return LResult{0};
+        });
+        next_ = clip().SetClipboardViewer(viewer_);
+        EXPECT_EQ(changes_, 1) << "joining the chain tells the new viewer at once";
+        Settle();
+        changes_ = 0;
+    }
+    void TearDown() override {
+        clip().ChangeClipboardChain(viewer_, next_);
+        Desk().loop().DestroyWindow(viewer_);
+    }
+    platform::qt::QtClipboard& clip() { return Desk().clipboard(); }
+    // Lets every late report of X and Qt arrive.
+    void Settle() { Pump(300); }
+    void Put(const std::string& text) {
+        ASSERT_TRUE(clip().OpenClipboard(viewer_));
+        clip().EmptyClipboard();
+        clip().SetText(std::string(text) + '\0');
+        clip().CloseClipboard();
+    }
+    std::optional<std::string> Text() {
+        clip().OpenClipboard(viewer_);
+        auto t = clip().GetText();
+        clip().CloseClipboard();
+        return t;
+    }
+    Ran Xclip(const QStringList& args, const std::string& input = {}) {
+        return RunProgram(QStringLiteral("xclip"), QStringList{"-selection", "clipboard"} + args, input);
+    }
+
+    Hwnd viewer_ = 0;
+    Hwnd next_ = 0;
+    int changes_ = 0;
+};
+
+TEST_F(Clipboard, OwnTransactionsGiveExactlyOneNoticeEach) {
+    Put("first");
+    Settle();
+    EXPECT_EQ(changes_, 1);
+
+    // Taking an item over: clear, then open, empty and set: two notices, no echo from Qt or X.
+    changes_ = 0;
+    clip().OpenClipboard(viewer_);
+    clip().EmptyClipboard();
+    clip().CloseClipboard();
+    clip().OpenClipboard(viewer_);
+    clip().EmptyClipboard();
+    clip().SetText(std::string("second\0", 7));
+    clip().CloseClipboard();
+    Settle();
+    EXPECT_EQ(changes_, 2);
+    EXPECT_EQ(Text(), "second");
+
+    // Clearing a clipboard that is already empty is still a change.
+    changes_ = 0;
+    for (int i = 0; i < 2; ++i) {
+        clip().OpenClipboard(viewer_);
+        clip().EmptyClipboard();
+        clip().CloseClipboard();
+    }
+    Settle();
+    EXPECT_EQ(changes_, 2);
+    EXPECT_FALSE(clip().IsClipboardFormatAvailable(CF_TEXT_));
+
+    // Reading changes nothing, and so does a transaction that writes nothing.
+    changes_ = 0;
+    EXPECT_EQ(Text(), std::nullopt);
+    clip().OpenClipboard(viewer_);
+    clip().CloseClipboard();
+    Settle();
+    EXPECT_EQ(changes_, 0);
+    // Writes outside an open clipboard are refused.
+    EXPECT_FALSE(clip().SetText(std::string("x\0", 2)));
+    EXPECT_FALSE(clip().EmptyClipboard());
+}
+
+TEST_F(Clipboard, TextTravelsAsTheSameBytesBothWays) {
+    const std::string japanese = "クリップボード 転送\r\nline two ;$(x) \"q\"";
+    Put(japanese);
+    Settle();
+    const Ran out = Xclip({"-o"});
+    ASSERT_TRUE(out.finished);
+    EXPECT_EQ(out.out, japanese);
+
+    // Another program copies: one notice, and the text reads back cut at its first NUL.
+    changes_ = 0;
+    ASSERT_TRUE(Xclip({"-i"}, std::string("from outside\0hidden", 19)).finished);
+    ASSERT_TRUE(PumpUntil([&] { return changes_ >= 1; }));
+    Settle();
+    EXPECT_EQ(changes_, 1);
+    EXPECT_TRUE(clip().IsClipboardFormatAvailable(CF_TEXT_));
+    EXPECT_FALSE(clip().IsClipboardFormatAvailable(CF_BITMAP_));
+    EXPECT_EQ(Text(), "from outside");
+
+    // An empty text is a text.
+    Put("");
+    EXPECT_TRUE(clip().IsClipboardFormatAvailable(CF_TEXT_));
+    EXPECT_EQ(Text(), "");
+}
+
+QImage Pattern(int w, int h) {
+    QImage image(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) image.setPixel(x, y, qRgb((x * 7) & 255, (y * 13) & 255, (x ^ y) & 255));
+    return image;
+}
+
+TEST_F(Clipboard, PicturesKeepTheirPixelsBothWays) {
+    auto& gdi = Desk().gdi();
+    // Ours to theirs.
+    const QImage pattern = Pattern(61, 37);
+    const Hbitmap bitmap = gdi.Adopt(pattern);
+    ASSERT_NE(bitmap, 0u);
+    clip().OpenClipboard(viewer_);
+    clip().EmptyClipboard();
+    EXPECT_TRUE(clip().SetBitmap(bitmap));
+    clip().CloseClipboard();
+    EXPECT_EQ(gdi.Bitmap(bitmap), nullptr) << "the clipboard took the handle over";
+    Settle();
+    EXPECT_EQ(changes_, 1);
+    EXPECT_TRUE(clip().IsClipboardFormatAvailable(CF_BITMAP_));
+    EXPECT_FALSE(clip().IsClipboardFormatAvailable(CF_TEXT_));
+    const Ran png = Xclip({"-o", "-t", "image/png"});
+    ASSERT_TRUE(png.finished);
+    QImage back;
+    ASSERT_TRUE(back.loadFromData(reinterpret_cast<const uchar*>(png.out.data()), static_cast<int>(png.out.size()), "PNG"));
+    EXPECT_EQ(back.convertToFormat(QImage::Format_RGB32), pattern);
+
+    // Theirs to ours.
+    changes_ = 0;
+    const QImage other = Pattern(40, 90).mirrored();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    other.save(&buffer, "PNG");
+    ASSERT_TRUE(Xclip({"-i", "-t", "image/png"}, bytes.toStdString()).finished);
+    ASSERT_TRUE(PumpUntil([&] { return changes_ >= 1; }));
+    Settle();
+    EXPECT_EQ(changes_, 1);
+    EXPECT_TRUE(clip().IsClipboardFormatAvailable(CF_BITMAP_));
+    clip().OpenClipboard(viewer_);
+    const Hbitmap got = clip().GetBitmap();
+    ASSERT_NE(got, 0u);
+    EXPECT_EQ(clip().GetBitmap(), got) << "the same handle while the content stays";
+    BitmapInfo info;
+    ASSERT_TRUE(gdi.GetObject(got, info));
+    EXPECT_EQ(info.width, 40);
+    EXPECT_EQ(info.height, 90);
+    EXPECT_EQ(info.bitsPerPixel, gdi.DisplayBitsPerPixel());
+    EXPECT_EQ(gdi.Bitmap(got)->convertToFormat(QImage::Format_RGB32),
+              other.convertToFormat(gdi.DisplayFormat()).convertToFormat(QImage::Format_RGB32));
+    EXPECT_EQ(clip().GetPalette(), 0u);
+    clip().CloseClipboard();
+}
+
+TEST_F(Clipboard, PaletteAndTextBesideAPictureStayWithIt) {
+    auto& gdi = Desk().gdi();
+    const Hbitmap bitmap = gdi.Adopt(Pattern(8, 8));
+    const Hpalette palette = gdi.CreatePalette({{1, 2, 3, 0}, {4, 5, 6, 0}, {7, 8, 9, 0}});
+    clip().OpenClipboard(viewer_);
+    clip().EmptyClipboard();
+    clip().SetBitmap(bitmap);
+    clip().SetPalette(palette);
+    clip().SetText(std::string("both\0", 5));
+    clip().CloseClipboard();
+    Settle();
+    EXPECT_EQ(changes_, 1);
+    clip().OpenClipboard(viewer_);
+    EXPECT_EQ(clip().GetText(), "both");
+    const Hpalette got = clip().GetPalette();
+    ASSERT_NE(got, 0u);
+    EXPECT_EQ(gdi.GetPaletteEntries(got).size(), 3u);
+    clip().CloseClipboard();
+    EXPECT_EQ(Xclip({"-o"}).out, "both");
+}
+
+}  // namespace
+}  // namespace zumelko::qttest
