@@ -266,6 +266,9 @@ std::unique_ptr<QtUiHost::Rendered> QtUiHost::Render(Form& form) {
         rr.widgets[c] = widget;
         Apply(rr, *c);
     }
+    // Page controls show their active page once their pages exist.
+    for (Control* c : form.Controls())
+        if (dynamic_cast<PageControl*>(c) != nullptr) Apply(rr, *c);
     // Bevels are drawn beneath the controls they frame.
     for (Control* c : form.Controls())
         if (dynamic_cast<Bevel*>(c) != nullptr && rr.widgets[c]) rr.widgets[c]->lower();
