@@ -440,8 +440,11 @@ platform::LResult TTCPServer::WndProc(std::uint32_t message, platform::WParam w,
     const int event = platform::SelectEvent(l);
     const int error = platform::SelectError(l);
     // Notifications queued for sockets closed meanwhile are old news.
-    const bool current = event == platform::FD_ACCEPT_ ? handle == handle_ && handle != kInvalidSocket
-                                                       : clients_.Contains(handle);
+    const bool listening = handle != kInvalidSocket && handle == handle_;
+    const bool accepted = clients_.Contains(handle);
+    const bool current = event == platform::FD_ACCEPT_                                ? listening
+                         : event == platform::FD_READ_ || event == platform::FD_CLOSE_ ? accepted
+                                                                                      : listening || accepted;
     if (!current) return 0;
     switch (event) {
         case platform::FD_READ_: DoRead(handle, error); break;
