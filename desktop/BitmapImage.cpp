@@ -71,6 +71,17 @@ std::vector<std::uint8_t> Normalize(std::vector<std::uint8_t> packed, std::uint3
     return packed;
 }
 
+// A monochrome bitmap shows black and white only: a one-bit picture in other colours (other
+// writers make them) is kept in colour rather than turned black.
+bool BlackAndWhite(const platform::dib::Layout& layout, const std::uint8_t* packed) {
+    for (const auto& e : platform::dib::ColorTable(layout, packed)) {
+        const bool black = e.red == 0 && e.green == 0 && e.blue == 0;
+        const bool white = e.red == 255 && e.green == 255 && e.blue == 255;
+        if (!black && !white) return false;
+    }
+    return true;
+}
+
 // CreateBitmap (monochrome) or CreateCompatibleBitmap, filled white, with source copied on.
 GdiObject ToDeviceBitmap(platform::Gdi& gdi, platform::Hbitmap source, platform::Hpalette palette, int width,
                          int height, bool monochrome) {
@@ -241,7 +252,7 @@ void BitmapImage::ReadFromStream(Stream& stream) {
     image->pixelOffset = layout.TableEnd();
     image->width = layout.width;
     image->height = layout.height;
-    image->monochrome = layout.Monochrome();
+    image->monochrome = layout.Monochrome() && BlackAndWhite(layout, image->packed.data());
     Replace(std::move(image));
 }
 

@@ -60,7 +60,8 @@ public:
     bool Empty() const override { return image_ == nullptr; }
     int Width() const override;
     int Height() const override;
-    // One plane of one bit per pixel.
+    // One plane of one bit per pixel, black and white: such a picture goes to the clipboard
+    // as a monochrome bitmap.
     bool Monochrome() const;
 
     // Takes the picture from the clipboard's CF_BITMAP and CF_PALETTE (0: none); the handles

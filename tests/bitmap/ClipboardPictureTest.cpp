@@ -84,11 +84,15 @@ TEST_P(PictureDepth, ClipboardPictureTravelsAsBmpAndComesBackTheSame) {
     Read(back, bmp);
     EXPECT_EQ(back.Width(), w);
     EXPECT_EQ(back.Height(), h);
+    EXPECT_EQ(back.Monochrome(), c.bits == 1);
     EXPECT_EQ(Write(back), bmp);
 
     clip.Clear();
     clip.PutBitmap(back);
     EXPECT_EQ(ClipboardPixels(), expected);
+    platform::BitmapInfo info;
+    ASSERT_TRUE(gdi().GetObject(clipboard().BitmapHandle(), info));
+    EXPECT_EQ(info.bitsPerPixel, c.monochrome ? 1 : c.display);
     EXPECT_EQ(gdi().GetPaletteEntries(clipboard().PaletteHandle()).size(), c.clipboardPaletteSize);
     if (c.bits == 8) {
         EXPECT_EQ(gdi().GetPaletteEntries(clipboard().PaletteHandle()), Entries(c.colors));
