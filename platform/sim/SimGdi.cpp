@@ -160,9 +160,10 @@ bool SimGdi::CopyBitmap(Hbitmap destination, Hbitmap source, Hpalette palette) {
     Bitmap* dst = FindBitmap(destination);
     const Bitmap* src = FindBitmap(source);
     if (dst == nullptr || src == nullptr) return false;
-    std::fill(dst->pixels.begin(), dst->pixels.end(), kWhite);
     const int w = std::min(dst->width, src->width);
     const int h = std::min(dst->height, src->height);
+    // Only what the source leaves uncovered stays white.
+    if (w < dst->width || h < dst->height) std::fill(dst->pixels.begin(), dst->pixels.end(), kWhite);
     for (int y = 0; y < h; ++y) {
         std::uint32_t* row = dst->pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(dst->width);
         std::memcpy(row, src->pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(src->width),
