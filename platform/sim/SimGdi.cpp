@@ -219,10 +219,8 @@ bool SimGdi::GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* headerAnd
     if (!layout || layout->topDown || layout->width != b->width || layout->height != b->height) return false;
     std::vector<PaletteEntry> table;
     if (bits <= 8) {
-        // A monochrome bitmap is black and white whatever the display; an indexed one shows
-        // the colours realized for its depth.
-        table = b->bitsPerPixel == 1 && bits == 1 ? SystemPalette(1) : RealizedColors(bits, palette);
-        table.resize(layout->colorCount);
+        // The colours realized for that depth (black and white for one bit): 2^bits of them.
+        table = RealizedColors(bits, palette);
         dib::WriteColorTable(table, headerAndTable + layout->headerSize);
     }
     dib::EncodeRows(bits, b->width, b->height, b->pixels.data(), static_cast<std::size_t>(b->width), table, pixels);
