@@ -218,7 +218,7 @@ void BitmapImage::MakePackedImage(Image& image) {
     Put16(h + 14, static_cast<std::uint32_t>(bits));
     Put32(h + 20, static_cast<std::uint32_t>(imageSize));
     const std::size_t pixelOffset = platform::dib::kInfoHeaderSize + tableSize;
-    gdi.GetDIBits(image.bitmap.Get(), image.palette.Get(), h, pixelOffset, h + pixelOffset, imageSize);
+    gdi.GetDIBits(image.bitmap.Get(), image.palette.Get(), h, h + pixelOffset);
     image.packed = std::move(packed);
     image.pixelOffset = pixelOffset;
 }

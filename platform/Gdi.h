@@ -59,10 +59,10 @@ public:
                                    Hpalette palette) = 0;
     // GetDIBits(DC, bitmap, 0, height, pixels, header, DIB_RGB_COLORS) with the palette (when
     // given) selected and realized: the caller fills the 40-byte header (width, height and bit
-    // count of the bitmap); this fills the colour table after it (when the bit count has one)
-    // and the pixel rows. False when the buffers are too small for what the header asks.
-    virtual bool GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* headerAndTable,
-                           std::size_t headerAndTableSize, std::uint8_t* pixels, std::size_t pixelSize) = 0;
+    // count of the bitmap, biClrUsed 0) and makes room after it for the colour table of that bit
+    // count (4 × 2^bits bytes up to 8 bits, none above) and for the rows (stride × height); this
+    // fills the table and the rows.
+    virtual bool GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* headerAndTable, std::uint8_t* pixels) = 0;
 
     // DeleteObject on a bitmap or palette.
     virtual bool DeleteObject(std::uintptr_t object) = 0;

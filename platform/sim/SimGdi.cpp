@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "platform/Dib.h"
 
@@ -122,18 +123,21 @@ std::vector<PaletteEntry> SimGdi::RealizedColors(int bits, Hpalette palette) con
     return colors;
 }
 
-void SimGdi::Reduce(std::uint32_t* pixels, std::size_t count, int bits, Hpalette palette, bool blit) const {
+void SimGdi::Reduce(std::uint32_t* pixels, std::size_t width, std::size_t rows, std::size_t stride, int bits,
+                    Hpalette palette, bool blit) const {
     if (bits >= 24) return;
-    if (bits == 16) {
-        for (std::size_t i = 0; i < count; ++i) pixels[i] = To555(pixels[i]);
-        return;
+    std::optional<dib::ColorMatcher> matcher;
+    if (bits <= 8 && !(bits == 1 && blit)) matcher.emplace(RealizedColors(bits, palette));
+    for (std::size_t y = 0; y < rows; ++y) {
+        std::uint32_t* row = pixels + y * stride;
+        if (bits == 16) {
+            for (std::size_t x = 0; x < width; ++x) row[x] = To555(row[x]);
+        } else if (matcher) {
+            for (std::size_t x = 0; x < width; ++x) row[x] = matcher->Match(row[x]);
+        } else {
+            for (std::size_t x = 0; x < width; ++x) row[x] = row[x] == kWhite ? kWhite : kBlack;
+        }
     }
-    if (bits == 1 && blit) {
-        for (std::size_t i = 0; i < count; ++i) pixels[i] = pixels[i] == kWhite ? kWhite : kBlack;
-        return;
-    }
-    dib::ColorMatcher matcher(RealizedColors(bits, palette));
-    for (std::size_t i = 0; i < count; ++i) pixels[i] = matcher.Match(pixels[i]);
 }
 
 Hbitmap SimGdi::CreateBitmap(int width, int height, bool monochrome) {
@@ -164,14 +168,16 @@ bool SimGdi::CopyBitmap(Hbitmap destination, Hbitmap source, Hpalette palette) {
     const int h = std::min(dst->height, src->height);
     // Only what the source leaves uncovered stays white.
     if (w < dst->width || h < dst->height) std::fill(dst->pixels.begin(), dst->pixels.end(), kWhite);
-    for (int y = 0; y < h; ++y) {
-        std::uint32_t* row = dst->pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(dst->width);
-        std::memcpy(row, src->pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(src->width),
+    const auto dstStride = static_cast<std::size_t>(dst->width);
+    const auto srcStride = static_cast<std::size_t>(src->width);
+    for (int y = 0; y < h; ++y)
+        std::memcpy(dst->pixels.data() + static_cast<std::size_t>(y) * dstStride,
+                    src->pixels.data() + static_cast<std::size_t>(y) * srcStride,
                     static_cast<std::size_t>(w) * sizeof(std::uint32_t));
-        // Pixels of a bitmap of the same depth already are what the destination can show.
-        if (dst->bitsPerPixel != src->bitsPerPixel || (dst->bitsPerPixel == 8 && palette != 0))
-            Reduce(row, static_cast<std::size_t>(w), dst->bitsPerPixel, palette, true);
-    }
+    // Pixels of a bitmap of the same depth already are what the destination can show.
+    if (dst->bitsPerPixel != src->bitsPerPixel || (dst->bitsPerPixel == 8 && palette != 0))
+        Reduce(dst->pixels.data(), static_cast<std::size_t>(w), static_cast<std::size_t>(h), dstStride,
+               dst->bitsPerPixel, palette, true);
     return true;
 }
 
@@ -194,29 +200,28 @@ Hbitmap SimGdi::CreateDIBitmap(const std::uint8_t* headerAndTable, std::size_t h
     Bitmap& b = *FindBitmap(h);
     dib::DecodeRows(*layout, dib::ColorTable(*layout, headerAndTable), pixels, b.pixels.data(),
                     static_cast<std::size_t>(b.width));
-    Reduce(b.pixels.data(), b.pixels.size(), b.bitsPerPixel, palette, false);
+    Reduce(b.pixels.data(), b.pixels.size(), 1, 0, b.bitsPerPixel, palette, false);
     return h;
 }
 
-bool SimGdi::GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* headerAndTable, std::size_t headerAndTableSize,
-                       std::uint8_t* pixels, std::size_t pixelSize) {
+bool SimGdi::GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* headerAndTable, std::uint8_t* pixels) {
     const Bitmap* b = FindBitmap(bitmap);
-    const auto layout = dib::ParseHeader(headerAndTable, headerAndTableSize);
-    if (b == nullptr || !layout || pixels == nullptr) return false;
-    const int bits = layout->bitCount;
-    if (layout->headerSize != dib::kInfoHeaderSize || layout->topDown || layout->width != b->width ||
-        layout->height != b->height || pixelSize < layout->imageSize)
-        return false;
+    if (b == nullptr || headerAndTable == nullptr || pixels == nullptr) return false;
+    // Only the form the program asks for: a 40-byte header without a colour count, followed by
+    // room for the full table of its bit count.
+    const std::uint8_t* h = headerAndTable;
+    const int bits = h[14] | (h[15] << 8);
+    const bool infoHeader = h[0] == dib::kInfoHeaderSize && h[1] == 0 && h[2] == 0 && h[3] == 0;
+    const bool noColorCount = h[32] == 0 && h[33] == 0 && h[34] == 0 && h[35] == 0;
+    if (!infoHeader || !noColorCount || (bits != 1 && bits != 4 && bits != 8 && bits != 24)) return false;
+    const std::size_t tableSize = bits <= 8 ? std::size_t{4} << bits : 0;
+    const auto layout = dib::ParseHeader(headerAndTable, dib::kInfoHeaderSize + tableSize);
+    if (!layout || layout->topDown || layout->width != b->width || layout->height != b->height) return false;
     std::vector<PaletteEntry> table;
     if (bits <= 8) {
-        if (layout->colorCount != (std::size_t{1} << bits)) return false;
-        // A monochrome bitmap is black and white whatever the display; an indexed one shows
-        // the colours realized for its depth.
-        table = b->bitsPerPixel == 1 && bits == 1 ? SystemPalette(1) : RealizedColors(bits, palette);
-        table.resize(layout->colorCount);
+        // The colours realized for that depth (black and white for one bit): 2^bits of them.
+        table = RealizedColors(bits, palette);
         dib::WriteColorTable(table, headerAndTable + layout->headerSize);
-    } else if (bits != 24) {
-        return false;
     }
     dib::EncodeRows(bits, b->width, b->height, b->pixels.data(), static_cast<std::size_t>(b->width), table, pixels);
     return true;
@@ -228,7 +233,7 @@ bool SimGdi::SetPixels(Hbitmap bitmap, const std::vector<std::uint32_t>& rgb, Hp
     Bitmap* b = FindBitmap(bitmap);
     if (b == nullptr || rgb.size() != b->pixels.size()) return false;
     for (std::size_t i = 0; i < rgb.size(); ++i) b->pixels[i] = 0xFF000000u | rgb[i];
-    Reduce(b->pixels.data(), b->pixels.size(), b->bitsPerPixel, palette, false);
+    Reduce(b->pixels.data(), b->pixels.size(), 1, 0, b->bitsPerPixel, palette, false);
     return true;
 }
 

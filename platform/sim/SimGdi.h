@@ -30,8 +30,7 @@ public:
     std::vector<PaletteEntry> GetPaletteEntries(Hpalette palette) override;
     Hbitmap CreateDIBitmap(const std::uint8_t* headerAndTable, std::size_t headerAndTableSize,
                            const std::uint8_t* pixels, std::size_t pixelSize, Hpalette palette) override;
-    bool GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* headerAndTable, std::size_t headerAndTableSize,
-                   std::uint8_t* pixels, std::size_t pixelSize) override;
+    bool GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* headerAndTable, std::uint8_t* pixels) override;
     bool DeleteObject(std::uintptr_t object) override;
 
     // Test hooks.
@@ -70,9 +69,11 @@ private:
     std::uintptr_t Add(Object object);
     // The colours an indexed bitmap of this many bits shows, with the palette realized.
     std::vector<PaletteEntry> RealizedColors(int bits, Hpalette palette) const;
-    // Reduces count pixels to what a bitmap of the given depth can hold. A copy onto a
-    // monochrome bitmap keeps white and turns every other colour black, as BitBlt does.
-    void Reduce(std::uint32_t* pixels, std::size_t count, int bits, Hpalette palette, bool blit) const;
+    // Reduces rows of width pixels, stride apart, to what a bitmap of the given depth can hold.
+    // A copy onto a monochrome bitmap keeps white and turns every other colour black, as
+    // BitBlt does.
+    void Reduce(std::uint32_t* pixels, std::size_t width, std::size_t rows, std::size_t stride, int bits,
+                Hpalette palette, bool blit) const;
 
     std::unordered_map<std::uintptr_t, Object> objects_;
     std::uintptr_t next_ = 0x20000;

@@ -3,7 +3,6 @@
 
 #include <climits>
 
-#include "desktop/ClipboardAccess.h"
 #include "Support.h"
 
 namespace zumelko::test {
@@ -14,18 +13,7 @@ constexpr char kReadError[] = "ｽﾄﾘｰﾑからの読み込みｴﾗｰ";
 
 const std::vector<std::vector<std::uint32_t>> kRows = {{0, 1, 2, 3, 4}, {5, 6, 7, 8, 9}, {10, 11, 12, 13, 14}};
 
-class BitmapStream : public DesktopTest {
-protected:
-    // The pixels a read picture shows once it is on the clipboard.
-    Pixels Shown(const Bytes& bmp) {
-        BitmapImage picture;
-        Read(picture, bmp);
-        ClipboardAccess clip;
-        clip.Clear();
-        clip.PutBitmap(picture);
-        return ClipboardPixels();
-    }
-};
+using BitmapStream = DesktopTest;
 
 TEST_F(BitmapStream, EmptyPictureWritesNothingAndNoBytesReadAsAnEmptyPicture) {
     BitmapImage picture;

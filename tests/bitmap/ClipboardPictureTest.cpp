@@ -31,6 +31,8 @@ struct DepthCase {
     std::size_t clipboardPaletteSize;   // CF_PALETTE entries when the picture is put back (0: none)
 };
 
+void PrintTo(const DepthCase& c, std::ostream* os) { *os << c.name; }
+
 class PictureDepth : public DesktopTest, public ::testing::WithParamInterface<DepthCase> {};
 
 // Taken from the clipboard, written, read back, written again and put back: the header says

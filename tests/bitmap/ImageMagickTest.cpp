@@ -136,14 +136,6 @@ Bytes WithGap(const Bytes& bmp, std::size_t gap) {
 
 class ImageMagick : public DesktopTest {
 protected:
-    Pixels Shown(const Bytes& bmp) {
-        BitmapImage picture;
-        Read(picture, bmp);
-        ClipboardAccess clip;
-        clip.Clear();
-        clip.PutBitmap(picture);
-        return ClipboardPixels();
-    }
     TempDir dir_;
 };
 

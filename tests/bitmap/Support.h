@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "desktop/BitmapImage.h"
+#include "desktop/ClipboardAccess.h"
 #include "framework/Error.h"
 #include "framework/Stream.h"
 #include "platform/sim/SimDesktop.h"
@@ -192,6 +193,16 @@ protected:
 
     // The pixels of what is on the clipboard now.
     Pixels ClipboardPixels() { return gdi().Pixels(clipboard().BitmapHandle()); }
+
+    // The pixels a read picture shows once it is on the clipboard.
+    Pixels Shown(const Bytes& bmp) {
+        BitmapImage picture;
+        Read(picture, bmp);
+        ClipboardAccess clip;
+        clip.Clear();
+        clip.PutBitmap(picture);
+        return ClipboardPixels();
+    }
 
     // Bitmaps and palettes alive besides those the clipboard holds.
     std::size_t StrayObjects() {
