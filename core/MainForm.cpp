@@ -29,18 +29,6 @@ void Notice(const std::string& text) {
     if (Form2 != nullptr) Form2->ShowNotice(text);
 }
 
-// Keeps the clipboard's open count balanced whatever a read or write throws.
-class OpenedClipboard {
-public:
-    explicit OpenedClipboard(ClipboardAccess& access) : access_(access) { access_.Open(); }
-    ~OpenedClipboard() { access_.Close(); }
-    OpenedClipboard(const OpenedClipboard&) = delete;
-    OpenedClipboard& operator=(const OpenedClipboard&) = delete;
-
-private:
-    ClipboardAccess& access_;
-};
-
 }  // namespace
 
 MenuItem& TForm1::AddItem(PopupMenu& menu, const char* name, const char* caption,
@@ -203,14 +191,14 @@ void TForm1::Packet1Sended(Component*) {
     if (ClipboardAccess->HasFormat(platform::CF_TEXT_)) {
         std::string text;
         {
-            OpenedClipboard open(*ClipboardAccess);
+            ClipboardAccess::Scope open(*ClipboardAccess);
             text = ClipboardAccess->GetText();
         }
         Packet2->SendString(text);
     } else if (ClipboardAccess->HasFormat(platform::CF_BITMAP_)) {
         BitmapImage picture;
         {
-            OpenedClipboard open(*ClipboardAccess);
+            ClipboardAccess::Scope open(*ClipboardAccess);
             ClipboardAccess->GetBitmap(picture);
         }
         Packet2->SendGraphic(picture);
@@ -261,7 +249,7 @@ void TForm1::Packet2Received(Component*) {
                 if (Form5->ShowTextReceived(text) == mrYes) {
                     SkipCount = 2;
                     ClipboardAccess->Clear();
-                    OpenedClipboard open(*ClipboardAccess);
+                    ClipboardAccess::Scope open(*ClipboardAccess);
                     ClipboardAccess->SetText(text);
                 }
             } else if (RecvType == "bitmap") {
@@ -281,7 +269,7 @@ void TForm1::Packet2Received(Component*) {
                 if (Form5->ShowBitmapReceived(picture) == mrYes) {
                     SkipCount = 2;
                     ClipboardAccess->Clear();
-                    OpenedClipboard open(*ClipboardAccess);
+                    ClipboardAccess::Scope open(*ClipboardAccess);
                     ClipboardAccess->PutBitmap(picture);
                 }
             } else {

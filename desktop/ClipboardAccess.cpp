@@ -5,17 +5,6 @@
 
 namespace zumelko {
 
-class ClipboardAccess::Scope {
-public:
-    explicit Scope(ClipboardAccess& access) : access_(access) { access_.Open(); }
-    ~Scope() { access_.Close(); }
-    Scope(const Scope&) = delete;
-    Scope& operator=(const Scope&) = delete;
-
-private:
-    ClipboardAccess& access_;
-};
-
 ClipboardAccess::~ClipboardAccess() {
     if (openCount_ > 0) {
         openCount_ = 1;

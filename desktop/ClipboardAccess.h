@@ -40,9 +40,19 @@ public:
     int OpenCount() const { return openCount_; }
     platform::Hwnd OwnerWindow() const { return ownerWindow_; }
 
+    // Open/Close for the length of a scope, Close also on the way out of an exception.
+    class Scope {
+    public:
+        explicit Scope(ClipboardAccess& access) : access_(access) { access_.Open(); }
+        ~Scope() { access_.Close(); }
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        ClipboardAccess& access_;
+    };
+
 private:
-    // Open/Close for the length of one operation, Close also on the way out of an exception.
-    class Scope;
     void EmptyOnce();
 
     platform::Hwnd ownerWindow_ = 0;
