@@ -182,7 +182,10 @@ void TCustomSocket::ShutdownSocket(SocketHandleT& handle, platform::Hwnd window,
     };
     note(s.WSAAsyncSelect(handle, window, WM_SOCKET_NOTIFY, 0), 0);
     if (s.WSAIsBlocking()) note(s.WSACancelBlockingCall(), 0);
-    note(s.Shutdown(handle, platform::SD_BOTH_), platform::WSAENOTCONN_);
+    // A hard close is a reset alone. Shutting down first would send a FIN, and a peer quick to
+    // answer it would leave this end in TIME_WAIT before the reset: a listening port would then
+    // stay taken for a minute, and a restarted program could not listen on it.
+    if (!hard) note(s.Shutdown(handle, platform::SD_BOTH_), platform::WSAENOTCONN_);
     note(s.SetLinger(handle, hard, 0), platform::WSAENOPROTOOPT_);
     // Close even after a failed step: a socket given up on must not stay open for ever.
     note(s.CloseSocket(handle), 0);
