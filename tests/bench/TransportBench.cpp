@@ -5,6 +5,10 @@
 //   plain_MiB/s    blocking send/recv of the same length field and payload, connect to close
 //   ratio          channel throughput / plain throughput
 //   rx_bytes_per_payload_byte  peak memory the receiving process gained, per payload byte
+//
+// Run on an optimised build, by hand (it is no test):
+//   cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DZUMELKO_QT=OFF
+//   cmake --build build/bench -j2 --target transport_bench && build/bench/tests/bench/transport_bench
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
