@@ -182,11 +182,10 @@ void TCustomSocket::ShutdownSocket(SocketHandleT& handle, platform::Hwnd window,
     };
     note(s.WSAAsyncSelect(handle, window, WM_SOCKET_NOTIFY, 0), 0);
     if (s.WSAIsBlocking()) note(s.WSACancelBlockingCall(), 0);
-    // A hard close must leave no TIME_WAIT behind (a restarted program listens on the same ports
-    // at once, and the local port 1024 is free again for the next connection). On POSIX a FIN
-    // sent by shutting down the sending direction lets the peer's answering FIN put the socket
-    // into TIME_WAIT before the abortive close resets it, so a hard close stops receiving only.
-    note(s.Shutdown(handle, hard ? platform::SD_RECEIVE_ : platform::SD_BOTH_), platform::WSAENOTCONN_);
+    // A hard close is a reset alone. Shutting down first would send a FIN, and a peer quick to
+    // answer it would leave this end in TIME_WAIT before the reset: a listening port would then
+    // stay taken for a minute, and a restarted program could not listen on it.
+    if (!hard) note(s.Shutdown(handle, platform::SD_BOTH_), platform::WSAENOTCONN_);
     note(s.SetLinger(handle, hard, 0), platform::WSAENOPROTOOPT_);
     // Close even after a failed step: a socket given up on must not stay open for ever.
     note(s.CloseSocket(handle), 0);

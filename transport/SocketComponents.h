@@ -84,7 +84,7 @@ public:
     bool ResolvePort(const std::string& port, platform::SockAddrIn& address);
 
     // Cancels the notifications of the socket and closes it; hard closes reset the connection
-    // and leave no TIME_WAIT behind. The handle is -1 afterwards, even when a step before the
+    // (without a FIN before) and leave no TIME_WAIT behind. The handle is -1 afterwards, even when a step before the
     // close failed (that failure is reported), so no close ever leaves a socket behind.
     void ShutdownSocket(platform::SocketHandle& handle, platform::Hwnd window, bool hard);
 
