@@ -2,8 +2,16 @@
 
 namespace zumelko {
 
-// The program's entry: application object, title, the forms in their order, the message loop.
-// The desktop must be installed first. Returns the process's exit code.
+class Application;
+
+// Creates the nine forms in their order; the first, Form1, is the main window.
+void CreateForms(Application& application);
+// Forgets the form globals once the application has destroyed the forms.
+void ForgetForms();
+
+// The program's entry: application object, title, the forms, the message loop; an exception
+// that escapes is shown in the standard error box. The desktop must be installed first.
+// Returns the process's exit code.
 int RunProgram();
 
 }  // namespace zumelko

@@ -18,6 +18,8 @@ Application& App() {
     return *g_application;
 }
 
+Application* CurrentApplication() { return g_application; }
+
 Application::Application() : Component(nullptr) {
     g_application = this;
     platform::Current().loop().SetExceptionHandler([this](const std::exception& e) { ShowException(e); });

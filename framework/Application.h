@@ -45,5 +45,7 @@ private:
 
 // The process's application object; exists while an Application is alive.
 Application& App();
+// The same, or null while there is none (code that also runs without one, such as tests).
+Application* CurrentApplication();
 
 }  // namespace zumelko

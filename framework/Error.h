@@ -1,6 +1,7 @@
 #pragma once
-// The exception the program's own code raises; its text is what the user is shown.
+// A failure reported to the user: what() is the text shown in the error box, in UTF-8.
 #include <stdexcept>
+#include <string>
 
 namespace zumelko {
 

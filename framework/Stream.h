@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 namespace zumelko {
 
@@ -30,8 +31,20 @@ public:
     MemoryStream() = default;
     MemoryStream(const MemoryStream&) = delete;
     MemoryStream& operator=(const MemoryStream&) = delete;
-    MemoryStream(MemoryStream&&) noexcept = default;
-    MemoryStream& operator=(MemoryStream&&) noexcept = default;
+    // A stream moved from is empty, not a size without a block.
+    MemoryStream(MemoryStream&& other) noexcept
+        : data_(std::move(other.data_)),
+          size_(std::exchange(other.size_, 0)),
+          capacity_(std::exchange(other.capacity_, 0)),
+          position_(std::exchange(other.position_, 0)) {}
+    MemoryStream& operator=(MemoryStream&& other) noexcept {
+        if (this == &other) return *this;
+        data_ = std::move(other.data_);
+        size_ = std::exchange(other.size_, 0);
+        capacity_ = std::exchange(other.capacity_, 0);
+        position_ = std::exchange(other.position_, 0);
+        return *this;
+    }
 
     std::size_t Read(void* buffer, std::size_t count) override;
     void Write(const void* buffer, std::size_t count) override;

@@ -1,6 +1,9 @@
 #pragma once
 // The system clipboard: open/close with an owner window, empty, formats, text and bitmap
 // data, and the viewer chain that tells its members of every change.
+//
+// Each call stands for the USER32 call named beside it. The data calls (Get…/Set…) act only
+// while the clipboard is open by the program, as GetClipboardData and SetClipboardData do.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,27 +21,35 @@ class Clipboard {
 public:
     virtual ~Clipboard() = default;
 
+    // OpenClipboard: false while another program holds it open.
     virtual bool OpenClipboard(Hwnd owner) = 0;
-    // Closing after a change notifies the viewer chain once (WM_DRAWCLIPBOARD to its head).
+    // CloseClipboard. Closing after a change (empty or set) sends WM_DRAWCLIPBOARD to the head
+    // of the viewer chain once, after the clipboard is closed.
     virtual bool CloseClipboard() = 0;
+    // EmptyClipboard: frees every format; counts as a change even when nothing was there.
     virtual bool EmptyClipboard() = 0;
+    // IsClipboardFormatAvailable: needs no open clipboard.
     virtual bool IsClipboardFormatAvailable(std::uint32_t format) = 0;
 
-    // CF_TEXT: the bytes up to the first NUL, or nothing when there is no text
-    // (or the clipboard is not open by the caller).
+    // GetClipboardData(CF_TEXT) as GlobalLock shows it: the whole block, its terminating NUL
+    // and anything after an embedded one included. Nothing when there is no text or the
+    // clipboard is not open by the program.
     virtual std::optional<std::string> GetText() = 0;
-    // CF_TEXT from bytes that end with their NUL; the clipboard keeps its own copy.
+    // SetClipboardData(CF_TEXT) from bytes that end with their NUL; the clipboard keeps a copy.
     virtual bool SetText(std::string_view bytesWithNul) = 0;
-    // CF_BITMAP / CF_PALETTE: handles that stay the clipboard's (0 when absent).
+    // GetClipboardData(CF_BITMAP / CF_PALETTE): handles that stay the clipboard's (0 when absent).
     virtual Hbitmap GetBitmap() = 0;
     virtual Hpalette GetPalette() = 0;
-    // The clipboard takes ownership of the handle.
+    // SetClipboardData(CF_BITMAP / CF_PALETTE): on success the clipboard owns the handle and
+    // frees the one it held in that format; on failure the handle stays the caller's.
     virtual bool SetBitmap(Hbitmap bitmap) = 0;
     virtual bool SetPalette(Hpalette palette) = 0;
 
-    // Joins the viewer chain; returns the window that was the head (the next viewer), or 0.
+    // SetClipboardViewer: makes viewer the head of the chain, sends it WM_DRAWCLIPBOARD, and
+    // returns the window that was the head (the viewer's next), or 0.
     virtual Hwnd SetClipboardViewer(Hwnd viewer) = 0;
-    // Removes a window from the chain, telling the chain with WM_CHANGECBCHAIN.
+    // ChangeClipboardChain: removes a window from the chain by sending WM_CHANGECBCHAIN
+    // (remove, next) to the head, which passes it down to the window before the leaving one.
     virtual bool ChangeClipboardChain(Hwnd remove, Hwnd next) = 0;
 };
 

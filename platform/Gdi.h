@@ -1,6 +1,11 @@
 #pragma once
-// Device bitmaps at the display's depth, palettes, and their conversion to and from
-// packed device-independent images (header, colour table, rows as in a BMP file).
+// Device bitmaps at the display's depth, palettes, and their conversion to and from packed
+// device-independent images (header, colour table, rows as in a BMP file).
+//
+// Each call stands for the GDI call named beside it, so the Windows desktop passes them
+// through. A desktop that keeps its bitmaps as plain pixel buffers (32-bit 0xFFRRGGBB rows,
+// as QImage's RGB32) finds the packed-image decoding and encoding it needs in platform/Dib.h.
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -24,33 +29,42 @@ class Gdi {
 public:
     virtual ~Gdi() = default;
 
-    // Colour depth of the display in bits per pixel (1, 4, 8, 16, 24 or 32).
+    // GetDeviceCaps(BITSPIXEL × PLANES) of the screen: 1, 4, 8, 16, 24 or 32.
     virtual int DisplayBitsPerPixel() = 0;
     // GetDeviceCaps(SIZEPALETTE): 0 on displays without a palette.
     virtual int SystemPaletteSize() = 0;
+    // GetSystemPaletteEntries: as many of the entries asked for as there are.
     virtual std::vector<PaletteEntry> SystemPaletteEntries(int start, int count) = 0;
 
-    // A monochrome bitmap (1 plane, 1 bit) or one compatible with the display; 0 on failure.
+    // CreateBitmap(width, height, 1, 1, null) when monochrome, else
+    // CreateCompatibleBitmap(screen DC, width, height); 0 on failure.
     virtual Hbitmap CreateBitmap(int width, int height, bool monochrome) = 0;
+    // GetObject on a bitmap; false for anything else.
     virtual bool GetObject(Hbitmap bitmap, BitmapInfo& info) = 0;
-    // Fills the destination white, then copies the source onto it (SRCCOPY), mapping colours
-    // through the palette when one is given.
+    // PatBlt(destination, WHITENESS), then BitBlt(destination, source, SRCCOPY) with the
+    // palette (when given) selected and realized into both memory DCs.
     virtual bool CopyBitmap(Hbitmap destination, Hbitmap source, Hpalette palette) = 0;
 
+    // CreatePalette / GetPaletteEntries.
     virtual Hpalette CreatePalette(const std::vector<PaletteEntry>& entries) = 0;
     virtual std::vector<PaletteEntry> GetPaletteEntries(Hpalette palette) = 0;
 
-    // CreateDIBitmap(CBM_INIT): header is a 40- or 12-byte bitmap header followed by its colour
-    // table; pixels the rows. The caller has checked that the pixel bytes cover the image.
-    // 0 on failure.
+    // CreateDIBitmap(screen DC, header, CBM_INIT, pixels, header with table, DIB_RGB_COLORS)
+    // with the palette (when given) selected and realized: a bitmap compatible with the
+    // display. headerAndTable holds a 40- or 12-byte bitmap header and its colour table;
+    // pixels the rows. Returns 0 on failure, also when the bytes do not hold the image their
+    // header describes.
     virtual Hbitmap CreateDIBitmap(const std::uint8_t* headerAndTable, std::size_t headerAndTableSize,
                                    const std::uint8_t* pixels, std::size_t pixelSize,
                                    Hpalette palette) = 0;
-    // GetDIBits: fills the colour table (after the 40-byte header, when the bit count has one)
-    // and the pixel rows for the bit count given in the header.
-    virtual bool GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* headerAndTable,
-                           std::uint8_t* pixels) = 0;
+    // GetDIBits(DC, bitmap, 0, height, pixels, header, DIB_RGB_COLORS) with the palette (when
+    // given) selected and realized: the caller fills the 40-byte header (width, height and bit
+    // count of the bitmap, biClrUsed 0) and makes room after it for the colour table of that bit
+    // count (4 × 2^bits bytes up to 8 bits, none above) and for the rows (stride × height); this
+    // fills the table and the rows.
+    virtual bool GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* headerAndTable, std::uint8_t* pixels) = 0;
 
+    // DeleteObject on a bitmap or palette.
     virtual bool DeleteObject(std::uintptr_t object) = 0;
 };
 

@@ -373,7 +373,9 @@ void PosixSockets::Dispatch(const pollfd& ready) {
         NotifyChanged();
         Post(h, *st, static_cast<int>(FD_WRITE_), 0);
     }
-    if (ready.revents & (POLLIN | POLLERR | POLLHUP)) {
+    // An error or hang-up is reported by poll even for a socket watched only for writing; while
+    // a read waits to be answered, or once the close was posted, it is no news.
+    if ((ready.revents & (POLLIN | POLLERR | POLLHUP)) && st->readArmed && !st->closePosted) {
         char probe = 0;
         const ssize_t n = ::recv(st->fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
         if (n > 0) {

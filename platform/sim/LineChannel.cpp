@@ -43,6 +43,7 @@ void LineChannel::Dispatch(const pollfd&) {
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
     if (n <= 0) {
         closed_ = true;
+        if (onClosed_) onClosed_();
         return;
     }
     partial_.append(buf, static_cast<std::size_t>(n));

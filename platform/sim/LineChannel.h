@@ -24,6 +24,8 @@ public:
     void Collect(std::vector<pollfd>& fds) const override;
     void Dispatch(const pollfd& ready) override;
     bool Closed() const { return closed_; }
+    // Told once when the input ends.
+    void SetClosedHandler(std::function<void()> handler) { onClosed_ = std::move(handler); }
 
 private:
     void Reply(const std::string& text);
@@ -36,6 +38,7 @@ private:
     std::string partial_;
     std::deque<std::string> lines_;
     bool closed_ = false;
+    std::function<void()> onClosed_;
 };
 
 }  // namespace zumelko::platform::sim

@@ -49,6 +49,8 @@ public:
     ScopedSimDesktop& operator=(const ScopedSimDesktop&) = delete;
     SimDesktop* operator->() { return &desktop_; }
     SimDesktop& operator*() { return desktop_; }
+    const SimDesktop* operator->() const { return &desktop_; }
+    const SimDesktop& operator*() const { return desktop_; }
 
 private:
     SimDesktop desktop_;

@@ -1,0 +1,104 @@
+#pragma once
+// The hidden main window: holds the settings, sends the clipboard on a change or on command,
+// receives headers and data, keeps the destination list and the two tray menus.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/Form.h"
+#include "framework/Menus.h"
+
+namespace zumelko {
+
+class ClipboardAccess;
+class TClipboardViewer;
+class TTaskBar;
+class TSimpleTcp;
+class TNetUtility;
+class TDdeClientConv;
+
+enum CheckerModes : std::uint8_t { AskDestination = 0, UseDefault = 1, NoCheck = 2 };
+enum ReceiveModes : std::uint8_t { IndividualSelection = 0, UrlAutoLink = 1, SleepMode = 2 };
+enum Browsers : std::int32_t { NetscapeNavigator = 0, InternetExplorer = 1 };
+
+class TForm1 final : public Form {
+public:
+    explicit TForm1(Component* owner);
+    ~TForm1() override;
+
+    // Sending.
+    void ClipboardViewer1ChangeData(Component* sender);
+    void TransmitData1Click(Component* sender);
+    void SendToDefault();
+    void SendTo(Component* sender, const std::string& destination);
+    void ShowUnsupportedFormat();
+    void Packet1Sended(Component* sender);
+    void Packet2Sended(Component* sender);
+    void Packet1Error(Component* sender, const std::string& message);
+    void Packet2Error(Component* sender, const std::string& message);
+
+    // Receiving.
+    void Packet1Received(Component* sender);
+    void Packet2Received(Component* sender);
+    void LinkToBrowser(const std::string& url);
+
+    // Destination list and menus.
+    void BuildDestinationList();
+    void UpdateThisList1Click(Component* sender);
+    void DestinationItemClick(Component* sender);
+    void Customize1Click(Component* sender);
+    void About1Click(Component* sender);
+    void Exit1Click(Component* sender);
+
+    // A listener that could not start while the window was being built is reported once the
+    // dialogs exist; the program goes on (it can still send).
+    void ReportStartupErrors();
+
+    PopupMenu* PopupMenu1;
+    MenuItem* UpdateThisList1;
+    MenuItem* N1;
+    PopupMenu* PopupMenu2;
+    MenuItem* TransmitData1;
+    MenuItem* Customize1;
+    MenuItem* N2;
+    MenuItem* About1;
+    MenuItem* Exit1;
+    TClipboardViewer* ClipboardViewer1;
+    TTaskBar* TaskBar1;
+    TSimpleTcp* Packet1;
+    TSimpleTcp* Packet2;
+    TNetUtility* NetUtility1;
+    TDdeClientConv* DdeClientConv1;
+
+    // The program's state; the dialogs and tests reach it directly.
+    std::unique_ptr<zumelko::ClipboardAccess> ClipboardAccess;
+    std::string RecvType;
+    std::string RecvUser;
+    std::string RecvMachine;
+    std::string DefaultDestination;
+    std::int32_t Browser = NetscapeNavigator;
+    std::uint8_t CheckerMode = NoCheck;
+    std::uint8_t ReceiveMode = IndividualSelection;
+    std::uint8_t SkipCount = 0;
+
+private:
+    void StartupError(Component* sender, const std::string& message);
+    std::string SenderLine() const;
+    MenuItem& AddItem(PopupMenu& menu, const char* name, const char* caption, void (TForm1::*click)(Component*));
+
+    bool constructing_ = true;
+    std::vector<std::string> startupErrors_;
+};
+
+extern TForm1* Form1;
+
+// Texts the main window shows.
+inline constexpr const char* kNoDefaultDestination = "ﾃﾞﾌｫﾙﾄ送信先が未設定です。";
+inline constexpr const char* kUnsupportedFormat = "本ﾊﾞｰｼﾞｮﾝではｻﾎﾟｰﾄされていない形式のﾃﾞｰﾀです。";
+inline constexpr const char* kNotRunning = "起動されていない、もしくは受信中です。";
+inline constexpr const char* kNetworkError = "ネットワークエラー ： ";
+inline constexpr const char* kTransferDone = "データの転送が終了しました。";
+inline constexpr const char* kPictureDiscarded = "\"画像\"データが送られてきたので、破棄します。";
+
+}  // namespace zumelko

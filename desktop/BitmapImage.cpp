@@ -1,0 +1,259 @@
+#include "desktop/BitmapImage.h"
+
+#include <cstring>
+#include <utility>
+
+#include "framework/Error.h"
+#include "platform/Desktop.h"
+#include "platform/Dib.h"
+
+namespace zumelko {
+
+namespace {
+
+constexpr std::size_t kFileHeaderSize = 14;
+
+std::uint32_t U32(const std::uint8_t* p) {
+    return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
+           (std::uint32_t{p[3]} << 24);
+}
+
+void Put16(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void Put32(std::uint8_t* p, std::uint32_t v) {
+    Put16(p, v);
+    Put16(p + 2, v >> 16);
+}
+
+// Checks a packed image read from a stream and brings it into the form this program writes:
+// header and colour table as given, then exactly the rows the header describes, bottom row
+// first. Throws kInvalidBitmap for anything it cannot take.
+std::vector<std::uint8_t> Normalize(std::vector<std::uint8_t> packed, std::uint32_t offBits,
+                                    platform::dib::Layout& layout) {
+    const auto parsed = platform::dib::ParseHeader(packed.data(), packed.size());
+    if (!parsed) throw Error(kInvalidBitmap);
+    layout = *parsed;
+    const std::size_t tableEnd = layout.TableEnd();
+    // The rows follow the colour table. Other writers may leave a gap first and say where the
+    // rows begin in bfOffBits; that is believed only when the rows fit after it.
+    std::size_t rows = tableEnd;
+    if (offBits >= kFileHeaderSize) {
+        const std::size_t at = offBits - kFileHeaderSize;
+        if (at > tableEnd && at <= packed.size() && packed.size() - at >= layout.imageSize) rows = at;
+    }
+    if (packed.size() - rows < layout.imageSize) throw Error(kInvalidBitmap);
+
+    if (rows == tableEnd && !layout.topDown) {
+        packed.resize(tableEnd + layout.imageSize);
+    } else {
+        std::vector<std::uint8_t> normal(tableEnd + layout.imageSize);
+        std::memcpy(normal.data(), packed.data(), tableEnd);
+        const std::uint8_t* from = packed.data() + rows;
+        std::uint8_t* to = normal.data() + tableEnd;
+        if (layout.topDown) {
+            for (int y = 0; y < layout.height; ++y)
+                std::memcpy(to + static_cast<std::size_t>(layout.height - 1 - y) * layout.stride,
+                            from + static_cast<std::size_t>(y) * layout.stride, layout.stride);
+        } else {
+            std::memcpy(to, from, layout.imageSize);
+        }
+        packed = std::move(normal);
+    }
+    if (layout.headerSize == platform::dib::kInfoHeaderSize) {
+        Put32(packed.data() + 8, static_cast<std::uint32_t>(layout.height));
+        // Bytes after the rows were dropped; a size that counted them would promise too much.
+        if (layout.sizeImage != 0) Put32(packed.data() + 20, static_cast<std::uint32_t>(layout.imageSize));
+    }
+    layout.topDown = false;
+    return packed;
+}
+
+// A monochrome bitmap shows black and white only: a one-bit picture in other colours (other
+// writers make them) is kept in colour rather than turned black.
+bool BlackAndWhite(const platform::dib::Layout& layout, const std::uint8_t* packed) {
+    for (const auto& e : platform::dib::ColorTable(layout, packed)) {
+        const bool black = e.red == 0 && e.green == 0 && e.blue == 0;
+        const bool white = e.red == 255 && e.green == 255 && e.blue == 255;
+        if (!black && !white) return false;
+    }
+    return true;
+}
+
+// CreateBitmap (monochrome) or CreateCompatibleBitmap, filled white, with source copied on.
+GdiObject ToDeviceBitmap(platform::Gdi& gdi, platform::Hbitmap source, platform::Hpalette palette, int width,
+                         int height, bool monochrome) {
+    GdiObject made(gdi, gdi.CreateBitmap(width, height, monochrome));
+    if (!made) throw Error(kOutOfResources);
+    gdi.CopyBitmap(made.Get(), source, palette);
+    return made;
+}
+
+GdiObject CopyPalette(platform::Gdi& gdi, platform::Hpalette palette) {
+    if (palette == 0) return {};
+    return {gdi, gdi.CreatePalette(gdi.GetPaletteEntries(palette))};
+}
+
+// The palette a packed image is shown with.
+GdiObject PaletteFor(platform::Gdi& gdi, const platform::dib::Layout& layout, const std::uint8_t* packed) {
+    std::vector<platform::PaletteEntry> entries;
+    if (layout.headerSize == platform::dib::kCoreHeaderSize) {
+        if (layout.colorCount == 0) return {};
+        entries = platform::dib::ColorTable(layout, packed);
+    } else {
+        if (layout.colorCount < 3) return {};
+        const int systemSize = gdi.SystemPaletteSize();
+        if (layout.colorCount == 16 && systemSize >= 16) {
+            // Sixteen-colour pictures use the display's own sixteen fixed colours.
+            entries = gdi.SystemPaletteEntries(0, 8);
+            const auto last = gdi.SystemPaletteEntries(systemSize - 8, 8);
+            entries.insert(entries.end(), last.begin(), last.end());
+        } else {
+            entries = platform::dib::ColorTable(layout, packed);
+        }
+    }
+    for (auto& e : entries) e.flags = 0;
+    return {gdi, gdi.CreatePalette(entries)};
+}
+
+}  // namespace
+
+GdiObject& GdiObject::operator=(GdiObject&& other) noexcept {
+    if (this != &other) {
+        Reset();
+        gdi_ = other.gdi_;
+        handle_ = other.Release();
+    }
+    return *this;
+}
+
+void GdiObject::Reset() {
+    if (handle_ != 0 && gdi_ != nullptr) gdi_->DeleteObject(handle_);
+    handle_ = 0;
+}
+
+int BitmapImage::Width() const { return image_ ? image_->width : 0; }
+int BitmapImage::Height() const { return image_ ? image_->height : 0; }
+bool BitmapImage::Monochrome() const { return image_ && image_->monochrome; }
+
+void BitmapImage::Replace(std::shared_ptr<Image> image) {
+    image_ = std::move(image);
+    OnChange(*this);
+}
+
+void BitmapImage::Assign(const BitmapImage* source) {
+    if (source == this) return;
+    Replace(source != nullptr ? source->image_ : nullptr);
+}
+
+void BitmapImage::LoadFromClipboardFormat(platform::Hbitmap bitmap, platform::Hpalette palette) {
+    if (bitmap == 0) throw Error(kUnsupportedClipboardData);
+    auto& gdi = platform::Current().gdi();
+    platform::BitmapInfo info;
+    if (!gdi.GetObject(bitmap, info)) throw Error(kUnsupportedClipboardData);
+    auto image = std::make_shared<Image>();
+    image->width = info.width;
+    image->height = info.height;
+    image->monochrome = info.planes == 1 && info.bitsPerPixel == 1;
+    image->bitmap = ToDeviceBitmap(gdi, bitmap, palette, info.width, info.height, image->monochrome);
+    image->palette = CopyPalette(gdi, palette);
+    Replace(std::move(image));
+}
+
+BitmapImage::ClipboardFormat BitmapImage::SaveToClipboardFormat() const {
+    if (!image_) return {};
+    Image& image = *image_;
+    if (!image.bitmap) MakeDeviceBitmap(image);
+    auto& gdi = platform::Current().gdi();
+    ClipboardFormat form;
+    form.bitmap = ToDeviceBitmap(gdi, image.bitmap.Get(), image.palette.Get(), image.width, image.height,
+                                 image.monochrome);
+    form.palette = CopyPalette(gdi, image.palette.Get());
+    return form;
+}
+
+platform::Hbitmap BitmapImage::Handle() const {
+    if (!image_) return 0;
+    if (!image_->bitmap) MakeDeviceBitmap(*image_);
+    return image_->bitmap.Get();
+}
+
+platform::Hpalette BitmapImage::Palette() const {
+    if (!image_) return 0;
+    if (!image_->bitmap) MakeDeviceBitmap(*image_);
+    return image_->palette.Get();
+}
+
+void BitmapImage::MakeDeviceBitmap(Image& image) {
+    const std::vector<std::uint8_t>& packed = image.packed;
+    // The packed image was checked when it was read; checked again as it is about to be
+    // handed to the system.
+    const auto layout = platform::dib::ParseHeader(packed.data(), packed.size());
+    if (!layout || packed.size() - layout->TableEnd() < layout->imageSize) throw Error(kInvalidBitmap);
+    auto& gdi = platform::Current().gdi();
+    GdiObject palette = PaletteFor(gdi, *layout, packed.data());
+    GdiObject bitmap(gdi, gdi.CreateDIBitmap(packed.data(), layout->TableEnd(), packed.data() + layout->TableEnd(),
+                                             layout->imageSize, palette.Get()));
+    if (!bitmap) throw Error(kOutOfResources);
+    image.bitmap = std::move(bitmap);
+    image.palette = std::move(palette);
+}
+
+void BitmapImage::MakePackedImage(Image& image) {
+    auto& gdi = platform::Current().gdi();
+    platform::BitmapInfo info;
+    gdi.GetObject(image.bitmap.Get(), info);
+    int bits = info.bitsPerPixel * info.planes;
+    if (bits > 8) bits = 24;  // 16 and 32 bits are written as 24
+    const std::size_t tableSize = bits == 24 ? 0 : std::size_t{4} << bits;
+    const std::size_t imageSize = platform::dib::Stride(info.width, bits) * static_cast<std::size_t>(info.height);
+    std::vector<std::uint8_t> packed(platform::dib::kInfoHeaderSize + tableSize + imageSize);
+    std::uint8_t* h = packed.data();
+    Put32(h + 0, platform::dib::kInfoHeaderSize);
+    Put32(h + 4, static_cast<std::uint32_t>(info.width));
+    Put32(h + 8, static_cast<std::uint32_t>(info.height));
+    Put16(h + 12, 1);
+    Put16(h + 14, static_cast<std::uint32_t>(bits));
+    Put32(h + 20, static_cast<std::uint32_t>(imageSize));
+    const std::size_t pixelOffset = platform::dib::kInfoHeaderSize + tableSize;
+    gdi.GetDIBits(image.bitmap.Get(), image.palette.Get(), h, h + pixelOffset);
+    image.packed = std::move(packed);
+    image.pixelOffset = pixelOffset;
+}
+
+void BitmapImage::WriteToStream(Stream& stream) const {
+    if (!image_) return;
+    Image& image = *image_;
+    if (image.packed.empty()) MakePackedImage(image);
+    std::uint8_t header[kFileHeaderSize] = {'B', 'M'};
+    Put32(header + 2, static_cast<std::uint32_t>(kFileHeaderSize + image.packed.size()));
+    Put32(header + 10, static_cast<std::uint32_t>(kFileHeaderSize + image.pixelOffset));
+    stream.Write(header, sizeof header);
+    stream.Write(image.packed.data(), image.packed.size());
+}
+
+void BitmapImage::ReadFromStream(Stream& stream) {
+    const std::size_t size = stream.Remaining();
+    if (size == 0) {
+        Replace(nullptr);
+        return;
+    }
+    std::uint8_t header[kFileHeaderSize];
+    if (size < kFileHeaderSize || stream.Read(header, sizeof header) != sizeof header) throw Error(kStreamReadError);
+    if (header[0] != 'B' || header[1] != 'M') throw Error(kInvalidBitmap);
+    std::vector<std::uint8_t> packed(size - kFileHeaderSize);
+    if (stream.Read(packed.data(), packed.size()) != packed.size()) throw Error(kStreamReadError);
+
+    platform::dib::Layout layout;
+    auto image = std::make_shared<Image>();
+    image->packed = Normalize(std::move(packed), U32(header + 10), layout);
+    image->pixelOffset = layout.TableEnd();
+    image->width = layout.width;
+    image->height = layout.height;
+    image->monochrome = layout.Monochrome() && BlackAndWhite(layout, image->packed.data());
+    Replace(std::move(image));
+}
+
+}  // namespace zumelko

@@ -1,0 +1,93 @@
+#include "desktop/ClipboardAccess.h"
+
+#include "desktop/BitmapImage.h"
+#include "platform/Desktop.h"
+
+namespace zumelko {
+
+ClipboardAccess::~ClipboardAccess() {
+    if (openCount_ > 0) {
+        openCount_ = 1;
+        Close();
+    }
+}
+
+void ClipboardAccess::Open() {
+    if (openCount_ == 0) {
+        auto& desktop = platform::Current();
+        ownerWindow_ = desktop.shell().ApplicationWindow();
+        ownWindow_ = ownerWindow_ == 0;
+        // Without a window of the application's own, the clipboard is held by a hidden one.
+        if (ownWindow_) ownerWindow_ = desktop.loop().CreateHiddenWindow([](std::uint32_t, platform::WParam, platform::LParam) {
+            return platform::LResult{0};
+        });
+        desktop.clipboard().OpenClipboard(ownerWindow_);  // a refusal shows as missing data
+        emptied_ = false;
+    }
+    ++openCount_;
+}
+
+void ClipboardAccess::Close() {
+    if (openCount_ == 0) return;
+    if (--openCount_ > 0) return;
+    auto& desktop = platform::Current();
+    desktop.clipboard().CloseClipboard();
+    if (ownWindow_) desktop.loop().DestroyWindow(ownerWindow_);
+    ownWindow_ = false;
+    ownerWindow_ = 0;
+}
+
+void ClipboardAccess::Clear() {
+    Scope open(*this);
+    platform::Current().clipboard().EmptyClipboard();
+}
+
+void ClipboardAccess::EmptyOnce() {
+    if (openCount_ > 0 && !emptied_) {
+        Clear();
+        emptied_ = true;
+    }
+}
+
+bool ClipboardAccess::HasFormat(std::uint32_t format) const {
+    return platform::Current().clipboard().IsClipboardFormatAvailable(format);
+}
+
+std::string ClipboardAccess::GetText() {
+    Scope open(*this);
+    const auto block = platform::Current().clipboard().GetText();
+    if (!block) return {};
+    return block->substr(0, block->find('\0'));
+}
+
+void ClipboardAccess::SetText(std::string_view text) {
+    Scope open(*this);
+    std::string bytes;
+    bytes.reserve(text.size() + 1);
+    bytes.append(text);
+    bytes.push_back('\0');
+    EmptyOnce();
+    platform::Current().clipboard().SetText(bytes);
+}
+
+void ClipboardAccess::GetBitmap(BitmapImage& picture) {
+    Scope open(*this);
+    auto& clipboard = platform::Current().clipboard();
+    const platform::Hbitmap bitmap = clipboard.GetBitmap();
+    const platform::Hpalette palette = clipboard.GetPalette();
+    picture.LoadFromClipboardFormat(bitmap, palette);
+}
+
+void ClipboardAccess::PutBitmap(const BitmapImage& picture) {
+    Scope open(*this);
+    // The copies are made before the clipboard is emptied, so a picture that cannot be made
+    // does not cost the clipboard what it held.
+    BitmapImage::ClipboardFormat form = picture.SaveToClipboardFormat();
+    EmptyOnce();
+    auto& clipboard = platform::Current().clipboard();
+    // What the clipboard refuses stays ours and goes with form.
+    if (form.bitmap && clipboard.SetBitmap(form.bitmap.Get())) form.bitmap.Release();
+    if (form.palette && clipboard.SetPalette(form.palette.Get())) form.palette.Release();
+}
+
+}  // namespace zumelko

@@ -1,0 +1,79 @@
+#include "dialogs/CustomDialog.h"
+
+#include "dialogs/AboutDialog.h"
+#include "dialogs/BrowserDialog.h"
+#include "dialogs/DialogLook.h"
+#include "dialogs/SendDialog.h"
+
+namespace zumelko {
+
+TForm4* Form4 = nullptr;
+
+namespace {
+// Radio groups here have a 16-pixel caption band and three 24-pixel item rows.
+constexpr int kGroupTop1 = 22;
+constexpr int kGroupTop2 = 140;
+constexpr int kGroupLeft = 64;
+constexpr int kSecondRowTop = 16 + 24 + 4;
+}  // namespace
+
+TForm4::TForm4(Component* owner) : Form(owner) {
+    ApplyDialogLook(*this, "Form4", 417, 307, false);
+    Bevel1 = &Place(AddControl<Bevel>("Bevel1"), 8, 8, 401, 112);
+    Label1 = &MakeLabel(*this, "Label1", "送信：", 14, 14, 13);
+    Bevel2 = &Place(AddControl<Bevel>("Bevel2"), 8, 126, 401, 112);
+    Label3 = &MakeLabel(*this, "Label3", "受信：", 14, 132, 13);
+    OKBtn = &MakeButton(*this, "OKBtn", "OK", mrOk, 88, 266, 0);
+    OKBtn->SetDefault(true);
+    CancelBtn = &MakeButton(*this, "CancelBtn", "ｷｬﾝｾﾙ", mrCancel, 172, 266, 1);
+    CancelBtn->SetCancel(true);
+    RadioGroup1 = &Place(AddControl<RadioGroup>("RadioGroup1"), kGroupLeft, kGroupTop1, 260, 90, 2);
+    RadioGroup1->SetCaption("クリップボードチェッカー");
+    RadioGroup1->SetItems({"有 ： 転送先を毎回選択する", "有 ： デフォルトへ送信する", "チェックしない"});
+    RadioGroup1->OnClick = {this, &TForm4::RadioGroup1Click};
+    RadioGroup2 = &Place(AddControl<RadioGroup>("RadioGroup2"), kGroupLeft, kGroupTop2, 260, 90, 3);
+    RadioGroup2->SetCaption("受信状態");
+    RadioGroup2->SetItems({"個別選択 モード", "URL自動 リンクモード", "スリープモード"});
+    RadioGroup2->OnClick = {this, &TForm4::RadioGroup2Click};
+    Button2 = &MakeButton(*this, "Button2", "About", mrNone, 256, 266, 4);
+    Button2->OnClick = {this, &TForm4::Button2Click};
+    // The small "詳細" buttons sit at the right end of their group's second item row.
+    Button3 = &MakeButton(*this, "Button3", "詳細", mrNone, kGroupLeft + 260 - 49 - 6, kGroupTop2 + kSecondRowTop, 5, 49);
+    Place(*Button3, kGroupLeft + 260 - 49 - 6, kGroupTop2 + kSecondRowTop, 49, 17);
+    Button3->SetEnabled(false);
+    Button3->OnClick = {this, &TForm4::Button3Click};
+    Button1 = &MakeButton(*this, "Button1", "詳細", mrNone, kGroupLeft + 260 - 49 - 6, kGroupTop1 + kSecondRowTop, 6, 49);
+    Place(*Button1, kGroupLeft + 260 - 49 - 6, kGroupTop1 + kSecondRowTop, 49, 17);
+    Button1->SetEnabled(false);
+    Button1->OnClick = {this, &TForm4::Button1Click};
+    LoadComponents();
+}
+
+int TForm4::ShowSettings(const std::string& destination, std::uint8_t checkerMode, std::uint8_t receiveMode,
+                         std::int32_t browser) {
+    if (Showing()) return 0;
+    Browser = browser;
+    Destination = destination;
+    RadioGroup1->SetItemIndex(checkerMode);
+    RadioGroup2->SetItemIndex(receiveMode);
+    return ShowModal();
+}
+
+void TForm4::RadioGroup1Click(Component*) { Button1->SetEnabled(RadioGroup1->ItemIndex() == 1); }
+
+void TForm4::RadioGroup2Click(Component*) { Button3->SetEnabled(RadioGroup2->ItemIndex() == 1); }
+
+void TForm4::Button1Click(Component*) {
+    Form8->ComboBox1->SetText(Destination);
+    Form8->Label1->SetCaption("デフォルト送信先 ： ");
+    if (Form8->ShowChooser(Destination) == mrOk) Destination = Form8->ComboBox1->Text();
+}
+
+void TForm4::Button2Click(Component*) { AboutBox->ShowAbout(); }
+
+void TForm4::Button3Click(Component*) {
+    Form7->RadioGroup1->SetItemIndex(Browser);
+    if (Form7->ShowChoice() == mrYes) Browser = Form7->RadioGroup1->ItemIndex();
+}
+
+}  // namespace zumelko

@@ -1,0 +1,245 @@
+#include "platform/Dib.h"
+
+#include <array>
+#include <climits>
+#include <cstring>
+#include <limits>
+
+namespace zumelko::platform::dib {
+
+namespace {
+
+std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+
+std::uint32_t U32(const std::uint8_t* p) {
+    return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
+           (std::uint32_t{p[3]} << 24);
+}
+
+std::int32_t I32(const std::uint8_t* p) { return static_cast<std::int32_t>(U32(p)); }
+
+bool KnownBitCount(int b) { return b == 1 || b == 4 || b == 8 || b == 16 || b == 24 || b == 32; }
+
+std::uint8_t Expand5(std::uint32_t v) { return static_cast<std::uint8_t>((v << 3) | (v >> 2)); }
+
+// Rows of palette indices: bits per index 1, 4 or 8, most significant first.
+template <int Bits>
+void DecodeIndexed(const std::array<std::uint32_t, 256>& lut, const std::uint8_t* src, int width,
+                   std::uint32_t* dst) {
+    constexpr int perByte = 8 / Bits;
+    constexpr unsigned mask = (1u << Bits) - 1;
+    const int whole = width / perByte;
+    for (int i = 0; i < whole; ++i) {
+        const unsigned byte = src[i];
+        for (int k = 0; k < perByte; ++k) *dst++ = lut[(byte >> (8 - Bits * (k + 1))) & mask];
+    }
+    const int rest = width - whole * perByte;
+    if (rest > 0) {
+        const unsigned byte = src[whole];
+        for (int k = 0; k < rest; ++k) *dst++ = lut[(byte >> (8 - Bits * (k + 1))) & mask];
+    }
+}
+
+template <int Bits>
+void EncodeIndexed(ColorMatcher& matcher, const std::uint32_t* src, int width, std::uint8_t* dst) {
+    constexpr int perByte = 8 / Bits;
+    for (int x = 0; x < width; x += perByte) {
+        unsigned byte = 0;
+        const int n = width - x < perByte ? width - x : perByte;
+        for (int k = 0; k < n; ++k) byte |= unsigned{matcher.IndexOf(src[x + k])} << (8 - Bits * (k + 1));
+        *dst++ = static_cast<std::uint8_t>(byte);
+    }
+}
+
+}  // namespace
+
+std::size_t Stride(int width, int bitCount) {
+    const std::uint64_t bits = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bitCount);
+    return static_cast<std::size_t>((bits + 31) / 32 * 4);
+}
+
+std::optional<Layout> ParseHeader(const std::uint8_t* data, std::size_t size) {
+    if (data == nullptr || size < 4) return std::nullopt;
+    Layout l;
+    l.headerSize = U32(data);
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    std::uint32_t compression = 0;
+    std::uint32_t colorsUsed = 0;
+    if (l.headerSize == kInfoHeaderSize) {
+        if (size < kInfoHeaderSize) return std::nullopt;
+        width = I32(data + 4);
+        height = I32(data + 8);
+        l.planes = U16(data + 12);
+        l.bitCount = U16(data + 14);
+        compression = U32(data + 16);
+        l.sizeImage = U32(data + 20);
+        colorsUsed = U32(data + 32);
+        l.entrySize = 4;
+    } else if (l.headerSize == kCoreHeaderSize) {
+        if (size < kCoreHeaderSize) return std::nullopt;
+        width = U16(data + 4);
+        height = U16(data + 6);
+        l.planes = U16(data + 8);
+        l.bitCount = U16(data + 10);
+        l.entrySize = 3;
+    } else {
+        return std::nullopt;
+    }
+    if (l.planes != 1 || !KnownBitCount(l.bitCount) || compression != 0) return std::nullopt;
+    if (width <= 0 || height == 0) return std::nullopt;
+    l.topDown = height < 0;
+    if (l.topDown) height = -height;  // int64: even INT_MIN negates safely
+    if (height > INT_MAX) return std::nullopt;
+    if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > kMaxPixels) return std::nullopt;
+    l.width = static_cast<int>(width);
+    l.height = static_cast<int>(height);
+
+    const std::size_t indexable = l.bitCount <= 8 ? std::size_t{1} << l.bitCount : 0;
+    l.colorCount = colorsUsed != 0 ? colorsUsed : indexable;
+    if (l.colorCount > kMaxColors) return std::nullopt;
+    if (l.bitCount <= 8 && l.colorCount > indexable) return std::nullopt;
+    if (size < l.TableEnd()) return std::nullopt;
+
+    l.stride = Stride(l.width, l.bitCount);
+    l.imageSize = l.stride * static_cast<std::size_t>(l.height);  // bounded by kMaxPixels × 4 + 4 × height
+    if (l.sizeImage != 0 && l.sizeImage < l.imageSize) return std::nullopt;
+    return l;
+}
+
+std::vector<PaletteEntry> ColorTable(const Layout& layout, const std::uint8_t* headerAndTable) {
+    std::vector<PaletteEntry> table(layout.colorCount);
+    const std::uint8_t* p = headerAndTable + layout.headerSize;
+    for (auto& e : table) {
+        e.blue = p[0];
+        e.green = p[1];
+        e.red = p[2];
+        p += layout.entrySize;
+    }
+    return table;
+}
+
+void DecodeRows(const Layout& l, const std::vector<PaletteEntry>& table, const std::uint8_t* pixels,
+                std::uint32_t* out, std::size_t outStride) {
+    std::array<std::uint32_t, 256> lut;
+    lut.fill(0xFF000000u);
+    for (std::size_t i = 0; i < table.size() && i < lut.size(); ++i) lut[i] = Rgb(table[i]);
+
+    for (int y = 0; y < l.height; ++y) {
+        const int row = l.topDown ? y : l.height - 1 - y;
+        const std::uint8_t* src = pixels + static_cast<std::size_t>(row) * l.stride;
+        std::uint32_t* dst = out + static_cast<std::size_t>(y) * outStride;
+        switch (l.bitCount) {
+        case 1: DecodeIndexed<1>(lut, src, l.width, dst); break;
+        case 4: DecodeIndexed<4>(lut, src, l.width, dst); break;
+        case 8: DecodeIndexed<8>(lut, src, l.width, dst); break;
+        case 16:
+            for (int x = 0; x < l.width; ++x, src += 2) {
+                const std::uint32_t v = U16(src);
+                dst[x] = 0xFF000000u | (std::uint32_t{Expand5((v >> 10) & 31)} << 16) |
+                         (std::uint32_t{Expand5((v >> 5) & 31)} << 8) | Expand5(v & 31);
+            }
+            break;
+        case 24:
+            for (int x = 0; x < l.width; ++x, src += 3)
+                dst[x] = 0xFF000000u | (std::uint32_t{src[2]} << 16) | (std::uint32_t{src[1]} << 8) | src[0];
+            break;
+        case 32:
+            for (int x = 0; x < l.width; ++x, src += 4)
+                dst[x] = 0xFF000000u | (std::uint32_t{src[2]} << 16) | (std::uint32_t{src[1]} << 8) | src[0];
+            break;
+        default: break;
+        }
+    }
+}
+
+ColorMatcher::ColorMatcher(const std::vector<PaletteEntry>& table) {
+    const std::size_t n = table.size() < 256 ? table.size() : 256;
+    colors_.reserve(n == 0 ? 1 : n);
+    for (std::size_t i = 0; i < n; ++i) {
+        colors_.push_back(Rgb(table[i]));
+        exact_.emplace(colors_.back() & 0xFFFFFFu, static_cast<std::uint8_t>(i));  // first entry wins
+    }
+    if (colors_.empty()) colors_.push_back(0xFF000000u);
+    nearestByBucket_.assign(std::size_t{1} << 15, -1);
+}
+
+std::uint8_t ColorMatcher::Nearest(std::uint32_t rgb) const {
+    const int r = static_cast<int>((rgb >> 16) & 0xFF), g = static_cast<int>((rgb >> 8) & 0xFF),
+              b = static_cast<int>(rgb & 0xFF);
+    int best = 0;
+    int bestDistance = std::numeric_limits<int>::max();
+    for (std::size_t i = 0; i < colors_.size(); ++i) {
+        const int dr = r - static_cast<int>((colors_[i] >> 16) & 0xFF);
+        const int dg = g - static_cast<int>((colors_[i] >> 8) & 0xFF);
+        const int db = b - static_cast<int>(colors_[i] & 0xFF);
+        const int d = dr * dr + dg * dg + db * db;
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = static_cast<int>(i);
+        }
+    }
+    return static_cast<std::uint8_t>(best);
+}
+
+std::uint8_t ColorMatcher::IndexOf(std::uint32_t rgb) {
+    rgb &= 0xFFFFFFu;
+    // Pictures come in runs of one colour: the last answer is the likeliest.
+    if (haveLast_ && rgb == lastColor_) return lastIndex_;
+    std::uint8_t index;
+    if (auto it = exact_.find(rgb); it != exact_.end()) {
+        index = it->second;
+    } else {
+        // Colours not in the table share one answer per 15-bit bucket, so a photograph with
+        // millions of colours costs one table search per bucket at most.
+        const std::uint32_t bucket = ((rgb >> 9) & 0x7C00u) | ((rgb >> 6) & 0x3E0u) | ((rgb >> 3) & 0x1Fu);
+        std::int16_t& known = nearestByBucket_[bucket];
+        if (known < 0) {
+            const std::uint32_t centre = ((bucket & 0x7C00u) << 9) | ((bucket & 0x3E0u) << 6) |
+                                         ((bucket & 0x1Fu) << 3) | 0x040404u;
+            known = Nearest(centre);
+        }
+        index = static_cast<std::uint8_t>(known);
+    }
+    lastColor_ = rgb;
+    lastIndex_ = index;
+    haveLast_ = true;
+    return index;
+}
+
+void EncodeRows(int bitCount, int width, int height, const std::uint32_t* in, std::size_t inStride,
+                const std::vector<PaletteEntry>& table, std::uint8_t* pixels) {
+    const std::size_t stride = Stride(width, bitCount);
+    std::optional<ColorMatcher> matcher;
+    if (bitCount <= 8) matcher.emplace(table);
+    for (int row = 0; row < height; ++row) {
+        const std::uint32_t* src = in + static_cast<std::size_t>(height - 1 - row) * inStride;
+        std::uint8_t* dst = pixels + static_cast<std::size_t>(row) * stride;
+        std::memset(dst, 0, stride);
+        switch (bitCount) {
+        case 1: EncodeIndexed<1>(*matcher, src, width, dst); break;
+        case 4: EncodeIndexed<4>(*matcher, src, width, dst); break;
+        case 8: EncodeIndexed<8>(*matcher, src, width, dst); break;
+        case 24:
+            for (int x = 0; x < width; ++x, dst += 3) {
+                const std::uint32_t c = src[x];
+                dst[0] = static_cast<std::uint8_t>(c);
+                dst[1] = static_cast<std::uint8_t>(c >> 8);
+                dst[2] = static_cast<std::uint8_t>(c >> 16);
+            }
+            break;
+        default: break;
+        }
+    }
+}
+
+void WriteColorTable(const std::vector<PaletteEntry>& table, std::uint8_t* out) {
+    for (const auto& e : table) {
+        *out++ = e.blue;
+        *out++ = e.green;
+        *out++ = e.red;
+        *out++ = 0;
+    }
+}
+
+}  // namespace zumelko::platform::dib

@@ -1,0 +1,248 @@
+// One packet from a sending channel to a receiving channel in another process, over loopback,
+// against a plain blocking-socket copy of the same bytes in the same run.
+//
+//   channel_MiB/s  the packet channel, from the send call to the delivery report
+//   plain_MiB/s    blocking send/recv of the same length field and payload, connect to close
+//   ratio          channel throughput / plain throughput
+//   rx_bytes_per_payload_byte  peak memory the receiving process gained, per payload byte
+//
+// Run on an optimised build, by hand (it is no test):
+//   cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DZUMELKO_QT=OFF
+//   cmake --build build/bench -j2 --target transport_bench && build/bench/tests/bench/transport_bench
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/sim/SimDesktop.h"
+#include "transport/SimpleTcp.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kChannelPort = 28711;
+constexpr std::uint16_t kPlainPort = 28712;
+
+// Memory figures of this process, in bytes, from /proc/self/status.
+long StatusBytes(const char* key) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const std::size_t keyLen = std::strlen(key);
+    while (std::getline(in, line)) {
+        if (line.compare(0, keyLen, key) == 0) return std::atol(line.c_str() + keyLen + 1) * 1024L;
+    }
+    return -1;
+}
+
+// Starts the peak over from the memory in use now; returns that.
+long ResetPeak() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+    return StatusBytes("VmRSS");
+}
+
+void WriteAll(int fd, const void* data, std::size_t n) {
+    const auto* p = static_cast<const char*>(data);
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w <= 0) throw std::runtime_error("write");
+        p += w;
+        n -= static_cast<std::size_t>(w);
+    }
+}
+
+void ReadAll(int fd, void* data, std::size_t n) {
+    auto* p = static_cast<char*>(data);
+    while (n > 0) {
+        const ssize_t r = ::read(fd, p, n);
+        if (r <= 0) throw std::runtime_error("read");
+        p += r;
+        n -= static_cast<std::size_t>(r);
+    }
+}
+
+// A receiving process: reports readiness (one byte), then the memory it gained (a long).
+struct Child {
+    pid_t pid = -1;
+    int fromChild = -1;
+    long Wait() {
+        long gained = -1;
+        try {
+            ReadAll(fromChild, &gained, sizeof gained);
+        } catch (...) {
+        }
+        ::close(fromChild);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return gained;
+    }
+};
+
+template <typename Body>
+Child Spawn(Body body) {
+    int fds[2];
+    if (::pipe(fds) != 0) throw std::runtime_error("pipe");
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        long gained = -1;
+        try {
+            gained = body(fds[1]);
+        } catch (...) {
+        }
+        WriteAll(fds[1], &gained, sizeof gained);
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    Child c{pid, fds[0]};
+    char ready = 0;
+    ReadAll(c.fromChild, &ready, 1);
+    return c;
+}
+
+sockaddr_in Loopback(std::uint16_t port) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return sa;
+}
+
+// Receives one packet with a TSimpleTcp and closes, as the program does.
+long ChannelReceiver(int toParent) {
+    zumelko::platform::sim::ScopedSimDesktop desktop;
+    zumelko::Component root(nullptr);
+    auto& rx = root.Create<zumelko::TSimpleTcp>();
+    rx.SetPort(kChannelPort);
+    rx.OnError = [](zumelko::Component*, const std::string& m) { std::fprintf(stderr, "receiver: %s\n", m.c_str()); };
+    rx.Listen();
+    const long base = ResetPeak();
+    long gained = -1;
+    bool done = false;
+    rx.OnReceived = [&](zumelko::Component*) {
+        gained = StatusBytes("VmHWM") - base;
+        done = true;
+    };
+    const char ready = 1;
+    WriteAll(toParent, &ready, 1);
+    desktop->loop().RunUntilFor([&] { return done; }, 120s);
+    return gained;
+}
+
+// Receives one packet with blocking calls into a buffer of the announced size.
+long PlainReceiver(int toParent) {
+    const int l = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    ::setsockopt(l, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in sa = Loopback(kPlainPort);
+    if (::bind(l, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(l, 1) != 0)
+        throw std::runtime_error("plain listen");
+    const long base = ResetPeak();
+    const char ready = 1;
+    WriteAll(toParent, &ready, 1);
+    const int c = ::accept(l, nullptr, nullptr);
+    std::int32_t length = 0;
+    ReadAll(c, &length, sizeof length);
+    std::vector<char> buffer(static_cast<std::size_t>(length));
+    ReadAll(c, buffer.data(), buffer.size());
+    benchmark::DoNotOptimize(buffer.data());
+    const long gained = StatusBytes("VmHWM") - base;
+    const linger hard{1, 0};
+    ::setsockopt(c, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    ::close(c);
+    ::close(l);
+    return gained;
+}
+
+double PlainCopy(const std::string& payload) {
+    Child child = Spawn(PlainReceiver);
+    const auto start = Clock::now();
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in sa = Loopback(kPlainPort);
+    if (::connect(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) throw std::runtime_error("connect");
+    const auto length = static_cast<std::int32_t>(payload.size());
+    WriteAll(s, &length, sizeof length);
+    WriteAll(s, payload.data(), payload.size());
+    char c = 0;
+    while (::read(s, &c, 1) > 0) {
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    ::close(s);
+    child.Wait();
+    return seconds;
+}
+
+struct ChannelRun {
+    double seconds = 0;
+    long receiverGained = 0;
+};
+
+ChannelRun ChannelCopy(zumelko::platform::sim::ScopedSimDesktop& desktop, const std::string& payload) {
+    Child child = Spawn(ChannelReceiver);
+    zumelko::Component root(nullptr);
+    auto& tx = root.Create<zumelko::TSimpleTcp>();
+    tx.SetPort(kChannelPort);
+    tx.SetHostName("127.0.0.1");
+    bool sended = false;
+    std::string error;
+    tx.OnSended = [&](zumelko::Component*) { sended = true; };
+    tx.OnError = [&](zumelko::Component*, const std::string& m) { error = m; };
+    const auto start = Clock::now();
+    tx.SendBuffer(payload.data(), payload.size());
+    desktop->loop().RunUntilFor([&] { return sended || !error.empty(); }, 120s);
+    ChannelRun run;
+    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    run.receiverGained = child.Wait();
+    if (!sended) throw std::runtime_error("channel: " + (error.empty() ? std::string("no delivery") : error));
+    return run;
+}
+
+void BM_OnePacket(benchmark::State& state) {
+    const auto size = static_cast<std::size_t>(state.range(0));
+    std::string payload(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) payload[i] = static_cast<char>(i * 2654435761u >> 13);
+    zumelko::platform::sim::ScopedSimDesktop desktop;
+    double plain = 0;
+    double channel = 0;
+    long worstGained = 0;
+    for (auto _ : state) {
+        try {
+            plain += PlainCopy(payload);
+            const ChannelRun run = ChannelCopy(desktop, payload);
+            channel += run.seconds;
+            worstGained = std::max(worstGained, run.receiverGained);
+            state.SetIterationTime(run.seconds);
+        } catch (const std::exception& e) {
+            state.SkipWithError(e.what());
+            return;
+        }
+    }
+    const double mib = static_cast<double>(size) / (1024.0 * 1024.0);
+    const double n = static_cast<double>(state.iterations());
+    state.counters["channel_MiB/s"] = mib * n / channel;
+    state.counters["plain_MiB/s"] = mib * n / plain;
+    state.counters["ratio"] = plain / channel;
+    state.counters["rx_bytes_per_payload_byte"] = static_cast<double>(worstGained) / static_cast<double>(size);
+}
+
+BENCHMARK(BM_OnePacket)->Arg(1 << 20)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OnePacket)->Arg(16 << 20)->Iterations(8)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OnePacket)->Arg(256 << 20)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,193 @@
+// Anyone on the network can connect to a listening channel. Whatever a peer sends, slowly,
+// wrongly or not at all, the channel stays able to receive the next good packet.
+#include "tests/transport/ChannelFixture.h"
+
+namespace zumelko::testing {
+namespace {
+
+class SimpleTcpHostile : public ChannelTest {
+protected:
+    Reports rx, tx;
+    TSimpleTcp* receiver = nullptr;
+    TSimpleTcp* sender = nullptr;
+
+    void SetUp() override {
+        receiver = &Listening(rx);
+        sender = &Channel(tx);
+    }
+
+    RawSocket Connect() {
+        RawSocket s = RawConnect(static_cast<std::uint16_t>(kChannelPort));
+        // Let the listener take it before anything else happens.
+        Settle(10ms);
+        return s;
+    }
+
+    // Sends bytes one write at a time, letting the loop run in between.
+    void Trickle(const RawSocket& s, const std::string& bytes) {
+        for (char c : bytes) {
+            s.SendAll(std::string(1, c));
+            Settle(3ms);
+        }
+    }
+
+    // The channel still takes a good packet, whole and alone.
+    void ExpectStillReceiving(const std::string& text = "good packet") {
+        const auto before = rx.payloads.size();
+        sender->SendString(text);
+        ASSERT_TRUE(Pump([&] { return tx.sended == 1 && rx.payloads.size() == before + 1; }));
+        EXPECT_EQ(rx.payloads.back(), text + std::string(1, '\0'));
+        tx.sended = 0;
+    }
+};
+
+TEST_F(SimpleTcpHostile, PacketInSmallPiecesIsReassembledAndReportedOnce) {
+    RawSocket peer = Connect();
+    const std::string payload("hello, world", 13);
+    // The length field in two halves, then the payload byte by byte.
+    peer.SendAll(LengthField(13).substr(0, 2));
+    Settle(20ms);
+    peer.SendAll(LengthField(13).substr(2));
+    Settle(20ms);
+    Trickle(peer, payload.substr(0, payload.size() - 1));
+    EXPECT_EQ(rx.received, 0);
+    peer.SendAll(payload.substr(payload.size() - 1));
+    ASSERT_TRUE(Pump([&] { return rx.received == 1; }));
+    EXPECT_EQ(rx.payloads[0], payload);
+    EXPECT_TRUE(PeerClosedWhilePumping(peer)) << "the receiver closes after the packet";
+    Settle();
+    EXPECT_EQ(rx.received, 1);
+    EXPECT_TRUE(rx.errors.empty());
+}
+
+TEST_F(SimpleTcpHostile, ZeroLengthIsAnEmptyPacket) {
+    RawSocket peer = Connect();
+    peer.SendAll(LengthField(0));
+    ASSERT_TRUE(Pump([&] { return rx.received == 1; }));
+    EXPECT_EQ(rx.payloads[0], "");
+    EXPECT_TRUE(PeerClosedWhilePumping(peer));
+    ExpectStillReceiving();
+}
+
+TEST_F(SimpleTcpHostile, NegativeLengthClosesTheConnectionAndNothingArrives) {
+    RawSocket peer = Connect();
+    peer.SendAll(LengthField(-1) + "junk after it");
+    EXPECT_TRUE(PeerClosedWhilePumping(peer));
+    EXPECT_EQ(rx.received, 0);
+    EXPECT_EQ(receiver->IncomingConnections(), 0u);
+    ExpectStillReceiving();
+    EXPECT_TRUE(rx.errors.empty());
+}
+
+TEST_F(SimpleTcpHostile, HugeLengthReservesOnlyWhatArrives) {
+    RawSocket peer = Connect();
+    peer.SendAll(LengthField(0x7FFFFFFF));
+    Settle();
+    EXPECT_LT(receiver->IncomingCapacity(), 1u << 20) << "the length field alone made the buffer grow";
+    peer.SendAll(std::string(100000, 'x'));
+    Settle(100ms);
+    const std::size_t held = receiver->IncomingCapacity();
+    EXPECT_GE(held, 100000u);
+    EXPECT_LT(held, 1u << 20);
+    // The peer gives up: the unfinished packet goes, nothing is reported.
+    peer.Close();
+    ASSERT_TRUE(Pump([&] { return receiver->IncomingConnections() == 0; }));
+    EXPECT_EQ(receiver->IncomingCapacity(), 0u);
+    EXPECT_EQ(rx.received, 0);
+    ExpectStillReceiving();
+}
+
+TEST_F(SimpleTcpHostile, TruncatedPacketIsDroppedAndDoesNotLeakIntoTheNext) {
+    for (bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset" : "orderly close");
+        RawSocket peer = Connect();
+        peer.SendAll(LengthField(100) + std::string(50, 'T'));
+        Settle();
+        if (reset) {
+            peer.Close();
+        } else {
+            peer.CloseGracefully();
+        }
+        ASSERT_TRUE(Pump([&] { return receiver->IncomingConnections() == 0; }));
+        EXPECT_EQ(rx.received, 0);
+        ExpectStillReceiving();
+        rx.received = 0;
+        rx.payloads.clear();
+    }
+}
+
+TEST_F(SimpleTcpHostile, TwoSendersInterleavedByteByByteStayApart) {
+    RawSocket a = Connect();
+    RawSocket b = Connect();
+    const std::string wireA = LengthField(6) + std::string("alpha", 6);
+    const std::string wireB = LengthField(9) + std::string("bravo!!!", 9);
+    for (std::size_t i = 0; i < std::max(wireA.size(), wireB.size()); ++i) {
+        if (i < wireA.size()) a.SendAll(wireA.substr(i, 1));
+        Settle(2ms);
+        if (i < wireB.size()) b.SendAll(wireB.substr(i, 1));
+        Settle(2ms);
+    }
+    ASSERT_TRUE(Pump([&] { return rx.received == 2; }));
+    EXPECT_EQ(rx.payloads, (std::vector<std::string>{std::string("alpha", 6), std::string("bravo!!!", 9)}));
+    EXPECT_TRUE(PeerClosedWhilePumping(a));
+    EXPECT_TRUE(PeerClosedWhilePumping(b));
+    ExpectStillReceiving();
+}
+
+TEST_F(SimpleTcpHostile, AStalledSenderBlocksNobody) {
+    RawSocket slow = Connect();
+    slow.SendAll(LengthField(10) + "half");
+    Settle();
+    ExpectStillReceiving("meanwhile");
+    // The stalled packet is still whole when it is finished at last.
+    slow.SendAll("-done");
+    slow.SendAll(std::string(1, '\0'));
+    ASSERT_TRUE(Pump([&] { return rx.received == 2; }));
+    EXPECT_EQ(rx.payloads[1], std::string("half-done", 10));
+}
+
+TEST_F(SimpleTcpHostile, BytesBeyondThePacketAreNotTakenForAnother) {
+    RawSocket peer = Connect();
+    peer.SendAll(LengthField(3) + std::string("ok", 3) + LengthField(5) + "extra");
+    ASSERT_TRUE(Pump([&] { return rx.received == 1; }));
+    EXPECT_TRUE(PeerClosedWhilePumping(peer));
+    Settle();
+    EXPECT_EQ(rx.received, 1);
+    EXPECT_EQ(rx.payloads[0], std::string("ok", 3));
+}
+
+TEST_F(SimpleTcpHostile, IdleConnectionsCannotCrowdTheListenerOut) {
+    std::vector<RawSocket> idle;
+    for (std::size_t i = 0; i < TSimpleTcp::kMaxIncoming + 4; ++i) idle.push_back(Connect());
+    ASSERT_TRUE(Pump([&] { return receiver->ListenerSocket().Clients().Count() <= TSimpleTcp::kMaxIncoming; }));
+    EXPECT_EQ(receiver->IncomingConnections(), TSimpleTcp::kMaxIncoming);
+    // The quietest ones went first.
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_TRUE(PeerClosedWhilePumping(idle[i])) << i;
+    EXPECT_FALSE(idle[4].PeerClosed());
+    ExpectStillReceiving();
+    EXPECT_TRUE(rx.errors.empty());
+}
+
+TEST_F(SimpleTcpHostile, APacketBeingHandledKeepsItsConnectionWhileOthersArrive) {
+    // While the owner sits in OnReceived (a dialog), a second packet may arrive and complete:
+    // both are delivered, each sender hears of its own delivery when its handler returns.
+    bool nested = false;
+    receiver->OnReceived = [&](Component*) {
+        ++rx.received;
+        rx.payloads.push_back(receiver->GetString());
+        if (rx.received == 1) {
+            RawSocket second = Connect();
+            second.SendAll(LengthField(7) + std::string("second", 7));
+            nested = Pump([&] { return rx.received == 2; });
+            EXPECT_TRUE(PeerClosedWhilePumping(second));
+            EXPECT_EQ(tx.sended, 0);
+        }
+    };
+    sender->SendString("first");
+    ASSERT_TRUE(Pump([&] { return tx.sended == 1; }));
+    EXPECT_TRUE(nested);
+    EXPECT_EQ(rx.payloads, (std::vector<std::string>{"first", "second"}));
+}
+
+}  // namespace
+}  // namespace zumelko::testing

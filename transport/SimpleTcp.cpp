@@ -1,0 +1,349 @@
+#include "transport/SimpleTcp.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "platform/Desktop.h"
+
+namespace zumelko {
+
+namespace {
+
+using platform::kInvalidSocket;
+using SocketHandleT = platform::SocketHandle;
+
+// The first read of a payload asks for this much; later reads for as much as has arrived, so
+// the buffer grows with the bytes actually received, never with the announced length alone.
+constexpr std::size_t kFirstRead = 256 * 1024;
+// The length field goes out in one write with the start of the payload; two small writes in a
+// row would wait for the peer's delayed acknowledgement.
+constexpr std::size_t kCoalesce = 16 * 1024;
+// One send call never asks for more than an int can say.
+constexpr std::size_t kMaxSend = std::size_t{1} << 30;
+constexpr std::size_t kMaxPayload = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+
+std::int32_t DecodeLength(const std::array<std::uint8_t, 4>& b) {
+    const std::uint32_t v = static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
+                            (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+    return static_cast<std::int32_t>(v);
+}
+
+void EncodeLength(std::uint32_t v, std::uint8_t* out) {
+    out[0] = static_cast<std::uint8_t>(v & 0xFFu);
+    out[1] = static_cast<std::uint8_t>((v >> 8) & 0xFFu);
+    out[2] = static_cast<std::uint8_t>((v >> 16) & 0xFFu);
+    out[3] = static_cast<std::uint8_t>((v >> 24) & 0xFFu);
+}
+
+}  // namespace
+
+TSimpleTcp::TSimpleTcp(Component* owner)
+    : Component(owner), sender_(Create<TTCPClient>()), listener_(Create<TTCPServer>()) {
+    sender_.SetName("Sender");
+    listener_.SetName("Listener");
+    sender_.OnError = TOnError(this, &TSimpleTcp::SenderError);
+    sender_.OnConnect = TOnConnect(this, &TSimpleTcp::SenderConnect);
+    sender_.OnWrite = TOnData(this, &TSimpleTcp::SenderWrite);
+    sender_.OnData = TOnData(this, &TSimpleTcp::SenderData);
+    sender_.OnClose = TOnClose(this, &TSimpleTcp::SenderClose);
+    listener_.OnError = TOnError(this, &TSimpleTcp::ListenerError);
+    listener_.OnAccept = TOnAccept(this, &TSimpleTcp::ListenerAccept);
+    listener_.OnData = TOnData(this, &TSimpleTcp::ListenerData);
+    listener_.OnClose = TOnClose(this, &TSimpleTcp::ListenerClose);
+}
+
+TSimpleTcp::~TSimpleTcp() {
+    // Nothing is reported while the channel goes away: its owner is going away too.
+    for (TCustomSocket* s : {static_cast<TCustomSocket*>(&sender_), static_cast<TCustomSocket*>(&listener_)})
+        s->OnError.Clear();
+    sender_.OnConnect.Clear();
+    sender_.OnWrite.Clear();
+    sender_.OnData.Clear();
+    sender_.OnClose.Clear();
+    listener_.OnAccept.Clear();
+    listener_.OnData.Clear();
+    listener_.OnClose.Clear();
+    DestroyComponent(listener_);
+    DestroyComponent(sender_);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sending
+
+void TSimpleTcp::BeginPacket() {
+    // Let a large earlier packet go instead of keeping its block for a small one.
+    outgoing_.Clear();
+}
+
+void TSimpleTcp::SendString(std::string_view text) { SendString(hostName_, text); }
+
+void TSimpleTcp::SendString(const std::string& host, std::string_view text) {
+    BeginPacket();
+    outgoing_.Reserve(text.size() + 1);
+    outgoing_.Write(text.data(), text.size());
+    const char nul = '\0';
+    outgoing_.Write(&nul, 1);
+    StartSend(host);
+}
+
+void TSimpleTcp::SendStrings(const StringList& lines) { SendStrings(hostName_, lines); }
+
+void TSimpleTcp::SendStrings(const std::string& host, const StringList& lines) {
+    BeginPacket();
+    const std::string text = lines.Text();
+    outgoing_.Write(text.data(), text.size());
+    StartSend(host);
+}
+
+void TSimpleTcp::SendGraphic(const Graphic& picture) { SendGraphic(hostName_, picture); }
+
+void TSimpleTcp::SendGraphic(const std::string& host, const Graphic& picture) {
+    BeginPacket();
+    picture.WriteToStream(outgoing_);
+    StartSend(host);
+}
+
+void TSimpleTcp::SendStream(Stream& stream) { SendStream(hostName_, stream); }
+
+void TSimpleTcp::SendStream(const std::string& host, Stream& stream) {
+    BeginPacket();
+    if (auto* memory = dynamic_cast<MemoryStream*>(&stream)) {
+        outgoing_.Write(memory->Data(), memory->Size());
+    } else {
+        const std::size_t kept = stream.Position();
+        stream.SetPosition(0);
+        outgoing_.Reserve(stream.Size());
+        for (;;) {
+            const std::size_t want = std::max<std::size_t>(stream.Remaining(), 1);
+            std::uint8_t* dst = outgoing_.WriteSpace(std::min<std::size_t>(want, 1 << 20));
+            const std::size_t got = stream.Read(dst, std::min<std::size_t>(want, 1 << 20));
+            if (got == 0) break;
+            outgoing_.Commit(got);
+        }
+        stream.SetPosition(kept);
+    }
+    StartSend(host);
+}
+
+void TSimpleTcp::SendBuffer(const void* data, std::size_t count) { SendBuffer(hostName_, data, count); }
+
+void TSimpleTcp::SendBuffer(const std::string& host, const void* data, std::size_t count) {
+    BeginPacket();
+    outgoing_.Reserve(count);
+    outgoing_.Write(data, count);
+    StartSend(host);
+}
+
+void TSimpleTcp::StartSend(const std::string& host) {
+    // One packet per channel at a time: a connection whose packet is still unreported is given
+    // up, so its late close can never be taken for the new packet's delivery.
+    if (sender_.SocketHandle() != kInvalidSocket) sender_.Close();
+    ++generation_;
+    connected_ = false;
+    writeFailed_ = false;
+    written_ = 0;
+    if (outgoing_.Size() > kMaxPayload) {
+        sender_.ReportError(10040);  // "Message too long": the length field cannot say it
+        return;
+    }
+    EncodeLength(static_cast<std::uint32_t>(outgoing_.Size()), header_.data());
+    sender_.SetAuthorized(true);
+    sender_.SetHost(host);
+    sender_.SetPort(std::to_string(port_));
+    sender_.Open();
+}
+
+void TSimpleTcp::WriteMore() {
+    if (!connected_ || writeFailed_) return;
+    const std::uint64_t generation = generation_;
+    const std::size_t total = header_.size() + outgoing_.Size();
+    while (written_ < total) {
+        int n = 0;
+        if (written_ < header_.size()) {
+            std::array<std::uint8_t, 4 + kCoalesce> first{};
+            const std::size_t head = header_.size() - written_;
+            const std::size_t body = std::min(outgoing_.Size(), kCoalesce);
+            std::memcpy(first.data(), header_.data() + written_, head);
+            if (body > 0) std::memcpy(first.data() + head, outgoing_.Data(), body);
+            n = sender_.Send(first.data(), static_cast<int>(head + body));
+        } else {
+            const std::size_t offset = written_ - header_.size();
+            const std::size_t left = std::min(outgoing_.Size() - offset, kMaxSend);
+            n = sender_.Send(outgoing_.Data() + offset, static_cast<int>(left));
+        }
+        // A failed send was reported, and its handler may already have started another packet.
+        if (generation != generation_) return;
+        if (n < 0) {
+            // Would block: the rest goes when the socket takes bytes again.
+            if (sender_.LastError() != platform::WSAEWOULDBLOCK_) writeFailed_ = true;
+            return;
+        }
+        written_ += static_cast<std::size_t>(n);
+    }
+}
+
+void TSimpleTcp::SenderError(Component* sender, int, const std::string& msg) { OnError(sender, msg + " (in Sender)"); }
+
+void TSimpleTcp::SenderConnect(Component*, SocketHandleT) {
+    connected_ = true;
+    WriteMore();
+}
+
+void TSimpleTcp::SenderWrite(Component*, SocketHandleT) { WriteMore(); }
+
+void TSimpleTcp::SenderData(Component*, SocketHandleT) {
+    // Nothing ever flows back. Whatever a peer sends anyway is dropped, so that its close is
+    // still seen behind it.
+    sender_.Discard();
+}
+
+void TSimpleTcp::SenderClose(Component*, SocketHandleT) {
+    const bool whole = connected_ && written_ == header_.size() + outgoing_.Size();
+    const bool failed = writeFailed_;
+    const std::uint64_t generation = generation_;
+    connected_ = false;
+    // Closed before anyone hears of it, so a send from OnSended starts on a clean component.
+    sender_.Close();
+    if (generation != generation_) return;
+    if (!whole) {
+        // Closed before the packet was out: that is no delivery.
+        if (!failed) sender_.ReportError(platform::WSAECONNRESET_);
+        return;
+    }
+    OnSended(this);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Receiving
+
+void TSimpleTcp::Listen() {
+    listener_.SetPort(std::to_string(port_));
+    listener_.Listen();
+}
+
+void TSimpleTcp::ListenerError(Component* sender, int, const std::string& msg) {
+    OnError(sender, msg + " (in Listener)");
+}
+
+void TSimpleTcp::ListenerAccept(Component*, SocketHandleT socket) {
+    Incoming& fresh = incoming_[socket];
+    fresh.lastActivity = ++activity_;
+    std::size_t arriving = 0;
+    for (const auto& [h, in] : incoming_)
+        if (in.stage != Incoming::Stage::Delivered) ++arriving;
+    if (arriving <= kMaxIncoming) return;
+    // A packet being handled by the owner is never given up; the quietest arriving one is.
+    auto quietest = incoming_.end();
+    for (auto it = incoming_.begin(); it != incoming_.end(); ++it) {
+        if (it->first == socket || it->second.stage == Incoming::Stage::Delivered) continue;
+        if (quietest == incoming_.end() || it->second.lastActivity < quietest->second.lastActivity) quietest = it;
+    }
+    if (quietest != incoming_.end()) Drop(quietest->first);
+}
+
+void TSimpleTcp::ListenerData(Component*, SocketHandleT socket) {
+    Incoming& in = incoming_[socket];
+    in.lastActivity = ++activity_;
+    switch (in.stage) {
+        case Incoming::Stage::Length: ReadLength(socket, in); break;
+        case Incoming::Stage::Payload: ReadPayload(socket, in); break;
+        case Incoming::Stage::Delivered:
+            // Bytes beyond the packet are not read; the connection closes when the owner is done.
+            break;
+    }
+}
+
+void TSimpleTcp::ReadLength(SocketHandleT socket, Incoming& in) {
+    const int n = listener_.Receive(socket, in.length.data() + in.lengthGot, 4 - in.lengthGot);
+    if (n <= 0) return;
+    in.lengthGot += n;
+    if (in.lengthGot < 4) return;
+    const std::int32_t length = DecodeLength(in.length);
+    if (length < 0) {
+        Drop(socket);
+        return;
+    }
+    in.expected = static_cast<std::size_t>(length);
+    in.stage = Incoming::Stage::Payload;
+    if (in.expected == 0) Deliver(socket, in);
+}
+
+void TSimpleTcp::ReadPayload(SocketHandleT socket, Incoming& in) {
+    MemoryStream& payload = in.payload;
+    const std::size_t have = payload.Size();
+    const std::size_t want = std::min(in.expected - have, std::max(kFirstRead, have));
+    if (have + want > payload.Capacity())
+        payload.Reserve(std::min(in.expected, std::max(have + want, payload.Capacity() * 2)));
+    // Straight from the socket into the packet's own buffer, never more than the packet lacks.
+    std::uint8_t* dst = payload.WriteSpace(want);
+    const int n = listener_.Receive(socket, dst, static_cast<int>(want));
+    if (n <= 0) return;
+    payload.Commit(static_cast<std::size_t>(n));
+    if (payload.Size() == in.expected) Deliver(socket, in);
+}
+
+void TSimpleTcp::Deliver(SocketHandleT socket, Incoming& in) {
+    in.stage = Incoming::Stage::Delivered;
+    received_ = std::exchange(in.payload, MemoryStream{});
+    received_.SetPosition(0);
+    OnReceived(this);
+    // The handler may have run a nested loop in which the peer went away and the listener
+    // closed the connection already.
+    auto it = incoming_.find(socket);
+    if (it == incoming_.end()) return;
+    incoming_.erase(it);
+    (void)platform::Current().sockets().Shutdown(socket, platform::SD_RECEIVE_);
+    listener_.CloseClient(socket);
+}
+
+void TSimpleTcp::Drop(SocketHandleT socket) {
+    incoming_.erase(socket);
+    listener_.CloseClient(socket);
+}
+
+void TSimpleTcp::ListenerClose(Component*, SocketHandleT socket) {
+    // An unfinished packet dies with its connection; the listener closes the socket next.
+    incoming_.erase(socket);
+}
+
+std::size_t TSimpleTcp::IncomingCapacity() const {
+    std::size_t total = 0;
+    for (const auto& [h, in] : incoming_) total += in.payload.Capacity();
+    return total;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading the last packet
+
+std::string TSimpleTcp::GetString() const {
+    const std::string_view all = received_.View();
+    return std::string(all.substr(0, all.find('\0')));
+}
+
+void TSimpleTcp::GetStrings(StringList& lines) { lines.SetText(received_.View()); }
+
+void TSimpleTcp::GetGraphic(Graphic& picture) {
+    received_.SetPosition(0);
+    picture.ReadFromStream(received_);
+}
+
+void TSimpleTcp::GetStream(Stream& stream) const {
+    if (auto* memory = dynamic_cast<MemoryStream*>(&stream)) {
+        memory->Clear();
+        memory->Reserve(received_.Size());
+        memory->Write(received_.Data(), received_.Size());
+        memory->SetPosition(0);
+        return;
+    }
+    stream.Write(received_.Data(), received_.Size());
+}
+
+std::size_t TSimpleTcp::GetBuffer(void* buffer, std::size_t count) const {
+    const std::size_t n = std::min(count, received_.Size());
+    if (n > 0) std::memcpy(buffer, received_.Data(), n);
+    return n;
+}
+
+}  // namespace zumelko

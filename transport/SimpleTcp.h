@@ -1,0 +1,128 @@
+#pragma once
+// The packet channel: one block of bytes per TCP connection, as a 4-byte little-endian signed
+// length followed by the payload. The connecting side writes, the listening side reads the
+// packet, tells its owner (OnReceived) and then closes; the sender's sight of that close is
+// the delivery report (OnSended). The same Port is listened on and connected to.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "framework/Component.h"
+#include "framework/Event.h"
+#include "framework/Graphic.h"
+#include "framework/Stream.h"
+#include "framework/StringList.h"
+#include "transport/SocketComponents.h"
+
+namespace zumelko {
+
+using TOnReceived = Event<Component* /*Sender*/>;
+using TOnSended = Event<Component* /*Sender*/>;
+// Sender is the inner socket component that failed; Message ends in " (in Sender)" or
+// " (in Listener)".
+using TOnTcpError = Event<Component* /*Sender*/, const std::string& /*Message*/>;
+
+class TSimpleTcp final : public Component {
+public:
+    explicit TSimpleTcp(Component* owner);
+    ~TSimpleTcp() override;
+
+    int Port() const { return port_; }
+    void SetPort(int port) { port_ = port; }
+    const std::string& HostName() const { return hostName_; }
+    void SetHostName(std::string host) { hostName_ = std::move(host); }
+
+    // Each send replaces the outgoing packet and connects to HostName (or to the given host,
+    // leaving HostName as it is). A send while the previous packet is still unreported gives
+    // that connection up first.
+    void SendString(std::string_view text);  // the bytes and one NUL
+    void SendString(const std::string& host, std::string_view text);
+    void SendStrings(const StringList& lines);  // every line followed by CR LF
+    void SendStrings(const std::string& host, const StringList& lines);
+    void SendGraphic(const Graphic& picture);
+    void SendGraphic(const std::string& host, const Graphic& picture);
+    void SendStream(Stream& stream);  // the whole stream from its start; its position is kept
+    void SendStream(const std::string& host, Stream& stream);
+    void SendBuffer(const void* data, std::size_t count);
+    void SendBuffer(const std::string& host, const void* data, std::size_t count);
+
+    // Starts listening on Port; a failure is reported through OnError.
+    void Listen();
+
+    // The last packet received. Meant for OnReceived; none of them changes the packet.
+    std::string GetString() const;       // up to the first NUL
+    void GetStrings(StringList& lines);  // split at CR LF, lone CR or lone LF; NUL ends the text
+    void GetGraphic(Graphic& picture);
+    // A MemoryStream gets a copy of the payload (position 0); any other stream has the payload
+    // written at its position.
+    void GetStream(Stream& stream) const;
+    std::size_t GetBuffer(void* buffer, std::size_t count) const;
+
+    // The inner socket components (for inspection).
+    TTCPClient& SenderSocket() { return sender_; }
+    TTCPServer& ListenerSocket() { return listener_; }
+    // Bytes held for packets still arriving, so the cost of a connection can be watched.
+    std::size_t IncomingCapacity() const;
+    std::size_t IncomingConnections() const { return incoming_.size(); }
+
+    // At most this many connections are reassembled at once; one more gives up the one that
+    // has been quiet longest, so idle connections cannot use up the program's sockets.
+    static constexpr std::size_t kMaxIncoming = 16;
+
+    TOnReceived OnReceived;
+    TOnSended OnSended;
+    TOnTcpError OnError;
+
+private:
+    // One packet arriving on one accepted connection.
+    struct Incoming {
+        enum class Stage { Length, Payload, Delivered };
+        Stage stage = Stage::Length;
+        std::array<std::uint8_t, 4> length{};
+        int lengthGot = 0;
+        std::size_t expected = 0;
+        MemoryStream payload;
+        std::uint64_t lastActivity = 0;
+    };
+
+    void BeginPacket();
+    void StartSend(const std::string& host);
+    void WriteMore();
+
+    void SenderError(Component* sender, int error, const std::string& msg);
+    void SenderConnect(Component* sender, platform::SocketHandle socket);
+    void SenderWrite(Component* sender, platform::SocketHandle socket);
+    void SenderData(Component* sender, platform::SocketHandle socket);
+    void SenderClose(Component* sender, platform::SocketHandle socket);
+    void ListenerError(Component* sender, int error, const std::string& msg);
+    void ListenerAccept(Component* sender, platform::SocketHandle socket);
+    void ListenerData(Component* sender, platform::SocketHandle socket);
+    void ListenerClose(Component* sender, platform::SocketHandle socket);
+
+    void ReadLength(platform::SocketHandle socket, Incoming& in);
+    void ReadPayload(platform::SocketHandle socket, Incoming& in);
+    void Deliver(platform::SocketHandle socket, Incoming& in);
+    void Drop(platform::SocketHandle socket);
+
+    int port_ = 0;
+    std::string hostName_;
+    TTCPClient& sender_;
+    TTCPServer& listener_;
+
+    // The payload of the packet being sent, kept until the next send; its length field apart.
+    MemoryStream outgoing_;
+    std::array<std::uint8_t, 4> header_{};
+    std::size_t written_ = 0;  // bytes of the length field and payload taken by the socket
+    std::uint64_t generation_ = 0;  // counts sends, so a handler that starts one is noticed
+    bool connected_ = false;
+    bool writeFailed_ = false;
+
+    MemoryStream received_;
+    std::map<platform::SocketHandle, Incoming> incoming_;
+    std::uint64_t activity_ = 0;
+};
+
+}  // namespace zumelko
