@@ -58,9 +58,12 @@ void ApplyFont(QWidget& w, const Font& font) {
     QPalette p = w.palette();
     const QColor c(static_cast<int>((font.color >> 16) & 0xFF), static_cast<int>((font.color >> 8) & 0xFF),
                    static_cast<int>(font.color & 0xFF));
-    p.setColor(QPalette::WindowText, c);
-    p.setColor(QPalette::ButtonText, c);
-    p.setColor(QPalette::Text, c);
+    // Disabled controls keep the style's greyed text.
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        p.setColor(group, QPalette::WindowText, c);
+        p.setColor(group, QPalette::ButtonText, c);
+        p.setColor(group, QPalette::Text, c);
+    }
     w.setPalette(p);
 }
 
@@ -91,6 +94,47 @@ QRect RadioRect(const QGroupBox& box, int index, int count) {
     const int rowHeight = count > 0 ? avail / count : 0;
     const int top = th + 1 + (count > 0 ? (avail % count) / 2 : 0);
     return {8, top + index * rowHeight, std::max(0, box.width() - 10), rowHeight};
+}
+
+// Arrow keys move the selection within a radio group, round the ends, as they do in dialogs;
+// Tab reaches only the selected item (the others take the focus by mouse alone).
+class RadioKeys final : public QObject {
+public:
+    explicit RadioKeys(QGroupBox& box) : QObject(&box), box_(box) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) return false;
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        int step = 0;
+        if (key == Qt::Key_Up || key == Qt::Key_Left) step = -1;
+        if (key == Qt::Key_Down || key == Qt::Key_Right) step = 1;
+        if (step == 0) return false;
+        const auto radios = box_.findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly);
+        const auto at = radios.indexOf(qobject_cast<QRadioButton*>(watched));
+        if (at < 0 || radios.isEmpty()) return false;
+        for (qsizetype n = 1; n <= radios.size(); ++n) {
+            QRadioButton* next = radios[(at + step * n + radios.size() * n) % radios.size()];
+            if (next->isEnabled() && next->isVisible()) {
+                next->setFocus(Qt::TabFocusReason);
+                if (!next->isChecked()) next->click();
+                break;
+            }
+        }
+        return true;
+    }
+
+private:
+    QGroupBox& box_;
+};
+
+void TabFocusOnSelected(QGroupBox& box) {
+    const auto radios = box.findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly);
+    qsizetype selected = 0;
+    for (qsizetype i = 0; i < radios.size(); ++i)
+        if (radios[i]->isChecked()) selected = i;
+    for (qsizetype i = 0; i < radios.size(); ++i)
+        radios[i]->setFocusPolicy(i == selected ? Qt::StrongFocus : Qt::ClickFocus);
 }
 
 }  // namespace
@@ -207,7 +251,10 @@ std::unique_ptr<QtUiHost::Rendered> QtUiHost::Render(Form& form) {
             QObject::connect(b, &QPushButton::clicked, b, [button] { Guarded([button] { button->Click(); }); });
             widget = b;
         } else if (dynamic_cast<RadioGroup*>(c) != nullptr) {
-            widget = new QGroupBox(parent);
+            auto* box = new QGroupBox(parent);
+            box->setFocusPolicy(Qt::NoFocus);
+            new RadioKeys(*box);
+            widget = box;
         } else if (auto* combo = dynamic_cast<ComboBox*>(c)) {
             auto* b = new QComboBox(parent);
             b->setEditable(true);
@@ -262,7 +309,7 @@ std::unique_ptr<QtUiHost::Rendered> QtUiHost::Render(Form& form) {
             continue;
         }
         widget->setObjectName(QString::fromUtf8(c->Name().c_str()));
-        if (!c->TabStop()) widget->setFocusPolicy(Qt::NoFocus);
+        if (!c->TabStop() || qobject_cast<QGroupBox*>(widget) != nullptr) widget->setFocusPolicy(Qt::NoFocus);
         rr.widgets[c] = widget;
         Apply(rr, *c);
     }
@@ -282,8 +329,16 @@ std::unique_ptr<QtUiHost::Rendered> QtUiHost::Render(Form& form) {
         const int tb = b->TabOrder() < 0 ? 1 << 20 : b->TabOrder();
         return ta < tb;
     });
-    for (std::size_t i = 1; i < stops.size(); ++i)
-        QWidget::setTabOrder(rr.widgets[stops[i - 1]], rr.widgets[stops[i]]);
+    std::vector<QWidget*> chain;
+    for (Control* c : stops) {
+        QWidget* widget = rr.widgets[c];
+        if (auto* box = qobject_cast<QGroupBox*>(widget)) {
+            for (auto* radio : box->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly)) chain.push_back(radio);
+        } else {
+            chain.push_back(widget);
+        }
+    }
+    for (std::size_t i = 1; i < chain.size(); ++i) QWidget::setTabOrder(chain[i - 1], chain[i]);
     for (Control* c : stops) {
         QWidget* widget = rr.widgets[c];
         if (c->Enabled() && c->Visible()) {
@@ -333,12 +388,14 @@ void QtUiHost::Apply(Rendered& r, Control& c) {
                 auto* radio = new QRadioButton(box);
                 radio->setObjectName(QStringLiteral("%1_%2").arg(widget.objectName()).arg(i));
                 const int index = static_cast<int>(i);
-                QObject::connect(radio, &QRadioButton::toggled, radio, [&r, group, index](bool on) {
+                QObject::connect(radio, &QRadioButton::toggled, radio, [&r, group, index, box](bool on) {
                     if (!on || r.echo == group) return;
                     r.echo = group;
                     Guarded([&] { group->SetItemIndex(index); });
                     r.echo = nullptr;
+                    TabFocusOnSelected(*box);
                 });
+                if (auto* keys = box->findChild<RadioKeys*>()) radio->installEventFilter(keys);
                 radio->show();
                 radios.push_back(radio);
             }
@@ -356,6 +413,7 @@ void QtUiHost::Apply(Rendered& r, Control& c) {
                 radio->setAutoExclusive(true);
             }
         }
+        TabFocusOnSelected(*box);
     } else if (auto* combo = dynamic_cast<ComboBox*>(&c)) {
         if (r.echo == combo) return;
         auto* box = static_cast<QComboBox*>(&widget);
@@ -410,11 +468,12 @@ int QtUiHost::RunModal(Form& form) {
     std::unique_ptr<Rendered> rendered = Render(form);
     Window& window = *rendered->window;
     // The forms under a modal one wait for it, as they do everywhere.
-    std::vector<QPointer<QWidget>> disabled;
+    // Each keeps the control that had its focus, to have it again when it comes back.
+    std::vector<std::pair<QPointer<QWidget>, QPointer<QWidget>>> disabled;
     for (Rendered* r : open_) {
         if (r->window->isEnabled()) {
+            disabled.emplace_back(r->window.get(), r->window->focusWidget());
             r->window->setEnabled(false);
-            disabled.emplace_back(r->window.get());
         }
     }
     open_.push_back(rendered.get());
@@ -436,8 +495,11 @@ int QtUiHost::RunModal(Form& form) {
     window.hide();
     open_.erase(std::find(open_.begin(), open_.end(), rendered.get()));
     rendered.reset();
-    for (auto& w : disabled)
-        if (w) w->setEnabled(true);
+    for (auto& [w, had] : disabled) {
+        if (!w) continue;
+        w->setEnabled(true);
+        if (had && had->isEnabled()) had->setFocus(Qt::OtherFocusReason);
+    }
     if (!open_.empty()) {
         open_.back()->window->raise();
         open_.back()->window->activateWindow();

@@ -1,0 +1,141 @@
+# Two (or more) complete desktops on test hosts: each host gets its own Xvfb display and runs
+# the program there; the user is played with xdotool and xclip on that display. Used by the
+# end-to-end test, the benchmark and the demonstration.
+# shellcheck shell=bash
+
+. "$(dirname "${BASH_SOURCE[0]}")/hosts.sh"
+
+ZM_SCREEN_W=${ZM_SCREEN_W:-1024}
+ZM_SCREEN_H=${ZM_SCREEN_H:-768}
+declare -A ZM_DISPLAY ZM_PID
+
+zm_say() { printf '[%s] %s\n' "$(date +%T)" "$*"; }
+
+# zm_desktop HOST : an X display of its own on the host.
+zm_desktop() {
+  local host=$1 fifo="$ZM_NET_DIR/display-$1"
+  mkfifo "$fifo"
+  zm_on "$host" Xvfb -displayfd 3 -screen 0 "${ZM_SCREEN_W}x${ZM_SCREEN_H}x24" -nolisten tcp \
+    3>"$fifo" 2>"$ZM_NET_DIR/xvfb-$host.log" &
+  local number
+  read -r number <"$fifo"
+  ZM_DISPLAY[$host]=":$number"
+  mkdir -p -m 700 "$ZM_NET_DIR/home-$host"
+}
+
+# zm_x HOST command... : a command on the host's display, as its user.
+zm_x() {
+  local host=$1
+  shift
+  zm_on "$host" env DISPLAY="${ZM_DISPLAY[$host]}" HOME="$ZM_NET_DIR/home-$host" \
+    XDG_RUNTIME_DIR="$ZM_NET_DIR/home-$host" "$@"
+}
+
+# zm_start HOST PROGRAM [env...] : the program on the host's desktop (its output in a log).
+zm_start() {
+  local host=$1 program=$2
+  shift 2
+  zm_x "$host" env "$@" "$program" >"$ZM_NET_DIR/zumelko-$host.log" 2>&1 &
+  ZM_PID[$host]=$!
+}
+
+# The program's visible windows: "id width height name" per line.
+zm_windows() {
+  local host=$1 id
+  for id in $(zm_x "$host" xdotool search --onlyvisible --name '.' 2>/dev/null); do
+    local geo name
+    geo=$(zm_x "$host" xdotool getwindowgeometry --shell "$id" 2>/dev/null | tr '\n' ' ')
+    name=$(zm_x "$host" xdotool getwindowname "$id" 2>/dev/null)
+    local w h
+    w=$(sed -n 's/.*WIDTH=\([0-9]*\).*/\1/p' <<<"$geo")
+    h=$(sed -n 's/.*HEIGHT=\([0-9]*\).*/\1/p' <<<"$geo")
+    echo "$id $w $h $name"
+  done
+}
+
+# zm_wait_dialog HOST WIDTH HEIGHT [SECONDS] : the id of a dialog of that client size on screen.
+zm_wait_dialog() {
+  local host=$1 w=$2 h=$3 limit=${4:-20} i
+  for ((i = 0; i < limit * 5; i++)); do
+    local id
+    id=$(zm_windows "$host" | awk -v w="$w" -v h="$h" '$2 == w && $3 == h { print $1; exit }')
+    if [ -n "$id" ]; then
+      echo "$id"
+      return 0
+    fi
+    sleep 0.2
+  done
+  echo "no dialog of ${w}x${h} on $host; windows:" >&2
+  zm_windows "$host" >&2
+  return 1
+}
+
+# zm_no_dialog HOST SECONDS : true when nothing but the icon window shows up for that long.
+zm_no_dialog() {
+  local host=$1 seconds=$2 i
+  for ((i = 0; i < seconds * 5; i++)); do
+    if zm_windows "$host" | awk '!($2 == 36 && $3 == 36)' | grep -q .; then
+      zm_windows "$host" >&2
+      return 1
+    fi
+    sleep 0.2
+  done
+  return 0
+}
+
+zm_wait_gone() {
+  local host=$1 id=$2 i
+  for ((i = 0; i < 50; i++)); do
+    zm_x "$host" xdotool search --onlyvisible --name '.' 2>/dev/null | grep -qx "$id" || return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# zm_keys HOST WINDOW key... : keys pressed in a window (focused first, as there is no window
+# manager to do it).
+zm_keys() {
+  local host=$1 win=$2
+  shift 2
+  zm_x "$host" xdotool windowfocus --sync "$win" sleep 0.1 key --delay 80 "$@"
+}
+
+zm_type() {
+  local host=$1 win=$2
+  shift 2
+  zm_x "$host" xdotool windowfocus --sync "$win" type --delay 50 "$@"
+}
+
+# zm_shot HOST WINDOW NAME : a picture of a window into $ZM_SHOTS/NAME.png.
+zm_shot() {
+  mkdir -p "$ZM_SHOTS"
+  zm_x "$1" import -window "$2" "$ZM_SHOTS/$3.png"
+}
+
+# zm_tray HOST BUTTON : a click on the icon window (bottom right of the screen).
+zm_tray() {
+  local host=$1 button=$2
+  zm_x "$host" xdotool mousemove --sync 0 0 mousemove --sync $((ZM_SCREEN_W - 22)) $((ZM_SCREEN_H - 22)) \
+    click "$button"
+  sleep 0.5
+}
+
+# zm_menu HOST BUTTON KEY : opens a tray menu and picks an item by its accelerator, once the
+# menu is on screen (the program may still be busy, for instance browsing the network).
+zm_menu() {
+  local host=$1 before i
+  before=$(zm_x "$host" xdotool search --onlyvisible --classname zumelko 2>/dev/null | sort)
+  zm_tray "$host" "$2"
+  for ((i = 0; i < 100; i++)); do
+    if [ "$(zm_x "$host" xdotool search --onlyvisible --classname zumelko 2>/dev/null | sort)" != "$before" ]; then
+      sleep 0.2
+      zm_x "$host" xdotool key "$3"
+      return 0
+    fi
+    sleep 0.1
+  done
+  echo "no menu opened on $host" >&2
+  return 1
+}
+
+zm_alive() { kill -0 "${ZM_PID[$1]}" 2>/dev/null; }

@@ -1,0 +1,190 @@
+#!/usr/bin/env bash
+# Two complete desktops on two test hosts, each running the program on its own X display, the
+# user played with xdotool and xclip: settings through the tray menu, a text and a picture
+# copied on one host and taken into the other's clipboard, the sleeping receiver, a second
+# instance on the same machine. Every step is printed and every dialog kept as a picture.
+# Usage: two-desktops.sh PATH/TO/zumelko OUTPUT-DIR
+set -uo pipefail
+program=$(readlink -f "$1")
+out=$(mkdir -p "$2" && cd "$2" && pwd)
+if [ "$(id -u)" -ne 0 ] || ! ip netns list >/dev/null 2>&1; then
+  echo "SKIP: needs root and ip netns for the test hosts"
+  exit 77
+fi
+. "$(dirname "$0")/desktop-hosts.sh"
+trap zm_net_down EXIT
+ZM_SHOTS="$out"
+passed=0
+failed=0
+check() {  # check DESCRIPTION command...
+  local what=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+    zm_say "ok: $what"
+  else
+    failed=$((failed + 1))
+    zm_say "FAILED: $what"
+  fi
+}
+size_is() { [ "$(zm_windows "$1" | awk -v id="$2" '$1 == id { print $2 "x" $3 }')" = "$3" ]; }
+
+# settings HOST CHECKER RECEIVE [DESTINATION] : the settings dialog as the user fills it in,
+# starting from the values it shows (the program starts with 2 and 0).
+declare -A checker_now receive_now
+settings() {
+  local host=$1 checker=$2 receive=$3 dest=${4:-} win moves key
+  zm_menu "$host" 3 c
+  win=$(zm_wait_dialog "$host" 417 307) || return 1
+  local c=${checker_now[$host]:-2} r=${receive_now[$host]:-0}
+  # OK has the focus; two tabs reach the selected item of the checker group.
+  keys=(Tab Tab)
+  for ((moves = c; moves > checker; moves--)); do keys+=(Up); done
+  for ((moves = c; moves < checker; moves++)); do keys+=(Down); done
+  keys+=(Tab)
+  for ((moves = r; moves > receive; moves--)); do keys+=(Up); done
+  for ((moves = r; moves < receive; moves++)); do keys+=(Down); done
+  zm_keys "$host" "$win" "${keys[@]}"
+  checker_now[$host]=$checker
+  receive_now[$host]=$receive
+  zm_shot "$host" "$win" "settings-$host"
+  if [ -n "$dest" ]; then
+    # About, then the browser's details when enabled, then the destination's details.
+    keys=(Tab)
+    [ "$receive" -eq 1 ] && keys+=(Tab)
+    keys+=(Tab space)
+    zm_keys "$host" "$win" "${keys[@]}"
+    local chooser
+    chooser=$(zm_wait_dialog "$host" 427 123) || return 1
+    zm_keys "$host" "$chooser" Tab Tab ctrl+a BackSpace
+    zm_type "$host" "$chooser" "$dest"
+    zm_shot "$host" "$chooser" "chooser-$host"
+    zm_keys "$host" "$chooser" shift+Tab shift+Tab space
+    zm_wait_gone "$host" "$chooser"
+    # Back on the details button, the last tab stop: the next one is OK.
+    zm_keys "$host" "$win" Tab space
+  else
+    zm_keys "$host" "$win" Return
+  fi
+  zm_wait_gone "$host" "$win"
+}
+
+# notice HOST NAME : waits for the notice dialog, keeps its picture and presses OK.
+notice() {
+  local win
+  win=$(zm_wait_dialog "$1" 427 141 "${3:-20}") || return 1
+  zm_shot "$1" "$win" "$2"
+  zm_keys "$1" "$win" space
+  zm_wait_gone "$1" "$win"
+}
+
+zm_say "Two test hosts, hosta and hostb, each with its own X display"
+zm_net_up hosta hostb
+zm_desktop hosta
+zm_desktop hostb
+zm_start hosta "$program"
+zm_start hostb "$program"
+check "the icon window appears on hosta" zm_wait_dialog hosta 36 36 >/dev/null
+check "the icon window appears on hostb" zm_wait_dialog hostb 36 36 >/dev/null
+
+zm_say "hosta: settings through the icon's menu: send to the default destination hostb"
+check "settings on hosta" settings hosta 1 0 hostb
+zm_say "hostb: send to the default destination hosta too, so that an import sent back would show"
+check "settings on hostb" settings hostb 1 0 hosta
+
+text="Zumelko: クリップボードの文字列 \"quoted\" ; \$(not run) -x"
+zm_say "hosta: the user copies a text"
+printf '%s' "$text" | zm_x hosta xclip -selection clipboard -i
+check "hosta announces the transfer" notice hosta notice-announce-hosta
+win=$(zm_wait_dialog hostb 465 159)
+check "hostb asks whether to take the text" [ -n "$win" ]
+zm_shot hostb "$win" receive-text-hostb
+zm_say "hostb: the user looks at the preview, then answers YES"
+zm_keys hostb "$win" Tab Tab space
+preview=$(zm_wait_dialog hostb 302 333)
+check "the preview shows" [ -n "$preview" ]
+zm_shot hostb "$preview" preview-text-hostb
+zm_keys hostb "$preview" space
+zm_wait_gone hostb "$preview"
+zm_keys hostb "$win" shift+Tab shift+Tab space
+zm_wait_gone hostb "$win"
+check "hosta reports the end of the transfer" notice hosta notice-finished-hosta
+got=$(zm_x hostb xclip -selection clipboard -o)
+check "hostb's clipboard holds the same bytes" [ "$got" = "$text" ]
+check "hostb does not send the imported text back" zm_no_dialog hostb 3
+check "hosta gets nothing back" zm_no_dialog hosta 1
+
+zm_say "hosta: the user copies a picture"
+zm_x hosta convert -size 173x97 plasma:fractal -seed 7 "$ZM_NET_DIR/picture.png" 2>/dev/null ||
+  zm_x hosta convert -size 173x97 gradient:red-blue "$ZM_NET_DIR/picture.png"
+zm_x hosta xclip -selection clipboard -t image/png -i "$ZM_NET_DIR/picture.png"
+check "hosta announces the picture" notice hosta notice-announce-picture-hosta
+win=$(zm_wait_dialog hostb 465 159)
+check "hostb asks whether to take the picture" [ -n "$win" ]
+zm_shot hostb "$win" receive-picture-hostb
+zm_keys hostb "$win" Tab Tab space
+preview=$(zm_wait_dialog hostb 302 333)
+zm_shot hostb "$preview" preview-picture-hostb
+zm_keys hostb "$preview" space
+zm_wait_gone hostb "$preview"
+zm_keys hostb "$win" shift+Tab shift+Tab space
+zm_wait_gone hostb "$win"
+check "hosta reports the end of the picture's transfer" notice hosta notice-finished-picture-hosta
+zm_x hostb xclip -selection clipboard -t image/png -o >"$ZM_NET_DIR/received.png"
+diff=$(compare -metric AE "$ZM_NET_DIR/picture.png" "$ZM_NET_DIR/received.png" null: 2>&1)
+check "hostb's clipboard holds the same pixels (differing: $diff)" [ "$diff" = "0" ]
+check "hostb does not send the imported picture back" zm_no_dialog hostb 3
+
+zm_say "hostb: the user links received text to a browser: the browser choice and the question"
+check "settings on hostb: URL automatic link" settings hostb 1 1
+printf '%s' "http://example.invalid/" | zm_x hosta xclip -selection clipboard -i
+notice hosta notice-announce-url-hosta
+win=$(zm_wait_dialog hostb 427 180)
+check "hostb asks whether to open it in the browser" [ -n "$win" ]
+zm_shot hostb "$win" link-question-hostb
+zm_keys hostb "$win" shift+Tab space  # NO
+zm_wait_gone hostb "$win"
+notice hosta notice-finished-url-hosta
+# The browser's details in the settings.
+zm_menu hostb 3 c
+win=$(zm_wait_dialog hostb 417 307)
+zm_keys hostb "$win" Tab Tab Tab Tab Tab space
+choice=$(zm_wait_dialog hostb 397 178)
+check "the browser choice shows" [ -n "$choice" ]
+zm_shot hostb "$choice" browser-choice-hostb
+zm_keys hostb "$choice" shift+Tab space  # NO
+zm_wait_gone hostb "$choice"
+zm_keys hostb "$win" Escape
+zm_wait_gone hostb "$win"
+
+zm_say "hostb: the version information"
+zm_menu hostb 3 a
+about=$(zm_wait_dialog hostb 298 259)
+check "the About box shows" [ -n "$about" ]
+zm_shot hostb "$about" about-hostb
+zm_keys hostb "$about" Return
+zm_wait_gone hostb "$about"
+
+zm_say "hostb goes to sleep; hosta copies again"
+check "settings on hostb: sleep" settings hostb 1 2
+printf 'while asleep' | zm_x hosta xclip -selection clipboard -i
+notice hosta notice-announce-sleep-hosta
+check "hosta still reports the end of the transfer" notice hosta notice-finished-sleep-hosta
+check "sleeping hostb shows nothing" zm_no_dialog hostb 2
+
+zm_say "hosta: a second instance on the same machine"
+ZM_PID[first]=${ZM_PID[hosta]}
+zm_start hosta "$program"
+ZM_PID[second]=${ZM_PID[hosta]}
+win=$(zm_wait_dialog hosta 427 141)
+check "the second instance shows the listener error" [ -n "$win" ]
+zm_shot hosta "$win" notice-second-instance-hosta
+zm_keys hosta "$win" space
+sleep 1
+check "the second instance keeps running" kill -0 "${ZM_PID[second]}"
+check "the first instance keeps running" kill -0 "${ZM_PID[first]}"
+
+zm_say "screenshots in $out:"
+ls "$out"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
