@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """Draws the program icon (32 x 32, 16 colours) and writes it as XPM, which is C source too,
-so the program carries it without a resource compiler. Run again after changing the drawing."""
+so the program carries it without a resource compiler, and as PNG for the desktop's icon theme.
+Run again after changing the drawing: make_icon.py zumelko.xpm zumelko.png"""
+import struct
 import sys
+import zlib
 
 W = H = 32
 PALETTE = {
@@ -61,3 +64,17 @@ out += ['"%s c %s",' % (k, v) for k, v in PALETTE.items()]
 out += ['"%s"%s' % (''.join(r), ',' if i < H - 1 else '') for i, r in enumerate(img)]
 out.append('};')
 open(sys.argv[1] if len(sys.argv) > 1 else 'zumelko.xpm', 'w').write('\n'.join(out) + '\n')
+
+def rgba(c):
+    v = PALETTE[c]
+    if v == 'None':
+        return b'\0\0\0\0'
+    return bytes(int(v[i:i + 2], 16) for i in (1, 3, 5)) + b'\xff'
+
+def chunk(kind, data):
+    return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data) & 0xffffffff)
+
+raw = b''.join(b'\0' + b''.join(rgba(c) for c in row) for row in img)
+png = b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', W, H, 8, 6, 0, 0, 0)) + \
+    chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b'')
+open(sys.argv[2] if len(sys.argv) > 2 else 'zumelko.png', 'wb').write(png)
