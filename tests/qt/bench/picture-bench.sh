@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# A large picture between two desktops on two test hosts: the time from the user's send on
+# host A to host B's dialog showing the picture, against a plain socket copy of the same BMP
+# bytes between the same hosts in the same run; and each side's peak memory per picture byte
+# (the rise of the resident set's peak over what it was before, divided by the BMP's size).
+# Usage: picture-bench.sh PATH/TO/zumelko [WIDTH HEIGHT [ROUNDS]]
+set -uo pipefail
+program=$(readlink -f "$1")
+width=${2:-3840}
+height=${3:-2160}
+rounds=${4:-3}
+if [ "$(id -u)" -ne 0 ] || ! ip netns list >/dev/null 2>&1; then
+  echo "needs root and ip netns for the test hosts"
+  exit 77
+fi
+here=$(dirname "$(readlink -f "$0")")
+. "$here/../net/desktop-hosts.sh"
+trap zm_net_down EXIT
+ZM_SCREEN_W=1280 ZM_SCREEN_H=1024
+bmp_bytes=$((54 + ((width * 24 + 31) / 32 * 4) * height))
+
+zm_net_up hosta hostb
+zm_desktop hosta
+zm_desktop hostb
+zm_start hosta "$program"
+zm_start hostb "$program"
+zm_wait_dialog hosta 36 36 >/dev/null && zm_wait_dialog hostb 36 36 >/dev/null
+
+# hosta: send to the default destination hostb (the settings dialog, as the user fills it in).
+zm_menu hosta 3 c
+win=$(zm_wait_dialog hosta 417 307)
+zm_keys hosta "$win" Tab Tab Up Tab Tab Tab space
+chooser=$(zm_wait_dialog hosta 427 123)
+zm_keys hosta "$chooser" Tab Tab
+zm_type hosta "$chooser" hostb
+zm_keys hosta "$chooser" shift+Tab shift+Tab space
+zm_wait_gone hosta "$chooser"
+zm_keys hosta "$win" Tab space
+zm_wait_gone hosta "$win"
+# The copy itself is announced and sent once (a warm-up: both sides have met a picture of this
+# size); the measured rounds use "デフォルトへ転送", which sends without an announcement.
+zm_x hosta convert -size "${width}x${height}" -seed 3 plasma:fractal -depth 8 "PNG24:$ZM_NET_DIR/big.png"
+zm_x hosta xclip -selection clipboard -t image/png -i "$ZM_NET_DIR/big.png"
+n=$(zm_wait_dialog hosta 427 141) && zm_keys hosta "$n" Escape && zm_wait_gone hosta "$n"
+d=$(zm_wait_dialog hostb 465 159 60) && zm_keys hostb "$d" Tab space && zm_wait_gone hostb "$d"
+n=$(zm_wait_dialog hosta 427 141 60) && zm_keys hosta "$n" space && zm_wait_gone hosta "$n"
+
+pid_of() {  # the program's own process on a host (the one whose parent is the host's wrapper)
+  pgrep -f "^$program\$" | while read -r p; do
+    [ "$(readlink "/proc/$p/ns/net")" = "$(ip netns exec "${ZM_NET_PREFIX}$1" readlink /proc/self/ns/net)" ] && echo "$p"
+  done | head -1
+}
+pa=$(pid_of hosta)
+pb=$(pid_of hostb)
+rss() { awk '/^VmRSS/ { print $2 * 1024 }' "/proc/$1/status"; }
+hwm() { awk '/^VmHWM/ { print $2 * 1024 }' "/proc/$1/status"; }
+now() { date +%s.%N; }
+
+# The plain copy: the same number of bytes over one TCP connection, closed by the receiver
+# once it has read them all, as the program's packets are.
+cat >"$ZM_NET_DIR/plain.py" <<'PY'
+import socket, sys, time
+mode, addr, size = sys.argv[1], sys.argv[2], int(sys.argv[3])
+if mode == "recv":
+    s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    s.bind((addr, 9000)); s.listen(1)
+    c, _ = s.accept(); got = 0
+    while got < size:
+        b = c.recv(1 << 20)
+        if not b: break
+        got += len(b)
+    c.close()
+else:
+    data = bytes(size)
+    t0 = time.monotonic()
+    c = socket.create_connection((addr, 9000)); c.sendall(data); c.shutdown(socket.SHUT_WR)
+    while c.recv(65536): pass
+    print("%.4f" % (time.monotonic() - t0))
+PY
+addr_b=$(zm_net_addr hostb)
+
+echo "picture ${width}x${height}: $bmp_bytes bytes as a 24-bit BMP"
+printf '%-6s %12s %12s %8s %14s %14s\n' round "picture s" "plain s" ratio "A bytes/byte" "B bytes/byte"
+for ((r = 1; r <= rounds; r++)); do
+  zm_on hostb python3 "$ZM_NET_DIR/plain.py" recv "$addr_b" "$bmp_bytes" &
+  sleep 0.3
+  plain=$(zm_on hosta python3 "$ZM_NET_DIR/plain.py" send "$addr_b" "$bmp_bytes")
+  wait
+
+  base_a=$(rss "$pa"); base_b=$(rss "$pb")
+  echo 5 >"/proc/$pa/clear_refs"; echo 5 >"/proc/$pb/clear_refs"
+  # The user sends the clipboard to the default destination; the clock runs until hostb's
+  # dialog is on screen.
+  zm_tray hosta 3
+  sleep 0.5
+  t0=$(now)
+  zm_x hosta xdotool key t
+  zm_x hostb sh -c 'until [ "$(xdotool search --onlyvisible --name "^Zumelko$" | wc -l)" -ge 2 ]; do sleep 0.005; done'
+  t1=$(now)
+  d=$(zm_wait_dialog hostb 465 159)
+  zm_keys hostb "$d" space  # YES: the picture goes into hostb's clipboard
+  zm_wait_gone hostb "$d"
+  n=$(zm_wait_dialog hosta 427 141 60)
+  peak_a=$(hwm "$pa"); peak_b=$(hwm "$pb")
+  zm_keys hosta "$n" space
+  zm_wait_gone hosta "$n"
+  took=$(echo "$t1 - $t0" | bc -l)
+  printf '%-6s %12.3f %12.3f %8.1f %14.2f %14.2f\n' "$r" "$took" "$plain" "$(echo "$took / $plain" | bc -l)" \
+    "$(echo "($peak_a - $base_a) / $bmp_bytes" | bc -l)" "$(echo "($peak_b - $base_b) / $bmp_bytes" | bc -l)"
+done
+zm_x hostb xclip -selection clipboard -t image/png -o >"$ZM_NET_DIR/back.png"
+echo "pixels differing after the round: $(compare -metric AE "$ZM_NET_DIR/big.png" "$ZM_NET_DIR/back.png" null: 2>&1)"
