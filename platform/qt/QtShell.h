@@ -38,6 +38,7 @@ public:
 
     // The window standing in for the tray, when there is one (tests click it).
     QWidget* IconWindow() const;
+    QSystemTrayIcon* Tray() const { return tray_.get(); }
     bool UsesTray() const { return tray_ != nullptr; }
     bool IconShown() const { return shown_; }
     std::size_t BeepCount() const { return beeps_; }

@@ -8,7 +8,7 @@ ZUMELKO_PACKAGES=(
   build-essential cmake ninja-build pkg-config netbase iproute2 procps
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libsmbclient-dev
-  xvfb xclip xdotool x11-utils imagemagick fonts-ipafont-gothic samba
+  xvfb xclip xdotool x11-utils imagemagick fonts-ipafont-gothic samba wmdocker
   clang libclang-rt-14-dev
 )
 
