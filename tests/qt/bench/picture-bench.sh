@@ -104,9 +104,9 @@ for ((r = 1; r <= rounds; r++)); do
   peak_a=$(hwm "$pa"); peak_b=$(hwm "$pb")
   zm_keys hosta "$n" space
   zm_wait_gone hosta "$n"
-  took=$(echo "$t1 - $t0" | bc -l)
-  printf '%-6s %12.3f %12.3f %8.1f %14.2f %14.2f\n' "$r" "$took" "$plain" "$(echo "$took / $plain" | bc -l)" \
-    "$(echo "($peak_a - $base_a) / $bmp_bytes" | bc -l)" "$(echo "($peak_b - $base_b) / $bmp_bytes" | bc -l)"
+  awk -v r="$r" -v t0="$t0" -v t1="$t1" -v plain="$plain" -v pa="$peak_a" -v ba="$base_a" -v pb="$peak_b" \
+    -v bb="$base_b" -v n="$bmp_bytes" 'BEGIN {
+      printf "%-6s %12.3f %12.3f %8.1f %14.2f %14.2f\n", r, t1 - t0, plain, (t1 - t0) / plain, (pa - ba) / n, (pb - bb) / n }'
 done
 zm_x hostb xclip -selection clipboard -t image/png -o >"$ZM_NET_DIR/back.png"
 echo "pixels differing after the round: $(compare -metric AE "$ZM_NET_DIR/big.png" "$ZM_NET_DIR/back.png" null: 2>&1)"
