@@ -110,11 +110,11 @@ std::size_t ProgramTest::CountShown(const std::string& formName) {
 }
 
 std::future<bool> ProgramTest::SendItem(const std::string& type, const std::string& user,
-                                        const std::string& machine, const std::string& data) {
+                                        const std::string& machine, const std::string& data, int dataTimeoutMs) {
     const std::string header = type + "\r\n" + user + "\r\n" + machine + "\r\n";
-    return std::async(std::launch::async, [header, data] {
+    return std::async(std::launch::async, [header, data, dataTimeoutMs] {
         if (!RawSendPacket(kHere, 8000, header, 20000)) return false;
-        return RawSendPacket(kHere, 8001, data, 60000);
+        return RawSendPacket(kHere, 8001, data, dataTimeoutMs);
     });
 }
 
