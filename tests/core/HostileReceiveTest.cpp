@@ -79,6 +79,34 @@ TEST_F(ProgramTest, AnImportThatFailsIsReportedAndLeavesNothingOpenOrSkipped) {
     EXPECT_EQ(Notices().front(), "ｸﾘｯﾌﾟしたﾃﾞｰﾀを\"PEER\"に送信します。");
 }
 
+TEST_F(ProgramTest, ASendThatCannotReadTheClipboardIsReportedAndTheNextOneGoes) {
+    Start();
+    RawListener header(kPeer, 8000);
+    RawListener data(kPeer, 8001);
+    ASSERT_TRUE(header.ok() && data.ok());
+    CopyBmp(HandMadeBmp24(5, 4, 1));
+    Form1->DefaultDestination = "PEER";
+    // The picture is read again once the header is taken, and the system has run short by then.
+    desk().gdi().SetBitmapPixelLimit(1);
+    auto taken = std::async(std::launch::async, [&] { return header.ReceivePacket().has_value(); });
+    Form1->TransmitData1->Click();
+    ASSERT_TRUE(RunUntil([&] { return !user().Exceptions().empty(); }));
+    EXPECT_TRUE(taken.get());
+    EXPECT_EQ(user().Exceptions(), std::vector<std::string>{kOutOfResources});
+    EXPECT_FALSE(desk().clipboard().IsOpen());
+    EXPECT_EQ(Form1->ClipboardAccess->OpenCount(), 0);
+    EXPECT_EQ(Form1->Packet1->SenderSocket().SocketHandle(), platform::kInvalidSocket);
+    EXPECT_EQ(Form1->Packet2->SenderSocket().SocketHandle(), platform::kInvalidSocket);
+
+    desk().gdi().SetBitmapPixelLimit(platform::dib::kMaxPixels);
+    user().onShow = [](ModalSession& s) { s.Click("Button1"); };
+    auto both = std::async(std::launch::async, [&] { return header.ReceivePacket() && data.ReceivePacket(); });
+    Form1->TransmitData1->Click();
+    ASSERT_TRUE(RunUntil([&] { return !Notices().empty(); }));
+    EXPECT_TRUE(both.get());
+    EXPECT_EQ(Notices(), std::vector<std::string>{kTransferDone});
+}
+
 TEST_F(ProgramTest, QuittingWithDialogsOpenUnwindsThemAndLeavesNothingBehind) {
     Start();
     bool quitAsked = false;

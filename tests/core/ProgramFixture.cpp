@@ -1,6 +1,8 @@
 #include "tests/core/ProgramFixture.h"
 
+#include "desktop/BitmapImage.h"
 #include "dialogs/OKDialog.h"
+#include "framework/Stream.h"
 
 namespace zumelko::testing {
 
@@ -71,6 +73,21 @@ void ProgramTest::CopyText(const std::string& text) {
     cb.OpenClipboard(other_);
     cb.EmptyClipboard();
     cb.SetText(text + std::string(1, '\0'));
+    cb.CloseClipboard();
+}
+
+void ProgramTest::CopyBmp(const std::string& bmp) {
+    BitmapImage picture;
+    MemoryStream stream;
+    stream.Write(bmp.data(), bmp.size());
+    stream.SetPosition(0);
+    picture.ReadFromStream(stream);
+    auto form = picture.SaveToClipboardFormat();
+    auto& cb = desktop_->clipboard();
+    cb.OpenClipboard(other_);
+    cb.EmptyClipboard();
+    if (cb.SetBitmap(form.bitmap.Get())) form.bitmap.Release();
+    if (form.palette && cb.SetPalette(form.palette.Get())) form.palette.Release();
     cb.CloseClipboard();
 }
 
