@@ -25,6 +25,11 @@ TForm1* Form1 = nullptr;
 
 namespace {
 
+// A header is a type tag, a logon name and a computer name, a few dozen bytes. Anything near
+// this size comes from no instance of the program, and split into lines it could take many
+// times its size in memory.
+constexpr std::size_t kMaxHeaderSize = 64 * 1024;
+
 void Notice(const std::string& text) {
     if (Form2 != nullptr) Form2->ShowNotice(text);
 }
@@ -76,6 +81,7 @@ TForm1::TForm1(Component* owner) : Form(owner) {
     Packet1 = &Create<TSimpleTcp>();
     Packet1->SetName("Packet1");
     Packet1->SetPort(8000);
+    Packet1->SetMaxPacketSize(kMaxHeaderSize);
     Packet1->OnReceived = {this, &TForm1::Packet1Received};
     Packet1->OnSended = {this, &TForm1::Packet1Sended};
     Packet1->OnError = {this, &TForm1::Packet1Error};
@@ -246,16 +252,14 @@ void TForm1::Packet2Received(Component*) {
             if (RecvType == "string") {
                 const std::string text = Packet2->GetString();
                 Form5->Label3->SetCaption(SenderLine());
-                if (Form5->ShowTextReceived(text) == mrYes) {
-                    SkipCount = 2;
-                    ClipboardAccess->Clear();
-                    ClipboardAccess::Scope open(*ClipboardAccess);
-                    ClipboardAccess->SetText(text);
-                }
+                if (Form5->ShowTextReceived(text) == mrYes) TakeIntoClipboard([&] { ClipboardAccess->SetText(text); });
             } else if (RecvType == "bitmap") {
                 BitmapImage picture;
                 try {
                     Packet2->GetGraphic(picture);
+                    // A picture the display cannot make could be neither previewed nor put on
+                    // the clipboard; found out now, before the user is asked for it.
+                    (void)picture.Handle();
                 } catch (const std::exception&) {
                     // Not a picture this program can read: nothing to offer or import.
                     ShowUnsupportedFormat();
@@ -266,12 +270,8 @@ void TForm1::Packet2Received(Component*) {
                     return;
                 }
                 Form5->Label3->SetCaption(SenderLine());
-                if (Form5->ShowBitmapReceived(picture) == mrYes) {
-                    SkipCount = 2;
-                    ClipboardAccess->Clear();
-                    ClipboardAccess::Scope open(*ClipboardAccess);
-                    ClipboardAccess->PutBitmap(picture);
-                }
+                if (Form5->ShowBitmapReceived(picture) == mrYes)
+                    TakeIntoClipboard([&] { ClipboardAccess->PutBitmap(picture); });
             } else {
                 ShowUnsupportedFormat();
             }
@@ -296,6 +296,23 @@ void TForm1::Packet2Received(Component*) {
             break;
         default:
             break;
+    }
+}
+
+void TForm1::TakeIntoClipboard(const std::function<void()>& write) {
+    // The import is two clipboard transactions, each told to the watcher as the clipboard
+    // closes; SkipCount lets both pass unforwarded.
+    SkipCount = 2;
+    try {
+        ClipboardAccess->Clear();
+        ClipboardAccess::Scope open(*ClipboardAccess);
+        write();
+    } catch (...) {
+        // The change notifications of what did happen came while the clipboard closed; a write
+        // that failed brings none. A count left over would silently swallow the user's next
+        // copies.
+        SkipCount = 0;
+        throw;
     }
 }
 

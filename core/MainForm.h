@@ -2,6 +2,7 @@
 // The hidden main window: holds the settings, sends the clipboard on a change or on command,
 // receives headers and data, keeps the destination list and the two tray menus.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -85,6 +86,8 @@ public:
 private:
     void StartupError(Component* sender, const std::string& message);
     std::string SenderLine() const;
+    // Replaces the clipboard's contents with what write puts there, without forwarding them.
+    void TakeIntoClipboard(const std::function<void()>& write);
     MenuItem& AddItem(PopupMenu& menu, const char* name, const char* caption, void (TForm1::*click)(Component*));
 
     bool constructing_ = true;

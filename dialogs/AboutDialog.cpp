@@ -21,7 +21,7 @@ TAboutBox::TAboutBox(Component* owner) : Form(owner) {
     Version = &Place(AddControl<Label>("Version", Panel1), 56, 30, 0, 16);
     Version->SetCaption("Version 0.90");
     Copyright = &Place(AddControl<Label>("Copyright", Panel1), 8, 52, 0, 17);
-    Copyright->SetCaption("Copyright (C) Zumelko developers. All rights reserved.");
+    Copyright->SetCaption("Copyright (C) Zumelko developers");
     Copyright->SetFont(DialogFont(13, clMaroon));
     OKButton = &MakeButton(*this, "OKButton", "OK", mrOk, (298 - kButtonWidth) / 2, 224, 0);
     OKButton->SetDefault(true);

@@ -261,7 +261,7 @@ void TSimpleTcp::ReadLength(SocketHandleT socket, Incoming& in) {
     in.lengthGot += n;
     if (in.lengthGot < 4) return;
     const std::int32_t length = DecodeLength(in.length);
-    if (length < 0) {
+    if (length < 0 || static_cast<std::size_t>(length) > maxPacket_) {
         Drop(socket);
         return;
     }
@@ -271,11 +271,16 @@ void TSimpleTcp::ReadLength(SocketHandleT socket, Incoming& in) {
 }
 
 void TSimpleTcp::ReadPayload(SocketHandleT socket, Incoming& in) {
-    MemoryStream& payload = in.payload;
-    const std::size_t have = payload.Size();
+    const std::size_t have = in.payload.Size();
     const std::size_t want = std::min(in.expected - have, std::max(kFirstRead, have));
-    if (have + want > payload.Capacity())
-        payload.Reserve(std::min(in.expected, std::max(have + want, payload.Capacity() * 2)));
+    const std::size_t capacity = in.payload.Capacity();
+    if (have + want > capacity) {
+        const std::size_t grown = std::min(in.expected, std::max(have + want, capacity * 2));
+        // Giving others up may report a failed close, whose notice runs the loop.
+        if (!MakeRoom(socket, grown - capacity)) return;
+        incoming_.at(socket).payload.Reserve(grown);
+    }
+    MemoryStream& payload = incoming_.at(socket).payload;
     // Straight from the socket into the packet's own buffer, never more than the packet lacks.
     std::uint8_t* dst = payload.WriteSpace(want);
     const int n = listener_.Receive(socket, dst, static_cast<int>(want));
@@ -284,11 +289,38 @@ void TSimpleTcp::ReadPayload(SocketHandleT socket, Incoming& in) {
     if (payload.Size() == in.expected) Deliver(socket, in);
 }
 
+bool TSimpleTcp::MakeRoom(SocketHandleT socket, std::size_t extra) {
+    while (incoming_.count(socket) != 0 && IncomingCapacity() + extra > maxPacket_) {
+        // The packet itself fits within the limit (its length was checked), so giving up every
+        // other arriving one always makes room.
+        auto quietest = incoming_.end();
+        for (auto it = incoming_.begin(); it != incoming_.end(); ++it) {
+            if (it->first == socket || it->second.stage == Incoming::Stage::Delivered) continue;
+            if (it->second.payload.Capacity() == 0) continue;
+            if (quietest == incoming_.end() || it->second.lastActivity < quietest->second.lastActivity) quietest = it;
+        }
+        if (quietest == incoming_.end()) break;
+        Drop(quietest->first);
+    }
+    return incoming_.count(socket) != 0;
+}
+
 void TSimpleTcp::Deliver(SocketHandleT socket, Incoming& in) {
     in.stage = Incoming::Stage::Delivered;
     received_ = std::exchange(in.payload, MemoryStream{});
     received_.SetPosition(0);
-    OnReceived(this);
+    try {
+        OnReceived(this);
+    } catch (...) {
+        // The failure is the owner's to report; the sender still hears that its packet was
+        // taken, and the connection does not stay open for ever.
+        Finish(socket);
+        throw;
+    }
+    Finish(socket);
+}
+
+void TSimpleTcp::Finish(SocketHandleT socket) {
     // The handler may have run a nested loop in which the peer went away and the listener
     // closed the connection already.
     auto it = incoming_.find(socket);

@@ -72,6 +72,18 @@ public:
     // has been quiet longest, so idle connections cannot use up the program's sockets.
     static constexpr std::size_t kMaxIncoming = 16;
 
+    // The longest payload taken, and at the same time the most this channel holds at once for
+    // all the packets still arriving. Anyone on the network may connect and announce up to
+    // 2 GB per connection: without a ceiling, a few connections trickling bytes would take
+    // the program's memory. A longer length field closes its connection at once; a packet
+    // that grows past what is left gives up the arriving packets that have been quiet longest.
+    // Packets already whole are never given up. The default takes any picture (at most
+    // 512 MiB of pixels) and any text a desktop plausibly copies; a received text is held
+    // several times over on its way to the clipboard, so more would not be handled anyway.
+    static constexpr std::size_t kDefaultMaxPacketSize = std::size_t{1} << 30;
+    std::size_t MaxPacketSize() const { return maxPacket_; }
+    void SetMaxPacketSize(std::size_t bytes) { maxPacket_ = bytes; }
+
     TOnReceived OnReceived;
     TOnSended OnSended;
     TOnTcpError OnError;
@@ -105,9 +117,14 @@ private:
     void ReadLength(platform::SocketHandle socket, Incoming& in);
     void ReadPayload(platform::SocketHandle socket, Incoming& in);
     void Deliver(platform::SocketHandle socket, Incoming& in);
+    void Finish(platform::SocketHandle socket);
     void Drop(platform::SocketHandle socket);
+    // Gives up quiet arriving packets until the packet on socket can grow by extra bytes;
+    // false when that packet itself is gone meanwhile.
+    bool MakeRoom(platform::SocketHandle socket, std::size_t extra);
 
     int port_ = 0;
+    std::size_t maxPacket_ = kDefaultMaxPacketSize;
     std::string hostName_;
     TTCPClient& sender_;
     TTCPServer& listener_;

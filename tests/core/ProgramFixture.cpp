@@ -1,6 +1,8 @@
 #include "tests/core/ProgramFixture.h"
 
+#include "desktop/BitmapImage.h"
 #include "dialogs/OKDialog.h"
+#include "framework/Stream.h"
 
 namespace zumelko::testing {
 
@@ -74,6 +76,21 @@ void ProgramTest::CopyText(const std::string& text) {
     cb.CloseClipboard();
 }
 
+void ProgramTest::CopyBmp(const std::string& bmp) {
+    BitmapImage picture;
+    MemoryStream stream;
+    stream.Write(bmp.data(), bmp.size());
+    stream.SetPosition(0);
+    picture.ReadFromStream(stream);
+    auto form = picture.SaveToClipboardFormat();
+    auto& cb = desktop_->clipboard();
+    cb.OpenClipboard(other_);
+    cb.EmptyClipboard();
+    if (cb.SetBitmap(form.bitmap.Get())) form.bitmap.Release();
+    if (form.palette && cb.SetPalette(form.palette.Get())) form.palette.Release();
+    cb.CloseClipboard();
+}
+
 void ProgramTest::CopyNothing() {
     auto& cb = desktop_->clipboard();
     cb.OpenClipboard(other_);
@@ -110,11 +127,11 @@ std::size_t ProgramTest::CountShown(const std::string& formName) {
 }
 
 std::future<bool> ProgramTest::SendItem(const std::string& type, const std::string& user,
-                                        const std::string& machine, const std::string& data) {
+                                        const std::string& machine, const std::string& data, int dataTimeoutMs) {
     const std::string header = type + "\r\n" + user + "\r\n" + machine + "\r\n";
-    return std::async(std::launch::async, [header, data] {
+    return std::async(std::launch::async, [header, data, dataTimeoutMs] {
         if (!RawSendPacket(kHere, 8000, header, 20000)) return false;
-        return RawSendPacket(kHere, 8001, data, 60000);
+        return RawSendPacket(kHere, 8001, data, dataTimeoutMs);
     });
 }
 

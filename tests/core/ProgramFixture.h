@@ -56,9 +56,10 @@ protected:
     std::size_t CountShown(const std::string& formName);
 
     // A raw peer sends a header and then the data to the program, each as its own connection,
-    // from a thread of its own; the future says whether both were closed by the program.
+    // from a thread of its own; the future says whether both were closed by the program (within
+    // dataTimeoutMs for the data).
     std::future<bool> SendItem(const std::string& type, const std::string& user, const std::string& machine,
-                               const std::string& data);
+                               const std::string& data, int dataTimeoutMs = 60000);
     bool Finished(std::future<bool>& f) {
         return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
     }

@@ -1,5 +1,9 @@
 // Anyone on the network can connect to a listening channel. Whatever a peer sends, slowly,
 // wrongly or not at all, the channel stays able to receive the next good packet.
+#include <algorithm>
+#include <future>
+#include <stdexcept>
+
 #include "tests/transport/ChannelFixture.h"
 
 namespace zumelko::testing {
@@ -29,6 +33,22 @@ protected:
             s.SendAll(std::string(1, c));
             Settle(3ms);
         }
+    }
+
+    // Writes from a thread of its own while the loop runs, so a write larger than the socket
+    // buffers cannot stall the test. False when the channel closed the connection meanwhile.
+    bool Feed(const RawSocket& s, const std::string& bytes) {
+        auto sent = std::async(std::launch::async, [&s, &bytes] {
+            try {
+                s.SendAll(bytes);
+                return true;
+            } catch (const std::exception&) {
+                return false;
+            }
+        });
+        Pump([&] { return sent.wait_for(0s) == std::future_status::ready; });
+        Settle();
+        return sent.get();
     }
 
     // The channel still takes a good packet, whole and alone.
@@ -81,7 +101,7 @@ TEST_F(SimpleTcpHostile, NegativeLengthClosesTheConnectionAndNothingArrives) {
 
 TEST_F(SimpleTcpHostile, HugeLengthReservesOnlyWhatArrives) {
     RawSocket peer = Connect();
-    peer.SendAll(LengthField(0x7FFFFFFF));
+    peer.SendAll(LengthField(static_cast<std::int32_t>(TSimpleTcp::kDefaultMaxPacketSize)));
     Settle();
     EXPECT_LT(receiver->IncomingCapacity(), 1u << 20) << "the length field alone made the buffer grow";
     peer.SendAll(std::string(100000, 'x'));
@@ -187,6 +207,79 @@ TEST_F(SimpleTcpHostile, APacketBeingHandledKeepsItsConnectionWhileOthersArrive)
     ASSERT_TRUE(Pump([&] { return tx.sended == 1; }));
     EXPECT_TRUE(nested);
     EXPECT_EQ(rx.payloads, (std::vector<std::string>{"first", "second"}));
+}
+
+TEST_F(SimpleTcpHostile, ALengthBeyondTheLimitIsRefusedBeforeAnythingIsHeld) {
+    receiver->SetMaxPacketSize(1000);
+    for (std::int32_t length : {1001, 0x7FFFFFFF}) {
+        SCOPED_TRACE(length);
+        RawSocket peer = Connect();
+        peer.SendAll(LengthField(length) + "the start of it");
+        EXPECT_TRUE(PeerClosedWhilePumping(peer));
+        EXPECT_EQ(receiver->IncomingConnections(), 0u);
+        EXPECT_EQ(receiver->IncomingCapacity(), 0u);
+    }
+    EXPECT_EQ(rx.received, 0);
+    EXPECT_TRUE(rx.errors.empty());
+    // A packet of exactly the limit is taken whole.
+    RawSocket peer = Connect();
+    ASSERT_TRUE(Feed(peer, LengthField(1000) + std::string(1000, 'L')));
+    ASSERT_TRUE(Pump([&] { return rx.received == 1; }));
+    EXPECT_EQ(rx.payloads[0], std::string(1000, 'L'));
+    ExpectStillReceiving();
+}
+
+TEST_F(SimpleTcpHostile, ManyBigPacketsArrivingTogetherStayWithinTheLimit) {
+    // Each peer announces a packet of the whole limit and sends part of it: together they would
+    // hold several times the limit. The quietest give way; what the channel holds never passes
+    // the limit, and the one still going is taken whole once it is finished.
+    constexpr std::size_t kLimit = 1 << 20;
+    constexpr std::size_t kPart = 300 * 1024;
+    receiver->SetMaxPacketSize(kLimit);
+    std::vector<RawSocket> peers;
+    std::size_t most = 0;
+    for (int i = 0; i < 6; ++i) {
+        peers.push_back(Connect());
+        Feed(peers.back(), LengthField(static_cast<std::int32_t>(kLimit)) + std::string(kPart, static_cast<char>('a' + i)));
+        most = std::max(most, receiver->IncomingCapacity());
+        EXPECT_LE(receiver->IncomingCapacity(), kLimit) << "after peer " << i;
+    }
+    EXPECT_GE(most, 2 * kPart) << "the channel gave way before it had to";
+    EXPECT_TRUE(PeerClosedWhilePumping(peers[0]));
+    EXPECT_TRUE(PeerClosedWhilePumping(peers[1]));
+    EXPECT_FALSE(peers[5].PeerClosed());
+    ASSERT_TRUE(Feed(peers[5], std::string(kLimit - kPart, 'f')));
+    ASSERT_TRUE(Pump([&] { return rx.received == 1; }));
+    EXPECT_EQ(rx.payloads[0], std::string(kPart, 'f') + std::string(kLimit - kPart, 'f'));
+    EXPECT_LE(receiver->IncomingCapacity(), kLimit);
+    EXPECT_TRUE(rx.errors.empty());
+    peers.clear();
+    ExpectStillReceiving();
+}
+
+TEST_F(SimpleTcpHostile, AHandlerThatThrowsIsReportedAndItsConnectionStillCloses) {
+    std::vector<std::string> escaped;
+    desktop->loop().SetExceptionHandler([&](const std::exception& e) { escaped.emplace_back(e.what()); });
+    receiver->OnReceived = [&](Component*) {
+        ++rx.received;
+        throw std::runtime_error("the handler failed");
+    };
+    RawSocket peer = Connect();
+    peer.SendAll(LengthField(3) + std::string("ok", 3));
+    ASSERT_TRUE(Pump([&] { return rx.received == 1; }));
+    EXPECT_TRUE(PeerClosedWhilePumping(peer)) << "the sender would wait for ever";
+    EXPECT_EQ(escaped, std::vector<std::string>{"the handler failed"});
+    EXPECT_EQ(receiver->IncomingConnections(), 0u);
+    EXPECT_EQ(receiver->ListenerSocket().Clients().Count(), 0u);
+    // The channel goes on, and its sockets are all closed with it.
+    receiver->OnReceived = [&](Component*) {
+        ++rx.received;
+        rx.payloads.push_back(receiver->GetString());
+    };
+    sender->SendString("after");
+    ASSERT_TRUE(Pump([&] { return tx.sended == 1; }));
+    EXPECT_EQ(rx.payloads, std::vector<std::string>{"after"});
+    desktop->loop().SetExceptionHandler(nullptr);
 }
 
 }  // namespace
