@@ -122,7 +122,8 @@ QImage QtGdi::ToDisplay(QImage image) const {
 Hbitmap QtGdi::CreateBitmap(int width, int height, bool monochrome) {
     QImage image = MakeImage(width, height, monochrome);
     if (image.isNull()) return 0;
-    image.fill(monochrome ? 0u : 0u);
+    // A new bitmap is black until something is drawn on it.
+    image.fill(0u);
     const Hbitmap h = next_++;
     bitmaps_.emplace(h, std::move(image));
     return h;
@@ -316,7 +317,7 @@ bool QtGdi::GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* header, st
         rgb = image.format() == QImage::Format_RGB32 ? image : image.convertToFormat(QImage::Format_RGB32);
     std::unordered_map<QRgb, int> cache;
     auto index = [&](QRgb c) {
-        if (bits == 1) return (c & 0xFFFFFFu) == (kWhite & 0xFFFFFFu) ? 1 : (qGray(c) >= 128 ? 1 : 0);
+        if (bits == 1) return qGray(c) >= 128 ? 1 : 0;
         auto it = cache.find(c);
         if (it != cache.end()) return it->second;
         const int i = Nearest(colours, c);

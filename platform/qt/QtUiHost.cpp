@@ -496,9 +496,11 @@ int QtUiHost::RunModal(Form& form) {
     open_.erase(std::find(open_.begin(), open_.end(), rendered.get()));
     rendered.reset();
     for (auto& [w, had] : disabled) {
-        if (!w) continue;
-        w->setEnabled(true);
-        if (had && had->isEnabled()) had->setFocus(Qt::OtherFocusReason);
+        QWidget* outer = w.data();
+        if (outer == nullptr) continue;
+        outer->setEnabled(true);
+        QWidget* restore = had.data();
+        if (restore != nullptr && restore->isEnabled()) restore->setFocus(Qt::OtherFocusReason);
     }
     if (!open_.empty()) {
         open_.back()->window->raise();
