@@ -89,10 +89,16 @@ bool BrowserDde::Open(Hconv conversation, Hsz item) {
     auto c = conversations_.find(conversation);
     auto i = strings_.find(item);
     if (c == conversations_.end() || i == strings_.end()) return false;
-    // One argument, whatever it holds (blanks, quotes, line breaks, ";", "$(...)"), and after
-    // "--" so that a text beginning with "-" is an address, not an option.
     std::string text = i->second;
     if (auto nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
+    // One argument, whatever it holds (blanks, quotes, line breaks, ";", "$(...)"). The Mozilla
+    // family takes it after "--", so that a text beginning with "-" is an address, not an
+    // option. xdg-open refuses "--" and every argument beginning with "-" as an unknown option,
+    // so it gets the text alone, and a text it would take for an option is not handed to it.
+    if (c->second == "xdg-open") {
+        if (text.empty() || text.front() == '-') return false;
+        return Start(c->second, {text});
+    }
     return Start(c->second, {"--", text});
 }
 

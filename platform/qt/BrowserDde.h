@@ -1,8 +1,8 @@
 #pragma once
 // Reaching a browser on Linux, which has no DDE: the conversation operations keep their shape,
 // and a conversation stands for a browser program that can be started. A request or a poke on
-// the "WWW_OpenURL" topic starts that program with the item as one argument after "--", never
-// through a shell, so a received text can neither run commands nor pass for an option.
+// the "WWW_OpenURL" topic starts that program with the item as one argument, never through a
+// shell, and never where it could pass for an option.
 //   "Netscape"  -> the Mozilla family: firefox, else firefox-esr
 //   "IExplore"  -> the desktop's default browser: xdg-open
 #include <map>

@@ -1,6 +1,6 @@
 // Handing a received text to a browser: the program that stands for the browser is started
-// with the text as one argument after "--", never through a shell; no such program, no
-// conversation, and the notice.
+// with the text as one argument (after "--" for the Mozilla family; xdg-open knows no "--"),
+// never through a shell; no such program, no conversation, and the notice.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,9 +83,15 @@ TEST_F(Browser, TheTextArrivesAsOneArgumentWhateverItHolds) {
     for (const auto& text : texts) {
         Link(kBrowserNetscape, text);
         EXPECT_EQ(Arguments(QStringLiteral("firefox")), (std::vector<std::string>{"--", text}));
+        if (text.front() == '-') continue;
         Link(kBrowserExplorer, text);
-        EXPECT_EQ(Arguments(QStringLiteral("xdg-open")), (std::vector<std::string>{"--", text}));
+        EXPECT_EQ(Arguments(QStringLiteral("xdg-open")), (std::vector<std::string>{text}));
     }
+    // xdg-open would take a text beginning with "-" for an option (it refuses "--" too): such a
+    // text is not handed to it at all.
+    Link(kBrowserExplorer, "--version");
+    Pump(300);
+    EXPECT_FALSE(QFile::exists(bin.path() + QStringLiteral("/xdg-open.log")));
     EXPECT_FALSE(QFile::exists(QStringLiteral("/tmp/zumelko-pwned")));
     EXPECT_TRUE(notices.empty());
     EXPECT_FALSE(conversation->Connected());
