@@ -156,7 +156,7 @@ void ConfigureSimDesktop(SimDesktop& desktop, const SimInstanceOptions& o) {
     desktop.gdi().SetDisplayBitsPerPixel(o.displayBits);
     for (const auto& service : o.browsers) BrowserServers().push_back(&desktop.dde().AddServer(service, "WWW_OpenURL"));
     // Dialogs stay open until a command answers them.
-    desktop.ui().onShow = [echo = o.echo](platform::sim::ModalSession& s) {
+    desktop.ui().onShow = [echo = o.echo](platform::sim::ScriptedDialog& s) {
         if (!echo) return;
         std::fprintf(stderr, "[dialog %s \"%s\"]\n", s.form().Name().c_str(), s.form().Caption().c_str());
         for (Control* c : s.form().Controls())

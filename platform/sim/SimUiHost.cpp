@@ -5,18 +5,18 @@
 
 namespace zumelko::platform::sim {
 
-std::string ModalSession::Caption(const std::string& control) const {
+std::string ScriptedDialog::Caption(const std::string& control) const {
     return Get<Control>(control).Caption();
 }
 
-void ModalSession::Click(const std::string& button) const { Get<Button>(button).Click(); }
+void ScriptedDialog::Click(const std::string& button) const { Get<Button>(button).Click(); }
 
-void ModalSession::Select(const std::string& radioGroup, int index) const {
+void ScriptedDialog::Select(const std::string& radioGroup, int index) const {
     auto& g = Get<RadioGroup>(radioGroup);
     if (g.Enabled()) g.SetItemIndex(index);
 }
 
-void ModalSession::Type(const std::string& comboOrMemo, const std::string& text) const {
+void ScriptedDialog::Type(const std::string& comboOrMemo, const std::string& text) const {
     Control* c = form_.FindControl(comboOrMemo);
     if (auto* combo = dynamic_cast<ComboBox*>(c)) {
         combo->SetText(text);
@@ -27,11 +27,11 @@ void ModalSession::Type(const std::string& comboOrMemo, const std::string& text)
     }
 }
 
-void ModalSession::PressEnter() const {
+void ScriptedDialog::PressEnter() const {
     if (Button* b = form_.DefaultButton()) b->Click();
 }
 
-void ModalSession::PressEscape() const {
+void ScriptedDialog::PressEscape() const {
     if (Button* b = form_.CancelButton()) {
         b->Click();
     } else {
@@ -39,11 +39,11 @@ void ModalSession::PressEscape() const {
     }
 }
 
-void ModalSession::RunFor(std::chrono::milliseconds d) const {
+void ScriptedDialog::RunFor(std::chrono::milliseconds d) const {
     host_.loop().RunUntilFor([this] { return Closed(); }, d);
 }
 
-bool ModalSession::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) const {
+bool ScriptedDialog::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) const {
     return host_.loop().RunUntilFor([&] { return Closed() || done(); }, limit) && done();
 }
 
@@ -54,7 +54,7 @@ int SimUiHost::RunModal(Form& form) {
     shown_.push_back(record);
     open_.push_back(&form);
 
-    ModalSession session(*this, form);
+    ScriptedDialog dialog(*this, form);
     Script script;
     if (!scripts_.empty()) {
         script = std::move(scripts_.front());
@@ -63,7 +63,7 @@ int SimUiHost::RunModal(Form& form) {
         script = onShow;
     }
     if (script) {
-        script(session);
+        script(dialog);
     } else if (form.ModalResult() == mrNone) {
         form.Close();
     }

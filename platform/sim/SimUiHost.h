@@ -19,9 +19,9 @@ namespace zumelko::platform::sim {
 class SimUiHost;
 
 // One modal show, as the scripted user sees it.
-class ModalSession {
+class ScriptedDialog {
 public:
-    ModalSession(SimUiHost& host, Form& form) : host_(host), form_(form) {}
+    ScriptedDialog(SimUiHost& host, Form& form) : host_(host), form_(form) {}
     Form& form() const { return form_; }
     template <typename T>
     T& Get(const std::string& name) const {
@@ -56,7 +56,7 @@ struct ShownForm {
 
 class SimUiHost final : public UiHost {
 public:
-    using Script = std::function<void(ModalSession&)>;
+    using Script = std::function<void(ScriptedDialog&)>;
     using MenuScript = std::function<void(PopupMenu&, int x, int y)>;
 
     explicit SimUiHost(SimLoop& loop) : loop_(loop) {}

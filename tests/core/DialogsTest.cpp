@@ -8,12 +8,12 @@
 namespace zumelko::testing {
 namespace {
 
-using platform::sim::ModalSession;
+using platform::sim::ScriptedDialog;
 
 TEST_F(ProgramTest, NoticesAndTheAboutBoxNeverOpenTwice) {
     Start();
     int beepsBefore = desk().shell().Beeps();
-    user().Expect([&](ModalSession& s) {
+    user().Expect([&](ScriptedDialog& s) {
         EXPECT_EQ(Form2->ShowNotice("second"), 0);  // dropped, not queued
         EXPECT_EQ(s.Caption("Label1"), "first");
         EXPECT_FALSE(s.Get<Label>("Label1").WordWrap());
@@ -25,11 +25,11 @@ TEST_F(ProgramTest, NoticesAndTheAboutBoxNeverOpenTwice) {
 
     // The About box from the settings dialog, then from the tray menu while it is open.
     beepsBefore = desk().shell().Beeps();
-    user().Expect([](ModalSession& s) {
+    user().Expect([](ScriptedDialog& s) {
         s.Click("Button2");
         s.PressEscape();
     });
-    user().Expect([](ModalSession& s) {
+    user().Expect([](ScriptedDialog& s) {
         EXPECT_EQ(s.form().Caption(), "ﾊﾞｰｼﾞｮﾝ情報");
         EXPECT_EQ(s.Caption("Version"), "Version 0.90");
         Form1->About1->Click();
@@ -44,22 +44,22 @@ TEST_F(ProgramTest, TheLinkButtonOpensTheChosenBrowserOrSaysItIsNotRunning) {
     Start();
     auto& explorer = desk().dde().AddServer("IExplore", "WWW_OpenURL");
     Form1->CheckerMode = NoCheck;
-    user().Expect([](ModalSession& s) {
+    user().Expect([](ScriptedDialog& s) {
         s.Click("Button4");  // リンク
         s.Click("Button4");
         s.Click("Button2");
     });
-    user().Expect([](ModalSession& s) {
+    user().Expect([](ScriptedDialog& s) {
         EXPECT_EQ(s.Get<RadioGroup>("RadioGroup1").ItemIndex(), 0);  // 0 at start-up
         s.Select("RadioGroup1", 1);
         s.Click("Button1");  // YES: Internet Explorer
     });
-    user().Expect([](ModalSession& s) {
+    user().Expect([](ScriptedDialog& s) {
         EXPECT_EQ(s.Get<RadioGroup>("RadioGroup1").ItemIndex(), 1);  // kept from last time
         s.Select("RadioGroup1", 0);
         s.Click("Button1");  // YES: Netscape Navigator, which is not running
     });
-    user().Expect([](ModalSession& s) { s.Click("Button1"); });  // the notice
+    user().Expect([](ScriptedDialog& s) { s.Click("Button1"); });  // the notice
     const std::string url(" http://example.test/a b\r\n");
     auto item = SendItem("string", "a", "M", url + std::string(1, '\0'));
     ASSERT_TRUE(RunUntil([&] { return Finished(item); }, 20000));
@@ -79,7 +79,7 @@ TEST_F(ProgramTest, UrlAutoLinkAsksAndLinksWithTheSettingsBrowser) {
     auto& netscape = desk().dde().AddServer("Netscape", "WWW_OpenURL");
     Form1->ReceiveMode = UrlAutoLink;
     Form1->Browser = NetscapeNavigator;
-    user().Expect([](ModalSession& s) {
+    user().Expect([](ScriptedDialog& s) {
         EXPECT_EQ(s.Caption("Label2"), "Netscape Navigaterにリンクしますか？");
         EXPECT_EQ(s.Caption("Label3"), "\"PC-X\" にいる \"alice\" から");
         EXPECT_EQ(s.Caption("Label1"), kTextReceivedLine);
@@ -94,7 +94,7 @@ TEST_F(ProgramTest, UrlAutoLinkAsksAndLinksWithTheSettingsBrowser) {
 
     // A browser value no dialog offers does nothing, and the question names no browser.
     Form1->Browser = 2;
-    user().Expect([](ModalSession& s) {
+    user().Expect([](ScriptedDialog& s) {
         EXPECT_EQ(s.Caption("Label2"), "にリンクしますか？");
         s.Click("Button1");
     });

@@ -12,7 +12,7 @@
 namespace zumelko::testing {
 namespace {
 
-using platform::sim::ModalSession;
+using platform::sim::ScriptedDialog;
 using std::chrono::milliseconds;
 
 std::vector<std::string> Captions(const PopupMenu& menu) {
@@ -76,7 +76,7 @@ TEST_F(ProgramTest, TrayMenusOpenOnReleaseAndTheListRefreshesWithAtMostThirtyMac
 TEST_F(ProgramTest, SettingsDialogEnablesDetailsButtonsAndCopiesBackOnlyOnOk) {
     Start();
     // Cancel after changing everything, "詳細" values included: nothing changes.
-    user().Expect([](ModalSession& s) {
+    user().Expect([](ScriptedDialog& s) {
         EXPECT_FALSE(s.Get<Button>("Button1").Enabled());
         EXPECT_FALSE(s.Get<Button>("Button3").Enabled());
         s.Select("RadioGroup1", 1);
@@ -89,12 +89,12 @@ TEST_F(ProgramTest, SettingsDialogEnablesDetailsButtonsAndCopiesBackOnlyOnOk) {
         EXPECT_EQ(Form4->Browser, 1);
         s.PressEscape();
     });
-    user().Expect([](ModalSession& s) {
+    user().Expect([](ScriptedDialog& s) {
         EXPECT_EQ(s.Caption("Label1"), "デフォルト送信先 ： ");
         s.Type("ComboBox1", "PC-B");
         s.Click("Button1");
     });
-    user().Expect([](ModalSession& s) {
+    user().Expect([](ScriptedDialog& s) {
         s.Select("RadioGroup1", 1);
         s.Click("Button1");
     });
@@ -107,18 +107,18 @@ TEST_F(ProgramTest, SettingsDialogEnablesDetailsButtonsAndCopiesBackOnlyOnOk) {
     EXPECT_EQ(Form7->RadioGroup1->ItemIndex(), 1);
 
     // OK copies all four back.
-    user().Expect([](ModalSession& s) {
+    user().Expect([](ScriptedDialog& s) {
         s.Select("RadioGroup1", 1);
         s.Click("Button1");
         s.Select("RadioGroup2", 1);
         s.Click("Button3");
         s.PressEnter();
     });
-    user().Expect([](ModalSession& s) {
+    user().Expect([](ScriptedDialog& s) {
         s.Type("ComboBox1", "PEER");
         s.Click("Button1");
     });
-    user().Expect([](ModalSession& s) {
+    user().Expect([](ScriptedDialog& s) {
         s.Select("RadioGroup1", 1);
         s.Click("Button1");  // YES
     });
@@ -130,7 +130,7 @@ TEST_F(ProgramTest, SettingsDialogEnablesDetailsButtonsAndCopiesBackOnlyOnOk) {
 
     // Reopened with those values both "詳細" buttons start enabled; OK in the chooser with an
     // empty text empties the destination; a cancelled chooser leaves it alone.
-    user().Expect([](ModalSession& s) {
+    user().Expect([](ScriptedDialog& s) {
         EXPECT_TRUE(s.Get<Button>("Button1").Enabled());
         EXPECT_TRUE(s.Get<Button>("Button3").Enabled());
         s.Click("Button1");
@@ -139,11 +139,11 @@ TEST_F(ProgramTest, SettingsDialogEnablesDetailsButtonsAndCopiesBackOnlyOnOk) {
         EXPECT_EQ(Form4->Destination, "");
         s.PressEnter();
     });
-    user().Expect([](ModalSession& s) {
+    user().Expect([](ScriptedDialog& s) {
         s.Type("ComboBox1", "ignored");
         s.Click("Button2");  // Cancel
     });
-    user().Expect([](ModalSession& s) {
+    user().Expect([](ScriptedDialog& s) {
         s.Click("Button3");  // "更新" empties the text
         EXPECT_EQ(s.Get<ComboBox>("ComboBox1").Text(), "");
         s.Click("Button1");
@@ -165,7 +165,7 @@ TEST_F(ProgramTest, SendingPutsTheExactHeaderAndDataOnTheWireAndReportsTheEnd) {
         auto d = data.ReceivePacket();
         return std::make_pair(h, d);
     });
-    user().onShow = [](ModalSession& s) { s.Click("Button1"); };
+    user().onShow = [](ScriptedDialog& s) { s.Click("Button1"); };
     Form1->TransmitData1->Click();  // works in NoCheck, without an announcement
     ASSERT_TRUE(RunUntil([&] { return Notices().size() == 1; }));
     auto [h, d] = got.get();
@@ -177,7 +177,7 @@ TEST_F(ProgramTest, SendingPutsTheExactHeaderAndDataOnTheWireAndReportsTheEnd) {
 
 TEST_F(ProgramTest, FailedSendsShowOnlyTheirOwnNotices) {
     Start();
-    user().onShow = [](ModalSession& s) { s.Click("Button1"); };
+    user().onShow = [](ScriptedDialog& s) { s.Click("Button1"); };
 
     // Nobody listens there: only the header's notice.
     CopyText("abc");
@@ -212,7 +212,7 @@ TEST_F(ProgramTest, FailedSendsShowOnlyTheirOwnNotices) {
     // AskDestination confirmed with an empty box.
     user().ClearShown();
     Form1->CheckerMode = AskDestination;
-    user().Expect([](ModalSession& s) {
+    user().Expect([](ScriptedDialog& s) {
         EXPECT_EQ(s.Caption("Label1"), "どこへ送信しますか？");
         s.Type("ComboBox1", "");
         s.Click("Button1");
@@ -226,7 +226,7 @@ TEST_F(ProgramTest, SecondItemArrivingWhileTheConfirmationIsOpenIsStoredButTheFi
     Form1->CheckerMode = UseDefault;  // an import must not be sent back
     Form1->DefaultDestination = "PEER";
     std::future<bool> second;
-    user().Expect([&](ModalSession& s) {
+    user().Expect([&](ScriptedDialog& s) {
         EXPECT_EQ(s.Caption("Label1"), kTextReceivedLine);
         EXPECT_EQ(s.Caption("Label3"), "\"PC-X\" にいる \"alice\" から");
         second = SendItem("string", "bob", "PC-Y", std::string("second\0", 7));
@@ -251,7 +251,7 @@ TEST_F(ProgramTest, SecondItemArrivingWhileTheConfirmationIsOpenIsStoredButTheFi
 TEST_F(ProgramTest, PictureArrivingWhileTextIsShownDisablesTheLinkAndChangesThePreview) {
     Start();
     std::future<bool> picture;
-    user().Expect([&](ModalSession& s) {
+    user().Expect([&](ScriptedDialog& s) {
         EXPECT_TRUE(s.Get<Button>("Button4").Enabled());
         picture = SendItem("bitmap", "bob", "PC-Y", HandMadeBmp24(3, 2, 9));
         ASSERT_TRUE(s.RunUntil([&] { return Finished(picture); }, milliseconds(10000)));
@@ -261,7 +261,7 @@ TEST_F(ProgramTest, PictureArrivingWhileTextIsShownDisablesTheLinkAndChangesTheP
         s.Click("Button3");  // the preview now shows the picture
         s.Click("Button2");  // NO
     });
-    user().Expect([](ModalSession& s) {
+    user().Expect([](ScriptedDialog& s) {
         EXPECT_EQ(Form6->PageControl1->ActivePage(), Form6->TabSheet1);
         ASSERT_TRUE(Form6->Image1->Picture());
         EXPECT_EQ(Form6->Image1->Picture()->Width(), 3);
@@ -276,11 +276,11 @@ TEST_F(ProgramTest, PictureArrivingWhileTextIsShownDisablesTheLinkAndChangesTheP
 
 TEST_F(ProgramTest, PreviewEditsChangeNothingReceivedAndYesImportsThePicture) {
     Start();
-    user().Expect([](ModalSession& s) {
+    user().Expect([](ScriptedDialog& s) {
         s.Click("Button3");
         s.Click("Button1");
     });
-    user().Expect([](ModalSession& s) {
+    user().Expect([](ScriptedDialog& s) {
         EXPECT_EQ(Form6->PageControl1->ActivePage(), Form6->TabSheet2);
         EXPECT_EQ(Form6->Memo1->Text(), "line1\r\nline2\r\n");
         s.Type("Memo1", "edited");
@@ -290,7 +290,7 @@ TEST_F(ProgramTest, PreviewEditsChangeNothingReceivedAndYesImportsThePicture) {
     ASSERT_TRUE(RunUntil([&] { return Finished(text); }, 20000));
     EXPECT_EQ(ClipboardText(), std::optional<std::string>("line1\r\nline2"));
 
-    user().Expect([](ModalSession& s) { s.Click("Button1"); });
+    user().Expect([](ScriptedDialog& s) { s.Click("Button1"); });
     auto picture = SendItem("bitmap", "alice", "PC-X", HandMadeBmp24(5, 4, 1));
     ASSERT_TRUE(RunUntil([&] { return Finished(picture); }, 20000));
     EXPECT_TRUE(ClipboardHasBitmap());
@@ -311,7 +311,7 @@ TEST_F(ProgramTest, ReceiveStatesDecideWhatIsShown) {
 
     // URL link: a picture is discarded with a notice; an unknown tag is silent.
     Form1->ReceiveMode = UrlAutoLink;
-    user().onShow = [](ModalSession& s) { s.Click("Button1"); };
+    user().onShow = [](ScriptedDialog& s) { s.Click("Button1"); };
     auto pic = SendItem("bitmap", "a", "M", HandMadeBmp24(2, 2, 3));
     ASSERT_TRUE(RunUntil([&] { return Finished(pic); }, 20000));
     EXPECT_EQ(Notices(), std::vector<std::string>{kPictureDiscarded});
@@ -336,7 +336,7 @@ TEST_F(ProgramTest, ReceiveStatesDecideWhatIsShown) {
     // A header of one line leaves the sender's names empty.
     user().ClearShown();
     std::string line3;
-    user().Expect([&](ModalSession& s) {
+    user().Expect([&](ScriptedDialog& s) {
         line3 = s.Caption("Label3");
         s.Click("Button2");
     });
@@ -357,7 +357,7 @@ TEST_F(ProgramTest, NoticesDoNotQueueAndAChangeDuringTheAnnouncementSendsAtOnce)
     // While the first announcement is open the clipboard changes again: the inner announcement
     // is dropped and the inner transfer starts before the outer one.
     bool innerSent = false;
-    user().Expect([&](ModalSession& s) {
+    user().Expect([&](ScriptedDialog& s) {
         EXPECT_EQ(s.Caption("Label1"), "ｸﾘｯﾌﾟしたﾃﾞｰﾀを\"PEER\"に送信します。");
         CopyText("second");
         auto first = std::async(std::launch::async, [&] { return header.ReceivePacket(); });
@@ -375,7 +375,7 @@ TEST_F(ProgramTest, AListenerThatCannotStartIsReportedOnceAndTheProgramStillSend
     RawListener squatter(kHere, 8000);
     ASSERT_TRUE(squatter.ok());
     Start();
-    user().onShow = [](ModalSession& s) { s.Click("Button1"); };
+    user().onShow = [](ScriptedDialog& s) { s.Click("Button1"); };
     Form1->ReportStartupErrors();
     EXPECT_EQ(Notices(), std::vector<std::string>{"ネットワークエラー ： Address already in use (in Listener)"});
 
@@ -411,7 +411,7 @@ TEST_F(ProgramTest, ARestartRightAfterReceivingListensAgainAtOnce) {
 
     app_ = std::make_unique<Application>();
     CreateForms(*app_);
-    user().onShow = [](ModalSession& s) { s.Click("Button1"); };
+    user().onShow = [](ScriptedDialog& s) { s.Click("Button1"); };
     Form1->ReportStartupErrors();
     EXPECT_TRUE(Notices().empty());
     Form1->ReceiveMode = SleepMode;

@@ -10,7 +10,7 @@
 namespace zumelko::testing {
 namespace {
 
-using platform::sim::ModalSession;
+using platform::sim::ScriptedDialog;
 
 std::future<bool> SendPacket(int port, const std::string& payload) {
     return std::async(std::launch::async, [port, payload] { return RawSendPacket(kHere, port, payload, 5000); });
@@ -42,7 +42,7 @@ TEST_F(ProgramTest, APictureThisDisplayCannotMakeIsRefusedBeforeTheClipboardIsTo
     Start();
     CopyText("keep me");
     desk().gdi().SetBitmapPixelLimit(10);
-    user().onShow = [](ModalSession& s) { s.Click("Button1"); };  // YES to anything, OK to notices
+    user().onShow = [](ScriptedDialog& s) { s.Click("Button1"); };  // YES to anything, OK to notices
     auto item = SendItem("bitmap", "a", "M", HandMadeBmp24(5, 4, 7), 5000);
     ASSERT_TRUE(RunUntil([&] { return Finished(item); }, 20000));
     EXPECT_TRUE(item.get()) << "the sender hears its item was taken";
@@ -58,7 +58,7 @@ TEST_F(ProgramTest, AnImportThatFailsIsReportedAndLeavesNothingOpenOrSkipped) {
     Form1->CheckerMode = UseDefault;
     Form1->DefaultDestination = "PEER";
     // The system runs short between the question and the answer.
-    user().Expect([&](ModalSession& s) {
+    user().Expect([&](ScriptedDialog& s) {
         desk().gdi().SetBitmapPixelLimit(1);
         s.Click("Button1");  // YES
     });
@@ -73,7 +73,7 @@ TEST_F(ProgramTest, AnImportThatFailsIsReportedAndLeavesNothingOpenOrSkipped) {
 
     // The user's next copy is not taken for the program's own.
     desk().gdi().SetBitmapPixelLimit(platform::dib::kMaxPixels);
-    user().onShow = [](ModalSession& s) { s.Click("Button1"); };
+    user().onShow = [](ScriptedDialog& s) { s.Click("Button1"); };
     CopyText("next");
     ASSERT_FALSE(Notices().empty());
     EXPECT_EQ(Notices().front(), "ｸﾘｯﾌﾟしたﾃﾞｰﾀを\"PEER\"に送信します。");
@@ -99,7 +99,7 @@ TEST_F(ProgramTest, ASendThatCannotReadTheClipboardIsReportedAndTheNextOneGoes) 
     EXPECT_EQ(Form1->Packet2->SenderSocket().SocketHandle(), platform::kInvalidSocket);
 
     desk().gdi().SetBitmapPixelLimit(platform::dib::kMaxPixels);
-    user().onShow = [](ModalSession& s) { s.Click("Button1"); };
+    user().onShow = [](ScriptedDialog& s) { s.Click("Button1"); };
     auto both = std::async(std::launch::async, [&] { return header.ReceivePacket() && data.ReceivePacket(); });
     Form1->TransmitData1->Click();
     ASSERT_TRUE(RunUntil([&] { return !Notices().empty(); }));
@@ -110,13 +110,13 @@ TEST_F(ProgramTest, ASendThatCannotReadTheClipboardIsReportedAndTheNextOneGoes) 
 TEST_F(ProgramTest, QuittingWithDialogsOpenUnwindsThemAndLeavesNothingBehind) {
     Start();
     bool quitAsked = false;
-    user().Expect([](ModalSession& s) { s.Click("Button3"); });  // Form5: preview
-    user().Expect([](ModalSession&) { Form1->Customize1->Click(); });  // Form6: settings from the tray
-    user().Expect([](ModalSession& s) {  // Form4: the destination chooser
+    user().Expect([](ScriptedDialog& s) { s.Click("Button3"); });  // Form5: preview
+    user().Expect([](ScriptedDialog&) { Form1->Customize1->Click(); });  // Form6: settings from the tray
+    user().Expect([](ScriptedDialog& s) {  // Form4: the destination chooser
         s.Select("RadioGroup1", 1);
         s.Click("Button1");
     });
-    user().Expect([&](ModalSession&) {  // Form8: "終了(&E)" from the tray
+    user().Expect([&](ScriptedDialog&) {  // Form8: "終了(&E)" from the tray
         Form1->Exit1->Click();
         quitAsked = true;
     });
@@ -142,7 +142,7 @@ TEST_F(ProgramTest, RefreshingTheListWhileAMachineEntrysClickWaitsIsSafe) {
     // The click on a machine entry waits in its notice; meanwhile "更新(&U)" destroys that entry.
     Start();
     CopyNothing();
-    user().Expect([](ModalSession& s) {
+    user().Expect([](ScriptedDialog& s) {
         Form1->UpdateThisList1->Click();
         s.Click("Button1");
     });

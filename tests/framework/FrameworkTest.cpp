@@ -12,7 +12,7 @@
 namespace zumelko {
 namespace {
 
-using platform::sim::ModalSession;
+using platform::sim::ScriptedDialog;
 using platform::sim::ScopedSimDesktop;
 
 std::vector<std::string>* g_log = nullptr;
@@ -120,7 +120,7 @@ TEST(ModalForms, ScriptedUserRunsTheLoopWhileTheDialogStaysOpenAndNestedDialogsW
     int innerResult = -1;
     outer.Other->OnClick = [&](Component*) { innerResult = inner.ShowModal(); };
 
-    desktop->ui().Expect([&](ModalSession& s) {
+    desktop->ui().Expect([&](ScriptedDialog& s) {
         EXPECT_TRUE(outer.Showing());
         loop.PostMessage(w, 0x400, 0, 0);
         s.RunFor(std::chrono::milliseconds(30));
@@ -128,7 +128,7 @@ TEST(ModalForms, ScriptedUserRunsTheLoopWhileTheDialogStaysOpenAndNestedDialogsW
         s.Click("Other");  // opens the inner dialog, answered by the next script
         s.PressEnter();
     });
-    desktop->ui().Expect([](ModalSession& s) { s.PressEscape(); });  // no cancel button: close box
+    desktop->ui().Expect([](ScriptedDialog& s) { s.PressEscape(); });  // no cancel button: close box
 
     EXPECT_EQ(outer.ShowModal(), mrOk);
     EXPECT_EQ(innerResult, mrCancel);
