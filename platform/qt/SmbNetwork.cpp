@@ -1,5 +1,7 @@
 #include "platform/qt/SmbNetwork.h"
 
+#include "platform/NetResourcePacker.h"
+
 #include <libsmbclient.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -112,39 +114,24 @@ std::uint32_t SmbNetwork::WNetEnumResource(EnumHandle handle, std::uint32_t& cou
     }
     const std::uint32_t wanted = count == 0 ? 1 : count;
     std::uint32_t written = 0;
-    std::size_t used = 0;
-    auto* base = static_cast<char*>(buffer);
-    // Records first, strings from the end backwards, as the system lays them out.
-    std::size_t stringsEnd = bufferSize;
+    NetResourcePacker packer(buffer, bufferSize);
+    const std::string provider = kProviderName;
     while (written < wanted && e.next < e.entries.size()) {
         const Entry& entry = e.entries[e.next];
-        const std::size_t strings = entry.remoteName.size() + 1 + (entry.comment.empty() ? 0 : entry.comment.size() + 1) +
-                                    std::strlen(kProviderName) + 1;
-        const std::size_t need = used + sizeof(NetResource) + strings;
-        if (buffer == nullptr || need > bufferSize || used + sizeof(NetResource) + strings > stringsEnd) {
+        NetResourceEntry packed;
+        packed.displayType = entry.displayType;
+        packed.usage = entry.usage;
+        packed.remoteName = &entry.remoteName;
+        packed.comment = &entry.comment;
+        packed.provider = &provider;
+        if (!packer.Add(packed)) {
             if (written == 0) {
-                bufferSize = static_cast<std::uint32_t>(sizeof(NetResource) + strings);
+                bufferSize = static_cast<std::uint32_t>(PackedSize(packed));
                 count = 0;
                 return buffer == nullptr ? kErrorInsufficientBuffer : ERROR_MORE_DATA_;
             }
             break;
         }
-        auto put = [&](const std::string& s) {
-            stringsEnd -= s.size() + 1;
-            std::memcpy(base + stringsEnd, s.c_str(), s.size() + 1);
-            return base + stringsEnd;
-        };
-        NetResource r;
-        r.dwScope = RESOURCE_GLOBALNET_;
-        r.dwType = RESOURCETYPE_ANY_;
-        r.dwDisplayType = entry.displayType;
-        r.dwUsage = entry.usage;
-        r.lpLocalName = nullptr;
-        r.lpRemoteName = put(entry.remoteName);
-        r.lpComment = entry.comment.empty() ? nullptr : put(entry.comment);
-        r.lpProvider = put(kProviderName);
-        std::memcpy(base + used, &r, sizeof r);
-        used += sizeof(NetResource);
         ++written;
         ++e.next;
     }

@@ -1,5 +1,7 @@
 #include "platform/sim/SimNetwork.h"
 
+#include "platform/NetResourcePacker.h"
+
 #include <cstring>
 
 namespace zumelko::platform::sim {
@@ -32,12 +34,19 @@ SimNetEntry& SimNetwork::AddProvider(const std::string& name) {
     return root.AddEntry(std::move(e));
 }
 
-std::size_t SimNetwork::EntrySize(const SimNetEntry& entry) {
-    std::size_t size = sizeof(NetResource) + entry.provider.size() + 1;
-    if (entry.remoteName) size += entry.remoteName->size() + 1;
-    if (!entry.comment.empty()) size += entry.comment.size() + 1;
-    return size;
+namespace {
+NetResourceEntry Packed(const SimNetEntry& e) {
+    NetResourceEntry p;
+    p.displayType = e.displayType;
+    p.usage = e.members.empty() ? 0 : RESOURCEUSAGE_CONTAINER_;
+    p.remoteName = e.remoteName ? &*e.remoteName : nullptr;
+    p.comment = &e.comment;
+    p.provider = &e.provider;
+    return p;
 }
+}  // namespace
+
+std::size_t SimNetwork::EntrySize(const SimNetEntry& entry) { return PackedSize(Packed(entry)); }
 
 namespace {
 
@@ -85,10 +94,7 @@ std::uint32_t SimNetwork::WNetEnumResource(EnumHandle handle, std::uint32_t& cou
     Open& state = it->second;
     const auto& members = state.container->members;
 
-    // Records from the front of the buffer, their strings from the back, as Windows packs them.
-    char* out = static_cast<char*>(buffer);
-    std::size_t recordsEnd = 0;
-    std::size_t stringsStart = bufferSize;
+    NetResourcePacker packer(buffer, bufferSize);
     std::uint32_t written = 0;
     while (written < count && state.next < members.size()) {
         const SimNetEntry& e = members[state.next];
@@ -96,28 +102,13 @@ std::uint32_t SimNetwork::WNetEnumResource(EnumHandle handle, std::uint32_t& cou
             if (written == 0) return finish(e.readError);
             break;
         }
-        if (recordsEnd + EntrySize(e) > stringsStart) {
+        if (!packer.Add(Packed(e))) {
             if (written == 0) {
                 bufferSize = static_cast<std::uint32_t>(EntrySize(e));
                 return finish(ERROR_MORE_DATA_);
             }
             break;
         }
-        auto place = [&](const std::string& text) {
-            stringsStart -= text.size() + 1;
-            std::memcpy(out + stringsStart, text.c_str(), text.size() + 1);
-            return out + stringsStart;
-        };
-        NetResource record;
-        record.dwScope = RESOURCE_GLOBALNET_;
-        record.dwType = RESOURCETYPE_ANY_;
-        record.dwDisplayType = e.displayType;
-        record.dwUsage = e.members.empty() ? 0 : RESOURCEUSAGE_CONTAINER_;
-        record.lpProvider = place(e.provider);
-        if (e.remoteName) record.lpRemoteName = place(*e.remoteName);
-        if (!e.comment.empty()) record.lpComment = place(e.comment);
-        std::memcpy(out + recordsEnd, &record, sizeof record);
-        recordsEnd += sizeof record;
         ++written;
         ++state.next;
     }
