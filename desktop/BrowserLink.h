@@ -1,6 +1,8 @@
 #pragma once
 // Opens a text as a URL in a running web browser, over the caller's own conversation object.
+#include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "desktop/DdeClientConv.h"
@@ -13,9 +15,25 @@ constexpr int kBrowserExplorer = 1;
 
 extern const char* const kNetscapeNotRunning;
 extern const char* const kExplorerNotRunning;
+extern const char* const kNotAWebAddress;
 
-// The text goes to the browser exactly as given. notice is told when the browser does not
-// answer; nothing else is reported.
+// Longer texts are not taken for an address: no page needs one, and a browser's argument or a
+// DDE item of that size is a load, not a link.
+constexpr std::size_t kMaxWebAddress = 8192;
+
+// The address a browser may be given for a received text, or nothing when the text is no web
+// address. Blanks and line breaks around it are dropped; what is left must be an absolute
+// http, https or ftp address with a host (scheme in any letter case), or a host name with a
+// dot in it, optionally with port, path, query and fragment, which is taken as http. Nothing
+// inside may be a blank or a control character. The address always begins with its scheme,
+// so no program can take it for an option, and no other scheme (file, javascript, data, smb,
+// a desktop's own) and no file path reaches a browser. Bytes above 0x7F pass unchanged, so
+// international names and paths arrive as they were sent, in either code page.
+std::optional<std::string> WebAddress(const std::string& text);
+
+// The text goes to the browser as WebAddress gives it; a text that is no web address is not
+// handed over and notice is told so. notice is also told when the browser does not answer;
+// nothing else is reported.
 void LinkToBrowser(TDdeClientConv& conversation, int browser, const std::string& text,
                    const std::function<void(const std::string&)>& notice);
 

@@ -91,14 +91,16 @@ bool BrowserDde::Open(Hconv conversation, Hsz item) {
     if (c == conversations_.end() || i == strings_.end()) return false;
     std::string text = i->second;
     if (auto nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
-    // One argument, whatever it holds (blanks, quotes, line breaks, ";", "$(...)"). The Mozilla
-    // family takes it after "--", so that a text beginning with "-" is an address, not an
-    // option. xdg-open refuses "--" and every argument beginning with "-" as an unknown option,
-    // so it gets the text alone, and a text it would take for an option is not handed to it.
-    if (c->second == "xdg-open") {
-        if (text.empty() || text.front() == '-') return false;
-        return Start(c->second, {text});
-    }
+    // One argument, never one a program could read as an option: the program above hands over
+    // only web addresses, which begin with their scheme, and anything else that reaches here
+    // (empty, beginning with "-", holding a line break or another control character) is
+    // refused rather than started. The Mozilla family also gets "--" before it, which costs
+    // nothing where the address could not be an option anyway. xdg-open refuses "--" as an
+    // unknown option, so it gets the address alone.
+    if (text.empty() || text.front() == '-') return false;
+    for (char ch : text)
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F) return false;
+    if (c->second == "xdg-open") return Start(c->second, {text});
     return Start(c->second, {"--", text});
 }
 

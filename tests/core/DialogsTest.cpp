@@ -60,13 +60,13 @@ TEST_F(ProgramTest, TheLinkButtonOpensTheChosenBrowserOrSaysItIsNotRunning) {
         s.Click("Button1");  // YES: Netscape Navigator, which is not running
     });
     user().Expect([](ScriptedDialog& s) { s.Click("Button1"); });  // the notice
-    const std::string url(" http://example.test/a b\r\n");
+    const std::string url(" http://example.test/a?b\r\n");
     auto item = SendItem("string", "a", "M", url + std::string(1, '\0'));
     ASSERT_TRUE(RunUntil([&] { return Finished(item); }, 20000));
 
     ASSERT_EQ(explorer.transactions.size(), 1u);
     EXPECT_EQ(explorer.transactions[0].type, platform::XTYP_POKE_);
-    EXPECT_EQ(explorer.transactions[0].item, url);
+    EXPECT_EQ(explorer.transactions[0].item, "http://example.test/a?b");
     EXPECT_EQ(explorer.transactions[0].data, std::string(1, '\0'));
     EXPECT_EQ(Notices(), std::vector<std::string>{"Netscape Navigater が起動していません。"});
     ASSERT_EQ(desk().dde().Execs().size(), 1u);

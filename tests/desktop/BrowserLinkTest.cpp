@@ -7,6 +7,7 @@
 #include "desktop/DdeClientConv.h"
 #include "framework/Error.h"
 #include "platform/sim/SimDesktop.h"
+#include "tests/desktop/WebAddressCases.h"
 
 namespace {
 
@@ -115,32 +116,49 @@ TEST_F(BrowserLinkTest, ABrowserStartedByTheAttemptIsUsedAtOnce) {
 TEST_F(BrowserLinkTest, OtherBrowserValuesDoNothing) {
     dde().AddServer("Netscape", "WWW_OpenURL");
     dde().AddServer("IExplore", "WWW_OpenURL");
-    for (int browser : {2, -1, 100}) Link(browser, "http://pc01/");
+    // No browser chosen: not even a text that is no address gets a word.
+    for (int browser : {2, -1, 100}) {
+        Link(browser, "http://pc01/");
+        Link(browser, "-new-instance");
+    }
     EXPECT_EQ(dde().ConnectAttempts(), 0);
     EXPECT_TRUE(dde().Execs().empty());
     EXPECT_TRUE(notices.empty());
 }
 
-TEST_F(BrowserLinkTest, RunsReuseTheConversationAndPassTheTextUnchanged) {
+// One conversation object runs after run; only web addresses go out, each as its address, and
+// everything else is stopped before any conversation or program start, with the notice.
+TEST_F(BrowserLinkTest, OnlyWebAddressesReachEitherBrowser) {
     SimBrowserServer& ie = dde().AddServer("IExplore", "WWW_OpenURL");
     SimBrowserServer& ns = dde().AddServer("Netscape", "WWW_OpenURL");
-    const std::vector<std::string> texts = {"  http://pc01/ \r\n", "\thttp://a/\nb", "not a url",
-                                            "http://\x83\x65\x83\x58\x83\x67/"};
-    for (const std::string& text : texts) {
-        Link(1, text);
-        ExpectNothingLeft();
-        Link(0, text);
-        ExpectNothingLeft();
+    std::size_t sent = 0;
+    for (const auto& c : zumelko::testing::WebAddressCases()) {
+        SCOPED_TRACE(c.text.substr(0, 80));
+        EXPECT_EQ(zumelko::WebAddress(c.text), c.address);
+        const int attemptsBefore = dde().ConnectAttempts();
+        for (int browser : {1, 0}) {
+            notices.clear();
+            Link(browser, c.text);
+            ExpectNothingLeft();
+            if (c.address) {
+                EXPECT_TRUE(notices.empty());
+            } else {
+                EXPECT_EQ(notices, std::vector<std::string>{zumelko::kNotAWebAddress});
+            }
+        }
+        if (!c.address) {
+            EXPECT_EQ(dde().ConnectAttempts(), attemptsBefore);
+            continue;
+        }
+        ++sent;
+        ASSERT_EQ(ie.transactions.size(), sent);
+        ASSERT_EQ(ns.transactions.size(), sent);
+        EXPECT_EQ(ie.transactions.back().item, *c.address);
+        EXPECT_EQ(ns.transactions.back().item, *c.address);
     }
-    ASSERT_EQ(ie.transactions.size(), texts.size());
-    ASSERT_EQ(ns.transactions.size(), texts.size());
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        EXPECT_EQ(ie.transactions[i].item, texts[i]);
-        EXPECT_EQ(ns.transactions[i].item, texts[i]);
-    }
-    EXPECT_EQ(ie.connects, 4);
-    EXPECT_EQ(ie.disconnects, 4);
-    EXPECT_TRUE(notices.empty());
+    EXPECT_EQ(ie.connects, static_cast<int>(sent));
+    EXPECT_EQ(ie.disconnects, static_cast<int>(sent));
+    EXPECT_TRUE(dde().Execs().empty());
 }
 
 TEST_F(BrowserLinkTest, AnItemThatCannotBeMadeAHandleSendsNothingAndEndsTheConversation) {

@@ -63,7 +63,7 @@ TEST(TwoInstances, PictureThroughTheChooserArrivesWithTheSamePixels) {
 TEST(TwoInstances, SendingFromTheMenusAndTheReceiveStates) {
     Pair p;
     // "デフォルトへ転送(&T)" in NoCheck; B answers NO.
-    p.a.Do("copy-text " + Hex("one"));
+    p.a.Do("copy-text " + Hex("one.example"));
     p.a.Configure(2, 0, "PC-B");
     p.a.Do("tray right 0");
     ASSERT_TRUE(p.b.WaitOpen("Form5"));

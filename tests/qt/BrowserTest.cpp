@@ -1,6 +1,7 @@
 // Handing a received text to a browser: the program that stands for the browser is started
-// with the text as one argument (after "--" for the Mozilla family; xdg-open knows no "--"),
-// never through a shell; no such program, no conversation, and the notice.
+// with the web address as one argument (after "--" for the Mozilla family; xdg-open knows no
+// "--"), never through a shell; a text that is no web address starts nothing and gets its
+// notice; no such program, no conversation, and the notice.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 
 #include "desktop/BrowserLink.h"
 #include "framework/Application.h"
+#include "tests/desktop/WebAddressCases.h"
 #include "tests/qt/QtTestSupport.h"
 
 namespace zumelko::qttest {
@@ -69,32 +71,60 @@ protected:
     std::vector<std::string> notices;
 };
 
-TEST_F(Browser, TheTextArrivesAsOneArgumentWhateverItHolds) {
+// What a stranger could send never starts a program; a web address arrives byte for byte as one
+// argument, whatever it holds after its host.
+TEST_F(Browser, OnlyWebAddressesAreHandedToTheStartedProgram) {
     StandIn(QStringLiteral("firefox"));
     StandIn(QStringLiteral("xdg-open"));
-    const std::vector<std::string> texts = {
-        "http://example.invalid/a b?q=\"x\"&y='z'",
-        "; touch /tmp/zumelko-pwned $(touch /tmp/zumelko-pwned) `id`",
-        "first line\r\nsecond line\n",
-        "-new-window http://x",
-        "  blanks around  ",
-        "ｸﾘｯﾌﾟﾎﾞｰﾄﾞ 日本語",
-    };
-    for (const auto& text : texts) {
-        Link(kBrowserNetscape, text);
-        EXPECT_EQ(Arguments(QStringLiteral("firefox")), (std::vector<std::string>{"--", text}));
-        if (text.front() == '-') continue;
-        Link(kBrowserExplorer, text);
-        EXPECT_EQ(Arguments(QStringLiteral("xdg-open")), (std::vector<std::string>{text}));
+    const auto cases = testing::WebAddressCases();
+    for (const auto& c : cases) {
+        if (c.address) continue;
+        SCOPED_TRACE(c.text.substr(0, 80));
+        for (int browser : {kBrowserNetscape, kBrowserExplorer}) {
+            notices.clear();
+            Link(browser, c.text);
+            EXPECT_EQ(notices, std::vector<std::string>{kNotAWebAddress});
+            EXPECT_FALSE(conversation->Connected());
+        }
     }
-    // xdg-open would take a text beginning with "-" for an option (it refuses "--" too): such a
-    // text is not handed to it at all.
-    Link(kBrowserExplorer, "--version");
     Pump(300);
-    EXPECT_FALSE(QFile::exists(bin.path() + QStringLiteral("/xdg-open.log")));
-    EXPECT_FALSE(QFile::exists(QStringLiteral("/tmp/zumelko-pwned")));
+    EXPECT_EQ(QDir(bin.path()).entryList(QDir::Files), (QStringList{QStringLiteral("firefox"), QStringLiteral("xdg-open")}))
+        << "a refused text started a program";
+
+    notices.clear();
+    for (const auto& c : cases) {
+        if (!c.address) continue;
+        SCOPED_TRACE(c.text);
+        Link(kBrowserNetscape, c.text);
+        EXPECT_EQ(Arguments(QStringLiteral("firefox")), (std::vector<std::string>{"--", *c.address}));
+        Link(kBrowserExplorer, c.text);
+        EXPECT_EQ(Arguments(QStringLiteral("xdg-open")), (std::vector<std::string>{*c.address}));
+    }
     EXPECT_TRUE(notices.empty());
-    EXPECT_FALSE(conversation->Connected());
+    EXPECT_FALSE(QFile::exists(QStringLiteral("/tmp/zumelko-pwned")));
+}
+
+// Below the check above, the desktop itself still starts nothing a program could read as an
+// option or that a line break would split.
+TEST_F(Browser, TheStarterRefusesOptionsAndControlCharactersWhoeverAsks) {
+    StandIn(QStringLiteral("firefox"));
+    StandIn(QStringLiteral("xdg-open"));
+    auto& dde = Desk().dde();
+    for (const char* service : {"Netscape", "IExplore"}) {
+        for (const std::string& item : std::vector<std::string>{"-new-instance", "--headless", "", "http://a/\nb", "\x7f"}) {
+            const auto s = dde.CreateStringHandle(service);
+            const auto t = dde.CreateStringHandle("WWW_OpenURL");
+            const auto i = dde.CreateStringHandle(item);
+            const auto conv = dde.Connect(s, t);
+            ASSERT_NE(conv, 0u);
+            EXPECT_FALSE(dde.Request(conv, i, 1, 10000).has_value()) << service << " " << item;
+            EXPECT_FALSE(dde.Poke(conv, i, std::string(1, '\0'), 1)) << service << " " << item;
+            dde.Disconnect(conv);
+            for (auto h : {s, t, i}) dde.FreeStringHandle(h);
+        }
+    }
+    Pump(300);
+    EXPECT_EQ(QDir(bin.path()).entryList(QDir::Files).size(), 2);
 }
 
 TEST_F(Browser, TheMozillaFamilyIsFoundUnderEitherName) {
