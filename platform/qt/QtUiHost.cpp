@@ -241,6 +241,9 @@ std::unique_ptr<QtUiHost::Rendered> QtUiHost::Render(Form& form) {
         QWidget* widget = nullptr;
         if (auto* label = dynamic_cast<Label*>(c)) {
             auto* l = new QLabel(parent);
+            // Captions carry names and texts from the network: shown as they are, never
+            // read as markup (a label guesses rich text otherwise).
+            l->setTextFormat(Qt::PlainText);
             l->setWordWrap(label->WordWrap());
             l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             widget = l;
