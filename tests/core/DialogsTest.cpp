@@ -1,4 +1,5 @@
 // The dialogs' guards and their browser link, within the whole program.
+#include "desktop/BrowserLink.h"
 #include "dialogs/AboutDialog.h"
 #include "dialogs/BrowserDialog.h"
 #include "dialogs/OKDialog.h"
@@ -91,6 +92,16 @@ TEST_F(ProgramTest, UrlAutoLinkAsksAndLinksWithTheSettingsBrowser) {
     EXPECT_EQ(netscape.transactions[0].type, platform::XTYP_REQUEST_);
     EXPECT_EQ(netscape.transactions[0].item, "http://x/");
     EXPECT_EQ(ClipboardText(), std::nullopt);
+
+    // A text that is no web address is not handed over even when the user says YES.
+    user().Expect([](ScriptedDialog& s) { s.Click("Button1"); });
+    user().Expect([](ScriptedDialog& s) { s.Click("Button1"); });  // the notice
+    auto option = SendItem("string", "alice", "PC-X", std::string("-profile /tmp/x\0", 16));
+    ASSERT_TRUE(RunUntil([&] { return Finished(option); }, 20000));
+    EXPECT_EQ(netscape.connects, 1);
+    EXPECT_EQ(Notices(), std::vector<std::string>{kNotAWebAddress});
+    EXPECT_TRUE(desk().dde().Execs().empty());
+    user().ClearShown();
 
     // A browser value no dialog offers does nothing, and the question names no browser.
     Form1->Browser = 2;
