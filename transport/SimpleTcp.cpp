@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <utility>
 
 #include "platform/Desktop.h"
@@ -265,6 +266,14 @@ void TSimpleTcp::ReadLength(SocketHandleT socket, Incoming& in) {
         Drop(socket);
         return;
     }
+    bool accept = true;
+    OnAnnounced(this, static_cast<std::size_t>(length), accept);
+    // The handler may have let the loop run, in which the peer went away.
+    if (incoming_.count(socket) == 0) return;
+    if (!accept) {
+        Drop(socket);
+        return;
+    }
     in.expected = static_cast<std::size_t>(length);
     in.stage = Incoming::Stage::Payload;
     if (in.expected == 0) Deliver(socket, in);
@@ -278,7 +287,14 @@ void TSimpleTcp::ReadPayload(SocketHandleT socket, Incoming& in) {
         const std::size_t grown = std::min(in.expected, std::max(have + want, capacity * 2));
         // Giving others up may report a failed close, whose notice runs the loop.
         if (!MakeRoom(socket, grown - capacity)) return;
-        incoming_.at(socket).payload.Reserve(grown);
+        try {
+            incoming_.at(socket).payload.Reserve(grown);
+        } catch (const std::bad_alloc&) {
+            // Memory the system will not give is a packet this program cannot hold: the
+            // connection goes, and what the others are sending keeps arriving.
+            Drop(socket);
+            return;
+        }
     }
     MemoryStream& payload = incoming_.at(socket).payload;
     // Straight from the socket into the packet's own buffer, never more than the packet lacks.
@@ -353,6 +369,8 @@ std::string TSimpleTcp::GetString() const {
     const std::string_view all = received_.View();
     return std::string(all.substr(0, all.find('\0')));
 }
+
+SharedText TSimpleTcp::TakeString() { return SharedText::Adopt(std::exchange(received_, MemoryStream{})); }
 
 void TSimpleTcp::GetStrings(StringList& lines) { lines.SetText(received_.View()); }
 
