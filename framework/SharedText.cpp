@@ -16,10 +16,14 @@ SharedText::SharedText(std::string_view text) {
 }
 
 SharedText SharedText::Adopt(MemoryStream&& block) {
+    const std::size_t nul = block.View().find('\0');
+    return Adopt(std::move(block), nul);
+}
+
+SharedText SharedText::Adopt(MemoryStream&& block, std::size_t nul) {
     SharedText text;
     const std::string_view all = block.View();
-    const std::size_t nul = all.find('\0');
-    if (nul == std::string_view::npos) {
+    if (nul >= all.size()) {
         // A sender that left out the NUL: one byte more, not a second copy.
         block.Reserve(all.size() + 1);
         block.SetPosition(all.size());

@@ -20,8 +20,10 @@ public:
     SharedText(const std::string& text) : SharedText(std::string_view(text)) {}  // NOLINT
     SharedText(const char* text) : SharedText(std::string_view(text)) {}           // NOLINT
     // Takes the block of a received packet without copying it: the text is the bytes up to
-    // the first NUL, or all of them (a NUL is then added behind them).
+    // the first NUL, or all of them (a NUL is then added behind them). firstNul, when the
+    // caller knows it already (npos: there is none), spares searching the block.
     static SharedText Adopt(MemoryStream&& block);
+    static SharedText Adopt(MemoryStream&& block, std::size_t firstNul);
 
     std::string_view View() const { return {Data(), size_}; }
     // The same bytes followed by their NUL.

@@ -301,6 +301,10 @@ void TSimpleTcp::ReadPayload(SocketHandleT socket, Incoming& in) {
     std::uint8_t* dst = payload.WriteSpace(want);
     const int n = listener_.Receive(socket, dst, static_cast<int>(want));
     if (n <= 0) return;
+    if (in.firstNul == std::string_view::npos) {
+        if (const void* nul = std::memchr(dst, 0, static_cast<std::size_t>(n)))
+            in.firstNul = have + static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - dst);
+    }
     payload.Commit(static_cast<std::size_t>(n));
     if (payload.Size() == in.expected) Deliver(socket, in);
 }
@@ -325,6 +329,7 @@ void TSimpleTcp::Deliver(SocketHandleT socket, Incoming& in) {
     in.stage = Incoming::Stage::Delivered;
     received_ = std::exchange(in.payload, MemoryStream{});
     received_.SetPosition(0);
+    receivedNul_ = in.firstNul;
     try {
         OnReceived(this);
     } catch (...) {
@@ -367,10 +372,13 @@ std::size_t TSimpleTcp::IncomingCapacity() const {
 
 std::string TSimpleTcp::GetString() const {
     const std::string_view all = received_.View();
-    return std::string(all.substr(0, all.find('\0')));
+    return std::string(all.substr(0, std::min(receivedNul_, all.size())));
 }
 
-SharedText TSimpleTcp::TakeString() { return SharedText::Adopt(std::exchange(received_, MemoryStream{})); }
+SharedText TSimpleTcp::TakeString() {
+    const std::size_t nul = std::exchange(receivedNul_, std::string_view::npos);
+    return SharedText::Adopt(std::exchange(received_, MemoryStream{}), nul);
+}
 
 void TSimpleTcp::GetStrings(StringList& lines) { lines.SetText(received_.View()); }
 

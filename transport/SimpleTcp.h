@@ -105,6 +105,9 @@ private:
         int lengthGot = 0;
         std::size_t expected = 0;
         MemoryStream payload;
+        // Where the payload's first NUL is, found as the bytes arrive, so that a large text
+        // is never searched through in one turn of the loop.
+        std::size_t firstNul = std::string_view::npos;
         std::uint64_t lastActivity = 0;
     };
 
@@ -146,6 +149,7 @@ private:
     bool writeFailed_ = false;
 
     MemoryStream received_;
+    std::size_t receivedNul_ = std::string_view::npos;
     std::map<platform::SocketHandle, Incoming> incoming_;
     std::uint64_t activity_ = 0;
 };
