@@ -30,6 +30,7 @@ set title "One packet over loopback: packet channel against a plain socket copy"
 set xlabel "packet size"
 set ylabel "throughput (MiB/s)"
 set logscale x 2
+set xrange [2048:536870912]
 set logscale y 10
 set grid
 set key top left

@@ -12,12 +12,14 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -121,7 +123,22 @@ struct Harness {
         sa.sin_family = AF_INET;
         sa.sin_port = htons(port);
         sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) Fail("connect");
+        // libFuzzer's timer signal may interrupt the connect; the connection then completes on
+        // its own, and is waited for.
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+            pollfd p{fd, POLLOUT, 0};
+            int err = errno;
+            if (err == EINTR) {
+                while (::poll(&p, 1, 5000) < 0 && errno == EINTR) {
+                }
+                socklen_t len = sizeof err;
+                ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+            }
+            if (err != 0) {
+                std::fprintf(stderr, "connect: %s\n", std::strerror(err));
+                Fail("connect");
+            }
+        }
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
         return fd;
     }
