@@ -1,13 +1,13 @@
 # Builds one fuzz target with clang (tests/fuzz/target) and runs it for a bounded time over its
 # seeds: the test fails on any crash, sanitizer report, broken invariant or leak it finds.
-# cmake -DSOURCE_DIR=… -DBINARY_DIR=… -DCLANGXX=… -DSECONDS=… [-DTARGET=…] [-DCONVERT=…] -P RunFuzzer.cmake
-# TARGET is bitmap (the default, seeds made with convert), header or reassembly (seeds under
-# tests/fuzz/seeds/<TARGET>).
-if(NOT TARGET)
-  set(TARGET bitmap)
+# cmake -DSOURCE_DIR=… -DBINARY_DIR=… -DCLANGXX=… -DSECONDS=… [-DFUZZ_TARGET=…] [-DCONVERT=…] -P RunFuzzer.cmake
+# FUZZ_TARGET is bitmap (the default, seeds made with convert), header or reassembly (seeds under
+# tests/fuzz/seeds/<FUZZ_TARGET>).
+if(NOT FUZZ_TARGET)
+  set(FUZZ_TARGET bitmap)
 endif()
 set(required SOURCE_DIR BINARY_DIR CLANGXX SECONDS)
-if(TARGET STREQUAL "bitmap")
+if(FUZZ_TARGET STREQUAL "bitmap")
   list(APPEND required CONVERT)
 endif()
 foreach(var ${required})
@@ -32,10 +32,10 @@ if(CCACHE)
 endif()
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/fuzz/target -B ${build} -G Ninja ${launcher}
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=${CLANGXX} -DZUMELKO_SOURCE_DIR=${SOURCE_DIR})
-run(${CMAKE_COMMAND} --build ${build} -j 2 --target ${TARGET}_fuzzer)
+run(${CMAKE_COMMAND} --build ${build} -j 2 --target ${FUZZ_TARGET}_fuzzer)
 
 file(MAKE_DIRECTORY ${BINARY_DIR}/corpus)
-if(TARGET STREQUAL "bitmap")
+if(FUZZ_TARGET STREQUAL "bitmap")
   # Seeds: every depth and both header kinds another writer produces.
   set(seeds ${BINARY_DIR}/seeds)
   file(MAKE_DIRECTORY ${seeds})
@@ -48,10 +48,10 @@ if(TARGET STREQUAL "bitmap")
   run(${CONVERT} -size 3x2 xc:white -type Bilevel BMP3:${seeds}/white.bmp)
   set(max_len 8192)
 else()
-  set(seeds ${SOURCE_DIR}/tests/fuzz/seeds/${TARGET})
+  set(seeds ${SOURCE_DIR}/tests/fuzz/seeds/${FUZZ_TARGET})
   set(max_len 4096)
 endif()
 
-run(${build}/${TARGET}_fuzzer ${BINARY_DIR}/corpus ${seeds}
+run(${build}/${FUZZ_TARGET}_fuzzer ${BINARY_DIR}/corpus ${seeds}
     -max_total_time=${SECONDS} -max_len=${max_len} -timeout=10 -rss_limit_mb=2048
     -artifact_prefix=${BINARY_DIR}/ -print_final_stats=1)
