@@ -18,6 +18,9 @@ using SocketHandleT = platform::SocketHandle;
 // The first read of a payload asks for this much; later reads for as much as has arrived, so
 // the buffer grows with the bytes actually received, never with the announced length alone.
 constexpr std::size_t kFirstRead = 256 * 1024;
+// Nor does one read ask for more than this, whatever a host's socket buffers hold: copying it
+// is one turn of the loop, and the dialogs and menus wait for that turn to end.
+constexpr std::size_t kMostRead = 4 * 1024 * 1024;
 // The length field goes out in one write with the start of the payload; two small writes in a
 // row would wait for the peer's delayed acknowledgement.
 constexpr std::size_t kCoalesce = 16 * 1024;
@@ -281,7 +284,7 @@ void TSimpleTcp::ReadLength(SocketHandleT socket, Incoming& in) {
 
 void TSimpleTcp::ReadPayload(SocketHandleT socket, Incoming& in) {
     const std::size_t have = in.payload.Size();
-    const std::size_t want = std::min(in.expected - have, std::max(kFirstRead, have));
+    const std::size_t want = std::min(in.expected - have, std::clamp(have, kFirstRead, kMostRead));
     const std::size_t capacity = in.payload.Capacity();
     if (have + want > capacity) {
         const std::size_t grown = std::min(in.expected, std::max(have + want, capacity * 2));
