@@ -1,6 +1,7 @@
 #include "desktop/ClipboardAccess.h"
 
 #include "desktop/BitmapImage.h"
+#include "framework/SharedText.h"
 #include "platform/Desktop.h"
 
 namespace zumelko {
@@ -68,6 +69,12 @@ void ClipboardAccess::SetText(std::string_view text) {
     bytes.push_back('\0');
     EmptyOnce();
     platform::Current().clipboard().SetText(bytes);
+}
+
+void ClipboardAccess::SetText(const SharedText& text) {
+    Scope open(*this);
+    EmptyOnce();
+    platform::Current().clipboard().SetText(text.ViewWithNul());
 }
 
 void ClipboardAccess::GetBitmap(BitmapImage& picture) {

@@ -10,6 +10,7 @@
 namespace zumelko {
 
 class BitmapImage;
+class SharedText;
 
 class ClipboardAccess {
 public:
@@ -33,6 +34,8 @@ public:
     // Puts the bytes with one NUL after them. The first write of an open period empties the
     // clipboard; further writes in it add their format beside.
     void SetText(std::string_view text);
+    // The same for a text that carries its NUL already: no copy is made on the way.
+    void SetText(const SharedText& text);
     // Throws zumelko::Error when the clipboard holds no picture.
     void GetBitmap(BitmapImage& picture);
     void PutBitmap(const BitmapImage& picture);

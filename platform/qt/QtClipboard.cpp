@@ -68,7 +68,10 @@ bool QtClipboard::IsClipboardFormatAvailable(std::uint32_t format) {
 
 std::optional<std::string> QtClipboard::GetText() {
     if (!open_) return std::nullopt;
-    if (const Content* c = Own()) return c->text;
+    if (const Content* c = Own()) {
+        if (!c->text) return std::nullopt;
+        return std::string(c->text->constData(), static_cast<std::size_t>(c->text->size()));
+    }
     const QMimeData* data = clipboard_->mimeData();
     if (data == nullptr || !data->hasText()) return std::nullopt;
     std::string bytes = ToLocale(data->text());
@@ -79,7 +82,9 @@ std::optional<std::string> QtClipboard::GetText() {
 bool QtClipboard::SetText(std::string_view bytesWithNul) {
     if (!open_) return false;
     const auto nul = bytesWithNul.find('\0');
-    staged_.text = std::string(nul == std::string_view::npos ? bytesWithNul : bytesWithNul.substr(0, nul));
+    const std::string_view text = nul == std::string_view::npos ? bytesWithNul : bytesWithNul.substr(0, nul);
+    // The clipboard's one copy of the text.
+    staged_.text = QByteArray(text.data(), static_cast<qsizetype>(text.size()));
     changed_ = true;
     return true;
 }
@@ -155,7 +160,13 @@ void QtClipboard::Commit() {
     // An emptied clipboard is taken over with no data at all, so that what another program
     // offered before is gone for everyone, as after emptying it anywhere else.
     auto data = std::make_unique<QMimeData>();
-    if (staged_.text) data->setText(FromLocale(*staged_.text));
+    ownedUtf8_.clear();
+    if (staged_.text) {
+        // Offered as bytes: a QString would hold the text again, in UTF-16 at twice the size.
+        // Qt serves this format as UTF8_STRING, STRING and TEXT too.
+        ownedUtf8_ = ToClipboardUtf8(*staged_.text);
+        data->setData(QStringLiteral("text/plain"), ownedUtf8_);
+    }
     if (staged_.bitmap) {
         // Other programs get the picture in colour whatever the display's format.
         if (staged_.bitmap->format() == QImage::Format_Mono || staged_.bitmap->format() == QImage::Format_Indexed8)
@@ -179,13 +190,20 @@ void QtClipboard::OutsideChange() {
         const QMimeData* data = clipboard_->mimeData();
         // Our own widgets (a copy from the preview's text) replace the data while we own it.
         const bool ours = data != nullptr && data->hasText() == owned_->text.has_value() &&
-                          data->hasImage() == owned_->bitmap.has_value() &&
-                          (!owned_->text || ToLocale(data->text()) == *owned_->text);
+                          data->hasImage() == owned_->bitmap.has_value() && (!owned_->text || SameText(*data));
         if (ours) return;
     }
     owned_.reset();
+    ownedUtf8_.clear();
     DropHandles();
     Notify();
+}
+
+bool QtClipboard::SameText(const QMimeData& data) const {
+    const QByteArray now = data.data(QStringLiteral("text/plain"));
+    // What we committed comes back as the very block: no need to compare a large text.
+    if (now.constData() == ownedUtf8_.constData() && now.size() == ownedUtf8_.size()) return true;
+    return now == ownedUtf8_;
 }
 
 void QtClipboard::Notify() {
