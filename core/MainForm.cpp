@@ -327,6 +327,8 @@ void TForm1::BuildDestinationList() {
     for (int i = 0; i < NetUtility1->Count(); ++i) {
         auto& item = Create<MenuItem>();
         item.SetCaption(NetUtility1->MachineName(i));
+        // Names come from whoever answers on the network: "A&B" is shown as it is written.
+        item.SetLiteralCaption(true);
         item.OnClick = {this, &TForm1::DestinationItemClick};
         PopupMenu1->Add(item);
     }
