@@ -23,6 +23,7 @@ void ClipboardAccess::Open() {
         });
         desktop.clipboard().OpenClipboard(ownerWindow_);  // a refusal shows as missing data
         emptied_ = false;
+        changed_ = false;
     }
     ++openCount_;
 }
@@ -31,6 +32,9 @@ void ClipboardAccess::Close() {
     if (openCount_ == 0) return;
     if (--openCount_ > 0) return;
     auto& desktop = platform::Current();
+    // Counted before the close, which tells the chain at once.
+    if (changed_) ++commits_;
+    changed_ = false;
     desktop.clipboard().CloseClipboard();
     if (ownWindow_) desktop.loop().DestroyWindow(ownerWindow_);
     ownWindow_ = false;
@@ -39,7 +43,7 @@ void ClipboardAccess::Close() {
 
 void ClipboardAccess::Clear() {
     Scope open(*this);
-    platform::Current().clipboard().EmptyClipboard();
+    if (platform::Current().clipboard().EmptyClipboard()) changed_ = true;
 }
 
 void ClipboardAccess::EmptyOnce() {
@@ -67,7 +71,7 @@ void ClipboardAccess::SetText(std::string_view text) {
     bytes.append(text);
     bytes.push_back('\0');
     EmptyOnce();
-    platform::Current().clipboard().SetText(bytes);
+    if (platform::Current().clipboard().SetText(bytes)) changed_ = true;
 }
 
 void ClipboardAccess::GetBitmap(BitmapImage& picture) {
@@ -86,8 +90,14 @@ void ClipboardAccess::PutBitmap(const BitmapImage& picture) {
     EmptyOnce();
     auto& clipboard = platform::Current().clipboard();
     // What the clipboard refuses stays ours and goes with form.
-    if (form.bitmap && clipboard.SetBitmap(form.bitmap.Get())) form.bitmap.Release();
-    if (form.palette && clipboard.SetPalette(form.palette.Get())) form.palette.Release();
+    if (form.bitmap && clipboard.SetBitmap(form.bitmap.Get())) {
+        form.bitmap.Release();
+        changed_ = true;
+    }
+    if (form.palette && clipboard.SetPalette(form.palette.Get())) {
+        form.palette.Release();
+        changed_ = true;
+    }
 }
 
 }  // namespace zumelko

@@ -8,6 +8,11 @@
 
 namespace zumelko::platform::qt {
 
+namespace {
+// What other programs see of a text block: the bytes before its first NUL.
+std::string_view UpToNul(std::string_view block) { return block.substr(0, block.find('\0')); }
+}  // namespace
+
 QtClipboard::QtClipboard(QtLoop& loop, QtGdi& gdi)
     : loop_(loop), gdi_(gdi), clipboard_(QGuiApplication::clipboard()) {
     connection_ = QObject::connect(clipboard_, &QClipboard::dataChanged, [this] { OutsideChange(); });
@@ -31,11 +36,13 @@ bool QtClipboard::CloseClipboard() {
     if (!open_) return false;
     open_ = false;
     openOwner_ = 0;
-    if (changed_) {
-        changed_ = false;
-        Commit();
+    const bool changed = changed_;
+    changed_ = false;
+    if (changed) {
+        Commit();  // tells the chain last: a viewer may open the clipboard again meanwhile
+    } else {
+        staged_ = {};
     }
-    staged_ = {};
     return true;
 }
 
@@ -71,15 +78,15 @@ std::optional<std::string> QtClipboard::GetText() {
     if (const Content* c = Own()) return c->text;
     const QMimeData* data = clipboard_->mimeData();
     if (data == nullptr || !data->hasText()) return std::nullopt;
-    std::string bytes = ToLocale(data->text());
-    if (auto nul = bytes.find('\0'); nul != std::string::npos) bytes.resize(nul);
-    return bytes;
+    // The block as another program's text would be held: the bytes and a terminating NUL.
+    std::string block = ToLocale(data->text());
+    block.push_back('\0');
+    return block;
 }
 
 bool QtClipboard::SetText(std::string_view bytesWithNul) {
     if (!open_) return false;
-    const auto nul = bytesWithNul.find('\0');
-    staged_.text = std::string(nul == std::string_view::npos ? bytesWithNul : bytesWithNul.substr(0, nul));
+    staged_.text = std::string(bytesWithNul);
     changed_ = true;
     return true;
 }
@@ -140,13 +147,9 @@ Hwnd QtClipboard::SetClipboardViewer(Hwnd viewer) {
 }
 
 bool QtClipboard::ChangeClipboardChain(Hwnd remove, Hwnd next) {
-    if (head_ == 0) return false;
-    if (head_ == remove) {
-        head_ = next;
-        return true;
-    }
-    loop_.SendMessage(head_, WM_CHANGECBCHAIN, static_cast<WParam>(remove), static_cast<LParam>(next));
-    return true;
+    if (head_ == remove) head_ = next;
+    if (head_ == 0) return true;
+    return loop_.SendMessage(head_, WM_CHANGECBCHAIN, static_cast<WParam>(remove), static_cast<LParam>(next)) != 0;
 }
 
 void QtClipboard::Commit() {
@@ -155,7 +158,7 @@ void QtClipboard::Commit() {
     // An emptied clipboard is taken over with no data at all, so that what another program
     // offered before is gone for everyone, as after emptying it anywhere else.
     auto data = std::make_unique<QMimeData>();
-    if (staged_.text) data->setText(FromLocale(*staged_.text));
+    if (staged_.text) data->setText(FromLocale(UpToNul(*staged_.text)));
     if (staged_.bitmap) {
         // Other programs get the picture in colour whatever the display's format.
         if (staged_.bitmap->format() == QImage::Format_Mono || staged_.bitmap->format() == QImage::Format_Indexed8)
@@ -167,7 +170,7 @@ void QtClipboard::Commit() {
     clipboard_->setMimeData(data.release());  // Qt owns it from here
     committing_ = false;
     staged_ = {};
-    Notify();
+    Notify(true);
 }
 
 // Qt's report of a clipboard change. The program's own commits are reported by Commit; an
@@ -180,17 +183,22 @@ void QtClipboard::OutsideChange() {
         // Our own widgets (a copy from the preview's text) replace the data while we own it.
         const bool ours = data != nullptr && data->hasText() == owned_->text.has_value() &&
                           data->hasImage() == owned_->bitmap.has_value() &&
-                          (!owned_->text || ToLocale(data->text()) == *owned_->text);
+                          (!owned_->text || ToLocale(data->text()) == UpToNul(*owned_->text));
         if (ours) return;
     }
     owned_.reset();
     DropHandles();
-    Notify();
+    Notify(false);
 }
 
-void QtClipboard::Notify() {
+void QtClipboard::Notify(bool sent) {
     ++notifications_;
-    if (head_ != 0) loop_.PostMessage(head_, WM_DRAWCLIPBOARD, 0, 0);
+    if (head_ == 0) return;
+    if (sent) {
+        loop_.SendMessage(head_, WM_DRAWCLIPBOARD, 0, 0);
+    } else {
+        loop_.PostMessage(head_, WM_DRAWCLIPBOARD, 0, 0);
+    }
 }
 
 void QtClipboard::DropHandles() {

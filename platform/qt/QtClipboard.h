@@ -4,7 +4,8 @@
 // at the close, and the head of the viewer chain is told of exactly one change per committed
 // transaction, whoever made it. Qt reports the program's own writes by itself (and stays silent
 // when an empty clipboard is cleared); those reports are swallowed and the transaction's own
-// notice is posted instead, so the count never depends on what Qt happens to emit.
+// notice is sent at the close instead, so the count never depends on what Qt happens to emit.
+// Changes by other programs come from Qt's loop and are posted.
 #include <QImage>
 #include <QMetaObject>
 
@@ -47,7 +48,7 @@ private:
     // What the program put on the clipboard, kept while it owns the clipboard so that reading
     // it back gives the very bytes and palette that were written.
     struct Content {
-        std::optional<std::string> text;  // locale bytes, without the NUL
+        std::optional<std::string> text;  // locale bytes as written, their NUL included
         std::optional<QImage> bitmap;
         std::vector<PaletteEntry> palette;
         bool Empty() const { return !text && !bitmap; }
@@ -55,7 +56,7 @@ private:
 
     void Commit();
     void OutsideChange();
-    void Notify();
+    void Notify(bool sent);
     const Content* Own() const;
     void DropHandles();
 
