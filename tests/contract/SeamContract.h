@@ -5,17 +5,23 @@
 //   Traits()                      installs (or finds) the desktop for one test
 //   platform::Desktop& Desk()
 //   void Settle()                 lets whatever the desktop still has to deliver arrive
+//   bool RunUntil(done, ms=5000)  runs the loop until done() or the time is up; returns done()
 //   void OtherProgramCopies(text) another program puts text on the clipboard and returns before
 //                                 this program's loop has run
 //   void RestoreExceptionHandler() puts back what the desktop's loop did with escaped exceptions
 // Whatever differs between desktops belongs in the traits, never in the tests.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/Desktop.h"
+#include "platform/Sockets.h"
 
 namespace zumelko::contract {
 
@@ -294,5 +300,117 @@ TYPED_TEST_P(LoopContract, NestedLoopsDeliverAndThrowingProceduresAreReported) {
 
 REGISTER_TYPED_TEST_SUITE_P(LoopContract, PostedInOrderSentAtOnceDestroyedDropped,
                             NestedLoopsDeliverAndThrowingProceduresAreReported);
+
+// Socket readiness as WSAAsyncSelect gives it: through the loop, one notification at a time.
+template <typename Traits>
+class SocketContract : public ::testing::Test {
+protected:
+    Traits traits;
+};
+
+TYPED_TEST_SUITE_P(SocketContract);
+
+// A window that notes the messages it gets.
+struct Recorder {
+    std::vector<std::pair<std::uint32_t, LParam>> got;
+    platform::Desktop& desk;
+    Hwnd window = 0;
+    explicit Recorder(platform::Desktop& d) : desk(d) {
+        window = desk.loop().CreateHiddenWindow([this](std::uint32_t m, WParam, LParam l) {
+            got.emplace_back(m, l);
+            return LResult{0};
+        });
+    }
+    ~Recorder() { desk.loop().DestroyWindow(window); }
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+};
+
+using namespace zumelko::platform;
+
+// A plain client socket to talk to the program's sockets.
+int Dial(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+TYPED_TEST_P(SocketContract, ReadinessComesOneAtATimeAndReadIsReArmedOnlyByARecv) {
+    auto& s = this->traits.Desk().sockets();
+    Recorder r(this->traits.Desk());
+    const std::uint32_t kMsg = WM_USER + 50;
+    const SocketHandle listener = s.Socket(AF_INET_, SOCK_STREAM_, 0);
+    ASSERT_NE(listener, kInvalidSocket);
+    SockAddrIn any{htonl(INADDR_LOOPBACK), 0};
+    ASSERT_EQ(s.Bind(listener, any), 0);
+    ASSERT_EQ(s.Listen(listener, 5), 0);
+    ASSERT_EQ(s.WSAAsyncSelect(listener, r.window, kMsg, FD_ACCEPT_), 0);
+    SockAddrIn local{};
+    ASSERT_EQ(s.GetSockName(listener, local), 0);
+
+    const int peer = Dial(ntohs(local.port));
+    ASSERT_GE(peer, 0);
+    ASSERT_TRUE(this->traits.RunUntil([&] { return !r.got.empty(); }));
+    EXPECT_EQ(SelectEvent(r.got[0].second), FD_ACCEPT_);
+    const SocketHandle conn = s.Accept(listener, nullptr);
+    ASSERT_NE(conn, kInvalidSocket);
+    ASSERT_EQ(s.WSAAsyncSelect(conn, r.window, kMsg, FD_READ_ | FD_CLOSE_), 0);
+    r.got.clear();
+
+    ASSERT_EQ(::write(peer, "abcdef", 6), 6);
+    ASSERT_TRUE(this->traits.RunUntil([&] { return !r.got.empty(); }));
+    // Unread data does not spin: no second notification until a receive.
+    this->traits.Settle();
+    ASSERT_EQ(r.got.size(), 1u);
+    EXPECT_EQ(SelectEvent(r.got[0].second), FD_READ_);
+    char buf[4];
+    EXPECT_EQ(s.Recv(conn, buf, 3, 0), 3);
+    ASSERT_TRUE(this->traits.RunUntil([&] { return r.got.size() == 2; }));
+    EXPECT_EQ(SelectEvent(r.got[1].second), FD_READ_);
+    EXPECT_EQ(s.Recv(conn, buf, 3, 0), 3);
+    this->traits.Settle();
+    EXPECT_EQ(r.got.size(), 2u);
+
+    // The peer's close, once everything was read.
+    ::close(peer);
+    ASSERT_TRUE(this->traits.RunUntil([&] { return r.got.size() == 3; }));
+    EXPECT_EQ(SelectEvent(r.got[2].second), FD_CLOSE_);
+    this->traits.Settle();
+    EXPECT_EQ(r.got.size(), 3u);
+    EXPECT_EQ(s.CloseSocket(conn), 0);
+    EXPECT_EQ(s.CloseSocket(listener), 0);
+}
+
+TYPED_TEST_P(SocketContract, ConnectCompletionCarriesItsError) {
+    auto& s = this->traits.Desk().sockets();
+    Recorder r(this->traits.Desk());
+    // A port nobody listens on: take one and close it again.
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    socklen_t len = sizeof sa;
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&sa), &len);
+    ::close(probe);
+
+    const SocketHandle c = s.Socket(AF_INET_, SOCK_STREAM_, 0);
+    ASSERT_EQ(s.WSAAsyncSelect(c, r.window, WM_USER + 9, FD_CONNECT_ | FD_READ_ | FD_CLOSE_), 0);
+    s.Connect(c, {sa.sin_addr.s_addr, sa.sin_port});
+    ASSERT_TRUE(this->traits.RunUntil([&] { return !r.got.empty(); }));
+    EXPECT_EQ(SelectEvent(r.got[0].second), FD_CONNECT_);
+    EXPECT_EQ(SelectError(r.got[0].second), WSAECONNREFUSED_);
+    s.CloseSocket(c);
+}
+
+REGISTER_TYPED_TEST_SUITE_P(SocketContract, ReadinessComesOneAtATimeAndReadIsReArmedOnlyByARecv,
+                            ConnectCompletionCarriesItsError);
 
 }  // namespace zumelko::contract

@@ -12,6 +12,9 @@ public:
     SimSeam() { desktop_->clipboard().AddOtherProgram(kOther); }
     platform::Desktop& Desk() { return *desktop_; }
     void Settle() { desktop_->loop().RunFor(std::chrono::milliseconds(20)); }
+    bool RunUntil(const std::function<bool()>& done, int ms = 5000) {
+        return desktop_->loop().RunUntilFor(done, std::chrono::milliseconds(ms));
+    }
     void OtherProgramCopies(const std::string& text) {
         auto& clipboard = desktop_->clipboard();
         clipboard.OpenClipboard(kOther);
@@ -28,6 +31,7 @@ private:
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Sim, ClipboardContract, SimSeam);
 INSTANTIATE_TYPED_TEST_SUITE_P(Sim, LoopContract, SimSeam);
+INSTANTIATE_TYPED_TEST_SUITE_P(Sim, SocketContract, SimSeam);
 
 }  // namespace
 }  // namespace zumelko::contract

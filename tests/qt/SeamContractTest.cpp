@@ -17,6 +17,7 @@ public:
     void Settle() { qttest::Pump(300); }
     // xclip puts the text on the clipboard and its foreground process ends; nothing of this
     // program's loop runs meanwhile.
+    bool RunUntil(const std::function<bool()>& done, int ms = 5000) { return qttest::PumpUntil(done, ms); }
     void OtherProgramCopies(const std::string& text) {
         QProcess xclip;
         xclip.start(QStringLiteral("xclip"), {"-selection", "clipboard", "-i"});
@@ -32,6 +33,7 @@ public:
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Qt, ClipboardContract, QtSeam);
 INSTANTIATE_TYPED_TEST_SUITE_P(Qt, LoopContract, QtSeam);
+INSTANTIATE_TYPED_TEST_SUITE_P(Qt, SocketContract, QtSeam);
 
 }  // namespace
 }  // namespace zumelko::contract
