@@ -32,13 +32,16 @@ void ClipboardAccess::Close() {
     if (openCount_ == 0) return;
     if (--openCount_ > 0) return;
     auto& desktop = platform::Current();
-    // Counted before the close, which tells the chain at once.
+    // The close tells the chain at once, and a viewer may open the clipboard through this very
+    // object meanwhile: the period is wound up before it, and only its own window destroyed after.
     if (changed_) ++commits_;
     changed_ = false;
-    desktop.clipboard().CloseClipboard();
-    if (ownWindow_) desktop.loop().DestroyWindow(ownerWindow_);
+    const bool ownWindow = ownWindow_;
+    const platform::Hwnd window = ownerWindow_;
     ownWindow_ = false;
     ownerWindow_ = 0;
+    desktop.clipboard().CloseClipboard();
+    if (ownWindow) desktop.loop().DestroyWindow(window);
 }
 
 void ClipboardAccess::Clear() {
