@@ -326,10 +326,8 @@ struct Recorder {
     Recorder& operator=(const Recorder&) = delete;
 };
 
-using namespace zumelko::platform;
-
 // A plain client socket to talk to the program's sockets.
-int Dial(std::uint16_t port) {
+inline int Dial(std::uint16_t port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
@@ -343,6 +341,7 @@ int Dial(std::uint16_t port) {
 }
 
 TYPED_TEST_P(SocketContract, ReadinessComesOneAtATimeAndReadIsReArmedOnlyByARecv) {
+    using namespace zumelko::platform;
     auto& s = this->traits.Desk().sockets();
     Recorder r(this->traits.Desk());
     const std::uint32_t kMsg = WM_USER + 50;
@@ -389,6 +388,7 @@ TYPED_TEST_P(SocketContract, ReadinessComesOneAtATimeAndReadIsReArmedOnlyByARecv
 }
 
 TYPED_TEST_P(SocketContract, ConnectCompletionCarriesItsError) {
+    using namespace zumelko::platform;
     auto& s = this->traits.Desk().sockets();
     Recorder r(this->traits.Desk());
     // A port nobody listens on: take one and close it again.
