@@ -1,10 +1,11 @@
-// The whole program on the Linux desktop, receiving over real TCP: an import that fails leaves
-// nothing of its own changes pending, so the user's next real copy (xclip) is taken exactly
-// once, and nothing is asked about the emptied clipboard.
+// The whole program on the Linux desktop, receiving over real TCP: the sender's names arrive as
+// plain text, and an import that fails leaves nothing of its own changes pending, so the user's
+// next real copy (xclip) is taken exactly once and nothing is asked about the emptied clipboard.
 #include <gtest/gtest.h>
 
 #include <QBuffer>
 #include <QImage>
+#include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 
@@ -32,9 +33,50 @@ std::string SmallBmp() {
     return bytes.toStdString();
 }
 
-TEST(Import, AFailedImportLeavesNothingPendingAndTheNextCopyIsAskedAboutOnce) {
-    DdeInstance dde;
-    CreateForms(App());
+class Import : public ::testing::Test {
+protected:
+    Import() { CreateForms(App()); }
+    ~Import() override {
+        Desk().ui().onShown = nullptr;
+        App().DestroyForms();
+        ForgetForms();
+    }
+    bool Deliver(std::future<bool>& sender) {
+        return PumpUntil([&] { return sender.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 30000);
+    }
+    DdeInstance dde_;
+};
+
+TEST_F(Import, TheSendersNamesArriveAsPlainText) {
+    const std::string user = "<font color=red size=7>user</font>";
+    const std::string machine = "<img src=/etc/passwd>&amp;";
+    QString shown;
+    Qt::TextFormat format = Qt::AutoText;
+    Desk().ui().onShown = [&](Form& form, QWidget& window) {
+        QTimer::singleShot(30, &window, [&] {
+            if (&form == Form5) {
+                const auto* label = dynamic_cast<QLabel*>(Desk().ui().WidgetOf(*Form5->Label3));
+                if (label != nullptr) {
+                    shown = label->text();
+                    format = label->textFormat();
+                }
+                Form5->Button2->Click();  // NO
+            } else {
+                form.Close();
+            }
+        });
+    };
+    auto sender = std::async(std::launch::async, [&] {
+        return testing::RawSendPacket("127.0.0.1", 8000, "string\r\n" + user + "\r\n" + machine + "\r\n") &&
+               testing::RawSendPacket("127.0.0.1", 8001, std::string("text\0", 5), 20000);
+    });
+    ASSERT_TRUE(Deliver(sender));
+    EXPECT_TRUE(sender.get());
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_EQ(shown.toStdString(), "\"" + machine + "\" にいる \"" + user + "\" から");
+}
+
+TEST_F(Import, AFailedImportLeavesNothingPendingAndTheNextCopyIsAskedAboutOnce) {
     Form1->CheckerMode = AskDestination;
     std::vector<std::string> shown;
     Desk().ui().onShown = [&](Form& form, QWidget& window) {
@@ -54,7 +96,7 @@ TEST(Import, AFailedImportLeavesNothingPendingAndTheNextCopyIsAskedAboutOnce) {
         return testing::RawSendPacket("127.0.0.1", 8000, "bitmap\r\nuser\r\nPC-X\r\n") &&
                testing::RawSendPacket("127.0.0.1", 8001, SmallBmp(), 20000);
     });
-    ASSERT_TRUE(PumpUntil([&] { return sender.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 30000));
+    ASSERT_TRUE(Deliver(sender));
     EXPECT_TRUE(sender.get());
     Desk().gdi().SetBitmapPixelLimit(platform::qt::QtGdi::kMaxPixels);
     Pump(500);  // whatever the import left on its way arrives now
@@ -69,10 +111,6 @@ TEST(Import, AFailedImportLeavesNothingPendingAndTheNextCopyIsAskedAboutOnce) {
     EXPECT_TRUE(PumpUntil([&] { return shown.size() >= 2; }));
     Pump(500);
     EXPECT_EQ(shown, (std::vector<std::string>{"Form5", "Form8"}));
-
-    Desk().ui().onShown = nullptr;
-    App().DestroyForms();
-    ForgetForms();
 }
 
 }  // namespace
