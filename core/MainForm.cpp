@@ -1,5 +1,6 @@
 #include "core/MainForm.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "desktop/BitmapImage.h"
@@ -329,20 +330,27 @@ void TForm1::Packet2Announced(Component*, std::size_t length, bool& accept) {
 }
 
 void TForm1::TakeIntoClipboard(const std::function<void()>& write) {
-    // The import is two clipboard transactions, each told to the watcher as the clipboard
-    // closes; SkipCount lets both pass unforwarded.
-    SkipCount = 2;
-    try {
-        ClipboardAccess->Clear();
-        ClipboardAccess::Scope open(*ClipboardAccess);
-        write();
-    } catch (...) {
-        // The change notifications of what did happen came while the clipboard closed; a write
-        // that failed brings none. A count left over would silently swallow the user's next
-        // copies.
-        SkipCount = 0;
-        throw;
-    }
+    // The import is two clipboard transactions (the Clear, then the write), each told to the
+    // watcher as the clipboard closes; SkipCount lets exactly those notices pass unforwarded.
+    static constexpr int kTransactions = 2;
+    const unsigned before = ClipboardAccess->Commits();
+    SkipCount = kTransactions;
+    // However the import ends (a write that fails, a clipboard another program holds), only the
+    // transactions that did change the clipboard bring a notice. What SkipCount has not yet
+    // swallowed of those is exactly what is still on its way; anything more would swallow the
+    // user's next copies instead.
+    struct Settle {
+        TForm1& form;
+        unsigned before;
+        ~Settle() {
+            const int committed = static_cast<int>(form.ClipboardAccess->Commits() - before);
+            const int neverComing = kTransactions - std::min(committed, kTransactions);
+            form.SkipCount = static_cast<std::uint8_t>(std::max(0, form.SkipCount - neverComing));
+        }
+    } settle{*this, before};
+    ClipboardAccess->Clear();
+    ClipboardAccess::Scope open(*ClipboardAccess);
+    write();
 }
 
 void TForm1::LinkToBrowser(const std::string& url) {
@@ -356,6 +364,8 @@ void TForm1::BuildDestinationList() {
     for (int i = 0; i < NetUtility1->Count(); ++i) {
         auto& item = Create<MenuItem>();
         item.SetCaption(NetUtility1->MachineName(i));
+        // Names come from whoever answers on the network: "A&B" is shown as it is written.
+        item.SetLiteralCaption(true);
         item.OnClick = {this, &TForm1::DestinationItemClick};
         PopupMenu1->Add(item);
     }

@@ -41,6 +41,9 @@ public:
     void PutBitmap(const BitmapImage& picture);
 
     int OpenCount() const { return openCount_; }
+    // Open periods of this object that ended with the clipboard changed (emptied or written and
+    // accepted). Each is one change notice to the viewer chain.
+    unsigned Commits() const { return commits_; }
     platform::Hwnd OwnerWindow() const { return ownerWindow_; }
 
     // Open/Close for the length of a scope, Close also on the way out of an exception.
@@ -62,6 +65,8 @@ private:
     bool ownWindow_ = false;
     int openCount_ = 0;
     bool emptied_ = false;
+    bool changed_ = false;
+    unsigned commits_ = 0;
 };
 
 }  // namespace zumelko

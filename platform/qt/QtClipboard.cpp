@@ -31,11 +31,13 @@ bool QtClipboard::CloseClipboard() {
     if (!open_) return false;
     open_ = false;
     openOwner_ = 0;
-    if (changed_) {
-        changed_ = false;
-        Commit();
+    const bool changed = changed_;
+    changed_ = false;
+    if (changed) {
+        Commit();  // tells the chain last: a viewer may open the clipboard again meanwhile
+    } else {
+        staged_ = {};
     }
-    staged_ = {};
     return true;
 }
 
@@ -70,13 +72,17 @@ std::optional<std::string> QtClipboard::GetText() {
     if (!open_) return std::nullopt;
     if (const Content* c = Own()) {
         if (!c->text) return std::nullopt;
-        return std::string(c->text->constData(), static_cast<std::size_t>(c->text->size()));
+        // The block as it was written: the bytes and their terminating NUL.
+        std::string block(c->text->constData(), static_cast<std::size_t>(c->text->size()));
+        block.push_back('\0');
+        return block;
     }
     const QMimeData* data = clipboard_->mimeData();
     if (data == nullptr || !data->hasText()) return std::nullopt;
-    std::string bytes = ToLocale(data->text());
-    if (auto nul = bytes.find('\0'); nul != std::string::npos) bytes.resize(nul);
-    return bytes;
+    // The block as another program's text would be held: the bytes and a terminating NUL.
+    std::string block = ToLocale(data->text());
+    block.push_back('\0');
+    return block;
 }
 
 bool QtClipboard::SetText(std::string_view bytesWithNul) {
@@ -145,13 +151,9 @@ Hwnd QtClipboard::SetClipboardViewer(Hwnd viewer) {
 }
 
 bool QtClipboard::ChangeClipboardChain(Hwnd remove, Hwnd next) {
-    if (head_ == 0) return false;
-    if (head_ == remove) {
-        head_ = next;
-        return true;
-    }
-    loop_.SendMessage(head_, WM_CHANGECBCHAIN, static_cast<WParam>(remove), static_cast<LParam>(next));
-    return true;
+    if (head_ == remove) head_ = next;
+    if (head_ == 0) return true;
+    return loop_.SendMessage(head_, WM_CHANGECBCHAIN, static_cast<WParam>(remove), static_cast<LParam>(next)) != 0;
 }
 
 void QtClipboard::Commit() {
@@ -178,7 +180,7 @@ void QtClipboard::Commit() {
     clipboard_->setMimeData(data.release());  // Qt owns it from here
     committing_ = false;
     staged_ = {};
-    Notify();
+    Notify(true);
 }
 
 // Qt's report of a clipboard change. The program's own commits are reported by Commit; an
@@ -196,7 +198,7 @@ void QtClipboard::OutsideChange() {
     owned_.reset();
     ownedUtf8_.clear();
     DropHandles();
-    Notify();
+    Notify(false);
 }
 
 bool QtClipboard::SameText(const QMimeData& data) const {
@@ -206,9 +208,14 @@ bool QtClipboard::SameText(const QMimeData& data) const {
     return now == ownedUtf8_;
 }
 
-void QtClipboard::Notify() {
+void QtClipboard::Notify(bool sent) {
     ++notifications_;
-    if (head_ != 0) loop_.PostMessage(head_, WM_DRAWCLIPBOARD, 0, 0);
+    if (head_ == 0) return;
+    if (sent) {
+        loop_.SendMessage(head_, WM_DRAWCLIPBOARD, 0, 0);
+    } else {
+        loop_.PostMessage(head_, WM_DRAWCLIPBOARD, 0, 0);
+    }
 }
 
 void QtClipboard::DropHandles() {

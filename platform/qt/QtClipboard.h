@@ -4,7 +4,8 @@
 // at the close, and the head of the viewer chain is told of exactly one change per committed
 // transaction, whoever made it. Qt reports the program's own writes by itself (and stays silent
 // when an empty clipboard is cleared); those reports are swallowed and the transaction's own
-// notice is posted instead, so the count never depends on what Qt happens to emit.
+// notice is sent at the close instead, so the count never depends on what Qt happens to emit.
+// Changes by other programs come from Qt's loop and are posted.
 #include <QByteArray>
 #include <QImage>
 #include <QMetaObject>
@@ -60,7 +61,7 @@ private:
     void Commit();
     void OutsideChange();
     bool SameText(const QMimeData& data) const;
-    void Notify();
+    void Notify(bool sent);
     const Content* Own() const;
     void DropHandles();
 
