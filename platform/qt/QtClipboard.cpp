@@ -87,10 +87,11 @@ std::optional<std::string> QtClipboard::GetText() {
 
 bool QtClipboard::SetText(std::string_view bytesWithNul) {
     if (!open_) return false;
-    const auto nul = bytesWithNul.find('\0');
-    const std::string_view text = nul == std::string_view::npos ? bytesWithNul : bytesWithNul.substr(0, nul);
-    // The clipboard's one copy of the text.
-    staged_.text = QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+    // The clipboard's one copy of the block, kept whole so it reads back as it was written; its
+    // terminating NUL is implied.
+    std::string_view block = bytesWithNul;
+    if (!block.empty() && block.back() == '\0') block.remove_suffix(1);
+    staged_.text = QByteArray(block.data(), static_cast<qsizetype>(block.size()));
     changed_ = true;
     return true;
 }
@@ -166,7 +167,9 @@ void QtClipboard::Commit() {
     if (staged_.text) {
         // Offered as bytes: a QString would hold the text again, in UTF-16 at twice the size.
         // Qt serves this format as UTF8_STRING, STRING and TEXT too.
-        ownedUtf8_ = ToClipboardUtf8(*staged_.text);
+        // Other programs see the text up to its first NUL, as they would read the block.
+        const qsizetype nul = staged_.text->indexOf('\0');
+        ownedUtf8_ = ToClipboardUtf8(nul < 0 ? *staged_.text : staged_.text->left(nul));
         data->setData(QStringLiteral("text/plain"), ownedUtf8_);
     }
     if (staged_.bitmap) {

@@ -50,7 +50,7 @@ private:
     // What the program put on the clipboard, kept while it owns the clipboard so that reading
     // it back gives the very bytes and palette that were written.
     struct Content {
-        // Locale bytes without the NUL. Shared, not copied, between the staged and the owned
+        // Locale bytes as written, without the terminating NUL. Shared, not copied, between the staged and the owned
         // content and, when they are UTF-8 already, with what other programs are offered.
         std::optional<QByteArray> text;
         std::optional<QImage> bitmap;
