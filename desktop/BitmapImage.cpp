@@ -1,6 +1,7 @@
 #include "desktop/BitmapImage.h"
 
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "framework/Error.h"
@@ -29,43 +30,55 @@ void Put32(std::uint8_t* p, std::uint32_t v) {
 }
 
 // Checks a packed image read from a stream and brings it into the form this program writes:
-// header and colour table as given, then exactly the rows the header describes, bottom row
-// first. Throws kInvalidBitmap for anything it cannot take.
+// header, masks and colour table as given, then exactly the pixel data the header describes
+// (uncompressed rows bottom row first, or run lengths up to their end mark). Throws
+// kInvalidBitmap for anything it cannot take.
 std::vector<std::uint8_t> Normalize(std::vector<std::uint8_t> packed, std::uint32_t offBits,
                                     platform::dib::Layout& layout) {
     const auto parsed = platform::dib::ParseHeader(packed.data(), packed.size());
     if (!parsed) throw Error(kInvalidBitmap);
     layout = *parsed;
     const std::size_t tableEnd = layout.TableEnd();
-    // The rows follow the colour table. Other writers may leave a gap first and say where the
-    // rows begin in bfOffBits; that is believed only when the rows fit after it.
+    auto dataAt = [&](std::size_t at) {
+        return platform::dib::PixelBytes(layout, packed.data() + at, packed.size() - at);
+    };
+    // The pixel data follows the colour table. Other writers may leave a gap first and say where
+    // it begins in bfOffBits; that is believed only when the whole data fits after it.
     std::size_t rows = tableEnd;
+    std::optional<std::size_t> length;
     if (offBits >= kFileHeaderSize) {
         const std::size_t at = offBits - kFileHeaderSize;
-        if (at > tableEnd && at <= packed.size() && packed.size() - at >= layout.imageSize) rows = at;
+        if (at > tableEnd && at <= packed.size() && (length = dataAt(at))) rows = at;
     }
-    if (packed.size() - rows < layout.imageSize) throw Error(kInvalidBitmap);
+    if (rows == tableEnd) length = dataAt(tableEnd);
+    if (!length) throw Error(kInvalidBitmap);
 
     if (rows == tableEnd && !layout.topDown) {
-        packed.resize(tableEnd + layout.imageSize);
+        packed.resize(tableEnd + *length);
+    } else if (!layout.topDown) {
+        std::memmove(packed.data() + tableEnd, packed.data() + rows, *length);
+        packed.resize(tableEnd + *length);
     } else {
-        std::vector<std::uint8_t> normal(tableEnd + layout.imageSize);
-        std::memcpy(normal.data(), packed.data(), tableEnd);
-        const std::uint8_t* from = packed.data() + rows;
-        std::uint8_t* to = normal.data() + tableEnd;
-        if (layout.topDown) {
-            for (int y = 0; y < layout.height; ++y)
-                std::memcpy(to + static_cast<std::size_t>(layout.height - 1 - y) * layout.stride,
-                            from + static_cast<std::size_t>(y) * layout.stride, layout.stride);
-        } else {
-            std::memcpy(to, from, layout.imageSize);
+        // Top-down rows are turned over in place; each swap exchanges a row with its mirror.
+        if (rows != tableEnd) std::memmove(packed.data() + tableEnd, packed.data() + rows, *length);
+        packed.resize(tableEnd + *length);
+        std::vector<std::uint8_t> spare(layout.stride);
+        std::uint8_t* base = packed.data() + tableEnd;
+        for (int y = 0, z = layout.height - 1; y < z; ++y, --z) {
+            std::uint8_t* a = base + static_cast<std::size_t>(y) * layout.stride;
+            std::uint8_t* b = base + static_cast<std::size_t>(z) * layout.stride;
+            std::memcpy(spare.data(), a, layout.stride);
+            std::memcpy(a, b, layout.stride);
+            std::memcpy(b, spare.data(), layout.stride);
         }
-        packed = std::move(normal);
     }
     if (layout.headerSize == platform::dib::kInfoHeaderSize) {
         Put32(packed.data() + 8, static_cast<std::uint32_t>(layout.height));
-        // Bytes after the rows were dropped; a size that counted them would promise too much.
-        if (layout.sizeImage != 0) Put32(packed.data() + 20, static_cast<std::uint32_t>(layout.imageSize));
+        // Bytes after the data were dropped; a size that counted them would promise too much.
+        if (layout.sizeImage != 0 || layout.RunLength()) {
+            Put32(packed.data() + 20, static_cast<std::uint32_t>(*length));
+            layout.sizeImage = *length;
+        }
     }
     layout.topDown = false;
     return packed;
@@ -191,11 +204,13 @@ void BitmapImage::MakeDeviceBitmap(Image& image) {
     // The packed image was checked when it was read; checked again as it is about to be
     // handed to the system.
     const auto layout = platform::dib::ParseHeader(packed.data(), packed.size());
-    if (!layout || packed.size() - layout->TableEnd() < layout->imageSize) throw Error(kInvalidBitmap);
+    if (!layout) throw Error(kInvalidBitmap);
+    const std::uint8_t* pixels = packed.data() + layout->TableEnd();
+    const auto length = platform::dib::PixelBytes(*layout, pixels, packed.size() - layout->TableEnd());
+    if (!length) throw Error(kInvalidBitmap);
     auto& gdi = platform::Current().gdi();
     GdiObject palette = PaletteFor(gdi, *layout, packed.data());
-    GdiObject bitmap(gdi, gdi.CreateDIBitmap(packed.data(), layout->TableEnd(), packed.data() + layout->TableEnd(),
-                                             layout->imageSize, palette.Get()));
+    GdiObject bitmap(gdi, gdi.CreateDIBitmap(packed.data(), layout->TableEnd(), pixels, *length, palette.Get()));
     if (!bitmap) throw Error(kOutOfResources);
     image.bitmap = std::move(bitmap);
     image.palette = std::move(palette);
