@@ -234,6 +234,7 @@ void BitmapImage::MakePackedImage(Image& image) {
     Put32(h + 20, static_cast<std::uint32_t>(imageSize));
     const std::size_t pixelOffset = platform::dib::kInfoHeaderSize + tableSize;
     gdi.GetDIBits(image.bitmap.Get(), image.palette.Get(), h, h + pixelOffset);
+    if (!image.header.empty() && bits == 24) std::memcpy(h, image.header.data(), image.header.size());
     image.packed = std::move(packed);
     image.pixelOffset = pixelOffset;
 }
@@ -249,6 +250,39 @@ void BitmapImage::WriteToStream(Stream& stream) const {
     stream.Write(image.packed.data(), image.packed.size());
 }
 
+// A picture whose device bitmap holds every bit of it, made straight from the received bytes:
+// 24-bit rows without a colour table on a display of 24 bits or more. Writing it again gives
+// the same rows, so the packed image need not be kept beside the device bitmap, and a large
+// picture costs its rows once instead of twice. Null for any other picture, or when the
+// display cannot make it (the packed image then says so when it is first shown).
+std::shared_ptr<BitmapImage::Image> BitmapImage::MakeDirect(const std::uint8_t* packed, std::size_t size,
+                                                            std::uint32_t offBits) {
+    auto& gdi = platform::Current().gdi();
+    const auto layout = platform::dib::ParseHeader(packed, size);
+    if (!layout || layout->headerSize != platform::dib::kInfoHeaderSize || layout->compression != platform::dib::kRgb ||
+        layout->bitCount != 24 || layout->colorCount != 0 || gdi.DisplayBitsPerPixel() < 24)
+        return nullptr;
+    // Where the rows begin, as Normalize finds it.
+    std::size_t rows = layout->TableEnd();
+    if (offBits >= kFileHeaderSize) {
+        const std::size_t at = offBits - kFileHeaderSize;
+        if (at > rows && at <= size && size - at >= layout->imageSize) rows = at;
+    }
+    if (size - rows < layout->imageSize) return nullptr;
+    GdiObject bitmap(gdi, gdi.CreateDIBitmap(packed, layout->headerSize, packed + rows, layout->imageSize, 0));
+    if (!bitmap) return nullptr;
+    auto image = std::make_shared<Image>();
+    image->width = layout->width;
+    image->height = layout->height;
+    image->bitmap = std::move(bitmap);
+    // The header is written again as it came, as for a kept packed image: rows bottom-up, and a
+    // size that counted bytes after the rows counts the rows alone.
+    image->header.assign(packed, packed + platform::dib::kInfoHeaderSize);
+    Put32(image->header.data() + 8, static_cast<std::uint32_t>(layout->height));
+    if (layout->sizeImage != 0) Put32(image->header.data() + 20, static_cast<std::uint32_t>(layout->imageSize));
+    return image;
+}
+
 void BitmapImage::ReadFromStream(Stream& stream) {
     const std::size_t size = stream.Remaining();
     if (size == 0) {
@@ -258,12 +292,30 @@ void BitmapImage::ReadFromStream(Stream& stream) {
     std::uint8_t header[kFileHeaderSize];
     if (size < kFileHeaderSize || stream.Read(header, sizeof header) != sizeof header) throw Error(kStreamReadError);
     if (header[0] != 'B' || header[1] != 'M') throw Error(kInvalidBitmap);
-    std::vector<std::uint8_t> packed(size - kFileHeaderSize);
-    if (stream.Read(packed.data(), packed.size()) != packed.size()) throw Error(kStreamReadError);
+    const std::uint32_t offBits = U32(header + 10);
+    std::vector<std::uint8_t> packed;
+    if (auto* memory = dynamic_cast<MemoryStream*>(&stream)) {
+        // A stream in memory (a received packet) is read in place.
+        const std::uint8_t* at = memory->Data() + memory->Position();
+        const std::size_t n = size - kFileHeaderSize;
+        memory->SetPosition(memory->Position() + n);
+        if (auto direct = MakeDirect(at, n, offBits)) {
+            Replace(std::move(direct));
+            return;
+        }
+        packed.assign(at, at + n);
+    } else {
+        packed.resize(size - kFileHeaderSize);
+        if (stream.Read(packed.data(), packed.size()) != packed.size()) throw Error(kStreamReadError);
+        if (auto direct = MakeDirect(packed.data(), packed.size(), offBits)) {
+            Replace(std::move(direct));
+            return;
+        }
+    }
 
     platform::dib::Layout layout;
     auto image = std::make_shared<Image>();
-    image->packed = Normalize(std::move(packed), U32(header + 10), layout);
+    image->packed = Normalize(std::move(packed), offBits, layout);
     image->pixelOffset = layout.TableEnd();
     image->width = layout.width;
     image->height = layout.height;

@@ -97,9 +97,11 @@ private:
         GdiObject palette;
         std::vector<std::uint8_t> packed;  // rows bottom-up, right after the table
         std::size_t pixelOffset = 0;       // header and table size within packed
+        std::vector<std::uint8_t> header;  // a picture made straight from 24-bit rows: its header
     };
 
     void Replace(std::shared_ptr<Image> image);
+    static std::shared_ptr<Image> MakeDirect(const std::uint8_t* packed, std::size_t size, std::uint32_t offBits);
     static void MakeDeviceBitmap(Image& image);
     static void MakePackedImage(Image& image);
 

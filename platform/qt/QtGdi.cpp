@@ -124,16 +124,19 @@ QImage QtGdi::ToDisplay(QImage image) const {
 Hbitmap QtGdi::CreateBitmap(int width, int height, bool monochrome) {
     QImage image = MakeImage(width, height, monochrome);
     if (image.isNull()) return 0;
-    // A new bitmap is black until something is drawn on it.
-    image.fill(0u);
+    // A new bitmap is black until something is drawn on it. It is made black only when first
+    // looked at: most are covered whole by the copy that follows at once, and a large one
+    // then never costs the memory of its own pixels.
     const Hbitmap h = next_++;
     bitmaps_.emplace(h, std::move(image));
+    unpainted_.insert(h);
     return h;
 }
 
 bool QtGdi::GetObject(Hbitmap bitmap, BitmapInfo& info) {
-    const QImage* image = Bitmap(bitmap);
-    if (image == nullptr) return false;
+    const auto found = bitmaps_.find(bitmap);
+    if (found == bitmaps_.end()) return false;
+    const QImage* image = &found->second;
     info.width = image->width();
     info.height = image->height();
     info.planes = 1;
@@ -146,6 +149,14 @@ bool QtGdi::CopyBitmap(Hbitmap destination, Hbitmap source, Hpalette palette) {
     const QImage* s = Bitmap(source);
     if (d == bitmaps_.end() || s == nullptr) return false;
     QImage& dst = d->second;
+    const bool sameColours = s->format() != QImage::Format_Indexed8 || (palette == 0 && s->colorTable() == dst.colorTable());
+    if (unpainted_.count(destination) != 0 && s->size() == dst.size() && s->format() == dst.format() && sameColours) {
+        // Covered whole by pixels of its own kind: the copy shares them until either is drawn on.
+        dst = *s;
+        unpainted_.erase(destination);
+        return true;
+    }
+    Paint(destination);
     QImage src = *s;
     // A palette given with an indexed picture says what its indices mean.
     if (const auto* pal = Palette(palette); pal != nullptr && src.format() == QImage::Format_Indexed8 &&
@@ -312,12 +323,15 @@ bool QtGdi::GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* header, st
 }
 
 bool QtGdi::DeleteObject(std::uintptr_t object) {
+    unpainted_.erase(object);
     return bitmaps_.erase(object) != 0 || palettes_.erase(object) != 0;
 }
 
 const QImage* QtGdi::Bitmap(Hbitmap bitmap) const {
     auto it = bitmaps_.find(bitmap);
-    return it == bitmaps_.end() ? nullptr : &it->second;
+    if (it == bitmaps_.end()) return nullptr;
+    Paint(bitmap);
+    return &it->second;
 }
 
 Hbitmap QtGdi::Adopt(QImage image) {
@@ -332,9 +346,15 @@ Hbitmap QtGdi::Adopt(QImage image) {
 std::optional<QImage> QtGdi::Take(Hbitmap bitmap) {
     auto it = bitmaps_.find(bitmap);
     if (it == bitmaps_.end()) return std::nullopt;
+    Paint(bitmap);
     QImage image = std::move(it->second);
     bitmaps_.erase(it);
     return image;
+}
+
+void QtGdi::Paint(Hbitmap bitmap) const {
+    if (unpainted_.erase(bitmap) == 0) return;
+    bitmaps_.at(bitmap).fill(0u);
 }
 
 const std::vector<PaletteEntry>* QtGdi::Palette(Hpalette palette) const {

@@ -132,7 +132,7 @@ TEST(Gdi, PackedImagesThatClaimMoreThanTheyHoldAreRefused) {
     auto h = Header(4, 4, 24);
     // Rows missing.
     EXPECT_EQ(gdi.CreateDIBitmap(h.data(), h.size(), pixels.data(), 47, 0), 0u);
-    // Compressed, zero or negative width, two planes, an odd bit count.
+    // Run lengths that never end, zero or negative width, two planes, an odd bit count.
     auto rle = Header(4, 4, 8, 0, 1);
     EXPECT_EQ(gdi.CreateDIBitmap(rle.data(), rle.size(), pixels.data(), pixels.size(), 0), 0u);
     auto zero = Header(0, 4, 24);
@@ -149,12 +149,17 @@ TEST(Gdi, PackedImagesThatClaimMoreThanTheyHoldAreRefused) {
     std::vector<std::uint8_t> few(16);
     EXPECT_EQ(gdi.CreateDIBitmap(huge.data(), huge.size(), few.data(), few.size(), 0), 0u);
     EXPECT_EQ(gdi.CreateBitmap(70000, 70000, false), 0u);
-    // A table shorter than the header says: the missing colours are black, nothing is read past.
+    // A table shorter than the header says is refused, nothing is read past it; a table of
+    // fewer colours than the bit count indexes is whole, and indices past it are black.
     auto shortTable = Header(2, 1, 8, 200);
     shortTable.insert(shortTable.end(), {10, 20, 30, 0});
     std::vector<std::uint8_t> two = {0, 150, 0, 0};
-    const Hbitmap b = gdi.CreateDIBitmap(shortTable.data(), shortTable.size(), two.data(), two.size(), 0);
+    EXPECT_EQ(gdi.CreateDIBitmap(shortTable.data(), shortTable.size(), two.data(), two.size(), 0), 0u);
+    auto oneColour = Header(2, 1, 8, 1);
+    oneColour.insert(oneColour.end(), {255, 255, 255, 0});
+    const Hbitmap b = gdi.CreateDIBitmap(oneColour.data(), oneColour.size(), two.data(), two.size(), 0);
     ASSERT_NE(b, 0u);
+    EXPECT_EQ(gdi.Bitmap(b)->convertToFormat(QImage::Format_RGB32).pixel(0, 0), qRgb(255, 255, 255));
     EXPECT_EQ(gdi.Bitmap(b)->convertToFormat(QImage::Format_RGB32).pixel(1, 0), qRgb(0, 0, 0));
     gdi.DeleteObject(b);
     // A core header (12 bytes, 3-byte table entries).
