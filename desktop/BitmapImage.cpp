@@ -216,34 +216,62 @@ void BitmapImage::MakeDeviceBitmap(Image& image) {
     image.palette = std::move(palette);
 }
 
-void BitmapImage::MakePackedImage(Image& image) {
-    auto& gdi = platform::Current().gdi();
+BitmapImage::PackedForm BitmapImage::PackedFormOf(const Image& image) {
     platform::BitmapInfo info;
-    gdi.GetObject(image.bitmap.Get(), info);
-    int bits = info.bitsPerPixel * info.planes;
-    if (bits > 8) bits = 24;  // 16 and 32 bits are written as 24
-    const std::size_t tableSize = bits == 24 ? 0 : std::size_t{4} << bits;
-    const std::size_t imageSize = platform::dib::Stride(info.width, bits) * static_cast<std::size_t>(info.height);
-    std::vector<std::uint8_t> packed(platform::dib::kInfoHeaderSize + tableSize + imageSize);
-    std::uint8_t* h = packed.data();
+    platform::Current().gdi().GetObject(image.bitmap.Get(), info);
+    PackedForm form;
+    form.width = info.width;
+    form.height = info.height;
+    form.bits = info.bitsPerPixel * info.planes;
+    if (form.bits > 8) form.bits = 24;  // 16 and 32 bits are written as 24
+    const std::size_t tableSize = form.bits == 24 ? 0 : std::size_t{4} << form.bits;
+    form.imageSize = platform::dib::Stride(info.width, form.bits) * static_cast<std::size_t>(info.height);
+    form.pixelOffset = platform::dib::kInfoHeaderSize + tableSize;
+    return form;
+}
+
+void BitmapImage::FillPacked(const Image& image, const PackedForm& form, std::uint8_t* h) {
+    std::memset(h, 0, form.pixelOffset);
     Put32(h + 0, platform::dib::kInfoHeaderSize);
-    Put32(h + 4, static_cast<std::uint32_t>(info.width));
-    Put32(h + 8, static_cast<std::uint32_t>(info.height));
+    Put32(h + 4, static_cast<std::uint32_t>(form.width));
+    Put32(h + 8, static_cast<std::uint32_t>(form.height));
     Put16(h + 12, 1);
-    Put16(h + 14, static_cast<std::uint32_t>(bits));
-    Put32(h + 20, static_cast<std::uint32_t>(imageSize));
-    const std::size_t pixelOffset = platform::dib::kInfoHeaderSize + tableSize;
-    gdi.GetDIBits(image.bitmap.Get(), image.palette.Get(), h, h + pixelOffset);
-    if (!image.header.empty() && bits == 24) std::memcpy(h, image.header.data(), image.header.size());
+    Put16(h + 14, static_cast<std::uint32_t>(form.bits));
+    Put32(h + 20, static_cast<std::uint32_t>(form.imageSize));
+    // The result is not examined, but rows it did not fill are never left as whatever the
+    // memory held.
+    if (!platform::Current().gdi().GetDIBits(image.bitmap.Get(), image.palette.Get(), h, h + form.pixelOffset))
+        std::memset(h + form.pixelOffset, 0, form.imageSize);
+    if (!image.header.empty() && form.bits == 24) std::memcpy(h, image.header.data(), image.header.size());
+}
+
+void BitmapImage::MakePackedImage(Image& image) {
+    const PackedForm form = PackedFormOf(image);
+    std::vector<std::uint8_t> packed(form.pixelOffset + form.imageSize);
+    FillPacked(image, form, packed.data());
     image.packed = std::move(packed);
-    image.pixelOffset = pixelOffset;
+    image.pixelOffset = form.pixelOffset;
 }
 
 void BitmapImage::WriteToStream(Stream& stream) const {
     if (!image_) return;
     Image& image = *image_;
-    if (image.packed.empty()) MakePackedImage(image);
     std::uint8_t header[kFileHeaderSize] = {'B', 'M'};
+    auto* memory = dynamic_cast<MemoryStream*>(&stream);
+    if (image.packed.empty() && memory != nullptr) {
+        // Into a stream in memory (a packet on its way) the rows are converted in place, once,
+        // rather than into a packed image first and copied on from there.
+        const PackedForm form = PackedFormOf(image);
+        const std::size_t size = kFileHeaderSize + form.pixelOffset + form.imageSize;
+        std::uint8_t* out = memory->WriteSpace(size);
+        Put32(header + 2, static_cast<std::uint32_t>(size));
+        Put32(header + 10, static_cast<std::uint32_t>(kFileHeaderSize + form.pixelOffset));
+        std::memcpy(out, header, sizeof header);
+        FillPacked(image, form, out + kFileHeaderSize);
+        memory->Commit(size);
+        return;
+    }
+    if (image.packed.empty()) MakePackedImage(image);
     Put32(header + 2, static_cast<std::uint32_t>(kFileHeaderSize + image.packed.size()));
     Put32(header + 10, static_cast<std::uint32_t>(kFileHeaderSize + image.pixelOffset));
     stream.Write(header, sizeof header);

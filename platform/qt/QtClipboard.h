@@ -5,10 +5,13 @@
 // transaction, whoever made it. Qt reports the program's own writes by itself (and stays silent
 // when an empty clipboard is cleared); those reports are swallowed and the transaction's own
 // notice is posted instead, so the count never depends on what Qt happens to emit.
+#include <QByteArray>
 #include <QImage>
 #include <QMetaObject>
 
+#include <future>
 #include <optional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -54,6 +57,8 @@ private:
     };
 
     void Commit();
+    // The PNG form of a picture, made on a thread of its own.
+    std::shared_future<QByteArray> EncodePng(const QImage& image);
     void OutsideChange();
     void Notify();
     const Content* Own() const;
@@ -75,6 +80,11 @@ private:
     Hbitmap bitmapHandle_ = 0;
     Hpalette paletteHandle_ = 0;
     std::size_t notifications_ = 0;
+    struct Encoding {
+        std::thread worker;
+        std::shared_future<QByteArray> done;
+    };
+    std::vector<Encoding> encodings_;
 };
 
 }  // namespace zumelko::platform::qt
