@@ -282,10 +282,20 @@ void DecodeRowRange(const Layout& l, const std::vector<PaletteEntry>& table, con
                 dst[x] = 0xFF000000u | (red(v) << 16) | (green(v) << 8) | blue(v);
             }
             break;
-        case 24:
-            for (int x = 0; x < l.width; ++x, src += 3)
+        case 24: {
+            // Four pixels from three words at a time: a 4K picture is 8 million of them.
+            int x = 0;
+            for (; x + 4 <= l.width; x += 4, src += 12) {
+                const std::uint32_t a = U32(src), b = U32(src + 4), c = U32(src + 8);
+                dst[x] = 0xFF000000u | (a & 0xFFFFFFu);
+                dst[x + 1] = 0xFF000000u | (a >> 24) | ((b & 0xFFFFu) << 8);
+                dst[x + 2] = 0xFF000000u | (b >> 16) | ((c & 0xFFu) << 16);
+                dst[x + 3] = 0xFF000000u | (c >> 8);
+            }
+            for (; x < l.width; ++x, src += 3)
                 dst[x] = 0xFF000000u | (std::uint32_t{src[2]} << 16) | (std::uint32_t{src[1]} << 8) | src[0];
             break;
+        }
         case 32:
             if (plain32) {
                 for (int x = 0; x < l.width; ++x, src += 4)

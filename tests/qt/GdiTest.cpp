@@ -64,6 +64,33 @@ TEST(Gdi, TrueColourRowsComeBackAsTheyWentIn) {
     EXPECT_FALSE(gdi.DeleteObject(b));
 }
 
+// A new bitmap is black however it is first looked at; one covered whole by a copy shows the
+// copy, and stays as it was when the source is drawn on afterwards.
+TEST(Gdi, NewBitmapsAreBlackAndCopiesStayApart) {
+    auto& gdi = Desk().gdi();
+    const std::size_t before = gdi.ObjectCount();
+    const Hbitmap fresh = gdi.CreateBitmap(3, 2, false);
+    ASSERT_NE(fresh, 0u);
+    std::vector<std::uint8_t> rows(Stride(3, 24) * 2, 0xEE);
+    auto header = Header(3, 2, 24);
+    ASSERT_TRUE(gdi.GetDIBits(fresh, 0, header.data(), rows.data()));
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (i % Stride(3, 24) < 9) {
+            EXPECT_EQ(rows[i], 0) << i;
+        }
+    }
+
+    std::vector<std::uint8_t> white(Stride(3, 24) * 2, 0xFF);
+    const Hbitmap source = gdi.CreateDIBitmap(header.data(), header.size(), white.data(), white.size(), 0);
+    const Hbitmap copy = gdi.CreateBitmap(3, 2, false);
+    ASSERT_TRUE(gdi.CopyBitmap(copy, source, 0));
+    ASSERT_TRUE(gdi.CopyBitmap(source, fresh, 0));  // the source turns black
+    EXPECT_EQ(gdi.Bitmap(source)->pixel(2, 1) & 0xFFFFFFu, 0u);
+    EXPECT_EQ(gdi.Bitmap(copy)->pixel(2, 1) & 0xFFFFFFu, 0xFFFFFFu);
+    for (Hbitmap b : {fresh, source, copy}) EXPECT_TRUE(gdi.DeleteObject(b));
+    EXPECT_EQ(gdi.ObjectCount(), before);
+}
+
 TEST(Gdi, IndexedPicturesUseTheirColourTable) {
     auto& gdi = Desk().gdi();
     const int w = 9, h = 2;
