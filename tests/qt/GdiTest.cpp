@@ -91,6 +91,44 @@ TEST(Gdi, NewBitmapsAreBlackAndCopiesStayApart) {
     EXPECT_EQ(gdi.ObjectCount(), before);
 }
 
+// A picture large enough to be decoded in parts comes out whole, every row in its place,
+// bottom-up and top-down alike.
+TEST(Gdi, LargePicturesAreDecodedWhole) {
+    auto& gdi = Desk().gdi();
+    const int w = 1031, h = 1029;  // odd sizes: the halves differ by a row, rows are padded
+    const std::size_t stride = Stride(w, 24);
+    std::vector<std::uint8_t> rows(stride * h, 0);
+    auto colour = [](int x, int y) { return qRgb((x * 7 + y) & 0xFF, (y * 3) & 0xFF, (x ^ y) & 0xFF); };
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            std::uint8_t* p = rows.data() + stride * static_cast<std::size_t>(h - 1 - y) + 3 * static_cast<std::size_t>(x);
+            p[0] = static_cast<std::uint8_t>(qBlue(colour(x, y)));
+            p[1] = static_cast<std::uint8_t>(qGreen(colour(x, y)));
+            p[2] = static_cast<std::uint8_t>(qRed(colour(x, y)));
+        }
+    for (const bool topDown : {false, true}) {
+        SCOPED_TRACE(topDown ? "top-down" : "bottom-up");
+        std::vector<std::uint8_t> data = rows;
+        if (topDown)
+            for (int y = 0; y < h / 2; ++y)
+                std::swap_ranges(data.begin() + static_cast<long>(stride * static_cast<std::size_t>(y)),
+                                 data.begin() + static_cast<long>(stride * static_cast<std::size_t>(y + 1)),
+                                 data.begin() + static_cast<long>(stride * static_cast<std::size_t>(h - 1 - y)));
+        auto header = Header(w, topDown ? -h : h, 24);
+        const Hbitmap b = gdi.CreateDIBitmap(header.data(), header.size(), data.data(), data.size(), 0);
+        ASSERT_NE(b, 0u);
+        const QImage image = gdi.Bitmap(b)->convertToFormat(QImage::Format_RGB32);
+        // A 16-bit display keeps the top five bits of each colour (six of green).
+        const QRgb kept = gdi.DisplayBitsPerPixel() == 32 ? 0xFFFFFFu : 0xF8F8F8u;
+        int wrong = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                if ((image.pixel(x, y) & kept) != (colour(x, y) & kept)) ++wrong;
+        EXPECT_EQ(wrong, 0);
+        gdi.DeleteObject(b);
+    }
+}
+
 TEST(Gdi, IndexedPicturesUseTheirColourTable) {
     auto& gdi = Desk().gdi();
     const int w = 9, h = 2;
