@@ -74,7 +74,8 @@ std::optional<std::size_t> WalkRunLengths(const Layout& l, const std::uint8_t* p
     std::size_t i = 0;
     auto put = [&](std::uint64_t count, auto indexAt) {
         const std::uint64_t end = x + count < width ? x + count : width;
-        for (std::uint64_t k = 0; x + k < end; ++k) sink(static_cast<std::size_t>(x + k), static_cast<std::size_t>(y), indexAt(k));
+        for (std::uint64_t k = 0; x + k < end; ++k)
+            sink(static_cast<std::size_t>(x + k), static_cast<std::size_t>(y), indexAt(k));
         x += count;
     };
     for (;;) {

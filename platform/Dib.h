@@ -79,8 +79,8 @@ std::vector<PaletteEntry> ColorTable(const Layout& layout, const std::uint8_t* h
 // left unspecified, when PixelBytes would refuse the data.
 bool DecodeRows(const Layout& layout, const std::vector<PaletteEntry>& table, const std::uint8_t* pixels,
                 std::size_t size, std::uint32_t* out, std::size_t outStride);
-// The same for rows first to last of the picture (top row 0) of uncompressed data, so that a
-// large picture can be decoded a band at a time.
+// The same for the rows of uncompressed data from first up to but not including last (top row
+// 0), so that parts of a large picture can be decoded apart.
 void DecodeRowRange(const Layout& layout, const std::vector<PaletteEntry>& table, const std::uint8_t* pixels,
                     int first, int last, std::uint32_t* out, std::size_t outStride);
 

@@ -215,9 +215,10 @@ void QtClipboard::Commit() {
     std::unique_ptr<QMimeData> data;
     if (staged_.bitmap) {
         // Other programs get the picture in colour whatever the display's format.
-        QImage offered = staged_.bitmap->format() == QImage::Format_Mono || staged_.bitmap->format() == QImage::Format_Indexed8
-                             ? staged_.bitmap->convertToFormat(QImage::Format_RGB32)
-                             : *staged_.bitmap;
+        const QImage::Format format = staged_.bitmap->format();
+        const QImage offered = format == QImage::Format_Mono || format == QImage::Format_Indexed8
+                                   ? staged_.bitmap->convertToFormat(QImage::Format_RGB32)
+                                   : *staged_.bitmap;
         data = std::make_unique<PictureData>(EncodePng(offered));
         if (staged_.text) data->setText(FromLocale(*staged_.text));
         data->setImageData(offered);

@@ -154,7 +154,8 @@ bool QtGdi::CopyBitmap(Hbitmap destination, Hbitmap source, Hpalette palette) {
     const QImage* s = Bitmap(source);
     if (d == bitmaps_.end() || s == nullptr) return false;
     QImage& dst = d->second;
-    const bool sameColours = s->format() != QImage::Format_Indexed8 || (palette == 0 && s->colorTable() == dst.colorTable());
+    const bool sameColours =
+        s->format() != QImage::Format_Indexed8 || (palette == 0 && s->colorTable() == dst.colorTable());
     if (unpainted_.count(destination) != 0 && s->size() == dst.size() && s->format() == dst.format() && sameColours) {
         // Covered whole by pixels of its own kind: the copy shares them until either is drawn on.
         dst = *s;

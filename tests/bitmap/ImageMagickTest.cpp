@@ -277,7 +277,8 @@ TEST_F(ImageMagick, RunLengthsAreReadAsItReadsThemAndBrokenOnesRefused) {
     const std::vector<Case> cases = {
         {"8: runs, a move, line ended early, odd literal", 8, 6, 4,
          {3, 1, 0, 2, 2, 0, 1, 2, 0, 0, 0, 3, 4, 5, 6, 0, 2, 7, 0, 0, 6, 3, 0, 1}, true},
-        {"8: literal of even length, end after the last line", 8, 4, 2, {0, 4, 1, 2, 3, 4, 0, 0, 4, 9, 0, 0, 0, 1}, true},
+        {"8: literal of even length, end after the last line", 8, 4, 2,
+         {0, 4, 1, 2, 3, 4, 0, 0, 4, 9, 0, 0, 0, 1}, true},
         {"4: alternating runs, literals of 3 and 5 padded", 4, 9, 3,
          {9, 0x12, 0, 0, 0, 3, 0x34, 0x50, 2, 0xAB, 0, 0, 0, 5, 0xCD, 0xEF, 0x10, 0, 0, 1}, true},
         {"4: a move to the last line", 4, 5, 3, {0, 2, 1, 2, 5, 0x77, 0, 1}, true},

@@ -101,7 +101,8 @@ TEST(Gdi, LargePicturesAreDecodedWhole) {
     auto colour = [](int x, int y) { return qRgb((x * 7 + y) & 0xFF, (y * 3) & 0xFF, (x ^ y) & 0xFF); };
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            std::uint8_t* p = rows.data() + stride * static_cast<std::size_t>(h - 1 - y) + 3 * static_cast<std::size_t>(x);
+            std::uint8_t* p =
+                rows.data() + stride * static_cast<std::size_t>(h - 1 - y) + 3 * static_cast<std::size_t>(x);
             p[0] = static_cast<std::uint8_t>(qBlue(colour(x, y)));
             p[1] = static_cast<std::uint8_t>(qGreen(colour(x, y)));
             p[2] = static_cast<std::uint8_t>(qRed(colour(x, y)));
