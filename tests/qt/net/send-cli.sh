@@ -2,8 +2,10 @@
 # zumelko-send as scripts use it, on test hosts: to the program on its own desktop (a text
 # file, words, a picture; the user takes each with YES and the X clipboard holds exactly what
 # was sent), the exit code following the outcome (taken, no receiver, unknown host, missing
-# file, no picture, too long a text), and --receive on another host taking texts and pictures
-# from zumelko-send and from a stranger whose names try to drive the terminal.
+# file, no picture, too long a text), who may send (set in the settings dialog: host cli
+# allowed by name, host out dropped without a dialog and logged), and --receive on another
+# host taking texts and pictures from zumelko-send and from a stranger whose names try to
+# drive the terminal.
 # Usage: send-cli.sh PATH/TO/zumelko PATH/TO/zumelko-send OUTPUT-DIR
 set -uo pipefail
 program=$(readlink -f "$1")
@@ -32,7 +34,7 @@ check() {  # check DESCRIPTION command...
   fi
 }
 
-zm_net_up prog cli rx
+zm_net_up prog cli rx out
 zm_desktop prog
 zm_start prog "$program" ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 check "the program starts" zm_wait_dialog prog 36 36 30 >/dev/null
@@ -92,6 +94,34 @@ check "a host that does not resolve: exit 1" exit_is 1 "host not found" no-such-
 check "no command: exit 2" exit_is 2 "no host" 
 check "--help explains the exit codes" exit_is 0 "Exit status" --help
 check "nothing was offered by the refused sends" zm_no_dialog prog 1
+# allow_only NAMES : the user turns "who may send" on in the settings dialog and adds NAMES.
+allow_only() {
+  local win chooser
+  zm_menu prog 3 c
+  win=$(zm_wait_dialog prog 417 425) || return 1
+  # From OK past Cancel, both groups and About (the details buttons are disabled) to the
+  # senders group; its second item enables its details button, the next tab stop.
+  zm_keys prog "$win" Tab Tab Tab Tab Tab Down Tab space
+  chooser=$(zm_wait_dialog prog 427 123) || return 1
+  zm_keys prog "$chooser" Tab Tab ctrl+a BackSpace
+  zm_type prog "$chooser" "$1"
+  zm_shot prog "$chooser" allowed-names
+  zm_keys prog "$chooser" shift+Tab shift+Tab space
+  zm_wait_gone prog "$chooser"
+  zm_shot prog "$win" settings-senders
+  zm_keys prog "$win" Tab space
+  zm_wait_gone prog "$win"
+}
+check "the user allows only host cli" allow_only "rx cli"
+check "host cli may still send" sent_and_taken allowed prog 'from a friend'
+check "the allowed text arrives" [ "$(zm_x prog xclip -selection clipboard -o)" = "from a friend" ]
+zm_on out timeout 30 "$send" prog 'from outside' >/dev/null 2>"$d/out.err"
+zm_say "the stranger's zumelko-send ended with $?: $(cat "$d/out.err")"
+check "the stranger's item shows no dialog" zm_no_dialog prog 2
+check "the clipboard still holds the allowed text" [ "$(zm_x prog xclip -selection clipboard -o)" = "from a friend" ]
+check "the log names the stranger's address" grep -q "from $(zm_net_addr out), which may not send" "$d/zumelko-prog.log"
+check "host cli may send after the stranger" sent_and_taken allowed-after prog 'again'
+
 for p in $(ip netns pids "${ZM_NET_PREFIX}prog"); do
   [ "$(readlink "/proc/$p/exe" 2>/dev/null)" = "$program" ] && kill "$p"
 done
