@@ -24,11 +24,13 @@
 #include "platform/qt/QtDesktop.h"
 #include "tests/support/RawPeer.h"
 #include "transport/SimpleTcp.h"
+#include "tests/bench/BenchSupport.h"
 
 namespace {
 
 using namespace zumelko;
 using Clock = std::chrono::steady_clock;
+using namespace zumelko::bench;
 
 constexpr int kChannelPort = 28641;
 constexpr int kPlainPort = 28642;
@@ -36,17 +38,6 @@ constexpr int kPlainPort = 28642;
 double Seconds(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double>(to - from).count();
 }
-
-long StatusBytes(const char* field) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const std::string key = std::string(field) + ":";
-    while (std::getline(in, line))
-        if (line.rfind(key, 0) == 0) return std::stol(line.substr(key.size())) * 1024;
-    return 0;
-}
-
-void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
 // A photograph-like picture as a 24-bit BMP: smooth gradients with fine noise.
 std::string MakeBmp(int width, int height) {
