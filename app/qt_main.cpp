@@ -4,5 +4,6 @@
 
 int main(int argc, char** argv) {
     zumelko::platform::qt::ScopedQtDesktop desktop(argc, argv);
+    desktop->network().StartDiscovery();
     return zumelko::RunProgram();
 }

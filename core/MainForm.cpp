@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "desktop/BitmapImage.h"
 #include "desktop/BrowserLink.h"
@@ -375,6 +376,12 @@ void TForm1::BuildDestinationList() {
         item.SetLiteralCaption(true);
         item.OnClick = {this, &TForm1::DestinationItemClick};
         PopupMenu1->Add(item);
+    }
+    // For scripts that check what the menu offers: the captions as the menu now holds them.
+    if (const char* log = std::getenv("ZUMELKO_LOG_DESTINATIONS"); log != nullptr && *log != '\0') {
+        std::string line;
+        for (std::size_t i = 2; i < PopupMenu1->Count(); ++i) line += (i > 2 ? "," : "") + PopupMenu1->Item(i).Caption();
+        std::fprintf(stderr, "zumelko: destinations: %s\n", line.c_str());
     }
     ResolveAllowedSenders();
 }

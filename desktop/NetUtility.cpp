@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <set>
 
 #include "framework/Error.h"
 #include "platform/Desktop.h"
@@ -106,8 +107,27 @@ int TNetUtility::Detect() {
             ++counter;
         }
     }
+    AddDiscovered(machines_, net.DiscoveredMachines(), ComputerName());
     OnDetected(this);
-    return counter;
+    return Count();
+}
+
+void TNetUtility::AddDiscovered(StringList& machines, std::vector<std::string> discovered, const std::string& self) {
+    const auto lower = [](std::string text) {
+        for (char& c : text) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        }
+        return text;
+    };
+    std::sort(discovered.begin(), discovered.end(),
+              [&](const std::string& a, const std::string& b) { return lower(a) < lower(b); });
+    std::set<std::string> known;
+    known.insert(lower(self));
+    for (const auto& name : machines) known.insert(lower(name));
+    for (auto& name : discovered) {
+        if (name.empty()) continue;
+        if (known.insert(lower(name)).second) machines.Add(std::move(name));
+    }
 }
 
 const std::string& TNetUtility::MachineName(int index) const {

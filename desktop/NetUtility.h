@@ -3,6 +3,7 @@
 // and the local user and computer names.
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "framework/Component.h"
 #include "framework/Controls.h"
@@ -21,8 +22,12 @@ public:
     explicit TNetUtility(Component* owner) : Component(owner) {}
 
     // Replaces the list with the members of the first workgroup of the first network provider
-    // (at most 30), fires OnDetected, and returns how many were found.
+    // (at most 30), followed by the machines found by discovery, fires OnDetected, and returns
+    // how many are listed.
     int Detect();
+    // Appends to machines the discovered names that are neither listed already nor this machine
+    // (compared without regard to ASCII case), sorted the same way, each once.
+    static void AddDiscovered(StringList& machines, std::vector<std::string> discovered, const std::string& self);
     int Count() const { return static_cast<int>(machines_.Count()); }
     // Raises Error for an index outside 0 .. Count() - 1.
     const std::string& MachineName(int index) const;

@@ -3,6 +3,7 @@
 // local identity.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/WinTypes.h"
 
@@ -56,6 +57,11 @@ public:
     // False when the name could not be had (or does not fit): the buffer is then undefined.
     virtual bool GetUserName(char* buffer, std::uint32_t& size) = 0;
     virtual bool GetComputerName(char* buffer, std::uint32_t& size) = 0;
+
+    // The machines that announced an instance of the program by DNS-SD over multicast DNS, as
+    // known at this moment, in no particular order: never waits on the network. Empty where the
+    // desktop has no such discovery (or its daemon is not running).
+    virtual std::vector<std::string> DiscoveredMachines() { return {}; }
 };
 
 }  // namespace zumelko::platform

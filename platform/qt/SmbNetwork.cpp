@@ -178,4 +178,16 @@ bool SmbNetwork::GetComputerName(char* buffer, std::uint32_t& size) {
     return Give(name, buffer, size, false);
 }
 
+std::vector<std::string> SmbNetwork::DiscoveredMachines() {
+    return discovery_ ? discovery_->Machines() : std::vector<std::string>{};
+}
+
+void SmbNetwork::StartDiscovery() {
+    if (discovery_) return;
+    char name[256] = {};
+    std::uint32_t size = sizeof name - 1;
+    if (!GetComputerName(name, size)) name[0] = '\0';
+    discovery_ = std::make_unique<AvahiDiscovery>(name);
+}
+
 }  // namespace zumelko::platform::qt

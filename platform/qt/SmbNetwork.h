@@ -5,10 +5,12 @@
 // written into the caller's buffer as a NETRESOURCE record followed by its strings. Also the
 // local identity: the login name and the host name without its domain.
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/Network.h"
+#include "platform/qt/AvahiDiscovery.h"
 
 namespace zumelko::platform::qt {
 
@@ -21,6 +23,11 @@ public:
     std::uint32_t WNetCloseEnum(EnumHandle handle) override;
     bool GetUserName(char* buffer, std::uint32_t& size) override;
     bool GetComputerName(char* buffer, std::uint32_t& size) override;
+    std::vector<std::string> DiscoveredMachines() override;
+
+    // Announces this machine to the other instances and starts looking for them; until then
+    // (and in programs that only send) nothing is announced or found.
+    void StartDiscovery();
 
     static constexpr std::uint32_t kDisplayDomain = 1;   // RESOURCEDISPLAYTYPE_DOMAIN
     static constexpr std::uint32_t kDisplayServer = 2;   // RESOURCEDISPLAYTYPE_SERVER
@@ -43,6 +50,7 @@ private:
                         const char* prefix, std::vector<Entry>& out);
 
     std::map<EnumHandle, Enumeration> open_;
+    std::unique_ptr<AvahiDiscovery> discovery_;
     EnumHandle next_ = 0x3000;
 };
 

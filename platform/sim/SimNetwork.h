@@ -42,6 +42,10 @@ public:
     std::uint32_t WNetCloseEnum(EnumHandle handle) override;
     bool GetUserName(char* buffer, std::uint32_t& size) override;
     bool GetComputerName(char* buffer, std::uint32_t& size) override;
+    std::vector<std::string> DiscoveredMachines() override { return discovered; }
+
+    // What discovery answers, as it stands.
+    std::vector<std::string> discovered;
 
     // The top of the tree: its members are the providers; openError fails the top level.
     // Shape it before enumerating: open enumerations point into it.

@@ -219,3 +219,36 @@ TEST_F(NetUtilityTest, UserAndComputerNamesAreAskedEveryTimeAndEmptyWhenTheSyste
 }
 
 }  // namespace
+
+// Machines found by discovery follow the workgroup's, sorted without regard to case, each once,
+// never this machine, never one the workgroup already lists under another case.
+TEST_F(NetUtilityTest, AddsDiscoveredMachinesAfterTheWorkgroupsOnceSortedAndNeverItself) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> workgroup;
+        std::vector<std::string> discovered;
+        std::vector<std::string> listed;
+    };
+    const std::vector<Case> cases = {
+        {"discovery alone, sorted", {}, {"hostc", "HostB", "hosta"}, {"hosta", "HostB", "hostc"}},
+        {"after the workgroup, which keeps its order",
+         {"PC09", "PC02"},
+         {"pc05", "PC03"},
+         {"PC09", "PC02", "PC03", "pc05"}},
+        {"a workgroup machine under another case is not added", {"PC02"}, {"pc02", "PC04"}, {"PC02", "PC04"}},
+        {"this machine is never added", {}, {"pc01", "PC07"}, {"PC07"}},
+        {"one machine seen twice is added once", {}, {"PC07", "pc07", "PC07"}, {"PC07"}},
+        {"an empty name is no machine", {"PC02"}, {""}, {"PC02"}},
+        {"nothing found leaves the workgroup as it is", {"PC02", "PC01"}, {}, {"PC02", "PC01"}},
+    };
+    network().computerName = "PC01";
+    SimNetEntry& wg = Workgroup();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        wg.members.clear();
+        for (const auto& name : c.workgroup) wg.AddMachine(name);
+        network().discovered = c.discovered;
+        EXPECT_EQ(Detect(), static_cast<int>(c.listed.size()));
+        EXPECT_EQ(Names(), c.listed);
+    }
+}

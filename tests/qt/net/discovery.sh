@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# Instances finding each other: three test hosts, each with its own system bus and avahi daemon
+# and the program on its own X display, plus a fourth host with no daemon at all. The user
+# refreshes the destination list through the icon's menu; the program logs the menu's entries.
+# Usage: discovery.sh PATH/TO/zumelko PATH/TO/zumelko-send
+set -uo pipefail
+program=$(readlink -f "$1")
+sender=$(readlink -f "$2")
+if [ "$(id -u)" -ne 0 ] || ! ip netns list >/dev/null 2>&1; then
+  echo "SKIP: needs root and ip netns for the test hosts"
+  exit 77
+fi
+for tool in avahi-daemon dbus-daemon; do
+  command -v "$tool" >/dev/null || { echo "FAILED: $tool is not installed"; exit 1; }
+done
+. "$(dirname "$0")/desktop-hosts.sh"
+trap zm_net_down EXIT
+passed=0
+failed=0
+check() {  # check DESCRIPTION command...
+  local what=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+    zm_say "ok: $what"
+  else
+    failed=$((failed + 1))
+    zm_say "FAILED: $what"
+  fi
+}
+
+# zm_mdns HOST : a system bus and an avahi daemon of the host's own, on its segment only.
+zm_mdns() {
+  local host=$1 dir="$ZM_NET_DIR/mdns-$1"
+  mkdir -p "$dir"
+  sed -e '/<user>/d' -e "s|<pidfile>.*</pidfile>||" \
+    -e "s|<includedir>system.d</includedir>|<includedir>/usr/share/dbus-1/system.d</includedir>|" \
+    -e "s|<listen>.*</listen>|<listen>unix:path=$dir/bus</listen>|" /usr/share/dbus-1/system.conf >"$dir/bus.conf"
+  cat >"$dir/avahi.conf" <<CONF
+[server]
+use-ipv4=yes
+use-ipv6=no
+allow-interfaces=eth0
+enable-dbus=yes
+[wide-area]
+enable-wide-area=no
+[publish]
+publish-hinfo=no
+publish-workstation=no
+CONF
+  ip -n "${ZM_NET_PREFIX}$host" route add 224.0.0.0/4 dev eth0
+  zm_on "$host" dbus-daemon --config-file="$dir/bus.conf" --nofork >"$dir/bus.log" 2>&1 &
+  local i
+  for ((i = 0; i < 50; i++)); do
+    [ -S "$dir/bus" ] && break
+    sleep 0.1
+  done
+  # The daemon's run directory is the host's own.
+  zm_on "$host" env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$dir/bus" sh -c \
+    'mount -t tmpfs tmpfs /run && mkdir /run/avahi-daemon && exec avahi-daemon -f "$1" --no-drop-root --no-chroot' \
+    zm-avahi "$dir/avahi.conf" >"$dir/avahi.log" 2>&1 &
+}
+
+# stop_avahi HOST : the host's avahi daemon ends, as when its service is stopped.
+stop_avahi() {
+  local pid
+  for pid in $(ip netns pids "${ZM_NET_PREFIX}$1"); do
+    [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = avahi-daemon ] && kill "$pid"
+  done
+  return 0
+}
+ended() { ! zm_alive "$1"; }
+no_report() { ! grep -q Sanitizer "$ZM_NET_DIR"/zumelko-host?.log; }
+
+# destinations HOST : the destination menu's entries after the user picks 更新(&U).
+destinations() {
+  local log="$ZM_NET_DIR/zumelko-$1.log" before
+  before=$(grep -c 'destinations:' "$log")
+  zm_menu "$1" 1 u >/dev/null || return 1
+  for ((i = 0; i < 50; i++)); do
+    if [ "$(grep -c 'destinations:' "$log")" -gt "$before" ]; then
+      grep 'destinations:' "$log" | tail -1 | sed 's/^zumelko: destinations: //'
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# lists_within HOST EXPECTED SECONDS : the refreshed list reads EXPECTED within SECONDS.
+lists_within() {
+  local got i
+  for ((i = 0; i < $3; i++)); do
+    got=$(destinations "$1")
+    [ "$got" = "$2" ] && return 0
+    sleep 0.5
+  done
+  zm_say "$1 lists \"$got\""
+  return 1
+}
+
+zm_say "Four test hosts; hosta, hostb and hostc run an avahi daemon, hostd none"
+zm_net_up hosta hostb hostc hostd
+ip netns exec "${ZM_NET_PREFIX}sw" sh -c 'echo 0 >/sys/class/net/br0/bridge/multicast_snooping'
+for host in hosta hostb hostc; do zm_mdns "$host"; done
+for host in hosta hostb hostc hostd; do
+  zm_desktop "$host"
+  zm_start "$host" "$program" ZUMELKO_LOG_DESTINATIONS=1 DBUS_SYSTEM_BUS_ADDRESS="unix:path=$ZM_NET_DIR/mdns-$host/bus"
+done
+for host in hosta hostb hostc hostd; do
+  check "the icon window appears on $host" zm_wait_dialog "$host" 36 36 >/dev/null
+done
+
+zm_say "Each instance lists the other two, sorted, not itself"
+check "hosta lists hostb and hostc" lists_within hosta "hostb,hostc" 10
+check "hostb lists hosta and hostc" lists_within hostb "hosta,hostc" 10
+check "hostc lists hosta and hostb" lists_within hostc "hosta,hostb" 10
+
+zm_say "hostd has no daemon: it says so once, lists nobody, and still receives"
+check "hostd lists nobody" [ "$(destinations hostd)" = "" ]
+check "hostd says once that there is no daemon" \
+  [ "$(grep -c 'no avahi daemon' "$ZM_NET_DIR/zumelko-hostd.log")" = 1 ]
+zm_x hosta "$sender" hostd "sent to a host without discovery" >"$ZM_NET_DIR/send.log" 2>&1 &
+check "hostd asks whether to take a text from hosta" zm_wait_dialog hostd 465 159 >/dev/null
+check "hostd's program still runs" zm_alive hostd
+
+zm_say "hostc quits through its menu: the others no longer list it after a refresh"
+zm_menu hostc 3 e
+for ((i = 0; i < 50 && $(zm_alive hostc && echo 1 || echo 0); i++)); do sleep 0.1; done
+check "hostc's program has ended" ended hostc
+check "hosta lists only hostb" lists_within hosta "hostb" 10
+check "hostb lists only hosta" lists_within hostb "hosta" 10
+
+zm_say "hostb's daemon goes away: hostb says so once and keeps running"
+stop_avahi hostb
+check "hostb lists nobody once its daemon is gone" lists_within hostb "" 10
+check "hostb says once that the daemon went away" \
+  [ "$(grep -c 'avahi daemon went away' "$ZM_NET_DIR/zumelko-hostb.log")" = 1 ]
+check "hostb's program still runs" zm_alive hostb
+
+for host in hosta hostb hostd; do zm_menu "$host" 3 e || true; done
+for ((i = 0; i < 50; i++)); do
+  zm_alive hosta || zm_alive hostb || zm_alive hostd || break
+  sleep 0.1
+done
+check "no sanitizer report from any instance" no_report
+zm_say "passed $passed, failed $failed"
+if [ "$failed" -ne 0 ]; then
+  for host in hosta hostb hostc hostd; do
+    echo "--- $host"
+    cat "$ZM_NET_DIR/zumelko-$host.log"
+  done
+  exit 1
+fi
