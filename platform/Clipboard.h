@@ -23,7 +23,7 @@ public:
 
     // OpenClipboard: false while another program holds it open.
     virtual bool OpenClipboard(Hwnd owner) = 0;
-    // CloseClipboard. Closing after a change (empty or set) sends WM_DRAWCLIPBOARD to the head
+    // CloseClipboard. Closing after a change (empty or set) sends WM_DRAWCLIPBOARD_ to the head
     // of the viewer chain once, after the clipboard is closed.
     virtual bool CloseClipboard() = 0;
     // EmptyClipboard: frees every format; counts as a change even when nothing was there.
@@ -45,10 +45,10 @@ public:
     virtual bool SetBitmap(Hbitmap bitmap) = 0;
     virtual bool SetPalette(Hpalette palette) = 0;
 
-    // SetClipboardViewer: makes viewer the head of the chain, sends it WM_DRAWCLIPBOARD, and
+    // SetClipboardViewer: makes viewer the head of the chain, sends it WM_DRAWCLIPBOARD_, and
     // returns the window that was the head (the viewer's next), or 0.
     virtual Hwnd SetClipboardViewer(Hwnd viewer) = 0;
-    // ChangeClipboardChain: removes a window from the chain by sending WM_CHANGECBCHAIN
+    // ChangeClipboardChain: removes a window from the chain by sending WM_CHANGECBCHAIN_
     // (remove, next) to the head, which passes it down to the window before the leaving one.
     virtual bool ChangeClipboardChain(Hwnd remove, Hwnd next) = 0;
 };

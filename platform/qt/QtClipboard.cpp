@@ -135,7 +135,7 @@ Hwnd QtClipboard::SetClipboardViewer(Hwnd viewer) {
     const Hwnd previous = head_;
     head_ = viewer;
     // A window that joins the chain is told at once, as it joins.
-    loop_.SendMessage(viewer, WM_DRAWCLIPBOARD, 0, 0);
+    loop_.SendMessage(viewer, WM_DRAWCLIPBOARD_, 0, 0);
     return previous;
 }
 
@@ -145,7 +145,7 @@ bool QtClipboard::ChangeClipboardChain(Hwnd remove, Hwnd next) {
         head_ = next;
         return true;
     }
-    loop_.SendMessage(head_, WM_CHANGECBCHAIN, static_cast<WParam>(remove), static_cast<LParam>(next));
+    loop_.SendMessage(head_, WM_CHANGECBCHAIN_, static_cast<WParam>(remove), static_cast<LParam>(next));
     return true;
 }
 
@@ -190,7 +190,7 @@ void QtClipboard::OutsideChange() {
 
 void QtClipboard::Notify() {
     ++notifications_;
-    if (head_ != 0) loop_.PostMessage(head_, WM_DRAWCLIPBOARD, 0, 0);
+    if (head_ != 0) loop_.PostMessage(head_, WM_DRAWCLIPBOARD_, 0, 0);
 }
 
 void QtClipboard::DropHandles() {

@@ -31,7 +31,7 @@ bool SimClipboard::CloseClipboard() {
         // Sent after the clipboard is closed, so viewers can read it at once.
         if (head_ != 0) {
             ++notifications_;
-            loop_.SendMessage(head_, WM_DRAWCLIPBOARD, 0, 0);
+            loop_.SendMessage(head_, WM_DRAWCLIPBOARD_, 0, 0);
         }
     }
     return true;
@@ -91,13 +91,13 @@ bool SimClipboard::SetPalette(Hpalette palette) {
 Hwnd SimClipboard::SetClipboardViewer(Hwnd viewer) {
     const Hwnd previous = head_;
     head_ = viewer;
-    loop_.SendMessage(viewer, WM_DRAWCLIPBOARD, 0, 0);
+    loop_.SendMessage(viewer, WM_DRAWCLIPBOARD_, 0, 0);
     return previous;
 }
 
 bool SimClipboard::ChangeClipboardChain(Hwnd remove, Hwnd next) {
     if (head_ == remove) head_ = next;
-    if (head_ != 0) loop_.SendMessage(head_, WM_CHANGECBCHAIN, remove, static_cast<LParam>(next));
+    if (head_ != 0) loop_.SendMessage(head_, WM_CHANGECBCHAIN_, remove, static_cast<LParam>(next));
     return true;
 }
 

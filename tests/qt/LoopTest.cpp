@@ -33,10 +33,10 @@ struct Recorder {
 TEST(Loop, PostedMessagesArriveInOrderAndDestroyedWindowsGetNothing) {
     auto& loop = Desk().loop();
     Recorder a, b;
-    for (int i = 0; i < 5; ++i) loop.PostMessage(a.window, WM_USER + 1, 0, i);
-    loop.PostMessage(b.window, WM_USER + 2, 0, 0);
+    for (int i = 0; i < 5; ++i) loop.PostMessage(a.window, WM_USER_ + 1, 0, i);
+    loop.PostMessage(b.window, WM_USER_ + 2, 0, 0);
     loop.DestroyWindow(b.window);
-    EXPECT_FALSE(loop.PostMessage(b.window, WM_USER, 0, 0));
+    EXPECT_FALSE(loop.PostMessage(b.window, WM_USER_, 0, 0));
     EXPECT_TRUE(PumpUntil([&] { return a.got.size() == 5; }, 2000));
     Pump(50);
     ASSERT_EQ(a.got.size(), 5u);
@@ -47,8 +47,8 @@ TEST(Loop, PostedMessagesArriveInOrderAndDestroyedWindowsGetNothing) {
         throw std::runtime_error("from a window procedure");
     });
     const auto before = Desk().ui().Exceptions().size();
-    loop.PostMessage(thrower, WM_USER, 0, 0);
-    loop.PostMessage(a.window, WM_USER + 3, 0, 99);
+    loop.PostMessage(thrower, WM_USER_, 0, 0);
+    loop.PostMessage(a.window, WM_USER_ + 3, 0, 99);
     EXPECT_TRUE(PumpUntil([&] { return a.got.size() == 6; }, 2000));
     EXPECT_EQ(Desk().ui().Exceptions().size(), before + 1);
     loop.DestroyWindow(thrower);
@@ -60,10 +60,10 @@ TEST(Loop, NestedLoopsRunHandlersAndUnwindInOrder) {
     bool innerDone = false, outerDone = false;
     Recorder r;
     const Hwnd nester = loop.CreateHiddenWindow([&](std::uint32_t m, WParam, LParam) {
-        if (m == WM_USER) {
+        if (m == WM_USER_) {
             trace.push_back("inner start");
             // While nested, posted messages still arrive.
-            loop.PostMessage(r.window, WM_USER + 7, 0, 0);
+            loop.PostMessage(r.window, WM_USER_ + 7, 0, 0);
             QTimer::singleShot(30, [&] { innerDone = true; });
             loop.RunUntil([&] { return innerDone; });
             trace.push_back("inner end, saw " + std::to_string(r.got.size()));
@@ -71,7 +71,7 @@ TEST(Loop, NestedLoopsRunHandlersAndUnwindInOrder) {
         }
         return LResult{0};
     });
-    loop.PostMessage(nester, WM_USER, 0, 0);
+    loop.PostMessage(nester, WM_USER_, 0, 0);
     EXPECT_TRUE(PumpUntil([&] { return outerDone; }, 3000));
     EXPECT_EQ(trace, (std::vector<std::string>{"inner start", "inner end, saw 1"}));
     loop.DestroyWindow(nester);
@@ -94,7 +94,7 @@ int Dial(std::uint16_t port) {
 TEST(Loop, SocketReadinessComesOneAtATimeAndReadIsReArmedOnlyByARecv) {
     auto& s = Desk().sockets();
     Recorder r;
-    const std::uint32_t kMsg = WM_USER + 50;
+    const std::uint32_t kMsg = WM_USER_ + 50;
     const SocketHandle listener = s.Socket(AF_INET_, SOCK_STREAM_, 0);
     ASSERT_NE(listener, kInvalidSocket);
     SockAddrIn any{htonl(INADDR_LOOPBACK), 0};
@@ -151,7 +151,7 @@ TEST(Loop, ConnectCompletionCarriesItsError) {
     ::close(probe);
 
     const SocketHandle c = s.Socket(AF_INET_, SOCK_STREAM_, 0);
-    ASSERT_EQ(s.WSAAsyncSelect(c, r.window, WM_USER + 9, FD_CONNECT_ | FD_READ_ | FD_CLOSE_), 0);
+    ASSERT_EQ(s.WSAAsyncSelect(c, r.window, WM_USER_ + 9, FD_CONNECT_ | FD_READ_ | FD_CLOSE_), 0);
     s.Connect(c, {sa.sin_addr.s_addr, sa.sin_port});
     ASSERT_TRUE(PumpUntil([&] { return !r.got.empty(); }));
     EXPECT_EQ(SelectEvent(r.got[0].second), FD_CONNECT_);

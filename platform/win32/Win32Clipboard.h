@@ -1,0 +1,25 @@
+#pragma once
+// The USER32 clipboard and its viewer chain, passed straight through: the change notices and
+// their count are the system's own.
+#include "platform/Clipboard.h"
+
+namespace zumelko::platform::win32 {
+
+class Win32Clipboard final : public Clipboard {
+public:
+    // Clipboard overrides:
+    bool OpenClipboard(Hwnd owner) override;
+    bool CloseClipboard() override;
+    bool EmptyClipboard() override;
+    bool IsClipboardFormatAvailable(std::uint32_t format) override;
+    std::optional<std::string> GetText() override;
+    bool SetText(std::string_view bytesWithNul) override;
+    Hbitmap GetBitmap() override;
+    Hpalette GetPalette() override;
+    bool SetBitmap(Hbitmap bitmap) override;
+    bool SetPalette(Hpalette palette) override;
+    Hwnd SetClipboardViewer(Hwnd viewer) override;
+    bool ChangeClipboardChain(Hwnd remove, Hwnd next) override;
+};
+
+}  // namespace zumelko::platform::win32
