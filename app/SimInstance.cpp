@@ -96,6 +96,8 @@ platform::Hwnd OtherProgramWindow(SimDesktop& desktop) {
         window = desktop.loop().CreateHiddenWindow([](std::uint32_t, platform::WParam, platform::LParam) {
             return platform::LResult{0};
         });
+    // Its changes reach the program through the loop, as another program's do.
+    desktop.clipboard().AddOtherProgram(window);
     return window;
 }
 

@@ -1,5 +1,8 @@
 #include "core/MainForm.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include "desktop/BitmapImage.h"
 #include "desktop/BrowserLink.h"
 #include "desktop/ClipboardAccess.h"
@@ -14,6 +17,7 @@
 #include "dialogs/SendDialog.h"
 #include "dialogs/YesNoDialog.h"
 #include "framework/Application.h"
+#include "framework/SharedText.h"
 #include "framework/StringList.h"
 #include "platform/Clipboard.h"
 #include "platform/Desktop.h"
@@ -24,6 +28,19 @@ namespace zumelko {
 TForm1* Form1 = nullptr;
 
 namespace {
+
+void ReportRefusedText(std::size_t length) {
+    std::fprintf(stderr, "zumelko: refused a received text of %zu bytes; texts are taken up to %zu bytes\n", length,
+                 kMaxReceivedText);
+}
+
+// A text announced under another header and then relabelled by a newer one got past the
+// check at its length field.
+bool TextFits(const SharedText& text) {
+    if (text.Size() < kMaxReceivedText) return true;
+    ReportRefusedText(text.Size() + 1);
+    return false;
+}
 
 // A header is a type tag, a logon name and a computer name, a few dozen bytes. Anything near
 // this size comes from no instance of the program, and split into lines it could take many
@@ -88,6 +105,7 @@ TForm1::TForm1(Component* owner) : Form(owner) {
     Packet2 = &Create<TSimpleTcp>();
     Packet2->SetName("Packet2");
     Packet2->SetPort(8001);
+    Packet2->OnAnnounced = {this, &TForm1::Packet2Announced};
     Packet2->OnReceived = {this, &TForm1::Packet2Received};
     Packet2->OnSended = {this, &TForm1::Packet2Sended};
     Packet2->OnError = {this, &TForm1::Packet2Error};
@@ -250,7 +268,10 @@ void TForm1::Packet2Received(Component*) {
     switch (ReceiveMode) {
         case IndividualSelection:
             if (RecvType == "string") {
-                const std::string text = Packet2->GetString();
+                // Taken out of the channel, not copied: the dialog shares these bytes, and the
+                // clipboard's copy is the only other one.
+                const SharedText text = Packet2->TakeString();
+                if (!TextFits(text)) return;
                 Form5->Label3->SetCaption(SenderLine());
                 if (Form5->ShowTextReceived(text) == mrYes) TakeIntoClipboard([&] { ClipboardAccess->SetText(text); });
             } else if (RecvType == "bitmap") {
@@ -278,12 +299,13 @@ void TForm1::Packet2Received(Component*) {
             break;
         case UrlAutoLink:
             if (RecvType == "string") {
-                const std::string text = Packet2->GetString();
+                const SharedText text = Packet2->TakeString();
+                if (!TextFits(text)) return;
                 std::string browserName;
                 if (Browser == NetscapeNavigator) browserName = "Netscape Navigater";
                 if (Browser == InternetExplorer) browserName = "Internet Explorer";
                 Form3->Label3->SetCaption(SenderLine());
-                if (Form3->ShowQuestion(browserName + "にリンクしますか？") == mrYes) LinkToBrowser(text);
+                if (Form3->ShowQuestion(browserName + "にリンクしますか？") == mrYes) LinkToBrowser(text.Str());
             } else if (RecvType == "bitmap") {
                 BitmapImage picture;
                 try {
@@ -299,21 +321,36 @@ void TForm1::Packet2Received(Component*) {
     }
 }
 
+void TForm1::Packet2Announced(Component*, std::size_t length, bool& accept) {
+    // Refused at the length field, before any of it is held. A header that arrives later may
+    // still change what the packet is taken for; Packet2Received looks again.
+    if (RecvType != "string" || length <= kMaxReceivedText) return;
+    accept = false;
+    ReportRefusedText(length);
+}
+
 void TForm1::TakeIntoClipboard(const std::function<void()>& write) {
-    // The import is two clipboard transactions, each told to the watcher as the clipboard
-    // closes; SkipCount lets both pass unforwarded.
-    SkipCount = 2;
-    try {
-        ClipboardAccess->Clear();
-        ClipboardAccess::Scope open(*ClipboardAccess);
-        write();
-    } catch (...) {
-        // The change notifications of what did happen came while the clipboard closed; a write
-        // that failed brings none. A count left over would silently swallow the user's next
-        // copies.
-        SkipCount = 0;
-        throw;
-    }
+    // The import is two clipboard transactions (the Clear, then the write), each told to the
+    // watcher as the clipboard closes; SkipCount lets exactly those notices pass unforwarded.
+    static constexpr int kTransactions = 2;
+    const unsigned before = ClipboardAccess->Commits();
+    SkipCount = kTransactions;
+    // However the import ends (a write that fails, a clipboard another program holds), only the
+    // transactions that did change the clipboard bring a notice. What SkipCount has not yet
+    // swallowed of those is exactly what is still on its way; anything more would swallow the
+    // user's next copies instead.
+    struct Settle {
+        TForm1& form;
+        unsigned before;
+        ~Settle() {
+            const int committed = static_cast<int>(form.ClipboardAccess->Commits() - before);
+            const int neverComing = kTransactions - std::min(committed, kTransactions);
+            form.SkipCount = static_cast<std::uint8_t>(std::max(0, form.SkipCount - neverComing));
+        }
+    } settle{*this, before};
+    ClipboardAccess->Clear();
+    ClipboardAccess::Scope open(*ClipboardAccess);
+    write();
 }
 
 void TForm1::LinkToBrowser(const std::string& url) {
@@ -327,6 +364,8 @@ void TForm1::BuildDestinationList() {
     for (int i = 0; i < NetUtility1->Count(); ++i) {
         auto& item = Create<MenuItem>();
         item.SetCaption(NetUtility1->MachineName(i));
+        // Names come from whoever answers on the network: "A&B" is shown as it is written.
+        item.SetLiteralCaption(true);
         item.OnClick = {this, &TForm1::DestinationItemClick};
         PopupMenu1->Add(item);
     }

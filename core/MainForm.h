@@ -1,6 +1,7 @@
 #pragma once
 // The hidden main window: holds the settings, sends the clipboard on a change or on command,
 // receives headers and data, keeps the destination list and the two tray menus.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -42,6 +43,7 @@ public:
     // Receiving.
     void Packet1Received(Component* sender);
     void Packet2Received(Component* sender);
+    void Packet2Announced(Component* sender, std::size_t length, bool& accept);
     void LinkToBrowser(const std::string& url);
 
     // Destination list and menus.
@@ -95,6 +97,12 @@ private:
 };
 
 extern TForm1* Form1;
+
+// The longest text payload (its NUL included) taken from a peer. A received text is held twice
+// on its way to the clipboard (once as received, once by the clipboard), so this keeps a text
+// within the cost of the largest picture packet the channel takes; no desktop copies texts of
+// this size, and 256 MiB with room to spare still passes.
+inline constexpr std::size_t kMaxReceivedText = std::size_t{512} << 20;
 
 // Texts the main window shows.
 inline constexpr const char* kNoDefaultDestination = "ﾃﾞﾌｫﾙﾄ送信先が未設定です。";

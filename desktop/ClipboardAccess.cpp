@@ -1,6 +1,7 @@
 #include "desktop/ClipboardAccess.h"
 
 #include "desktop/BitmapImage.h"
+#include "framework/SharedText.h"
 #include "platform/Desktop.h"
 
 namespace zumelko {
@@ -23,6 +24,7 @@ void ClipboardAccess::Open() {
         });
         desktop.clipboard().OpenClipboard(ownerWindow_);  // a refusal shows as missing data
         emptied_ = false;
+        changed_ = false;
     }
     ++openCount_;
 }
@@ -31,15 +33,21 @@ void ClipboardAccess::Close() {
     if (openCount_ == 0) return;
     if (--openCount_ > 0) return;
     auto& desktop = platform::Current();
-    desktop.clipboard().CloseClipboard();
-    if (ownWindow_) desktop.loop().DestroyWindow(ownerWindow_);
+    // The close tells the chain at once, and a viewer may open the clipboard through this very
+    // object meanwhile: the period is wound up before it, and only its own window destroyed after.
+    if (changed_) ++commits_;
+    changed_ = false;
+    const bool ownWindow = ownWindow_;
+    const platform::Hwnd window = ownerWindow_;
     ownWindow_ = false;
     ownerWindow_ = 0;
+    desktop.clipboard().CloseClipboard();
+    if (ownWindow) desktop.loop().DestroyWindow(window);
 }
 
 void ClipboardAccess::Clear() {
     Scope open(*this);
-    platform::Current().clipboard().EmptyClipboard();
+    if (platform::Current().clipboard().EmptyClipboard()) changed_ = true;
 }
 
 void ClipboardAccess::EmptyOnce() {
@@ -67,7 +75,13 @@ void ClipboardAccess::SetText(std::string_view text) {
     bytes.append(text);
     bytes.push_back('\0');
     EmptyOnce();
-    platform::Current().clipboard().SetText(bytes);
+    if (platform::Current().clipboard().SetText(bytes)) changed_ = true;
+}
+
+void ClipboardAccess::SetText(const SharedText& text) {
+    Scope open(*this);
+    EmptyOnce();
+    platform::Current().clipboard().SetText(text.ViewWithNul());
 }
 
 void ClipboardAccess::GetBitmap(BitmapImage& picture) {
@@ -86,8 +100,14 @@ void ClipboardAccess::PutBitmap(const BitmapImage& picture) {
     EmptyOnce();
     auto& clipboard = platform::Current().clipboard();
     // What the clipboard refuses stays ours and goes with form.
-    if (form.bitmap && clipboard.SetBitmap(form.bitmap.Get())) form.bitmap.Release();
-    if (form.palette && clipboard.SetPalette(form.palette.Get())) form.palette.Release();
+    if (form.bitmap && clipboard.SetBitmap(form.bitmap.Get())) {
+        form.bitmap.Release();
+        changed_ = true;
+    }
+    if (form.palette && clipboard.SetPalette(form.palette.Get())) {
+        form.palette.Release();
+        changed_ = true;
+    }
 }
 
 }  // namespace zumelko

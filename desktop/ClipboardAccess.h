@@ -10,6 +10,7 @@
 namespace zumelko {
 
 class BitmapImage;
+class SharedText;
 
 class ClipboardAccess {
 public:
@@ -33,11 +34,16 @@ public:
     // Puts the bytes with one NUL after them. The first write of an open period empties the
     // clipboard; further writes in it add their format beside.
     void SetText(std::string_view text);
+    // The same for a text that carries its NUL already: no copy is made on the way.
+    void SetText(const SharedText& text);
     // Throws zumelko::Error when the clipboard holds no picture.
     void GetBitmap(BitmapImage& picture);
     void PutBitmap(const BitmapImage& picture);
 
     int OpenCount() const { return openCount_; }
+    // Open periods of this object that ended with the clipboard changed (emptied or written and
+    // accepted). Each is one change notice to the viewer chain.
+    unsigned Commits() const { return commits_; }
     platform::Hwnd OwnerWindow() const { return ownerWindow_; }
 
     // Open/Close for the length of a scope, Close also on the way out of an exception.
@@ -59,6 +65,8 @@ private:
     bool ownWindow_ = false;
     int openCount_ = 0;
     bool emptied_ = false;
+    bool changed_ = false;
+    unsigned commits_ = 0;
 };
 
 }  // namespace zumelko

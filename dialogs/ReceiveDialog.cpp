@@ -31,7 +31,7 @@ TForm5::TForm5(Component* owner) : Form(owner) {
     LoadComponents();
 }
 
-int TForm5::ShowTextReceived(const std::string& text) {
+int TForm5::ShowTextReceived(const SharedText& text) {
     ReceivedText = text;
     IsBitmap = false;
     Button4->SetEnabled(true);
@@ -55,7 +55,7 @@ void TForm5::Button3Click(Component*) {
     if (IsBitmap) {
         Form6->ShowBitmap(ReceivedBitmap);
     } else {
-        Form6->ShowText(ReceivedText);
+        Form6->ShowText(ReceivedText.View());
     }
 }
 
@@ -65,7 +65,7 @@ void TForm5::Button4Click(Component*) {
 }
 
 void TForm5::LinkToBrowser() {
-    zumelko::LinkToBrowser(*DdeClientConv1, Form7->RadioGroup1->ItemIndex(), ReceivedText,
+    zumelko::LinkToBrowser(*DdeClientConv1, Form7->RadioGroup1->ItemIndex(), ReceivedText.Str(),
                            [](const std::string& notice) { Form2->ShowNotice(notice); });
 }
 

@@ -5,6 +5,7 @@
 
 #include "desktop/BitmapImage.h"
 #include "framework/Form.h"
+#include "framework/SharedText.h"
 
 namespace zumelko {
 
@@ -20,7 +21,7 @@ public:
 
     // Both store the item first, so a call while the dialog is open still replaces what its
     // preview and link act on; they return 0 then without showing.
-    int ShowTextReceived(const std::string& text);
+    int ShowTextReceived(const SharedText& text);
     int ShowBitmapReceived(const BitmapImage& picture);
     void Button3Click(Component* sender);
     void Button4Click(Component* sender);
@@ -38,7 +39,7 @@ public:
 
     bool IsBitmap = false;
     BitmapImage ReceivedBitmap;
-    std::string ReceivedText;
+    SharedText ReceivedText;  // shared with the caller, not copied
 };
 
 extern TForm5* Form5;

@@ -24,6 +24,13 @@ Button* Form::CancelButton() const {
     return nullptr;
 }
 
+bool Form::PressEscape() {
+    Button* cancel = CancelButton();
+    if (cancel == nullptr || !cancel->Enabled() || !cancel->Visible()) return false;
+    cancel->Click();
+    return true;
+}
+
 void Form::LoadComponents() {
     for (std::size_t i = 0; i < ComponentCount(); ++i) ComponentAt(i).Loaded();
 }

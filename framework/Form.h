@@ -53,6 +53,10 @@ public:
     // The button that Enter presses and the one that Esc presses, if any.
     Button* DefaultButton() const;
     Button* CancelButton() const;
+    // Esc: presses the cancel button. A form that declares none ignores the key, so that one
+    // stray key cannot answer a question the form puts (only its close box closes it then).
+    // True when a button was pressed.
+    bool PressEscape();
 
     bool Showing() const { return showing_; }
     int ModalResult() const { return modalResult_; }

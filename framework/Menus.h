@@ -15,13 +15,18 @@ public:
     explicit MenuItem(Component* owner) : Component(owner) {}
     const std::string& Caption() const { return caption_; }
     void SetCaption(std::string caption) { caption_ = std::move(caption); }
-    bool IsSeparator() const { return caption_ == "-"; }
+    // A literal caption is shown exactly as written: no '&' marks a mnemonic and "-" is an entry
+    // like any other, not a separator. For captions that are names from elsewhere.
+    bool LiteralCaption() const { return literal_; }
+    void SetLiteralCaption(bool on) { literal_ = on; }
+    bool IsSeparator() const { return !literal_ && caption_ == "-"; }
     void Click() { OnClick(this); }
 
     NotifyEvent OnClick;
 
 private:
     std::string caption_;
+    bool literal_ = false;
 };
 
 class PopupMenu final : public Component {

@@ -1,10 +1,17 @@
 #include "framework/Stream.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
 
 namespace zumelko {
+
+namespace {
+std::atomic<std::size_t> blockLimit{0};
+}  // namespace
+
+void MemoryStream::SetBlockLimit(std::size_t bytes) { blockLimit.store(bytes, std::memory_order_relaxed); }
 
 std::size_t MemoryStream::Read(void* buffer, std::size_t count) {
     if (position_ >= size_) return 0;
@@ -23,6 +30,8 @@ void MemoryStream::Write(const void* buffer, std::size_t count) {
 
 void MemoryStream::Reserve(std::size_t n) {
     if (n <= capacity_) return;
+    const std::size_t limit = blockLimit.load(std::memory_order_relaxed);
+    if (limit != 0 && n > limit) throw std::bad_alloc();
     auto* grown = static_cast<std::uint8_t*>(std::realloc(data_.get(), n));
     if (grown == nullptr) throw std::bad_alloc();
     (void)data_.release();

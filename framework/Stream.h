@@ -68,6 +68,11 @@ public:
     // Frees the block: size, capacity and position 0.
     void Clear();
 
+    // The largest block any memory stream may hold from now on; a larger one fails with
+    // std::bad_alloc as an exhausted heap would. Lets the program's handling of a failed
+    // allocation be tried without exhausting the machine. 0 lifts the limit.
+    static void SetBlockLimit(std::size_t bytes);
+
     // Direct writing at the position: WriteSpace(n) makes room for n bytes and returns where
     // they go; Commit(got) then accepts got (<= n) of them, as Write would have.
     std::uint8_t* WriteSpace(std::size_t n);

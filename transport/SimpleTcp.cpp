@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <utility>
 
 #include "platform/Desktop.h"
@@ -17,6 +18,9 @@ using SocketHandleT = platform::SocketHandle;
 // The first read of a payload asks for this much; later reads for as much as has arrived, so
 // the buffer grows with the bytes actually received, never with the announced length alone.
 constexpr std::size_t kFirstRead = 256 * 1024;
+// Nor does one read ask for more than this, whatever a host's socket buffers hold: copying it
+// is one turn of the loop, and the dialogs and menus wait for that turn to end.
+constexpr std::size_t kMostRead = 4 * 1024 * 1024;
 // The length field goes out in one write with the start of the payload; two small writes in a
 // row would wait for the peer's delayed acknowledgement.
 constexpr std::size_t kCoalesce = 16 * 1024;
@@ -265,6 +269,14 @@ void TSimpleTcp::ReadLength(SocketHandleT socket, Incoming& in) {
         Drop(socket);
         return;
     }
+    bool accept = true;
+    OnAnnounced(this, static_cast<std::size_t>(length), accept);
+    // The handler may have let the loop run, in which the peer went away.
+    if (incoming_.count(socket) == 0) return;
+    if (!accept) {
+        Drop(socket);
+        return;
+    }
     in.expected = static_cast<std::size_t>(length);
     in.stage = Incoming::Stage::Payload;
     if (in.expected == 0) Deliver(socket, in);
@@ -272,19 +284,30 @@ void TSimpleTcp::ReadLength(SocketHandleT socket, Incoming& in) {
 
 void TSimpleTcp::ReadPayload(SocketHandleT socket, Incoming& in) {
     const std::size_t have = in.payload.Size();
-    const std::size_t want = std::min(in.expected - have, std::max(kFirstRead, have));
+    const std::size_t want = std::min(in.expected - have, std::clamp(have, kFirstRead, kMostRead));
     const std::size_t capacity = in.payload.Capacity();
     if (have + want > capacity) {
         const std::size_t grown = std::min(in.expected, std::max(have + want, capacity * 2));
         // Giving others up may report a failed close, whose notice runs the loop.
         if (!MakeRoom(socket, grown - capacity)) return;
-        incoming_.at(socket).payload.Reserve(grown);
+        try {
+            incoming_.at(socket).payload.Reserve(grown);
+        } catch (const std::bad_alloc&) {
+            // Memory the system will not give is a packet this program cannot hold: the
+            // connection goes, and what the others are sending keeps arriving.
+            Drop(socket);
+            return;
+        }
     }
     MemoryStream& payload = incoming_.at(socket).payload;
     // Straight from the socket into the packet's own buffer, never more than the packet lacks.
     std::uint8_t* dst = payload.WriteSpace(want);
     const int n = listener_.Receive(socket, dst, static_cast<int>(want));
     if (n <= 0) return;
+    if (in.firstNul == std::string_view::npos) {
+        if (const void* nul = std::memchr(dst, 0, static_cast<std::size_t>(n)))
+            in.firstNul = have + static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - dst);
+    }
     payload.Commit(static_cast<std::size_t>(n));
     if (payload.Size() == in.expected) Deliver(socket, in);
 }
@@ -309,6 +332,7 @@ void TSimpleTcp::Deliver(SocketHandleT socket, Incoming& in) {
     in.stage = Incoming::Stage::Delivered;
     received_ = std::exchange(in.payload, MemoryStream{});
     received_.SetPosition(0);
+    receivedNul_ = in.firstNul;
     try {
         OnReceived(this);
     } catch (...) {
@@ -351,7 +375,12 @@ std::size_t TSimpleTcp::IncomingCapacity() const {
 
 std::string TSimpleTcp::GetString() const {
     const std::string_view all = received_.View();
-    return std::string(all.substr(0, all.find('\0')));
+    return std::string(all.substr(0, std::min(receivedNul_, all.size())));
+}
+
+SharedText TSimpleTcp::TakeString() {
+    const std::size_t nul = std::exchange(receivedNul_, std::string_view::npos);
+    return SharedText::Adopt(std::exchange(received_, MemoryStream{}), nul);
 }
 
 void TSimpleTcp::GetStrings(StringList& lines) { lines.SetText(received_.View()); }

@@ -13,6 +13,7 @@
 #include "framework/Component.h"
 #include "framework/Event.h"
 #include "framework/Graphic.h"
+#include "framework/SharedText.h"
 #include "framework/Stream.h"
 #include "framework/StringList.h"
 #include "transport/SocketComponents.h"
@@ -24,6 +25,9 @@ using TOnSended = Event<Component* /*Sender*/>;
 // Sender is the inner socket component that failed; Message ends in " (in Sender)" or
 // " (in Listener)".
 using TOnTcpError = Event<Component* /*Sender*/, const std::string& /*Message*/>;
+// A packet's length field is complete and none of its payload is held yet; clearing Accept
+// refuses the packet, and its connection is closed.
+using TOnAnnounced = Event<Component* /*Sender*/, std::size_t /*Length*/, bool& /*Accept*/>;
 
 class TSimpleTcp final : public Component {
 public:
@@ -54,6 +58,9 @@ public:
 
     // The last packet received. Meant for OnReceived; none of them changes the packet.
     std::string GetString() const;       // up to the first NUL
+    // The text GetString gives, taken out of the channel without a copy: the channel holds
+    // nothing of the packet afterwards, and the Get operations see an empty payload.
+    SharedText TakeString();
     void GetStrings(StringList& lines);  // split at CR LF, lone CR or lone LF; NUL ends the text
     void GetGraphic(Graphic& picture);
     // A MemoryStream gets a copy of the payload (position 0); any other stream has the payload
@@ -78,12 +85,13 @@ public:
     // the program's memory. A longer length field closes its connection at once; a packet
     // that grows past what is left gives up the arriving packets that have been quiet longest.
     // Packets already whole are never given up. The default takes any picture (at most
-    // 512 MiB of pixels) and any text a desktop plausibly copies; a received text is held
-    // several times over on its way to the clipboard, so more would not be handled anyway.
+    // 512 MiB of pixels); texts have a lower ceiling of their own (see OnAnnounced). A block
+    // that cannot be had even within the ceiling gives up its packet like any other refusal.
     static constexpr std::size_t kDefaultMaxPacketSize = std::size_t{1} << 30;
     std::size_t MaxPacketSize() const { return maxPacket_; }
     void SetMaxPacketSize(std::size_t bytes) { maxPacket_ = bytes; }
 
+    TOnAnnounced OnAnnounced;
     TOnReceived OnReceived;
     TOnSended OnSended;
     TOnTcpError OnError;
@@ -97,6 +105,9 @@ private:
         int lengthGot = 0;
         std::size_t expected = 0;
         MemoryStream payload;
+        // Where the payload's first NUL is, found as the bytes arrive, so that a large text
+        // is never searched through in one turn of the loop.
+        std::size_t firstNul = std::string_view::npos;
         std::uint64_t lastActivity = 0;
     };
 
@@ -138,6 +149,7 @@ private:
     bool writeFailed_ = false;
 
     MemoryStream received_;
+    std::size_t receivedNul_ = std::string_view::npos;
     std::map<platform::SocketHandle, Incoming> incoming_;
     std::uint64_t activity_ = 0;
 };

@@ -7,6 +7,7 @@
 #include <QStringDecoder>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -91,6 +92,53 @@ std::string ToLocale(const QString& text) {
 #else
     return Convert(codeset.c_str(), "UTF-32LE", wide, "?", 4);
 #endif
+}
+
+bool IsValidUtf8(std::string_view bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* end = p + bytes.size();
+    while (p < end) {
+        // Runs of ASCII, the bulk of most texts, eight bytes at a time.
+        while (end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            if ((word & 0x8080808080808080ULL) != 0) break;
+            p += 8;
+        }
+        if (p == end) break;
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        std::size_t n = 0;
+        unsigned char lo = 0x80, hi = 0xBF;  // the range of the second byte
+        if (c >= 0xC2 && c <= 0xDF) {
+            n = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            n = 3;
+            if (c == 0xE0) lo = 0xA0;  // no overlong forms
+            if (c == 0xED) hi = 0x9F;  // no surrogates
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            n = 4;
+            if (c == 0xF0) lo = 0x90;
+            if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+        } else {
+            return false;
+        }
+        if (static_cast<std::size_t>(end - p) < n) return false;
+        if (p[1] < lo || p[1] > hi) return false;
+        for (std::size_t k = 2; k < n; ++k)
+            if ((p[k] & 0xC0) != 0x80) return false;
+        p += n;
+    }
+    return true;
+}
+
+QByteArray ToClipboardUtf8(const QByteArray& bytes) {
+    const std::string_view view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    if (IsUtf8Name(LocaleCodeset()) && IsValidUtf8(view)) return bytes;
+    return FromLocale(view).toUtf8();
 }
 
 QString FromCaption(std::string_view bytes) {

@@ -31,11 +31,13 @@ bool QtClipboard::CloseClipboard() {
     if (!open_) return false;
     open_ = false;
     openOwner_ = 0;
-    if (changed_) {
-        changed_ = false;
-        Commit();
+    const bool changed = changed_;
+    changed_ = false;
+    if (changed) {
+        Commit();  // tells the chain last: a viewer may open the clipboard again meanwhile
+    } else {
+        staged_ = {};
     }
-    staged_ = {};
     return true;
 }
 
@@ -68,18 +70,28 @@ bool QtClipboard::IsClipboardFormatAvailable(std::uint32_t format) {
 
 std::optional<std::string> QtClipboard::GetText() {
     if (!open_) return std::nullopt;
-    if (const Content* c = Own()) return c->text;
+    if (const Content* c = Own()) {
+        if (!c->text) return std::nullopt;
+        // The block as it was written: the bytes and their terminating NUL.
+        std::string block(c->text->constData(), static_cast<std::size_t>(c->text->size()));
+        block.push_back('\0');
+        return block;
+    }
     const QMimeData* data = clipboard_->mimeData();
     if (data == nullptr || !data->hasText()) return std::nullopt;
-    std::string bytes = ToLocale(data->text());
-    if (auto nul = bytes.find('\0'); nul != std::string::npos) bytes.resize(nul);
-    return bytes;
+    // The block as another program's text would be held: the bytes and a terminating NUL.
+    std::string block = ToLocale(data->text());
+    block.push_back('\0');
+    return block;
 }
 
 bool QtClipboard::SetText(std::string_view bytesWithNul) {
     if (!open_) return false;
-    const auto nul = bytesWithNul.find('\0');
-    staged_.text = std::string(nul == std::string_view::npos ? bytesWithNul : bytesWithNul.substr(0, nul));
+    // The clipboard's one copy of the block, kept whole so it reads back as it was written; its
+    // terminating NUL is implied.
+    std::string_view block = bytesWithNul;
+    if (!block.empty() && block.back() == '\0') block.remove_suffix(1);
+    staged_.text = QByteArray(block.data(), static_cast<qsizetype>(block.size()));
     changed_ = true;
     return true;
 }
@@ -140,13 +152,9 @@ Hwnd QtClipboard::SetClipboardViewer(Hwnd viewer) {
 }
 
 bool QtClipboard::ChangeClipboardChain(Hwnd remove, Hwnd next) {
-    if (head_ == 0) return false;
-    if (head_ == remove) {
-        head_ = next;
-        return true;
-    }
-    loop_.SendMessage(head_, WM_CHANGECBCHAIN_, static_cast<WParam>(remove), static_cast<LParam>(next));
-    return true;
+    if (head_ == remove) head_ = next;
+    if (head_ == 0) return true;
+    return loop_.SendMessage(head_, WM_CHANGECBCHAIN_, static_cast<WParam>(remove), static_cast<LParam>(next)) != 0;
 }
 
 void QtClipboard::Commit() {
@@ -155,7 +163,15 @@ void QtClipboard::Commit() {
     // An emptied clipboard is taken over with no data at all, so that what another program
     // offered before is gone for everyone, as after emptying it anywhere else.
     auto data = std::make_unique<QMimeData>();
-    if (staged_.text) data->setText(FromLocale(*staged_.text));
+    ownedUtf8_.clear();
+    if (staged_.text) {
+        // Offered as bytes: a QString would hold the text again, in UTF-16 at twice the size.
+        // Qt serves this format as UTF8_STRING, STRING and TEXT too.
+        // Other programs see the text up to its first NUL, as they would read the block.
+        const qsizetype nul = staged_.text->indexOf('\0');
+        ownedUtf8_ = ToClipboardUtf8(nul < 0 ? *staged_.text : staged_.text->left(nul));
+        data->setData(QStringLiteral("text/plain"), ownedUtf8_);
+    }
     if (staged_.bitmap) {
         // Other programs get the picture in colour whatever the display's format.
         if (staged_.bitmap->format() == QImage::Format_Mono || staged_.bitmap->format() == QImage::Format_Indexed8)
@@ -167,7 +183,7 @@ void QtClipboard::Commit() {
     clipboard_->setMimeData(data.release());  // Qt owns it from here
     committing_ = false;
     staged_ = {};
-    Notify();
+    Notify(true);
 }
 
 // Qt's report of a clipboard change. The program's own commits are reported by Commit; an
@@ -179,18 +195,30 @@ void QtClipboard::OutsideChange() {
         const QMimeData* data = clipboard_->mimeData();
         // Our own widgets (a copy from the preview's text) replace the data while we own it.
         const bool ours = data != nullptr && data->hasText() == owned_->text.has_value() &&
-                          data->hasImage() == owned_->bitmap.has_value() &&
-                          (!owned_->text || ToLocale(data->text()) == *owned_->text);
+                          data->hasImage() == owned_->bitmap.has_value() && (!owned_->text || SameText(*data));
         if (ours) return;
     }
     owned_.reset();
+    ownedUtf8_.clear();
     DropHandles();
-    Notify();
+    Notify(false);
 }
 
-void QtClipboard::Notify() {
+bool QtClipboard::SameText(const QMimeData& data) const {
+    const QByteArray now = data.data(QStringLiteral("text/plain"));
+    // What we committed comes back as the very block: no need to compare a large text.
+    if (now.constData() == ownedUtf8_.constData() && now.size() == ownedUtf8_.size()) return true;
+    return now == ownedUtf8_;
+}
+
+void QtClipboard::Notify(bool sent) {
     ++notifications_;
-    if (head_ != 0) loop_.PostMessage(head_, WM_DRAWCLIPBOARD_, 0, 0);
+    if (head_ == 0) return;
+    if (sent) {
+        loop_.SendMessage(head_, WM_DRAWCLIPBOARD_, 0, 0);
+    } else {
+        loop_.PostMessage(head_, WM_DRAWCLIPBOARD_, 0, 0);
+    }
 }
 
 void QtClipboard::DropHandles() {

@@ -4,7 +4,9 @@
 // at the close, and the head of the viewer chain is told of exactly one change per committed
 // transaction, whoever made it. Qt reports the program's own writes by itself (and stays silent
 // when an empty clipboard is cleared); those reports are swallowed and the transaction's own
-// notice is posted instead, so the count never depends on what Qt happens to emit.
+// notice is sent at the close instead, so the count never depends on what Qt happens to emit.
+// Changes by other programs come from Qt's loop and are posted.
+#include <QByteArray>
 #include <QImage>
 #include <QMetaObject>
 
@@ -17,6 +19,7 @@
 #include "platform/qt/QtLoop.h"
 
 class QClipboard;
+class QMimeData;
 
 namespace zumelko::platform::qt {
 
@@ -47,7 +50,9 @@ private:
     // What the program put on the clipboard, kept while it owns the clipboard so that reading
     // it back gives the very bytes and palette that were written.
     struct Content {
-        std::optional<std::string> text;  // locale bytes, without the NUL
+        // Locale bytes as written, without the terminating NUL. Shared, not copied, between the staged and the owned
+        // content and, when they are UTF-8 already, with what other programs are offered.
+        std::optional<QByteArray> text;
         std::optional<QImage> bitmap;
         std::vector<PaletteEntry> palette;
         bool Empty() const { return !text && !bitmap; }
@@ -55,7 +60,8 @@ private:
 
     void Commit();
     void OutsideChange();
-    void Notify();
+    bool SameText(const QMimeData& data) const;
+    void Notify(bool sent);
     const Content* Own() const;
     void DropHandles();
 
@@ -70,6 +76,7 @@ private:
     bool committing_ = false;
     Content staged_;
     std::optional<Content> owned_;
+    QByteArray ownedUtf8_;  // the text other programs are offered, while owned_ has one
     // Handles given out by GetBitmap/GetPalette stay the clipboard's; freed at the next change.
     std::vector<std::uintptr_t> handedOut_;
     Hbitmap bitmapHandle_ = 0;

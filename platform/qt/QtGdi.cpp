@@ -105,7 +105,7 @@ std::vector<PaletteEntry> QtGdi::SystemPaletteEntries(int start, int count) {
 }
 
 QImage QtGdi::MakeImage(int width, int height, bool monochrome) const {
-    if (width <= 0 || height <= 0 || static_cast<std::int64_t>(width) * height > kMaxPixels) return {};
+    if (width <= 0 || height <= 0 || static_cast<std::int64_t>(width) * height > pixelLimit_) return {};
     QImage image(width, height, monochrome ? QImage::Format_Mono : format_);
     if (image.isNull()) return {};
     if (monochrome) image.setColorTable({kBlack, kWhite});

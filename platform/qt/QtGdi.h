@@ -44,11 +44,14 @@ public:
     // Largest device bitmap made from received data, in pixels: a picture claiming more is refused
     // as the display would refuse it, instead of exhausting memory.
     static constexpr std::int64_t kMaxPixels = 8192LL * 8192LL;
+    // The largest device bitmap the display makes at all (tests: a display that runs short).
+    void SetBitmapPixelLimit(std::int64_t pixels) { pixelLimit_ = pixels; }
 
 private:
     QImage MakeImage(int width, int height, bool monochrome) const;
     QImage ToDisplay(QImage image) const;
 
+    std::int64_t pixelLimit_ = kMaxPixels;
     int depth_;
     int bitsPerPixel_;
     QImage::Format format_;

@@ -24,6 +24,7 @@
 #include "framework/Application.h"
 #include "framework/Stream.h"
 #include "platform/qt/Charset.h"
+#include "platform/qt/PlainText.h"
 #include "platform/qt/QtShell.h"
 
 namespace zumelko::platform::qt {
@@ -148,7 +149,8 @@ QString FamilyFor(const std::string& name) {
 }
 
 // The top-level window of a form: the close box closes the form (result 2), Enter presses the
-// default button (or the focused one), Esc the cancel button, else it closes the form.
+// default button (or the focused one), Esc the cancel button; on a form without one Esc does
+// nothing (QDialog would reject it, which would answer a question with one stray key).
 class QtUiHost::Window final : public QWidget {
 public:
     explicit Window(Form& form) : form_(form) {}
@@ -169,11 +171,7 @@ protected:
             return;
         }
         if (e->key() == Qt::Key_Escape) {
-            if (Button* b = form_.CancelButton()) {
-                Guarded([b] { b->Click(); });
-            } else {
-                form_.Close();
-            }
+            Guarded([this] { form_.PressEscape(); });
             return;
         }
         QWidget::keyPressEvent(e);
@@ -225,7 +223,7 @@ std::unique_ptr<QtUiHost::Rendered> QtUiHost::Render(Form& form) {
     }
     if (form.StayOnTop()) flags |= Qt::WindowStaysOnTopHint;
     w.setWindowFlags(flags);
-    w.setWindowTitle(FromCaption(form.Caption()));
+    w.setWindowTitle(PlainWindowTitle(FromCaption(form.Caption())));
     w.setObjectName(QString::fromUtf8(form.Name().c_str()));
     w.setWindowIcon(QIcon(ProgramPixmap()));
     ApplyFont(w, form.GetFont());
@@ -241,9 +239,9 @@ std::unique_ptr<QtUiHost::Rendered> QtUiHost::Render(Form& form) {
         QWidget* widget = nullptr;
         if (auto* label = dynamic_cast<Label*>(c)) {
             auto* l = new QLabel(parent);
-            // Captions carry names and texts from the network: shown as they are, never
-            // read as markup (a label guesses rich text otherwise).
+            // Captions carry names from the network: never guessed to be markup.
             l->setTextFormat(Qt::PlainText);
+            l->setTextInteractionFlags(Qt::NoTextInteraction);
             l->setWordWrap(label->WordWrap());
             l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             widget = l;
@@ -283,6 +281,7 @@ std::unique_ptr<QtUiHost::Rendered> QtUiHost::Render(Form& form) {
             widget = m;
         } else if (dynamic_cast<Image*>(c) != nullptr) {
             auto* l = new QLabel(parent);
+            l->setTextFormat(Qt::PlainText);
             l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             widget = l;
         } else if (dynamic_cast<PageControl*>(c) != nullptr) {
@@ -532,7 +531,7 @@ void QtUiHost::TrackPopupMenu(PopupMenu& menu, int x, int y) {
         if (item.IsSeparator()) {
             qmenu.addSeparator();
         } else {
-            actions[qmenu.addAction(FromCaption(item.Caption()))] = &item;
+            actions[qmenu.addAction(MenuText(FromCaption(item.Caption()), item.LiteralCaption()))] = &item;
         }
     }
     if (onMenu) QObject::connect(&qmenu, &QMenu::aboutToShow, &qmenu, [this, &qmenu] {
@@ -551,7 +550,9 @@ void QtUiHost::ShowException(const std::string& title, const std::string& messag
     exceptions_.push_back(message);
     std::fprintf(stderr, "[%s] %s\n", title.c_str(), message.c_str());
     if (!exceptionBoxes_) return;
-    QMessageBox box(QMessageBox::Critical, FromCaption(title), FromCaption(message), QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Critical, PlainWindowTitle(FromCaption(title)), FromCaption(message), QMessageBox::Ok);
+    // The message may quote what came from the network.
+    box.setTextFormat(Qt::PlainText);
     box.setFont(FontOf(Font{}));
     box.exec();
 }

@@ -24,6 +24,7 @@ bool SimClipboard::OpenClipboard(Hwnd owner) {
 
 bool SimClipboard::CloseClipboard() {
     if (!open_) return false;
+    const bool other = others_.count(openedBy_) != 0;
     open_ = false;
     openedBy_ = 0;
     if (changed_) {
@@ -31,7 +32,11 @@ bool SimClipboard::CloseClipboard() {
         // Sent after the clipboard is closed, so viewers can read it at once.
         if (head_ != 0) {
             ++notifications_;
-            loop_.SendMessage(head_, WM_DRAWCLIPBOARD_, 0, 0);
+            if (other) {
+                loop_.PostMessage(head_, WM_DRAWCLIPBOARD_, 0, 0);
+            } else {
+                loop_.SendMessage(head_, WM_DRAWCLIPBOARD_, 0, 0);
+            }
         }
     }
     return true;
@@ -97,8 +102,8 @@ Hwnd SimClipboard::SetClipboardViewer(Hwnd viewer) {
 
 bool SimClipboard::ChangeClipboardChain(Hwnd remove, Hwnd next) {
     if (head_ == remove) head_ = next;
-    if (head_ != 0) loop_.SendMessage(head_, WM_CHANGECBCHAIN_, remove, static_cast<LParam>(next));
-    return true;
+    if (head_ == 0) return true;
+    return loop_.SendMessage(head_, WM_CHANGECBCHAIN_, remove, static_cast<LParam>(next)) != 0;
 }
 
 }  // namespace zumelko::platform::sim

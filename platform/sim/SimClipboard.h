@@ -3,6 +3,7 @@
 // and the viewer chain, told at every close after a change as the system tells it.
 #include <cstddef>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "platform/Clipboard.h"
@@ -35,6 +36,9 @@ public:
     // Test hooks.
     // Another program opens the clipboard and keeps it (true) or closes it again (false).
     void HoldByAnotherProgram(bool held) { heldByOther_ = held; }
+    // A window that stands for another program: a change it closes reaches the chain through
+    // the loop, as another program's does, not while its CloseClipboard runs.
+    void AddOtherProgram(Hwnd owner) { others_.insert(owner); }
     bool IsOpen() const { return open_; }
     // The window that opened the clipboard (0 while closed) and the one that emptied it last.
     Hwnd OpenedBy() const { return open_ ? openedBy_ : 0; }
@@ -59,6 +63,7 @@ private:
     Hwnd openedBy_ = 0;
     Hwnd owner_ = 0;
     Hwnd head_ = 0;
+    std::set<Hwnd> others_;
     std::size_t notifications_ = 0;
     std::optional<std::string> text_;
     Hbitmap bitmap_ = 0;

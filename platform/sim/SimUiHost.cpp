@@ -31,13 +31,7 @@ void ScriptedDialog::PressEnter() const {
     if (Button* b = form_.DefaultButton()) b->Click();
 }
 
-void ScriptedDialog::PressEscape() const {
-    if (Button* b = form_.CancelButton()) {
-        b->Click();
-    } else {
-        form_.Close();
-    }
-}
+void ScriptedDialog::PressEscape() const { form_.PressEscape(); }
 
 void ScriptedDialog::RunFor(std::chrono::milliseconds d) const {
     host_.loop().RunUntilFor([this] { return Closed(); }, d);

@@ -35,7 +35,7 @@ public:
     void Select(const std::string& radioGroup, int index) const;
     void Type(const std::string& comboOrMemo, const std::string& text) const;
     void PressEnter() const;   // the default button
-    void PressEscape() const;  // the cancel button, else the close box
+    void PressEscape() const;  // the cancel button; nothing on a form without one
     void CloseBox() const { form_.Close(); }
     // Lets the loop run while the dialog stays open.
     void RunFor(std::chrono::milliseconds d) const;

@@ -8,9 +8,19 @@ namespace zumelko::platform::win32 {
 
 static_assert(CF_TEXT_ == CF_TEXT && CF_BITMAP_ == CF_BITMAP && CF_PALETTE_ == CF_PALETTE);
 
-bool Win32Clipboard::OpenClipboard(Hwnd owner) { return ::OpenClipboard(AsHandle<HWND>(owner)) != FALSE; }
+bool Win32Clipboard::OpenClipboard(Hwnd owner) {
+    if (open_ && owner != openOwner_) return false;
+    if (::OpenClipboard(AsHandle<HWND>(owner)) == FALSE) return false;
+    open_ = true;
+    openOwner_ = owner;
+    return true;
+}
 
-bool Win32Clipboard::CloseClipboard() { return ::CloseClipboard() != FALSE; }
+bool Win32Clipboard::CloseClipboard() {
+    open_ = false;
+    openOwner_ = 0;
+    return ::CloseClipboard() != FALSE;
+}
 
 bool Win32Clipboard::EmptyClipboard() { return ::EmptyClipboard() != FALSE; }
 

@@ -20,6 +20,12 @@ public:
     bool SetPalette(Hpalette palette) override;
     Hwnd SetClipboardViewer(Hwnd viewer) override;
     bool ChangeClipboardChain(Hwnd remove, Hwnd next) override;
+
+private:
+    // Windows keeps the clipboard for the window that opened it; Wine lets another window of
+    // the same thread open it again meanwhile, so the window is checked here too.
+    bool open_ = false;
+    Hwnd openOwner_ = 0;
 };
 
 }  // namespace zumelko::platform::win32

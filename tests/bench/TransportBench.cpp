@@ -239,8 +239,12 @@ void BM_OnePacket(benchmark::State& state) {
     state.counters["rx_bytes_per_payload_byte"] = static_cast<double>(worstGained) / static_cast<double>(size);
 }
 
+// 4 KiB to 256 MiB, for the plot of throughput against packet size (tests/bench/plot-transport.sh).
+BENCHMARK(BM_OnePacket)->Arg(4 << 10)->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OnePacket)->Arg(64 << 10)->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OnePacket)->Arg(1 << 20)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OnePacket)->Arg(16 << 20)->Iterations(8)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OnePacket)->Arg(64 << 20)->Iterations(4)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OnePacket)->Arg(256 << 20)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -54,6 +54,7 @@ void ProgramTest::Start(const std::vector<std::string>& machines) {
     other_ = desktop_->loop().CreateHiddenWindow([](std::uint32_t, platform::WParam, platform::LParam) {
         return platform::LResult{0};
     });
+    desktop_->clipboard().AddOtherProgram(other_);
     app_ = std::make_unique<Application>();
     app_->SetTitle("Zumelko_beta3");
     CreateForms(*app_);
@@ -74,6 +75,7 @@ void ProgramTest::CopyText(const std::string& text) {
     cb.EmptyClipboard();
     cb.SetText(text + std::string(1, '\0'));
     cb.CloseClipboard();
+    TakeNotice();
 }
 
 void ProgramTest::CopyBmp(const std::string& bmp) {
@@ -89,6 +91,7 @@ void ProgramTest::CopyBmp(const std::string& bmp) {
     if (cb.SetBitmap(form.bitmap.Get())) form.bitmap.Release();
     if (form.palette && cb.SetPalette(form.palette.Get())) form.palette.Release();
     cb.CloseClipboard();
+    TakeNotice();
 }
 
 void ProgramTest::CopyNothing() {
@@ -96,6 +99,12 @@ void ProgramTest::CopyNothing() {
     cb.OpenClipboard(other_);
     cb.EmptyClipboard();
     cb.CloseClipboard();
+    TakeNotice();
+}
+
+void ProgramTest::TakeNotice() {
+    // Another program's change reaches the program through its loop.
+    desktop_->loop().ProcessMessages();
 }
 
 std::optional<std::string> ProgramTest::ClipboardText() {

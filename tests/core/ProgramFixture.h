@@ -44,10 +44,12 @@ protected:
     }
     void RunFor(int ms) { desktop_->loop().RunFor(std::chrono::milliseconds(ms)); }
 
-    // Another program changes the clipboard (one change notification).
+    // Another program changes the clipboard (one change notification, which the program's loop
+    // then takes).
     void CopyText(const std::string& text);
     void CopyBmp(const std::string& bmp);
     void CopyNothing();
+    void TakeNotice();
     std::optional<std::string> ClipboardText();
     bool ClipboardHasBitmap();
 

@@ -128,7 +128,11 @@ TEST(ModalForms, ScriptedUserRunsTheLoopWhileTheDialogStaysOpenAndNestedDialogsW
         s.Click("Other");  // opens the inner dialog, answered by the next script
         s.PressEnter();
     });
-    desktop->ui().Expect([](ScriptedDialog& s) { s.PressEscape(); });  // no cancel button: close box
+    desktop->ui().Expect([](ScriptedDialog& s) {
+        s.PressEscape();  // no cancel button: Esc answers nothing
+        EXPECT_FALSE(s.Closed());
+        s.CloseBox();
+    });
 
     EXPECT_EQ(outer.ShowModal(), mrOk);
     EXPECT_EQ(innerResult, mrCancel);

@@ -1,7 +1,16 @@
-# Builds the fuzz target with clang and runs it for a bounded time over seeds that convert
-# writes: the test fails on any crash, sanitizer report or leak the target finds.
-# cmake -DSOURCE_DIR=… -DBINARY_DIR=… -DCLANGXX=… -DCONVERT=… -DSECONDS=… -P RunFuzzer.cmake
-foreach(var SOURCE_DIR BINARY_DIR CLANGXX CONVERT SECONDS)
+# Builds one fuzz target with clang (tests/fuzz/target) and runs it for a bounded time over its
+# seeds: the test fails on any crash, sanitizer report, broken invariant or leak it finds.
+# cmake -DSOURCE_DIR=… -DBINARY_DIR=… -DCLANGXX=… -DSECONDS=… [-DFUZZ_TARGET=…] [-DCONVERT=…] -P RunFuzzer.cmake
+# FUZZ_TARGET is bitmap (the default, seeds made with convert), header or reassembly (seeds under
+# tests/fuzz/seeds/<FUZZ_TARGET>).
+if(NOT FUZZ_TARGET)
+  set(FUZZ_TARGET bitmap)
+endif()
+set(required SOURCE_DIR BINARY_DIR CLANGXX SECONDS)
+if(FUZZ_TARGET STREQUAL "bitmap")
+  list(APPEND required CONVERT)
+endif()
+foreach(var ${required})
   if(NOT ${var} OR ${var} MATCHES "NOTFOUND$")
     message(FATAL_ERROR "${var} is not set: clang++ and convert are needed (packages clang, imagemagick)")
   endif()
@@ -16,21 +25,33 @@ function(run)
 endfunction()
 
 set(build ${BINARY_DIR}/build)
-run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/fuzz/target -B ${build} -G Ninja
+set(launcher "")
+find_program(CCACHE ccache)
+if(CCACHE)
+  set(launcher -DCMAKE_CXX_COMPILER_LAUNCHER=${CCACHE})
+endif()
+run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/fuzz/target -B ${build} -G Ninja ${launcher}
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=${CLANGXX} -DZUMELKO_SOURCE_DIR=${SOURCE_DIR})
-run(${CMAKE_COMMAND} --build ${build} -j 2)
+run(${CMAKE_COMMAND} --build ${build} -j 2 --target ${FUZZ_TARGET}_fuzzer)
 
-# Seeds: every depth and both header kinds another writer produces.
-set(seeds ${BINARY_DIR}/seeds)
-file(MAKE_DIRECTORY ${seeds} ${BINARY_DIR}/corpus)
-set(source -size 13x7 gradient:red-blue)
-run(${CONVERT} ${source} -type Palette -colors 2 BMP3:${seeds}/bits1.bmp)
-run(${CONVERT} ${source} -type Palette -colors 9 BMP3:${seeds}/bits4.bmp)
-run(${CONVERT} ${source} -type Palette -colors 60 -compress None BMP3:${seeds}/bits8.bmp)
-run(${CONVERT} ${source} -type TrueColor BMP3:${seeds}/bits24.bmp)
-run(${CONVERT} ${source} -type Palette -colors 9 BMP2:${seeds}/core4.bmp)
-run(${CONVERT} -size 3x2 xc:white -type Bilevel BMP3:${seeds}/white.bmp)
+file(MAKE_DIRECTORY ${BINARY_DIR}/corpus)
+if(FUZZ_TARGET STREQUAL "bitmap")
+  # Seeds: every depth and both header kinds another writer produces.
+  set(seeds ${BINARY_DIR}/seeds)
+  file(MAKE_DIRECTORY ${seeds})
+  set(source -size 13x7 gradient:red-blue)
+  run(${CONVERT} ${source} -type Palette -colors 2 BMP3:${seeds}/bits1.bmp)
+  run(${CONVERT} ${source} -type Palette -colors 9 BMP3:${seeds}/bits4.bmp)
+  run(${CONVERT} ${source} -type Palette -colors 60 -compress None BMP3:${seeds}/bits8.bmp)
+  run(${CONVERT} ${source} -type TrueColor BMP3:${seeds}/bits24.bmp)
+  run(${CONVERT} ${source} -type Palette -colors 9 BMP2:${seeds}/core4.bmp)
+  run(${CONVERT} -size 3x2 xc:white -type Bilevel BMP3:${seeds}/white.bmp)
+  set(max_len 8192)
+else()
+  set(seeds ${SOURCE_DIR}/tests/fuzz/seeds/${FUZZ_TARGET})
+  set(max_len 4096)
+endif()
 
-run(${build}/bitmap_fuzzer ${BINARY_DIR}/corpus ${seeds}
-    -max_total_time=${SECONDS} -max_len=8192 -timeout=10 -rss_limit_mb=2048
+run(${build}/${FUZZ_TARGET}_fuzzer ${BINARY_DIR}/corpus ${seeds}
+    -max_total_time=${SECONDS} -max_len=${max_len} -timeout=10 -rss_limit_mb=2048
     -artifact_prefix=${BINARY_DIR}/ -print_final_stats=1)

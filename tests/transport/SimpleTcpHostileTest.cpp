@@ -282,5 +282,49 @@ TEST_F(SimpleTcpHostile, AHandlerThatThrowsIsReportedAndItsConnectionStillCloses
     desktop->loop().SetExceptionHandler(nullptr);
 }
 
+// Memory the system refuses mid-packet, or a length the owner will not take: either way only
+// that connection goes, nothing is reported as an escaped failure, and what others are sending
+// arrives whole.
+TEST_F(SimpleTcpHostile, APacketThatCannotBeHeldDropsOnlyItsConnection) {
+    std::vector<std::string> escaped;
+    desktop->loop().SetExceptionHandler([&](const std::exception& e) { escaped.emplace_back(e.what()); });
+    struct BlockLimit {
+        explicit BlockLimit(std::size_t bytes) { MemoryStream::SetBlockLimit(bytes); }
+        ~BlockLimit() { MemoryStream::SetBlockLimit(0); }
+    };
+    receiver->OnAnnounced = [](Component*, std::size_t length, bool& accept) { accept = length != 4242; };
+
+    const struct {
+        const char* what;
+        std::int32_t length;
+        std::size_t blockLimit;
+    } cases[] = {
+        {"heap refuses the block", 1 << 20, 512 * 1024},
+        {"owner refuses the length", 4242, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        BlockLimit limit(c.blockLimit);
+        // Another packet is half way when the bad one comes.
+        RawSocket other = Connect();
+        ASSERT_TRUE(Feed(other, LengthField(11) + "other "));
+        RawSocket bad = Connect();
+        Feed(bad, LengthField(c.length) + std::string(600 * 1024, 'x'));
+        EXPECT_TRUE(PeerClosedWhilePumping(bad));
+        EXPECT_EQ(receiver->IncomingConnections(), 1u);
+        EXPECT_FALSE(other.PeerClosed());
+        ASSERT_TRUE(Feed(other, std::string("half", 5)));
+        ASSERT_TRUE(Pump([&] { return rx.payloads.size() == 1; }));
+        EXPECT_EQ(rx.payloads[0], std::string("other half", 11));
+        rx.payloads.clear();
+        ExpectStillReceiving();
+        rx.payloads.clear();
+    }
+    EXPECT_EQ(rx.received, 4);
+    EXPECT_TRUE(escaped.empty()) << escaped[0];
+    EXPECT_TRUE(rx.errors.empty());
+    desktop->loop().SetExceptionHandler(nullptr);
+}
+
 }  // namespace
 }  // namespace zumelko::testing

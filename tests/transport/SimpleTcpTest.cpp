@@ -126,6 +126,21 @@ TEST_F(SimpleTcpRoundTrip, EverySendFormArrivesAsSentForEveryReadForm) {
              EXPECT_EQ(std::string(buf, 5), std::string("ab\0cd", 5));
          });
     send([&] { sender.SendBuffer("xyz", 3); }, [&] { EXPECT_EQ(receiver.GetString(), "xyz"); });
+    // Taking the text gives what GetString gives, followed by its NUL whether or not the
+    // sender sent one, and leaves the channel holding nothing.
+    for (const std::string& payload : {std::string("abc\0", 4), std::string("ab\0cd", 5), std::string("xyz"), std::string()}) {
+        send([&] { sender.SendBuffer(payload.data(), payload.size()); },
+             [&] {
+                 const std::string text = receiver.GetString();
+                 const SharedText taken = receiver.TakeString();
+                 EXPECT_EQ(taken, text);
+                 EXPECT_EQ(taken.ViewWithNul(), text + '\0');
+                 EXPECT_EQ(receiver.GetBuffer(nullptr, 0), 0u);
+                 MemoryStream rest;
+                 receiver.GetStream(rest);
+                 EXPECT_EQ(rest.Size(), 0u);
+             });
+    }
 
     StringList header;
     header.Add("string");

@@ -14,12 +14,13 @@ wine_bin=/usr/lib/wine
 
 # Runs a command with no descriptor but the standard three: the session's daemons outlive the
 # script, and must not hold on to what its caller had open (a lock, a pipe ctest waits on).
-# KEEP_FD names one more descriptor to pass on.
+# KEEP_FD names one more descriptor to pass on. In a session of their own, they also outlive
+# whatever ends the caller's process group.
 detached() (
   for fd in $(ls /proc/$BASHPID/fd); do
     if [ "$fd" -gt 2 ] && [ "$fd" != "${KEEP_FD:-}" ]; then eval "exec $fd>&-" 2>/dev/null || true; fi
   done
-  exec "$@"
+  exec setsid "$@"
 )
 
 stop() {
@@ -86,5 +87,5 @@ fi
 detached "$wine_bin/wineserver" -p </dev/null >"$dir/wineserver.log" 2>&1
 # Wine's own services and its desktop window start with the first program that has windows;
 # start them here, detached too, and on the machine's own network, where the display is.
-detached "$wine_bin/wine64" rundll32.exe user32.dll,UpdatePerUserSystemParameters </dev/null \
+detached "$wine_bin/wine64" rundll32.exe user32.dll,GetDesktopWindow </dev/null \
   >>"$dir/wineserver.log" 2>&1 || true

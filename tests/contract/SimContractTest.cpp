@@ -1,0 +1,37 @@
+// The platform seam's contract on the simulated desktop.
+#include <chrono>
+
+#include "platform/sim/SimDesktop.h"
+#include "tests/contract/SeamContract.h"
+
+namespace zumelko::contract {
+namespace {
+
+class SimSeam {
+public:
+    SimSeam() { desktop_->clipboard().AddOtherProgram(kOther); }
+    platform::Desktop& Desk() { return *desktop_; }
+    void Settle() { desktop_->loop().RunFor(std::chrono::milliseconds(20)); }
+    bool RunUntil(const std::function<bool()>& done, int ms = 5000) {
+        return desktop_->loop().RunUntilFor(done, std::chrono::milliseconds(ms));
+    }
+    void OtherProgramCopies(const std::string& text) {
+        auto& clipboard = desktop_->clipboard();
+        clipboard.OpenClipboard(kOther);
+        clipboard.EmptyClipboard();
+        clipboard.SetText(text + '\0');
+        clipboard.CloseClipboard();
+    }
+    void RestoreExceptionHandler() { desktop_->loop().SetExceptionHandler(nullptr); }
+
+private:
+    static constexpr Hwnd kOther = 0x77;
+    platform::sim::ScopedSimDesktop desktop_;
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(Sim, ClipboardContract, SimSeam);
+INSTANTIATE_TYPED_TEST_SUITE_P(Sim, LoopContract, SimSeam);
+INSTANTIATE_TYPED_TEST_SUITE_P(Sim, SocketContract, SimSeam);
+
+}  // namespace
+}  // namespace zumelko::contract
