@@ -300,7 +300,8 @@ std::unique_ptr<Win32UiHost::Rendered> Win32UiHost::Render(Form& form) {
     r->form = &form;
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
 
-    DWORD style = WS_POPUP | WS_CLIPCHILDREN;
+    // No WS_CLIPCHILDREN: bevels are frames only, and the form paints what lies inside them.
+    DWORD style = WS_POPUP;
     if (form.Border() != BorderStyle::None) style |= WS_CAPTION | WS_SYSMENU | WS_DLGFRAME;
     DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
     if (form.StayOnTop()) exStyle |= WS_EX_TOPMOST;
@@ -376,12 +377,13 @@ std::unique_ptr<Win32UiHost::Rendered> Win32UiHost::Render(Form& form) {
                 }
             }
             continue;
-        } else if (auto* bevel = dynamic_cast<Bevel*>(c)) {
+        } else if (dynamic_cast<Bevel*>(c) != nullptr) {
+            // A frame only: what it frames shows through.
             cls = L"STATIC";
-            cs = WS_CHILD | (bevel->Style() == BevelStyle::Raised ? SS_ETCHEDFRAME : SS_SUNKEN);
-        } else if (auto* panel = dynamic_cast<Panel*>(c)) {
+            cs = WS_CHILD | SS_ETCHEDFRAME;
+        } else if (dynamic_cast<Panel*>(c) != nullptr) {
             cls = L"STATIC";
-            cs = WS_CHILD | (panel->BevelOuter() == BevelKind::Lowered ? SS_SUNKEN : SS_ETCHEDFRAME);
+            cs = WS_CHILD | SS_ETCHEDFRAME;
             rr.origins[c] = POINT{left, topY};
         } else {
             continue;
