@@ -1,6 +1,7 @@
 #include "desktop/BitmapImage.h"
 
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "framework/Error.h"
@@ -29,43 +30,55 @@ void Put32(std::uint8_t* p, std::uint32_t v) {
 }
 
 // Checks a packed image read from a stream and brings it into the form this program writes:
-// header and colour table as given, then exactly the rows the header describes, bottom row
-// first. Throws kInvalidBitmap for anything it cannot take.
+// header, masks and colour table as given, then exactly the pixel data the header describes
+// (uncompressed rows bottom row first, or run lengths up to their end mark). Throws
+// kInvalidBitmap for anything it cannot take.
 std::vector<std::uint8_t> Normalize(std::vector<std::uint8_t> packed, std::uint32_t offBits,
                                     platform::dib::Layout& layout) {
     const auto parsed = platform::dib::ParseHeader(packed.data(), packed.size());
     if (!parsed) throw Error(kInvalidBitmap);
     layout = *parsed;
     const std::size_t tableEnd = layout.TableEnd();
-    // The rows follow the colour table. Other writers may leave a gap first and say where the
-    // rows begin in bfOffBits; that is believed only when the rows fit after it.
+    auto dataAt = [&](std::size_t at) {
+        return platform::dib::PixelBytes(layout, packed.data() + at, packed.size() - at);
+    };
+    // The pixel data follows the colour table. Other writers may leave a gap first and say where
+    // it begins in bfOffBits; that is believed only when the whole data fits after it.
     std::size_t rows = tableEnd;
+    std::optional<std::size_t> length;
     if (offBits >= kFileHeaderSize) {
         const std::size_t at = offBits - kFileHeaderSize;
-        if (at > tableEnd && at <= packed.size() && packed.size() - at >= layout.imageSize) rows = at;
+        if (at > tableEnd && at <= packed.size() && (length = dataAt(at))) rows = at;
     }
-    if (packed.size() - rows < layout.imageSize) throw Error(kInvalidBitmap);
+    if (rows == tableEnd) length = dataAt(tableEnd);
+    if (!length) throw Error(kInvalidBitmap);
 
     if (rows == tableEnd && !layout.topDown) {
-        packed.resize(tableEnd + layout.imageSize);
+        packed.resize(tableEnd + *length);
+    } else if (!layout.topDown) {
+        std::memmove(packed.data() + tableEnd, packed.data() + rows, *length);
+        packed.resize(tableEnd + *length);
     } else {
-        std::vector<std::uint8_t> normal(tableEnd + layout.imageSize);
-        std::memcpy(normal.data(), packed.data(), tableEnd);
-        const std::uint8_t* from = packed.data() + rows;
-        std::uint8_t* to = normal.data() + tableEnd;
-        if (layout.topDown) {
-            for (int y = 0; y < layout.height; ++y)
-                std::memcpy(to + static_cast<std::size_t>(layout.height - 1 - y) * layout.stride,
-                            from + static_cast<std::size_t>(y) * layout.stride, layout.stride);
-        } else {
-            std::memcpy(to, from, layout.imageSize);
+        // Top-down rows are turned over in place; each swap exchanges a row with its mirror.
+        if (rows != tableEnd) std::memmove(packed.data() + tableEnd, packed.data() + rows, *length);
+        packed.resize(tableEnd + *length);
+        std::vector<std::uint8_t> spare(layout.stride);
+        std::uint8_t* base = packed.data() + tableEnd;
+        for (int y = 0, z = layout.height - 1; y < z; ++y, --z) {
+            std::uint8_t* a = base + static_cast<std::size_t>(y) * layout.stride;
+            std::uint8_t* b = base + static_cast<std::size_t>(z) * layout.stride;
+            std::memcpy(spare.data(), a, layout.stride);
+            std::memcpy(a, b, layout.stride);
+            std::memcpy(b, spare.data(), layout.stride);
         }
-        packed = std::move(normal);
     }
     if (layout.headerSize == platform::dib::kInfoHeaderSize) {
         Put32(packed.data() + 8, static_cast<std::uint32_t>(layout.height));
-        // Bytes after the rows were dropped; a size that counted them would promise too much.
-        if (layout.sizeImage != 0) Put32(packed.data() + 20, static_cast<std::uint32_t>(layout.imageSize));
+        // Bytes after the data were dropped; a size that counted them would promise too much.
+        if (layout.sizeImage != 0 || layout.RunLength()) {
+            Put32(packed.data() + 20, static_cast<std::uint32_t>(*length));
+            layout.sizeImage = *length;
+        }
     }
     layout.topDown = false;
     return packed;
@@ -191,47 +204,111 @@ void BitmapImage::MakeDeviceBitmap(Image& image) {
     // The packed image was checked when it was read; checked again as it is about to be
     // handed to the system.
     const auto layout = platform::dib::ParseHeader(packed.data(), packed.size());
-    if (!layout || packed.size() - layout->TableEnd() < layout->imageSize) throw Error(kInvalidBitmap);
+    if (!layout) throw Error(kInvalidBitmap);
+    const std::uint8_t* pixels = packed.data() + layout->TableEnd();
+    const auto length = platform::dib::PixelBytes(*layout, pixels, packed.size() - layout->TableEnd());
+    if (!length) throw Error(kInvalidBitmap);
     auto& gdi = platform::Current().gdi();
     GdiObject palette = PaletteFor(gdi, *layout, packed.data());
-    GdiObject bitmap(gdi, gdi.CreateDIBitmap(packed.data(), layout->TableEnd(), packed.data() + layout->TableEnd(),
-                                             layout->imageSize, palette.Get()));
+    GdiObject bitmap(gdi, gdi.CreateDIBitmap(packed.data(), layout->TableEnd(), pixels, *length, palette.Get()));
     if (!bitmap) throw Error(kOutOfResources);
     image.bitmap = std::move(bitmap);
     image.palette = std::move(palette);
 }
 
-void BitmapImage::MakePackedImage(Image& image) {
-    auto& gdi = platform::Current().gdi();
+BitmapImage::PackedForm BitmapImage::PackedFormOf(const Image& image) {
     platform::BitmapInfo info;
-    gdi.GetObject(image.bitmap.Get(), info);
-    int bits = info.bitsPerPixel * info.planes;
-    if (bits > 8) bits = 24;  // 16 and 32 bits are written as 24
-    const std::size_t tableSize = bits == 24 ? 0 : std::size_t{4} << bits;
-    const std::size_t imageSize = platform::dib::Stride(info.width, bits) * static_cast<std::size_t>(info.height);
-    std::vector<std::uint8_t> packed(platform::dib::kInfoHeaderSize + tableSize + imageSize);
-    std::uint8_t* h = packed.data();
+    platform::Current().gdi().GetObject(image.bitmap.Get(), info);
+    PackedForm form;
+    form.width = info.width;
+    form.height = info.height;
+    form.bits = info.bitsPerPixel * info.planes;
+    if (form.bits > 8) form.bits = 24;  // 16 and 32 bits are written as 24
+    const std::size_t tableSize = form.bits == 24 ? 0 : std::size_t{4} << form.bits;
+    form.imageSize = platform::dib::Stride(info.width, form.bits) * static_cast<std::size_t>(info.height);
+    form.pixelOffset = platform::dib::kInfoHeaderSize + tableSize;
+    return form;
+}
+
+void BitmapImage::FillPacked(const Image& image, const PackedForm& form, std::uint8_t* h) {
+    std::memset(h, 0, form.pixelOffset);
     Put32(h + 0, platform::dib::kInfoHeaderSize);
-    Put32(h + 4, static_cast<std::uint32_t>(info.width));
-    Put32(h + 8, static_cast<std::uint32_t>(info.height));
+    Put32(h + 4, static_cast<std::uint32_t>(form.width));
+    Put32(h + 8, static_cast<std::uint32_t>(form.height));
     Put16(h + 12, 1);
-    Put16(h + 14, static_cast<std::uint32_t>(bits));
-    Put32(h + 20, static_cast<std::uint32_t>(imageSize));
-    const std::size_t pixelOffset = platform::dib::kInfoHeaderSize + tableSize;
-    gdi.GetDIBits(image.bitmap.Get(), image.palette.Get(), h, h + pixelOffset);
+    Put16(h + 14, static_cast<std::uint32_t>(form.bits));
+    Put32(h + 20, static_cast<std::uint32_t>(form.imageSize));
+    // The result is not examined, but rows it did not fill are never left as whatever the
+    // memory held.
+    if (!platform::Current().gdi().GetDIBits(image.bitmap.Get(), image.palette.Get(), h, h + form.pixelOffset))
+        std::memset(h + form.pixelOffset, 0, form.imageSize);
+    if (!image.header.empty() && form.bits == 24) std::memcpy(h, image.header.data(), image.header.size());
+}
+
+void BitmapImage::MakePackedImage(Image& image) {
+    const PackedForm form = PackedFormOf(image);
+    std::vector<std::uint8_t> packed(form.pixelOffset + form.imageSize);
+    FillPacked(image, form, packed.data());
     image.packed = std::move(packed);
-    image.pixelOffset = pixelOffset;
+    image.pixelOffset = form.pixelOffset;
 }
 
 void BitmapImage::WriteToStream(Stream& stream) const {
     if (!image_) return;
     Image& image = *image_;
-    if (image.packed.empty()) MakePackedImage(image);
     std::uint8_t header[kFileHeaderSize] = {'B', 'M'};
+    auto* memory = dynamic_cast<MemoryStream*>(&stream);
+    if (image.packed.empty() && memory != nullptr) {
+        // Into a stream in memory (a packet on its way) the rows are converted in place, once,
+        // rather than into a packed image first and copied on from there.
+        const PackedForm form = PackedFormOf(image);
+        const std::size_t size = kFileHeaderSize + form.pixelOffset + form.imageSize;
+        std::uint8_t* out = memory->WriteSpace(size);
+        Put32(header + 2, static_cast<std::uint32_t>(size));
+        Put32(header + 10, static_cast<std::uint32_t>(kFileHeaderSize + form.pixelOffset));
+        std::memcpy(out, header, sizeof header);
+        FillPacked(image, form, out + kFileHeaderSize);
+        memory->Commit(size);
+        return;
+    }
+    if (image.packed.empty()) MakePackedImage(image);
     Put32(header + 2, static_cast<std::uint32_t>(kFileHeaderSize + image.packed.size()));
     Put32(header + 10, static_cast<std::uint32_t>(kFileHeaderSize + image.pixelOffset));
     stream.Write(header, sizeof header);
     stream.Write(image.packed.data(), image.packed.size());
+}
+
+// A picture whose device bitmap holds every bit of it, made straight from the received bytes:
+// 24-bit rows without a colour table on a display of 24 bits or more. Writing it again gives
+// the same rows, so the packed image need not be kept beside the device bitmap, and a large
+// picture costs its rows once instead of twice. Null for any other picture, or when the
+// display cannot make it (the packed image then says so when it is first shown).
+std::shared_ptr<BitmapImage::Image> BitmapImage::MakeDirect(const std::uint8_t* packed, std::size_t size,
+                                                            std::uint32_t offBits) {
+    auto& gdi = platform::Current().gdi();
+    const auto layout = platform::dib::ParseHeader(packed, size);
+    if (!layout || layout->headerSize != platform::dib::kInfoHeaderSize || layout->compression != platform::dib::kRgb ||
+        layout->bitCount != 24 || layout->colorCount != 0 || gdi.DisplayBitsPerPixel() < 24)
+        return nullptr;
+    // Where the rows begin, as Normalize finds it.
+    std::size_t rows = layout->TableEnd();
+    if (offBits >= kFileHeaderSize) {
+        const std::size_t at = offBits - kFileHeaderSize;
+        if (at > rows && at <= size && size - at >= layout->imageSize) rows = at;
+    }
+    if (size - rows < layout->imageSize) return nullptr;
+    GdiObject bitmap(gdi, gdi.CreateDIBitmap(packed, layout->headerSize, packed + rows, layout->imageSize, 0));
+    if (!bitmap) return nullptr;
+    auto image = std::make_shared<Image>();
+    image->width = layout->width;
+    image->height = layout->height;
+    image->bitmap = std::move(bitmap);
+    // The header is written again as it came, as for a kept packed image: rows bottom-up, and a
+    // size that counted bytes after the rows counts the rows alone.
+    image->header.assign(packed, packed + platform::dib::kInfoHeaderSize);
+    Put32(image->header.data() + 8, static_cast<std::uint32_t>(layout->height));
+    if (layout->sizeImage != 0) Put32(image->header.data() + 20, static_cast<std::uint32_t>(layout->imageSize));
+    return image;
 }
 
 void BitmapImage::ReadFromStream(Stream& stream) {
@@ -243,12 +320,30 @@ void BitmapImage::ReadFromStream(Stream& stream) {
     std::uint8_t header[kFileHeaderSize];
     if (size < kFileHeaderSize || stream.Read(header, sizeof header) != sizeof header) throw Error(kStreamReadError);
     if (header[0] != 'B' || header[1] != 'M') throw Error(kInvalidBitmap);
-    std::vector<std::uint8_t> packed(size - kFileHeaderSize);
-    if (stream.Read(packed.data(), packed.size()) != packed.size()) throw Error(kStreamReadError);
+    const std::uint32_t offBits = U32(header + 10);
+    std::vector<std::uint8_t> packed;
+    if (auto* memory = dynamic_cast<MemoryStream*>(&stream)) {
+        // A stream in memory (a received packet) is read in place.
+        const std::uint8_t* at = memory->Data() + memory->Position();
+        const std::size_t n = size - kFileHeaderSize;
+        memory->SetPosition(memory->Position() + n);
+        if (auto direct = MakeDirect(at, n, offBits)) {
+            Replace(std::move(direct));
+            return;
+        }
+        packed.assign(at, at + n);
+    } else {
+        packed.resize(size - kFileHeaderSize);
+        if (stream.Read(packed.data(), packed.size()) != packed.size()) throw Error(kStreamReadError);
+        if (auto direct = MakeDirect(packed.data(), packed.size(), offBits)) {
+            Replace(std::move(direct));
+            return;
+        }
+    }
 
     platform::dib::Layout layout;
     auto image = std::make_shared<Image>();
-    image->packed = Normalize(std::move(packed), U32(header + 10), layout);
+    image->packed = Normalize(std::move(packed), offBits, layout);
     image->pixelOffset = layout.TableEnd();
     image->width = layout.width;
     image->height = layout.height;

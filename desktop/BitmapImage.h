@@ -97,11 +97,21 @@ private:
         GdiObject palette;
         std::vector<std::uint8_t> packed;  // rows bottom-up, right after the table
         std::size_t pixelOffset = 0;       // header and table size within packed
+        std::vector<std::uint8_t> header;  // a picture made straight from 24-bit rows: its header
     };
 
     void Replace(std::shared_ptr<Image> image);
+    static std::shared_ptr<Image> MakeDirect(const std::uint8_t* packed, std::size_t size, std::uint32_t offBits);
     static void MakeDeviceBitmap(Image& image);
     static void MakePackedImage(Image& image);
+    // Where the parts of the packed image made from the device bitmap go.
+    struct PackedForm {
+        int width = 0, height = 0, bits = 0;
+        std::size_t pixelOffset = 0;  // header and table
+        std::size_t imageSize = 0;    // rows
+    };
+    static PackedForm PackedFormOf(const Image& image);
+    static void FillPacked(const Image& image, const PackedForm& form, std::uint8_t* packed);
 
     std::shared_ptr<Image> image_;
 };

@@ -22,6 +22,9 @@ constexpr std::size_t kMaxColors = 65535 / 4;
 // header bytes could ask for gigabytes of device bitmap.
 constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 27;
 
+// biCompression values a 40-byte header may carry.
+enum Compression : std::uint32_t { kRgb = 0, kRle8 = 1, kRle4 = 2, kBitfields = 3 };
+
 struct Layout {
     std::size_t headerSize = 0;  // kInfoHeaderSize or kCoreHeaderSize
     int width = 0;
@@ -29,34 +32,57 @@ struct Layout {
     bool topDown = false;        // the header gave a negative height
     int planes = 1;
     int bitCount = 0;            // 1, 4, 8, 16, 24 or 32
+    std::uint32_t compression = kRgb;  // kRle8 with 8 bits, kRle4 with 4, kBitfields with 16 or 32
+    // Where red, green and blue sit in a 16- or 32-bit pixel: the three masks that follow the
+    // header for kBitfields, else 5-5-5 for 16 bits and 8-8-8 for 32.
+    std::uint32_t masks[3] = {0, 0, 0};
+    std::size_t maskSize = 0;    // 12 when the masks follow the header, else 0
     std::size_t colorCount = 0;  // entries in the colour table
     std::size_t entrySize = 4;   // blue, green, red, 0; the core header's entries have 3 bytes
     std::size_t sizeImage = 0;   // biSizeImage as given (0: not given)
     std::size_t stride = 0;      // bytes per row, padded to 4
-    std::size_t imageSize = 0;   // stride × height
+    std::size_t imageSize = 0;   // stride × height: the rows uncompressed
 
     std::size_t TableSize() const { return colorCount * entrySize; }
-    std::size_t TableEnd() const { return headerSize + TableSize(); }
+    std::size_t TableOffset() const { return headerSize + maskSize; }
+    // Header, masks and colour table: where the pixel data begins.
+    std::size_t TableEnd() const { return TableOffset() + TableSize(); }
     bool Monochrome() const { return planes == 1 && bitCount == 1; }
+    bool RunLength() const { return compression == kRle8 || compression == kRle4; }
 };
 
 // ((width × bitCount + 31) div 32) × 4.
 std::size_t Stride(int width, int bitCount);
 
-// Reads and checks the header at the front of data and that its colour table follows in full.
-// Refuses (nullopt) any other header size, planes other than 1, bit counts other than 1, 4, 8,
-// 16, 24 and 32, compression, a zero or negative width, a zero height, more colours than the
-// bit count can index or than kMaxColors, more than kMaxPixels, and a biSizeImage smaller than
-// the rows. Whether the pixel rows are all there is the caller's to check against imageSize.
+// Reads and checks the header at the front of data and that its masks and colour table follow
+// in full. Refuses (nullopt) any other header size, planes other than 1, bit counts other than
+// 1, 4, 8, 16, 24 and 32, compression other than run lengths at 8 and 4 bits and masks at 16 and
+// 32 bits, masks that are empty, broken up or overlapping, run lengths in top-down rows, a zero
+// or negative width, a zero height, more colours than the bit count can index or than
+// kMaxColors, more than kMaxPixels, and for uncompressed rows a biSizeImage smaller than them.
+// Whether the pixel data is all there is the caller's to check with PixelBytes.
 std::optional<Layout> ParseHeader(const std::uint8_t* data, std::size_t size);
+
+// How many of the available bytes the pixel data of a checked header takes: imageSize for
+// uncompressed rows; for run lengths the bytes up to and including the end-of-picture mark
+// (within biSizeImage when it is given). nullopt when they are not all there, or when a run
+// would land below the last row or the end-of-picture mark never comes.
+std::optional<std::size_t> PixelBytes(const Layout& layout, const std::uint8_t* pixels, std::size_t available);
 
 // The colour table of a checked header (red, green, blue of each entry, flags 0).
 std::vector<PaletteEntry> ColorTable(const Layout& layout, const std::uint8_t* headerAndTable);
 
-// Decodes imageSize bytes of rows (in the header's order) into width × height pixels,
-// 0xFFRRGGBB, top row first, rows outStride pixels apart. Indices past the table are black.
-void DecodeRows(const Layout& layout, const std::vector<PaletteEntry>& table, const std::uint8_t* pixels,
-                std::uint32_t* out, std::size_t outStride);
+// Decodes the pixel data (size bytes, in the header's order and form) into width × height
+// pixels, 0xFFRRGGBB, top row first, rows outStride pixels apart. Indices past the table are
+// black; pixels that run lengths skip (end of line, moves) take the first colour of the table,
+// as other readers show them, and those past a row's right edge are dropped. false, with out
+// left unspecified, when PixelBytes would refuse the data.
+bool DecodeRows(const Layout& layout, const std::vector<PaletteEntry>& table, const std::uint8_t* pixels,
+                std::size_t size, std::uint32_t* out, std::size_t outStride);
+// The same for the rows of uncompressed data from first up to but not including last (top row
+// 0), so that parts of a large picture can be decoded apart.
+void DecodeRowRange(const Layout& layout, const std::vector<PaletteEntry>& table, const std::uint8_t* pixels,
+                    int first, int last, std::uint32_t* out, std::size_t outStride);
 
 // Maps colours to an entry of a table of at most 256: a colour in the table to its own entry,
 // any other to the nearest one.

@@ -51,9 +51,10 @@ public:
 
     // CreateDIBitmap(screen DC, header, CBM_INIT, pixels, header with table, DIB_RGB_COLORS)
     // with the palette (when given) selected and realized: a bitmap compatible with the
-    // display. headerAndTable holds a 40- or 12-byte bitmap header and its colour table;
-    // pixels the rows. Returns 0 on failure, also when the bytes do not hold the image their
-    // header describes.
+    // display. headerAndTable holds a 40- or 12-byte bitmap header, the three colour masks
+    // after a 40-byte one that says BI_BITFIELDS, and the colour table; pixels the rows, or the
+    // run lengths of BI_RLE8 and BI_RLE4 up to their end mark. Returns 0 on failure, also when
+    // the bytes do not hold the image their header describes.
     virtual Hbitmap CreateDIBitmap(const std::uint8_t* headerAndTable, std::size_t headerAndTableSize,
                                    const std::uint8_t* pixels, std::size_t pixelSize,
                                    Hpalette palette) = 0;

@@ -10,7 +10,9 @@
 #include <QImage>
 #include <QMetaObject>
 
+#include <future>
 #include <optional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -59,6 +61,8 @@ private:
     };
 
     void Commit();
+    // The PNG form of a picture, made on a thread of its own.
+    std::shared_future<QByteArray> EncodePng(const QImage& image);
     void OutsideChange();
     bool SameText(const QMimeData& data) const;
     void Notify(bool sent);
@@ -82,6 +86,11 @@ private:
     Hbitmap bitmapHandle_ = 0;
     Hpalette paletteHandle_ = 0;
     std::size_t notifications_ = 0;
+    struct Encoding {
+        std::thread worker;
+        std::shared_future<QByteArray> done;
+    };
+    std::vector<Encoding> encodings_;
 };
 
 }  // namespace zumelko::platform::qt

@@ -4,7 +4,12 @@
 #include <QPainter>
 #include <QScreen>
 
+#include "platform/Dib.h"
+
 #include <cstring>
+#include <optional>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 
 namespace zumelko::platform::qt {
@@ -26,6 +31,8 @@ void Wr32(std::uint8_t* p, std::uint32_t v) {
 }
 
 const QRgb kWhite = qRgb(255, 255, 255);
+// Pictures of at least this many pixels are decoded on two threads.
+constexpr std::int64_t kSplitPixels = 1 << 20;
 const QRgb kBlack = qRgb(0, 0, 0);
 
 // The sixteen colours of the standard 4-bit palette.
@@ -122,16 +129,19 @@ QImage QtGdi::ToDisplay(QImage image) const {
 Hbitmap QtGdi::CreateBitmap(int width, int height, bool monochrome) {
     QImage image = MakeImage(width, height, monochrome);
     if (image.isNull()) return 0;
-    // A new bitmap is black until something is drawn on it.
-    image.fill(0u);
+    // A new bitmap is black until something is drawn on it. It is made black only when first
+    // looked at: most are covered whole by the copy that follows at once, and a large one
+    // then never costs the memory of its own pixels.
     const Hbitmap h = next_++;
     bitmaps_.emplace(h, std::move(image));
+    unpainted_.insert(h);
     return h;
 }
 
 bool QtGdi::GetObject(Hbitmap bitmap, BitmapInfo& info) {
-    const QImage* image = Bitmap(bitmap);
-    if (image == nullptr) return false;
+    const auto found = bitmaps_.find(bitmap);
+    if (found == bitmaps_.end()) return false;
+    const QImage* image = &found->second;
     info.width = image->width();
     info.height = image->height();
     info.planes = 1;
@@ -144,6 +154,15 @@ bool QtGdi::CopyBitmap(Hbitmap destination, Hbitmap source, Hpalette palette) {
     const QImage* s = Bitmap(source);
     if (d == bitmaps_.end() || s == nullptr) return false;
     QImage& dst = d->second;
+    const bool sameColours =
+        s->format() != QImage::Format_Indexed8 || (palette == 0 && s->colorTable() == dst.colorTable());
+    if (unpainted_.count(destination) != 0 && s->size() == dst.size() && s->format() == dst.format() && sameColours) {
+        // Covered whole by pixels of its own kind: the copy shares them until either is drawn on.
+        dst = *s;
+        unpainted_.erase(destination);
+        return true;
+    }
+    Paint(destination);
     QImage src = *s;
     // A palette given with an indexed picture says what its indices mean.
     if (const auto* pal = Palette(palette); pal != nullptr && src.format() == QImage::Format_Indexed8 &&
@@ -192,76 +211,34 @@ std::vector<PaletteEntry> QtGdi::GetPaletteEntries(Hpalette palette) {
 
 Hbitmap QtGdi::CreateDIBitmap(const std::uint8_t* headerAndTable, std::size_t headerAndTableSize,
                               const std::uint8_t* pixels, std::size_t pixelSize, Hpalette /*palette*/) {
-    if (headerAndTable == nullptr || headerAndTableSize < 12) return 0;
-    const std::uint32_t headerSize = Rd32(headerAndTable);
-    std::int64_t width = 0, height = 0;
-    int planes = 0, bits = 0;
-    std::uint32_t compression = 0, used = 0;
-    std::size_t entrySize = 4;
-    if (headerSize == 12) {
-        width = Rd16(headerAndTable + 4);
-        height = Rd16(headerAndTable + 6);
-        planes = Rd16(headerAndTable + 8);
-        bits = Rd16(headerAndTable + 10);
-        entrySize = 3;
-    } else if (headerSize >= 40 && headerAndTableSize >= headerSize) {
-        width = static_cast<std::int32_t>(Rd32(headerAndTable + 4));
-        height = static_cast<std::int32_t>(Rd32(headerAndTable + 8));
-        planes = Rd16(headerAndTable + 12);
-        bits = Rd16(headerAndTable + 14);
-        compression = Rd32(headerAndTable + 16);
-        used = Rd32(headerAndTable + 32);
-    } else {
-        return 0;
-    }
-    const bool bottomUp = height > 0;
-    if (height < 0) height = -height;
-    if (planes != 1 || compression != 0 || width <= 0 || height <= 0) return 0;
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return 0;
-    if (width * height > kMaxPixels) return 0;
-    const std::size_t stride = static_cast<std::size_t>((width * bits + 31) / 32 * 4);
-    if (pixels == nullptr || pixelSize / stride < static_cast<std::size_t>(height)) return 0;
-
-    // The colour table, as far as the header's bytes hold it; missing entries are black.
-    QList<QRgb> table;
-    if (bits <= 8) {
-        const std::size_t count = used != 0 && headerSize != 12 ? used : (std::size_t{1} << bits);
-        const std::uint8_t* t = headerAndTable + headerSize;
-        const std::size_t have = (headerAndTableSize - headerSize) / entrySize;
-        for (std::size_t i = 0; i < std::min<std::size_t>(count, 256); ++i)
-            table.push_back(i < have ? qRgb(t[i * entrySize + 2], t[i * entrySize + 1], t[i * entrySize]) : kBlack);
-        while (table.size() < (1 << bits)) table.push_back(kBlack);
-    }
-
-    const int w = static_cast<int>(width), h = static_cast<int>(height);
-    QImage image(w, h, QImage::Format_RGB32);
+    // Qt's own BMP reader is not used: it takes run lengths that stop short or overrun as a
+    // success with the rest of the picture left as whatever the memory held, and widens 5-bit
+    // channels to 248 rather than 255. The shared decoder refuses the former and keeps white
+    // white, alike on every desktop.
+    const auto layout = dib::ParseHeader(headerAndTable, headerAndTableSize);
+    if (!layout || !dib::PixelBytes(*layout, pixels, pixelSize)) return 0;
+    if (static_cast<std::int64_t>(layout->width) * layout->height > kMaxPixels) return 0;
+    QImage image(layout->width, layout->height, QImage::Format_RGB32);
     if (image.isNull()) return 0;
-    for (int y = 0; y < h; ++y) {
-        const std::uint8_t* row = pixels + stride * static_cast<std::size_t>(bottomUp ? h - 1 - y : y);
-        auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
-        switch (bits) {
-            case 24:
-                for (int x = 0; x < w; ++x, row += 3) out[x] = qRgb(row[2], row[1], row[0]);
-                break;
-            case 32:
-                for (int x = 0; x < w; ++x, row += 4) out[x] = qRgb(row[2], row[1], row[0]);
-                break;
-            case 16:
-                for (int x = 0; x < w; ++x, row += 2) {
-                    const int v = Rd16(row);
-                    out[x] = qRgb(((v >> 10) & 31) * 255 / 31, ((v >> 5) & 31) * 255 / 31, (v & 31) * 255 / 31);
-                }
-                break;
-            case 8:
-                for (int x = 0; x < w; ++x) out[x] = table[row[x]];
-                break;
-            case 4:
-                for (int x = 0; x < w; ++x) out[x] = table[(row[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 15];
-                break;
-            default:
-                for (int x = 0; x < w; ++x) out[x] = table[(row[x / 8] >> (7 - x % 8)) & 1];
-                break;
+    static_assert(sizeof(QRgb) == sizeof(std::uint32_t));
+    // RGB32 rows are 32-bit pixels 0xFFRRGGBB, as the decoder writes them.
+    auto* out = reinterpret_cast<std::uint32_t*>(image.bits());
+    const std::size_t outStride = static_cast<std::size_t>(image.bytesPerLine()) / sizeof(std::uint32_t);
+    const auto table = dib::ColorTable(*layout, headerAndTable);
+    if (!layout->RunLength() && static_cast<std::int64_t>(layout->width) * layout->height >= kSplitPixels) {
+        // A large picture is decoded in two halves at once, the lower one on a thread of its
+        // own: the loop waits for both, but half as long. Nothing else touches the image meanwhile.
+        const int half = layout->height / 2;
+        std::optional<std::thread> lower;
+        try {
+            lower.emplace([&] { dib::DecodeRowRange(*layout, table, pixels, half, layout->height, out, outStride); });
+        } catch (const std::system_error&) {
+            // No thread to be had: all of it here.
         }
+        dib::DecodeRowRange(*layout, table, pixels, 0, lower ? half : layout->height, out, outStride);
+        if (lower) lower->join();
+    } else if (!dib::DecodeRows(*layout, table, pixels, pixelSize, out, outStride)) {
+        return 0;
     }
     image = ToDisplay(std::move(image));
     if (image.isNull()) return 0;
@@ -366,12 +343,15 @@ bool QtGdi::GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* header, st
 }
 
 bool QtGdi::DeleteObject(std::uintptr_t object) {
+    unpainted_.erase(object);
     return bitmaps_.erase(object) != 0 || palettes_.erase(object) != 0;
 }
 
 const QImage* QtGdi::Bitmap(Hbitmap bitmap) const {
     auto it = bitmaps_.find(bitmap);
-    return it == bitmaps_.end() ? nullptr : &it->second;
+    if (it == bitmaps_.end()) return nullptr;
+    Paint(bitmap);
+    return &it->second;
 }
 
 Hbitmap QtGdi::Adopt(QImage image) {
@@ -386,9 +366,15 @@ Hbitmap QtGdi::Adopt(QImage image) {
 std::optional<QImage> QtGdi::Take(Hbitmap bitmap) {
     auto it = bitmaps_.find(bitmap);
     if (it == bitmaps_.end()) return std::nullopt;
+    Paint(bitmap);
     QImage image = std::move(it->second);
     bitmaps_.erase(it);
     return image;
+}
+
+void QtGdi::Paint(Hbitmap bitmap) const {
+    if (unpainted_.erase(bitmap) == 0) return;
+    bitmaps_.at(bitmap).fill(0u);
 }
 
 const std::vector<PaletteEntry>* QtGdi::Palette(Hpalette palette) const {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "platform/Gdi.h"
@@ -49,6 +50,8 @@ public:
 
 private:
     QImage MakeImage(int width, int height, bool monochrome) const;
+    // Makes a bitmap nothing has drawn on yet black.
+    void Paint(Hbitmap bitmap) const;
     QImage ToDisplay(QImage image) const;
 
     std::int64_t pixelLimit_ = kMaxPixels;
@@ -56,7 +59,9 @@ private:
     int bitsPerPixel_;
     QImage::Format format_;
     QList<QRgb> systemColours_;
-    std::map<std::uintptr_t, QImage> bitmaps_;
+    // Mutable: a bitmap is made black when it is first looked at (see CreateBitmap).
+    mutable std::map<std::uintptr_t, QImage> bitmaps_;
+    mutable std::set<std::uintptr_t> unpainted_;
     std::map<std::uintptr_t, std::vector<PaletteEntry>> palettes_;
     std::uintptr_t next_ = 0x2000;
 };

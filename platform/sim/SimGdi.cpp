@@ -194,12 +194,15 @@ std::vector<PaletteEntry> SimGdi::GetPaletteEntries(Hpalette palette) {
 Hbitmap SimGdi::CreateDIBitmap(const std::uint8_t* headerAndTable, std::size_t headerAndTableSize,
                                const std::uint8_t* pixels, std::size_t pixelSize, Hpalette palette) {
     const auto layout = dib::ParseHeader(headerAndTable, headerAndTableSize);
-    if (!layout || pixels == nullptr || pixelSize < layout->imageSize) return 0;
+    if (!layout || !dib::PixelBytes(*layout, pixels, pixelSize)) return 0;
     const Hbitmap h = CreateBitmap(layout->width, layout->height, displayBits_ == 1);
     if (h == 0) return 0;
     Bitmap& b = *FindBitmap(h);
-    dib::DecodeRows(*layout, dib::ColorTable(*layout, headerAndTable), pixels, b.pixels.data(),
-                    static_cast<std::size_t>(b.width));
+    if (!dib::DecodeRows(*layout, dib::ColorTable(*layout, headerAndTable), pixels, pixelSize, b.pixels.data(),
+                         static_cast<std::size_t>(b.width))) {
+        DeleteObject(h);
+        return 0;
+    }
     Reduce(b.pixels.data(), b.pixels.size(), 1, 0, b.bitsPerPixel, palette, false);
     return h;
 }

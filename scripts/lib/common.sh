@@ -5,7 +5,7 @@ ZUMELKO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 # Debian packages the build, the tests and the program need.
 ZUMELKO_PACKAGES=(
-  build-essential cmake ninja-build pkg-config netbase iproute2 procps
+  build-essential cmake ninja-build pkg-config netbase iproute2 procps python3
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libsmbclient-dev
   xvfb xclip xdotool x11-utils imagemagick fonts-ipafont-gothic samba wmdocker

@@ -59,51 +59,19 @@
 #include "platform/qt/QtDesktop.h"
 #endif
 #include "transport/SimpleTcp.h"
+#include "tests/bench/BenchSupport.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using namespace zumelko::bench;
 using zumelko::platform::sim::ScopedSimDesktop;
 using zumelko::platform::sim::ScriptedDialog;
 
 // The receiving program's own loopback address; 8000 and 8001 there.
 constexpr const char* kReceiver = "127.0.0.9";
 constexpr std::uint16_t kPlainPort = 28731;
-
-long StatusBytes(const char* key) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const std::size_t keyLen = std::strlen(key);
-    while (std::getline(in, line))
-        if (line.compare(0, keyLen, key) == 0) return std::atol(line.c_str() + keyLen + 1) * 1024L;
-    return -1;
-}
-
-long ResetPeak() {
-    std::ofstream("/proc/self/clear_refs") << "5";
-    return StatusBytes("VmRSS");
-}
-
-void WriteAll(int fd, const void* data, std::size_t n) {
-    const auto* p = static_cast<const char*>(data);
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w <= 0) throw std::runtime_error("write");
-        p += w;
-        n -= static_cast<std::size_t>(w);
-    }
-}
-
-void ReadAll(int fd, void* data, std::size_t n) {
-    auto* p = static_cast<char*>(data);
-    while (n > 0) {
-        const ssize_t r = ::read(fd, p, n);
-        if (r <= 0) throw std::runtime_error("read");
-        p += r;
-        n -= static_cast<std::size_t>(r);
-    }
-}
 
 sockaddr_in Address(const char* dotted, std::uint16_t port) {
     sockaddr_in sa{};

@@ -28,51 +28,16 @@
 
 #include "platform/sim/SimDesktop.h"
 #include "transport/SimpleTcp.h"
+#include "tests/bench/BenchSupport.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using namespace zumelko::bench;
 
 constexpr int kChannelPort = 28711;
 constexpr std::uint16_t kPlainPort = 28712;
-
-// Memory figures of this process, in bytes, from /proc/self/status.
-long StatusBytes(const char* key) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const std::size_t keyLen = std::strlen(key);
-    while (std::getline(in, line)) {
-        if (line.compare(0, keyLen, key) == 0) return std::atol(line.c_str() + keyLen + 1) * 1024L;
-    }
-    return -1;
-}
-
-// Starts the peak over from the memory in use now; returns that.
-long ResetPeak() {
-    std::ofstream("/proc/self/clear_refs") << "5";
-    return StatusBytes("VmRSS");
-}
-
-void WriteAll(int fd, const void* data, std::size_t n) {
-    const auto* p = static_cast<const char*>(data);
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w <= 0) throw std::runtime_error("write");
-        p += w;
-        n -= static_cast<std::size_t>(w);
-    }
-}
-
-void ReadAll(int fd, void* data, std::size_t n) {
-    auto* p = static_cast<char*>(data);
-    while (n > 0) {
-        const ssize_t r = ::read(fd, p, n);
-        if (r <= 0) throw std::runtime_error("read");
-        p += r;
-        n -= static_cast<std::size_t>(r);
-    }
-}
 
 // A receiving process: reports readiness (one byte), then the memory it gained (a long).
 struct Child {

@@ -1,7 +1,8 @@
-// Arbitrary bytes as a received picture: whatever the reader takes must go through every
-// conversion a received picture goes through (device bitmap and palette, the clipboard's
-// copies, BMP bytes again) without a crash, a sanitizer report or a leaked handle, and what it
-// writes must read back to the same bytes. The last input byte picks the display's depth.
+// Arbitrary bytes as a received picture (any header, compression, masks, run lengths): whatever
+// the reader takes must go through every conversion a received picture goes through (device
+// bitmap and palette, the clipboard's copies, BMP bytes again) without a crash, a sanitizer
+// report or a leaked handle, and what it writes must read back to the same bytes. The last
+// input byte picks the display's depth.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

@@ -36,13 +36,17 @@ run(${CMAKE_COMMAND} --build ${build} -j 2 --target ${FUZZ_TARGET}_fuzzer)
 
 file(MAKE_DIRECTORY ${BINARY_DIR}/corpus)
 if(FUZZ_TARGET STREQUAL "bitmap")
-  # Seeds: every depth and both header kinds another writer produces.
+  # Seeds: every depth and both header kinds another writer produces, and the compressed and
+  # masked forms (those convert does not write with a 40-byte header are kept beside this file).
   set(seeds ${BINARY_DIR}/seeds)
   file(MAKE_DIRECTORY ${seeds})
+  file(GLOB kept ${SOURCE_DIR}/tests/fuzz/seeds/*.bmp)
+  file(COPY ${kept} DESTINATION ${seeds})
   set(source -size 13x7 gradient:red-blue)
   run(${CONVERT} ${source} -type Palette -colors 2 BMP3:${seeds}/bits1.bmp)
   run(${CONVERT} ${source} -type Palette -colors 9 BMP3:${seeds}/bits4.bmp)
   run(${CONVERT} ${source} -type Palette -colors 60 -compress None BMP3:${seeds}/bits8.bmp)
+  run(${CONVERT} ${source} -type Palette -colors 60 BMP3:${seeds}/rle8.bmp)
   run(${CONVERT} ${source} -type TrueColor BMP3:${seeds}/bits24.bmp)
   run(${CONVERT} ${source} -type Palette -colors 9 BMP2:${seeds}/core4.bmp)
   run(${CONVERT} -size 3x2 xc:white -type Bilevel BMP3:${seeds}/white.bmp)

@@ -64,6 +64,72 @@ TEST(Gdi, TrueColourRowsComeBackAsTheyWentIn) {
     EXPECT_FALSE(gdi.DeleteObject(b));
 }
 
+// A new bitmap is black however it is first looked at; one covered whole by a copy shows the
+// copy, and stays as it was when the source is drawn on afterwards.
+TEST(Gdi, NewBitmapsAreBlackAndCopiesStayApart) {
+    auto& gdi = Desk().gdi();
+    const std::size_t before = gdi.ObjectCount();
+    const Hbitmap fresh = gdi.CreateBitmap(3, 2, false);
+    ASSERT_NE(fresh, 0u);
+    std::vector<std::uint8_t> rows(Stride(3, 24) * 2, 0xEE);
+    auto header = Header(3, 2, 24);
+    ASSERT_TRUE(gdi.GetDIBits(fresh, 0, header.data(), rows.data()));
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (i % Stride(3, 24) < 9) {
+            EXPECT_EQ(rows[i], 0) << i;
+        }
+    }
+
+    std::vector<std::uint8_t> white(Stride(3, 24) * 2, 0xFF);
+    const Hbitmap source = gdi.CreateDIBitmap(header.data(), header.size(), white.data(), white.size(), 0);
+    const Hbitmap copy = gdi.CreateBitmap(3, 2, false);
+    ASSERT_TRUE(gdi.CopyBitmap(copy, source, 0));
+    ASSERT_TRUE(gdi.CopyBitmap(source, fresh, 0));  // the source turns black
+    EXPECT_EQ(gdi.Bitmap(source)->pixel(2, 1) & 0xFFFFFFu, 0u);
+    EXPECT_EQ(gdi.Bitmap(copy)->pixel(2, 1) & 0xFFFFFFu, 0xFFFFFFu);
+    for (Hbitmap b : {fresh, source, copy}) EXPECT_TRUE(gdi.DeleteObject(b));
+    EXPECT_EQ(gdi.ObjectCount(), before);
+}
+
+// A picture large enough to be decoded in parts comes out whole, every row in its place,
+// bottom-up and top-down alike.
+TEST(Gdi, LargePicturesAreDecodedWhole) {
+    auto& gdi = Desk().gdi();
+    const int w = 1031, h = 1029;  // odd sizes: the halves differ by a row, rows are padded
+    const std::size_t stride = Stride(w, 24);
+    std::vector<std::uint8_t> rows(stride * h, 0);
+    auto colour = [](int x, int y) { return qRgb((x * 7 + y) & 0xFF, (y * 3) & 0xFF, (x ^ y) & 0xFF); };
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            std::uint8_t* p =
+                rows.data() + stride * static_cast<std::size_t>(h - 1 - y) + 3 * static_cast<std::size_t>(x);
+            p[0] = static_cast<std::uint8_t>(qBlue(colour(x, y)));
+            p[1] = static_cast<std::uint8_t>(qGreen(colour(x, y)));
+            p[2] = static_cast<std::uint8_t>(qRed(colour(x, y)));
+        }
+    for (const bool topDown : {false, true}) {
+        SCOPED_TRACE(topDown ? "top-down" : "bottom-up");
+        std::vector<std::uint8_t> data = rows;
+        if (topDown)
+            for (int y = 0; y < h / 2; ++y)
+                std::swap_ranges(data.begin() + static_cast<long>(stride * static_cast<std::size_t>(y)),
+                                 data.begin() + static_cast<long>(stride * static_cast<std::size_t>(y + 1)),
+                                 data.begin() + static_cast<long>(stride * static_cast<std::size_t>(h - 1 - y)));
+        auto header = Header(w, topDown ? -h : h, 24);
+        const Hbitmap b = gdi.CreateDIBitmap(header.data(), header.size(), data.data(), data.size(), 0);
+        ASSERT_NE(b, 0u);
+        const QImage image = gdi.Bitmap(b)->convertToFormat(QImage::Format_RGB32);
+        // A 16-bit display keeps the top five bits of each colour (six of green).
+        const QRgb kept = gdi.DisplayBitsPerPixel() == 32 ? 0xFFFFFFu : 0xF8F8F8u;
+        int wrong = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                if ((image.pixel(x, y) & kept) != (colour(x, y) & kept)) ++wrong;
+        EXPECT_EQ(wrong, 0);
+        gdi.DeleteObject(b);
+    }
+}
+
 TEST(Gdi, IndexedPicturesUseTheirColourTable) {
     auto& gdi = Desk().gdi();
     const int w = 9, h = 2;
@@ -132,7 +198,7 @@ TEST(Gdi, PackedImagesThatClaimMoreThanTheyHoldAreRefused) {
     auto h = Header(4, 4, 24);
     // Rows missing.
     EXPECT_EQ(gdi.CreateDIBitmap(h.data(), h.size(), pixels.data(), 47, 0), 0u);
-    // Compressed, zero or negative width, two planes, an odd bit count.
+    // Run lengths that never end, zero or negative width, two planes, an odd bit count.
     auto rle = Header(4, 4, 8, 0, 1);
     EXPECT_EQ(gdi.CreateDIBitmap(rle.data(), rle.size(), pixels.data(), pixels.size(), 0), 0u);
     auto zero = Header(0, 4, 24);
@@ -149,12 +215,17 @@ TEST(Gdi, PackedImagesThatClaimMoreThanTheyHoldAreRefused) {
     std::vector<std::uint8_t> few(16);
     EXPECT_EQ(gdi.CreateDIBitmap(huge.data(), huge.size(), few.data(), few.size(), 0), 0u);
     EXPECT_EQ(gdi.CreateBitmap(70000, 70000, false), 0u);
-    // A table shorter than the header says: the missing colours are black, nothing is read past.
+    // A table shorter than the header says is refused, nothing is read past it; a table of
+    // fewer colours than the bit count indexes is whole, and indices past it are black.
     auto shortTable = Header(2, 1, 8, 200);
     shortTable.insert(shortTable.end(), {10, 20, 30, 0});
     std::vector<std::uint8_t> two = {0, 150, 0, 0};
-    const Hbitmap b = gdi.CreateDIBitmap(shortTable.data(), shortTable.size(), two.data(), two.size(), 0);
+    EXPECT_EQ(gdi.CreateDIBitmap(shortTable.data(), shortTable.size(), two.data(), two.size(), 0), 0u);
+    auto oneColour = Header(2, 1, 8, 1);
+    oneColour.insert(oneColour.end(), {255, 255, 255, 0});
+    const Hbitmap b = gdi.CreateDIBitmap(oneColour.data(), oneColour.size(), two.data(), two.size(), 0);
     ASSERT_NE(b, 0u);
+    EXPECT_EQ(gdi.Bitmap(b)->convertToFormat(QImage::Format_RGB32).pixel(0, 0), qRgb(255, 255, 255));
     EXPECT_EQ(gdi.Bitmap(b)->convertToFormat(QImage::Format_RGB32).pixel(1, 0), qRgb(0, 0, 0));
     gdi.DeleteObject(b);
     // A core header (12 bytes, 3-byte table entries).
