@@ -97,7 +97,7 @@ Hbitmap Win32Gdi::CreateDIBitmap(const std::uint8_t* headerAndTable, std::size_t
     // The bytes come from the network: GDI gets them only when they hold what the header says.
     if (headerAndTable == nullptr || pixels == nullptr) return 0;
     const auto layout = dib::ParseHeader(headerAndTable, headerAndTableSize);
-    if (!layout || pixelSize < layout->imageSize) return 0;
+    if (!layout || !dib::PixelBytes(*layout, pixels, pixelSize)) return 0;
     ScreenDc screen;
     SelectedPalette selected(screen.get(), AsHandle<HPALETTE>(palette));
     // The header may sit anywhere in a received packet: GDI reads it from an aligned copy.

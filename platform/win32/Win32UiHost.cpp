@@ -75,7 +75,7 @@ HBITMAP BitmapOf(const Graphic& graphic) {
     const std::uint8_t* dib = stream.Data() + kFileHeader;
     const std::size_t size = stream.Size() - kFileHeader;
     const auto layout = dib::ParseHeader(dib, size);
-    if (!layout || size - layout->TableEnd() < layout->imageSize) return nullptr;
+    if (!layout || !dib::PixelBytes(*layout, dib + layout->TableEnd(), size - layout->TableEnd())) return nullptr;
     std::vector<DWORD> header((layout->TableEnd() + 3) / 4 + 1);
     std::memcpy(header.data(), dib, layout->TableEnd());
     ScreenDc screen;

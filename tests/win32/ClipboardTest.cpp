@@ -71,8 +71,10 @@ Pixels ColoursOf(const BitmapImage& picture) {
     if (!layout) return {};
     const auto table = platform::dib::ColorTable(*layout, dib);
     Pixels out(static_cast<std::size_t>(layout->width) * static_cast<std::size_t>(layout->height));
-    platform::dib::DecodeRows(*layout, table, dib + layout->TableEnd(), out.data(),
-                              static_cast<std::size_t>(layout->width));
+    if (!platform::dib::DecodeRows(*layout, table, dib + layout->TableEnd(), s.Size() - 14 - layout->TableEnd(),
+                                   out.data(), static_cast<std::size_t>(layout->width))) {
+        return {};
+    }
     for (auto& p : out) p &= 0xFFFFFF;
     return out;
 }
