@@ -68,13 +68,19 @@ TEST(Tray, TheCallbackMessageOpensTheButtonsMenusAndTheIconOutlivesAShellRestart
     EXPECT_EQ(clicked, (std::vector<std::string>{"終了(&E)", "PC-01"}));
 
     // A new taskbar after a shell restart gets the icon again; a deleted icon stays deleted.
+    // The shell tells every top-level window, as here.
     const UINT restarted = win32::Win32Shell::TaskbarCreatedMessage();
-    ::SendMessageA(AsHandle<HWND>(shell.ApplicationWindow()), restarted, 0, 0);
+    auto shellRestarts = [restarted] {
+        DWORD_PTR answer = 0;
+        ::SendMessageTimeoutA(HWND_BROADCAST, restarted, 0, 0, SMTO_ABORTIFHUNG, 2000, &answer);
+    };
+    shellRestarts();
     EXPECT_EQ(shell.TaskbarRestarts(), 1);
     EXPECT_EQ(shell.IconCount(), 1u);
     tray.SetEnableTaskTray(false);
     EXPECT_EQ(shell.IconCount(), 0u);
-    ::SendMessageA(AsHandle<HWND>(shell.ApplicationWindow()), restarted, 0, 0);
+    shellRestarts();
+    EXPECT_EQ(shell.TaskbarRestarts(), 2);
     EXPECT_EQ(shell.IconCount(), 0u);
 }
 
