@@ -14,13 +14,14 @@ wine_bin=/usr/lib/wine
 
 # Runs a command with no descriptor but the standard three: the session's daemons outlive the
 # script, and must not hold on to what its caller had open (a lock, a pipe ctest waits on).
-# KEEP_FD names one more descriptor to pass on. In a session of their own, they also outlive
-# whatever ends the caller's process group.
+# SETSID=1 puts the command in a session of its own, so it outlives whatever ends the
+# caller's process group.
 detached() (
   for fd in $(ls /proc/$BASHPID/fd); do
-    if [ "$fd" -gt 2 ] && [ "$fd" != "${KEEP_FD:-}" ]; then eval "exec $fd>&-" 2>/dev/null || true; fi
+    if [ "$fd" -gt 2 ]; then eval "exec $fd>&-" 2>/dev/null || true; fi
   done
-  exec setsid "$@"
+  if [ "${SETSID:-}" = 1 ]; then exec setsid "$@"; fi
+  exec "$@"
 )
 
 stop() {
@@ -60,8 +61,13 @@ fi
 
 # The display.
 mkfifo "$dir/display.fifo" 2>/dev/null || true
-KEEP_FD=3 detached Xvfb -displayfd 3 -screen 0 "${ZUMELKO_XVFB_SCREEN:-1280x1024x24}" -nolisten tcp 3>"$dir/display.fifo" </dev/null \
-  >"$dir/xvfb.log" 2>&1 &
+# (In the background job itself, so that $! is the server's pid.)
+(
+  for fd in $(ls /proc/$BASHPID/fd); do
+    if [ "$fd" -gt 3 ]; then eval "exec $fd>&-" 2>/dev/null || true; fi
+  done
+  exec Xvfb -displayfd 3 -screen 0 "${ZUMELKO_XVFB_SCREEN:-1280x1024x24}" -nolisten tcp
+) 3>"$dir/display.fifo" </dev/null >"$dir/xvfb.log" 2>&1 &
 echo $! >"$dir/xvfb.pid"
 read -r number <"$dir/display.fifo"
 rm -f "$dir/display.fifo"
@@ -80,12 +86,12 @@ ENV
 . "$dir/env"
 # A new prefix takes a while to make; later runs find it ready.
 if [ ! -f "$WINEPREFIX/.zumelko-ready" ]; then
-  detached "$wine_bin/wine64" wineboot -i </dev/null >"$dir/wineboot.log" 2>&1
+  SETSID=1 detached "$wine_bin/wine64" wineboot -i </dev/null >"$dir/wineboot.log" 2>&1
   "$wine_bin/wineserver" -w
   touch "$WINEPREFIX/.zumelko-ready"
 fi
-detached "$wine_bin/wineserver" -p </dev/null >"$dir/wineserver.log" 2>&1
+SETSID=1 detached "$wine_bin/wineserver" -p </dev/null >"$dir/wineserver.log" 2>&1
 # Wine's own services and its desktop window start with the first program that has windows;
 # start them here, detached too, and on the machine's own network, where the display is.
-detached "$wine_bin/wine64" rundll32.exe user32.dll,GetDesktopWindow </dev/null \
+SETSID=1 detached "$wine_bin/wine64" rundll32.exe user32.dll,GetDesktopWindow </dev/null \
   >>"$dir/wineserver.log" 2>&1 || true
