@@ -252,6 +252,8 @@ void TForm1::Packet2Error(Component* sender, const std::string& message) {
 // --- Receiving -----------------------------------------------------------------------------
 
 void TForm1::Packet1Received(Component*) {
+    // A refused header changes nothing: it cannot relabel an allowed sender's data either.
+    if (!SenderAllowed(Packet1->PeerAddress(), Packet1->Port())) return;
     StringList header;
     Packet1->GetStrings(header);
     // A short header leaves the missing lines empty.
@@ -322,6 +324,11 @@ void TForm1::Packet2Received(Component*) {
 }
 
 void TForm1::Packet2Announced(Component*, std::size_t length, bool& accept) {
+    // Every packet is announced before it is delivered: a refused one is never held.
+    if (!SenderAllowed(Packet2->PeerAddress(), Packet2->Port())) {
+        accept = false;
+        return;
+    }
     // Refused at the length field, before any of it is held. A header that arrives later may
     // still change what the packet is taken for; Packet2Received looks again.
     if (RecvType != "string" || length <= kMaxReceivedText) return;
@@ -369,6 +376,41 @@ void TForm1::BuildDestinationList() {
         item.OnClick = {this, &TForm1::DestinationItemClick};
         PopupMenu1->Add(item);
     }
+    ResolveAllowedSenders();
+}
+
+void TForm1::ResolveAllowedSenders() {
+    allowedAddresses_.clear();
+    if (SenderMode != KnownSenders) return;
+    std::vector<std::string> names;
+    for (int i = 0; i < NetUtility1->Count(); ++i) names.push_back(NetUtility1->MachineName(i));
+    std::string name;
+    for (const char c : AllowedNames + " ") {
+        if (c == ' ' || c == ',' || c == '\t') {
+            if (!name.empty()) names.push_back(name);
+            name.clear();
+        } else {
+            name.push_back(c);
+        }
+    }
+    auto& sockets = platform::Current().sockets();
+    for (const auto& n : names) {
+        std::uint32_t addr = sockets.InetAddr(n);
+        if (addr != platform::INADDR_NONE_ || sockets.GetHostByName(n, addr)) {
+            allowedAddresses_.insert(addr);
+        } else {
+            std::fprintf(stderr, "zumelko: the allowed sender \"%s\" has no address now\n", n.c_str());
+        }
+    }
+}
+
+bool TForm1::SenderAllowed(std::uint32_t peer, int port) const {
+    if (SenderMode != KnownSenders || allowedAddresses_.count(peer) != 0) return true;
+    // The address is in network byte order: its first octet is its lowest byte in memory.
+    const auto* octet = reinterpret_cast<const unsigned char*>(&peer);
+    std::fprintf(stderr, "zumelko: dropped a packet on port %d from %u.%u.%u.%u, which may not send\n", port,
+                 octet[0], octet[1], octet[2], octet[3]);
+    return false;
 }
 
 void TForm1::UpdateThisList1Click(Component*) {
@@ -387,11 +429,15 @@ void TForm1::DestinationItemClick(Component* sender) {
 }
 
 void TForm1::Customize1Click(Component*) {
+    Form4->SetSenders(SenderMode, AllowedNames);
     if (Form4->ShowSettings(DefaultDestination, CheckerMode, ReceiveMode, Browser) != mrOk) return;
     DefaultDestination = Form4->Destination;
     Browser = Form4->Browser;
     CheckerMode = static_cast<std::uint8_t>(Form4->RadioGroup1->ItemIndex());
     ReceiveMode = static_cast<std::uint8_t>(Form4->RadioGroup2->ItemIndex());
+    SenderMode = static_cast<std::uint8_t>(Form4->RadioGroup3->ItemIndex());
+    AllowedNames = Form4->AllowedNames;
+    ResolveAllowedSenders();
 }
 
 void TForm1::About1Click(Component*) { AboutBox->ShowAbout(); }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ class TDdeClientConv;
 
 enum CheckerModes : std::uint8_t { AskDestination = 0, UseDefault = 1, NoCheck = 2 };
 enum ReceiveModes : std::uint8_t { IndividualSelection = 0, UrlAutoLink = 1, SleepMode = 2 };
+enum SenderModes : std::uint8_t { AnySender = 0, KnownSenders = 1 };
 enum Browsers : std::int32_t { NetscapeNavigator = 0, InternetExplorer = 1 };
 
 class TForm1 final : public Form {
@@ -84,15 +86,25 @@ public:
     std::uint8_t CheckerMode = NoCheck;
     std::uint8_t ReceiveMode = IndividualSelection;
     std::uint8_t SkipCount = 0;
+    // Who may send: anyone, or only the machines of the destination list and the names in
+    // AllowedNames (separated by blanks or commas). Off by default, as peers have always known it.
+    std::uint8_t SenderMode = AnySender;
+    std::string AllowedNames;
 
 private:
     void StartupError(Component* sender, const std::string& message);
+    // The addresses the allowed names stand for, looked up when the list or the setting
+    // changes, so that a packet is judged without waiting for a name server.
+    void ResolveAllowedSenders();
+    // False (and a line in the log) for a packet from a machine that may not send.
+    bool SenderAllowed(std::uint32_t peer, int port) const;
     std::string SenderLine() const;
     // Replaces the clipboard's contents with what write puts there, without forwarding them.
     void TakeIntoClipboard(const std::function<void()>& write);
     MenuItem& AddItem(PopupMenu& menu, const char* name, const char* caption, void (TForm1::*click)(Component*));
 
     bool constructing_ = true;
+    std::set<std::uint32_t> allowedAddresses_;
     std::vector<std::string> startupErrors_;
 };
 

@@ -13,19 +13,21 @@ namespace {
 // Radio groups here have a 16-pixel caption band and three 24-pixel item rows.
 constexpr int kGroupTop1 = 22;
 constexpr int kGroupTop2 = 140;
+constexpr int kGroupTop3 = 258;
+constexpr int kButtonRow = 384;
 constexpr int kGroupLeft = 64;
 constexpr int kSecondRowTop = 16 + 24 + 4;
 }  // namespace
 
 TForm4::TForm4(Component* owner) : Form(owner) {
-    ApplyDialogLook(*this, "Form4", 417, 307, false);
+    ApplyDialogLook(*this, "Form4", 417, 425, false);
     Bevel1 = &Place(AddControl<Bevel>("Bevel1"), 8, 8, 401, 112);
     Label1 = &MakeLabel(*this, "Label1", "送信：", 14, 14, 13);
     Bevel2 = &Place(AddControl<Bevel>("Bevel2"), 8, 126, 401, 112);
     Label3 = &MakeLabel(*this, "Label3", "受信：", 14, 132, 13);
-    OKBtn = &MakeButton(*this, "OKBtn", "OK", mrOk, 88, 266, 0);
+    OKBtn = &MakeButton(*this, "OKBtn", "OK", mrOk, 88, kButtonRow, 0);
     OKBtn->SetDefault(true);
-    CancelBtn = &MakeButton(*this, "CancelBtn", "ｷｬﾝｾﾙ", mrCancel, 172, 266, 1);
+    CancelBtn = &MakeButton(*this, "CancelBtn", "ｷｬﾝｾﾙ", mrCancel, 172, kButtonRow, 1);
     CancelBtn->SetCancel(true);
     RadioGroup1 = &Place(AddControl<RadioGroup>("RadioGroup1"), kGroupLeft, kGroupTop1, 260, 90, 2);
     RadioGroup1->SetCaption("クリップボードチェッカー");
@@ -35,7 +37,7 @@ TForm4::TForm4(Component* owner) : Form(owner) {
     RadioGroup2->SetCaption("受信状態");
     RadioGroup2->SetItems({"個別選択 モード", "URL自動 リンクモード", "スリープモード"});
     RadioGroup2->OnClick = {this, &TForm4::RadioGroup2Click};
-    Button2 = &MakeButton(*this, "Button2", "About", mrNone, 256, 266, 4);
+    Button2 = &MakeButton(*this, "Button2", "About", mrNone, 256, kButtonRow, 4);
     Button2->OnClick = {this, &TForm4::Button2Click};
     // The small "詳細" buttons sit at the right end of their group's second item row.
     Button3 = &MakeButton(*this, "Button3", "詳細", mrNone, kGroupLeft + 260 - 49 - 6, kGroupTop2 + kSecondRowTop, 5, 49);
@@ -46,6 +48,18 @@ TForm4::TForm4(Component* owner) : Form(owner) {
     Place(*Button1, kGroupLeft + 260 - 49 - 6, kGroupTop1 + kSecondRowTop, 49, 17);
     Button1->SetEnabled(false);
     Button1->OnClick = {this, &TForm4::Button1Click};
+    // Anyone on the network can put a dialog on this screen; here the user can keep that to
+    // the machines the program lists and the names added under "詳細".
+    Bevel3 = &Place(AddControl<Bevel>("Bevel3"), 8, 244, 401, 112);
+    Label4 = &MakeLabel(*this, "Label4", "相手：", 14, 250, 13);
+    RadioGroup3 = &Place(AddControl<RadioGroup>("RadioGroup3"), kGroupLeft, kGroupTop3, 260, 90, 7);
+    RadioGroup3->SetCaption("受け取る相手");
+    RadioGroup3->SetItems({"だれからでも受け取る", "一覧のマシンと追加した名前だけ"});
+    RadioGroup3->OnClick = {this, &TForm4::RadioGroup3Click};
+    Button4 = &MakeButton(*this, "Button4", "詳細", mrNone, kGroupLeft + 260 - 49 - 6, kGroupTop3 + kSecondRowTop, 8, 49);
+    Place(*Button4, kGroupLeft + 260 - 49 - 6, kGroupTop3 + kSecondRowTop, 49, 17);
+    Button4->SetEnabled(false);
+    Button4->OnClick = {this, &TForm4::Button4Click};
     LoadComponents();
 }
 
@@ -57,6 +71,19 @@ int TForm4::ShowSettings(const std::string& destination, std::uint8_t checkerMod
     RadioGroup1->SetItemIndex(checkerMode);
     RadioGroup2->SetItemIndex(receiveMode);
     return ShowModal();
+}
+
+void TForm4::SetSenders(std::uint8_t senderMode, const std::string& allowedNames) {
+    if (Showing()) return;
+    AllowedNames = allowedNames;
+    RadioGroup3->SetItemIndex(senderMode);
+}
+
+void TForm4::RadioGroup3Click(Component*) { Button4->SetEnabled(RadioGroup3->ItemIndex() == 1); }
+
+void TForm4::Button4Click(Component*) {
+    Form8->Label1->SetCaption("追加する名前 ： ");
+    if (Form8->ShowChooser(AllowedNames) == mrOk) AllowedNames = Form8->ComboBox1->Text();
 }
 
 void TForm4::RadioGroup1Click(Component*) { Button1->SetEnabled(RadioGroup1->ItemIndex() == 1); }

@@ -14,11 +14,15 @@ public:
 
     int ShowSettings(const std::string& destination, std::uint8_t checkerMode, std::uint8_t receiveMode,
                      std::int32_t browser);
+    // Who may send: shown from these at the next ShowSettings, edited there like the rest.
+    void SetSenders(std::uint8_t senderMode, const std::string& allowedNames);
     void RadioGroup1Click(Component* sender);
     void RadioGroup2Click(Component* sender);
     void Button1Click(Component* sender);
     void Button2Click(Component* sender);
     void Button3Click(Component* sender);
+    void RadioGroup3Click(Component* sender);
+    void Button4Click(Component* sender);
 
     Bevel* Bevel1;
     Label* Label1;
@@ -31,9 +35,14 @@ public:
     Button* Button2;
     Button* Button3;
     Button* Button1;
+    Bevel* Bevel3;
+    Label* Label4;
+    RadioGroup* RadioGroup3;
+    Button* Button4;
 
     std::string Destination;
     std::int32_t Browser = 0;
+    std::string AllowedNames;
 };
 
 extern TForm4* Form4;

@@ -234,6 +234,7 @@ void TSimpleTcp::ListenerError(Component* sender, int, const std::string& msg) {
 void TSimpleTcp::ListenerAccept(Component*, SocketHandleT socket) {
     Incoming& fresh = incoming_[socket];
     fresh.lastActivity = ++activity_;
+    fresh.peer = listener_.LastPeer().addr;
     std::size_t arriving = 0;
     for (const auto& [h, in] : incoming_)
         if (in.stage != Incoming::Stage::Delivered) ++arriving;
@@ -270,6 +271,7 @@ void TSimpleTcp::ReadLength(SocketHandleT socket, Incoming& in) {
         return;
     }
     bool accept = true;
+    peer_ = in.peer;
     OnAnnounced(this, static_cast<std::size_t>(length), accept);
     // The handler may have let the loop run, in which the peer went away.
     if (incoming_.count(socket) == 0) return;
@@ -333,6 +335,7 @@ void TSimpleTcp::Deliver(SocketHandleT socket, Incoming& in) {
     received_ = std::exchange(in.payload, MemoryStream{});
     received_.SetPosition(0);
     receivedNul_ = in.firstNul;
+    peer_ = in.peer;
     try {
         OnReceived(this);
     } catch (...) {

@@ -67,6 +67,9 @@ public:
     // written at its position.
     void GetStream(Stream& stream) const;
     std::size_t GetBuffer(void* buffer, std::size_t count) const;
+    // The IPv4 address (network byte order) the packet came from, while it is announced
+    // (OnAnnounced) and from its delivery on (OnReceived); 0 before any.
+    std::uint32_t PeerAddress() const { return peer_; }
 
     // The inner socket components (for inspection).
     TTCPClient& SenderSocket() { return sender_; }
@@ -109,6 +112,7 @@ private:
         // is never searched through in one turn of the loop.
         std::size_t firstNul = std::string_view::npos;
         std::uint64_t lastActivity = 0;
+        std::uint32_t peer = 0;
     };
 
     void BeginPacket();
@@ -150,6 +154,7 @@ private:
 
     MemoryStream received_;
     std::size_t receivedNul_ = std::string_view::npos;
+    std::uint32_t peer_ = 0;
     std::map<platform::SocketHandle, Incoming> incoming_;
     std::uint64_t activity_ = 0;
 };

@@ -486,6 +486,7 @@ void TTCPServer::DoAccept(SocketHandleT, int error) {
         ShutdownSocket(accepted, window_.get(), false);
         return;
     }
+    lastPeer_ = peer;
     OnAccept(this, accepted);
 }
 

@@ -189,6 +189,8 @@ public:
     const std::string& Port() const { return port_; }
     void SetPort(std::string port) { port_ = std::move(port); }
     const TClientList& Clients() const { return clients_; }
+    // Where the connection last accepted comes from; meant for OnAccept.
+    const platform::SockAddrIn& LastPeer() const { return lastPeer_; }
 
     void Listen();
     // Closes every accepted connection (in acceptance order), then the listening socket.
@@ -210,6 +212,7 @@ private:
     std::string port_;
     TClientList clients_;
     NotifyWindowHandle window_;
+    platform::SockAddrIn lastPeer_;
 };
 
 }  // namespace zumelko

@@ -30,10 +30,13 @@ seeds_of() {
   if [ "$t" = bitmap ]; then
     local s="$OUT/bitmap/seeds"
     mkdir -p "$s"
+    # The compressed and masked forms convert does not write with a 40-byte header.
+    cp "$here"/seeds/*.bmp "$s"/
     local src=(-size 13x7 gradient:red-blue)
     convert "${src[@]}" -type Palette -colors 2 "BMP3:$s/bits1.bmp"
     convert "${src[@]}" -type Palette -colors 9 "BMP3:$s/bits4.bmp"
     convert "${src[@]}" -type Palette -colors 60 -compress None "BMP3:$s/bits8.bmp"
+    convert "${src[@]}" -type Palette -colors 60 "BMP3:$s/rle8.bmp"
     convert "${src[@]}" -type TrueColor "BMP3:$s/bits24.bmp"
     convert "${src[@]}" -type Palette -colors 9 "BMP2:$s/core4.bmp"
     convert -size 3x2 xc:white -type Bilevel "BMP3:$s/white.bmp"

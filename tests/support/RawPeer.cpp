@@ -44,9 +44,17 @@ std::string LengthPrefixed(const std::string& payload) {
     return out + payload;
 }
 
-bool RawSendBytes(const std::string& addr, int port, const std::string& bytes, int timeoutMs) {
+bool RawSendBytes(const std::string& addr, int port, const std::string& bytes, int timeoutMs,
+                  const std::string& source) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
+    if (!source.empty()) {
+        const sockaddr_in from = Address(source, 0);
+        if (::bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) {
+            ::close(fd);
+            return false;
+        }
+    }
     const sockaddr_in sa = Address(addr, port);
     bool closed = false;
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 && WriteAll(fd, bytes)) {
@@ -63,8 +71,9 @@ bool RawSendBytes(const std::string& addr, int port, const std::string& bytes, i
     return closed;
 }
 
-bool RawSendPacket(const std::string& addr, int port, const std::string& payload, int timeoutMs) {
-    return RawSendBytes(addr, port, LengthPrefixed(payload), timeoutMs);
+bool RawSendPacket(const std::string& addr, int port, const std::string& payload, int timeoutMs,
+                   const std::string& source) {
+    return RawSendBytes(addr, port, LengthPrefixed(payload), timeoutMs, source);
 }
 
 RawListener::RawListener(const std::string& addr, int port) {

@@ -8,10 +8,13 @@
 namespace zumelko::testing {
 
 // Connects to addr:port, writes the 4-byte little-endian length and the payload, then waits
-// (up to timeoutMs) for the other side to close. Returns true when it closed.
-bool RawSendPacket(const std::string& addr, int port, const std::string& payload, int timeoutMs = 5000);
+// (up to timeoutMs) for the other side to close. Returns true when it closed. A source address
+// (such as 127.0.0.9) makes the connection come from there.
+bool RawSendPacket(const std::string& addr, int port, const std::string& payload, int timeoutMs = 5000,
+                   const std::string& source = {});
 // Writes exactly these bytes, then waits for the close (or the time-out); true when it closed.
-bool RawSendBytes(const std::string& addr, int port, const std::string& bytes, int timeoutMs = 5000);
+bool RawSendBytes(const std::string& addr, int port, const std::string& bytes, int timeoutMs = 5000,
+                  const std::string& source = {});
 
 // Listens on addr:port (address reuse on, so a test can follow another at once).
 class RawListener {

@@ -35,7 +35,7 @@ declare -A checker_now receive_now
 settings() {
   local host=$1 checker=$2 receive=$3 dest=${4:-} win moves key
   zm_menu "$host" 3 c
-  win=$(zm_wait_dialog "$host" 417 307) || return 1
+  win=$(zm_wait_dialog "$host" 417 425) || return 1
   local c=${checker_now[$host]:-2} r=${receive_now[$host]:-0}
   # OK has the focus; two tabs reach the selected item of the checker group.
   keys=(Tab Tab)
@@ -61,8 +61,8 @@ settings() {
     zm_shot "$host" "$chooser" "chooser-$host"
     zm_keys "$host" "$chooser" shift+Tab shift+Tab space
     zm_wait_gone "$host" "$chooser"
-    # Back on the details button, the last tab stop: the next one is OK.
-    zm_keys "$host" "$win" Tab space
+    # Back on the details button; past the senders group (its details disabled) comes OK.
+    zm_keys "$host" "$win" Tab Tab space
   else
     zm_keys "$host" "$win" Return
   fi
@@ -146,7 +146,7 @@ zm_wait_gone hostb "$win"
 notice hosta notice-finished-url-hosta
 # The browser's details in the settings.
 zm_menu hostb 3 c
-win=$(zm_wait_dialog hostb 417 307)
+win=$(zm_wait_dialog hostb 417 425)
 zm_keys hostb "$win" Tab Tab Tab Tab Tab space
 choice=$(zm_wait_dialog hostb 397 178)
 check "the browser choice shows" [ -n "$choice" ]

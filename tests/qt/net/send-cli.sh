@@ -1,0 +1,164 @@
+#!/usr/bin/env bash
+# zumelko-send as scripts use it, on test hosts: to the program on its own desktop (a text
+# file, words, a picture; the user takes each with YES and the X clipboard holds exactly what
+# was sent), the exit code following the outcome (taken, no receiver, unknown host, missing
+# file, no picture, too long a text), who may send (set in the settings dialog: host cli
+# allowed by name, host out dropped without a dialog and logged), and --receive on another
+# host taking texts and pictures from zumelko-send and from a stranger whose names try to
+# drive the terminal.
+# Usage: send-cli.sh PATH/TO/zumelko PATH/TO/zumelko-send OUTPUT-DIR
+set -uo pipefail
+program=$(readlink -f "$1")
+send=$(readlink -f "$2")
+out=$(mkdir -p "$3" && cd "$3" && pwd)
+if [ "$(id -u)" -ne 0 ] || ! ip netns list >/dev/null 2>&1; then
+  echo "SKIP: needs root and ip netns for the test hosts"
+  exit 77
+fi
+here=$(dirname "$(readlink -f "$0")")
+. "$here/desktop-hosts.sh"
+trap zm_net_down EXIT
+ZM_SHOTS="$out"
+
+passed=0
+failed=0
+check() {  # check DESCRIPTION command...
+  local what=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+    zm_say "ok: $what"
+  else
+    failed=$((failed + 1))
+    zm_say "FAILED: $what"
+  fi
+}
+
+zm_net_up prog cli rx out
+zm_desktop prog
+zm_start prog "$program" ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+check "the program starts" zm_wait_dialog prog 36 36 30 >/dev/null
+d=$ZM_NET_DIR
+cli() { zm_on cli timeout 30 "$send" "$@"; }
+
+# sent_and_taken NAME args... : zumelko-send waits while the user decides; the receive dialog
+# shows, YES takes the item into the clipboard, and only then does zumelko-send end, with 0.
+sent_and_taken() {
+  local name=$1 win rc
+  shift
+  cli "$@" 2>"$d/err" &
+  local sender=$!
+  win=$(zm_wait_dialog prog 465 159 15) || { kill "$sender"; return 1; }
+  zm_shot prog "$win" "$name"
+  sleep 0.3
+  kill -0 "$sender" 2>/dev/null || { echo "zumelko-send ended before the user answered" >&2; return 1; }
+  zm_keys prog "$win" space
+  zm_wait_gone prog "$win"
+  wait "$sender"
+  rc=$?
+  [ "$rc" -eq 0 ] || { echo "exit $rc: $(cat "$d/err")" >&2; return 1; }
+}
+
+printf '受信 "quoted" ; $(not run) <b>plain</b>\r\nsecond line\n\n\ttabbed end' >"$d/text.txt"
+check "a text file is offered, taken, and then reported with 0" sent_and_taken text-file prog --file "$d/text.txt"
+zm_x prog xclip -selection clipboard -o >"$d/got.txt"
+check "the clipboard holds the file's bytes" cmp "$d/text.txt" "$d/got.txt"
+
+check "words are offered, taken, and then reported with 0" \
+  sent_and_taken words prog 'two  spaces' -- --not-an-option 日本語
+check "the words arrive joined by single spaces" \
+  [ "$(zm_x prog xclip -selection clipboard -o)" = "two  spaces --not-an-option 日本語" ]
+
+zm_on cli convert -size 173x97 -seed 3 plasma:fractal -depth 8 "PNG24:$d/picture.png"
+zm_on cli convert "$d/picture.png" -quality 100 "$d/picture.gif"
+for f in picture.png picture.gif; do
+  check "$f is offered, taken, and then reported with 0" sent_and_taken "image-$f" prog --image "$d/$f"
+  zm_x prog xclip -selection clipboard -t image/png -o >"$d/got.png"
+  diff=$(compare -metric AE "$d/$f" "$d/got.png" null: 2>&1)
+  check "the clipboard holds $f's pixels (differing: $diff)" [ "$diff" = "0" ]
+done
+
+# exit_is CODE PATTERN args... : zumelko-send ends with CODE and says PATTERN on stderr.
+exit_is() {
+  local want=$1 pattern=$2 rc
+  shift 2
+  cli "$@" >"$d/err" 2>&1
+  rc=$?
+  [ "$rc" -eq "$want" ] && grep -qi -- "$pattern" "$d/err" || { echo "exit $rc: $(cat "$d/err")" >&2; return 1; }
+}
+truncate -s 512M "$d/huge.txt"
+check "a missing file: exit 3" exit_is 3 "No such file" prog --file "$d/none.txt"
+check "a file that is no picture: exit 3" exit_is 3 "cannot read the picture" prog --image "$d/text.txt"
+check "a text over the receivers' ceiling: exit 3" exit_is 3 "too large" prog --file "$d/huge.txt"
+check "a host that does not resolve: exit 1" exit_is 1 "host not found" no-such-host --file "$d/text.txt"
+check "no command: exit 2" exit_is 2 "no host" 
+check "--help explains the exit codes" exit_is 0 "Exit status" --help
+check "nothing was offered by the refused sends" zm_no_dialog prog 1
+# allow_only NAMES : the user turns "who may send" on in the settings dialog and adds NAMES.
+allow_only() {
+  local win chooser
+  zm_menu prog 3 c
+  win=$(zm_wait_dialog prog 417 425) || return 1
+  # From OK past Cancel, both groups and About (the details buttons are disabled) to the
+  # senders group; its second item enables its details button, the next tab stop.
+  zm_keys prog "$win" Tab Tab Tab Tab Tab Down Tab space
+  chooser=$(zm_wait_dialog prog 427 123) || return 1
+  zm_keys prog "$chooser" Tab Tab ctrl+a BackSpace
+  zm_type prog "$chooser" "$1"
+  zm_shot prog "$chooser" allowed-names
+  zm_keys prog "$chooser" shift+Tab shift+Tab space
+  zm_wait_gone prog "$chooser"
+  zm_shot prog "$win" settings-senders
+  zm_keys prog "$win" Tab space
+  zm_wait_gone prog "$win"
+}
+check "the user allows only host cli" allow_only "rx cli"
+check "host cli may still send" sent_and_taken allowed prog 'from a friend'
+check "the allowed text arrives" [ "$(zm_x prog xclip -selection clipboard -o)" = "from a friend" ]
+zm_on out timeout 30 "$send" prog 'from outside' >/dev/null 2>"$d/out.err"
+zm_say "the stranger's zumelko-send ended with $?: $(cat "$d/out.err")"
+check "the stranger's item shows no dialog" zm_no_dialog prog 2
+check "the clipboard still holds the allowed text" [ "$(zm_x prog xclip -selection clipboard -o)" = "from a friend" ]
+check "the log names the stranger's address" grep -q "from $(zm_net_addr out), which may not send" "$d/zumelko-prog.log"
+check "host cli may send after the stranger" sent_and_taken allowed-after prog 'again'
+
+for p in $(ip netns pids "${ZM_NET_PREFIX}prog"); do
+  [ "$(readlink "/proc/$p/exe" 2>/dev/null)" = "$program" ] && kill "$p"
+done
+wait "${ZM_PID[prog]}" 2>/dev/null
+check "no receiver: exit 1" exit_is 1 "Connection refused" prog 'anyone there?'
+check "the program logged no sanitizer report" \
+  bash -c "! grep -qE 'AddressSanitizer|LeakSanitizer|runtime error:' '$d/zumelko-prog.log'"
+
+# The receiving side, on host rx.
+zm_on rx "$send" --receive --dir "$d" >"$d/rx.out" 2>"$d/rx.err" &
+rx=$!
+sleep 1
+cli rx --file "$d/text.txt" 2>"$d/err"
+check "--receive takes a text (exit $?)" [ $? -eq 0 ]
+wait "$rx"
+check "--receive ends after one item with exit 0 (exit $?)" [ $? -eq 0 ]
+check "--receive prints the text's bytes" cmp "$d/text.txt" "$d/rx.out"
+
+zm_on rx "$send" --receive --forever --dir "$d" >"$d/rx.out" 2>"$d/rx.err" &
+rx=$!
+sleep 1
+cli rx --image "$d/picture.png" 2>"$d/err"
+check "--receive --forever takes a picture (exit $?)" [ $? -eq 0 ]
+zm_on cli timeout 30 python3 "$here/hostile-peer.py" item "$(zm_net_addr rx)" string \
+  $'\e]2;owned\a\e[31m' $'PC\bX' 'from a stranger' >/dev/null 2>&1
+check "--receive --forever goes on after the picture" kill -0 "$rx"
+sleep 0.5
+kill "$rx"
+wait "$rx" 2>/dev/null
+bmp=$(head -1 "$d/rx.out")
+check "the picture went to a new file in the folder" [ -f "$bmp" ] && [ "$(dirname "$bmp")" = "$d" ]
+diff=$(compare -metric AE "$d/picture.png" "$bmp" null: 2>&1)
+check "the file holds the picture's pixels (differing: $diff)" [ "$diff" = "0" ]
+check "the stranger's text follows" grep -qx 'from a stranger' "$d/rx.out"
+check "the stranger's names reach the terminal escaped" \
+  grep -qF 'from "\x1b]2;owned\x07\x1b[31m" on "PC\x08X"' "$d/rx.err"
+check "no control character reaches stderr" bash -c "! LC_ALL=C grep -q \$'[\x01-\x08\x0b-\x1f]' '$d/rx.err'"
+
+zm_say "passed $passed, failed $failed"
+[ "$failed" -eq 0 ]
