@@ -87,7 +87,7 @@ void Later(SimDesktop& desktop, std::function<void()> action) {
         run();
         return platform::LResult{0};
     });
-    loop.PostMessage(*window, platform::WM_USER, 0, 0);
+    loop.PostMessage(*window, platform::WM_USER_, 0, 0);
 }
 
 platform::Hwnd OtherProgramWindow(SimDesktop& desktop) {
@@ -317,8 +317,8 @@ std::string RunSimCommand(SimDesktop& desktop, const std::string& line) {
             if (choice >= 0 && static_cast<std::size_t>(choice) < menu.Count()) menu.Item(static_cast<std::size_t>(choice)).Click();
         };
         const bool left = button == "left";
-        desktop.shell().PostMouse(left ? platform::WM_LBUTTONDOWN : platform::WM_RBUTTONDOWN);
-        desktop.shell().PostMouse(left ? platform::WM_LBUTTONUP : platform::WM_RBUTTONUP);
+        desktop.shell().PostMouse(left ? platform::WM_LBUTTONDOWN_ : platform::WM_RBUTTONDOWN_);
+        desktop.shell().PostMouse(left ? platform::WM_LBUTTONUP_ : platform::WM_RBUTTONUP_);
         return "ok";
     }
     if (cmd == "menu") {

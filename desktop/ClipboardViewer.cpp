@@ -25,12 +25,12 @@ TClipboardViewer::~TClipboardViewer() {
 platform::LResult TClipboardViewer::WndProc(std::uint32_t message, platform::WParam w, platform::LParam l) {
     auto& loop = platform::Current().loop();
     switch (message) {
-    case platform::WM_DRAWCLIPBOARD:
+    case platform::WM_DRAWCLIPBOARD_:
         // The rest of the chain hears of the change before this program acts on it.
         loop.SendMessage(nextViewer_, message, w, l);
         ReportChange();
         return 0;
-    case platform::WM_CHANGECBCHAIN:
+    case platform::WM_CHANGECBCHAIN_:
         loop.SendMessage(nextViewer_, message, w, l);
         // A chain that would lead back to this window ends here instead of going round forever.
         if (w == nextViewer_) nextViewer_ = static_cast<platform::Hwnd>(l) == handle_ ? 0 : static_cast<platform::Hwnd>(l);

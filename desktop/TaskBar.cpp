@@ -109,16 +109,16 @@ LResult TTaskBar::WndProc(std::uint32_t message, WParam /*w*/, LParam l) {
 void TTaskBar::HandleMouse(LParam mouseMessage, Point cursor) {
     if (OnTrayClick) {
         switch (mouseMessage) {
-        case platform::WM_LBUTTONDOWN: OnTrayClick(TMouseButton::mbLeft); break;
-        case platform::WM_RBUTTONDOWN: OnTrayClick(TMouseButton::mbRight); break;
-        case platform::WM_MBUTTONDOWN: OnTrayClick(TMouseButton::mbMiddle); break;
+        case platform::WM_LBUTTONDOWN_: OnTrayClick(TMouseButton::mbLeft); break;
+        case platform::WM_RBUTTONDOWN_: OnTrayClick(TMouseButton::mbRight); break;
+        case platform::WM_MBUTTONDOWN_: OnTrayClick(TMouseButton::mbMiddle); break;
         default: break;
         }
     }
     switch (mouseMessage) {
-    case platform::WM_LBUTTONUP: ShowMenu(&TTaskBar::popupLeft_, cursor); break;
-    case platform::WM_MBUTTONUP: ShowMenu(&TTaskBar::popupMiddle_, cursor); break;
-    case platform::WM_RBUTTONUP: ShowMenu(&TTaskBar::popupRight_, cursor); break;
+    case platform::WM_LBUTTONUP_: ShowMenu(&TTaskBar::popupLeft_, cursor); break;
+    case platform::WM_MBUTTONUP_: ShowMenu(&TTaskBar::popupMiddle_, cursor); break;
+    case platform::WM_RBUTTONUP_: ShowMenu(&TTaskBar::popupRight_, cursor); break;
     default: break;
     }
 }

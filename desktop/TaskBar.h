@@ -32,7 +32,7 @@ private:
     platform::Hicon handle_ = 0;
 };
 
-constexpr std::uint32_t WM_TASKTRAY = platform::WM_APP + 100;  // 0x8064
+constexpr std::uint32_t WM_TASKTRAY = platform::WM_APP_ + 100;  // 0x8064
 
 class TTaskBar final : public Component {
 public:

@@ -23,7 +23,7 @@ public:
 
     // OpenClipboard: false while another program holds it open.
     virtual bool OpenClipboard(Hwnd owner) = 0;
-    // CloseClipboard. Closing after a change (empty or set) sends WM_DRAWCLIPBOARD to the head
+    // CloseClipboard. Closing after a change (empty or set) sends WM_DRAWCLIPBOARD_ to the head
     // of the viewer chain once: after the clipboard is closed and before CloseClipboard returns,
     // so the program's own change has been told by then. A change made by another program
     // reaches the head through the loop, once per change, like any message from elsewhere.
@@ -47,11 +47,11 @@ public:
     virtual bool SetBitmap(Hbitmap bitmap) = 0;
     virtual bool SetPalette(Hpalette palette) = 0;
 
-    // SetClipboardViewer: makes viewer the head of the chain, sends it WM_DRAWCLIPBOARD, and
+    // SetClipboardViewer: makes viewer the head of the chain, sends it WM_DRAWCLIPBOARD_, and
     // returns the window that was the head (the viewer's next), or 0.
     virtual Hwnd SetClipboardViewer(Hwnd viewer) = 0;
     // ChangeClipboardChain: removes a window from the chain. When it is the head, next becomes
-    // the head. Then WM_CHANGECBCHAIN (remove, next) is sent to the head (the new one, when the
+    // the head. Then WM_CHANGECBCHAIN_ (remove, next) is sent to the head (the new one, when the
     // head left), which passes it down to the window before the leaving one. Returns whether the
     // head answered non-zero (a viewer answers 0, so usually false); true when no window is left
     // in the chain to tell, leaving an empty chain included.

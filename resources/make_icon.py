@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Draws the program icon (32 x 32, 16 colours) and writes it as XPM, which is C source too,
 so the program carries it without a resource compiler, and as PNG for the desktop's icon theme.
-Run again after changing the drawing: make_icon.py zumelko.xpm zumelko.png"""
+It also writes the Windows icon resource (32-bit colour with its mask), which the Windows build
+links in. Run again after changing the drawing: make_icon.py zumelko.xpm zumelko.png zumelko.ico"""
 import struct
 import sys
 import zlib
@@ -78,3 +79,17 @@ raw = b''.join(b'\0' + b''.join(rgba(c) for c in row) for row in img)
 png = b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', W, H, 8, 6, 0, 0, 0)) + \
     chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b'')
 open(sys.argv[2] if len(sys.argv) > 2 else 'zumelko.png', 'wb').write(png)
+
+# The Windows icon: one 32 x 32 image, BGRA rows bottom-up, then the 1-bit mask (set where
+# transparent), rows padded to 4 bytes.
+xor = b''.join(b''.join(rgba(c)[2::-1] + rgba(c)[3:] for c in row) for row in reversed(img))
+mask = b''
+for row in reversed(img):
+    bits = 0
+    for c in row:
+        bits = (bits << 1) | (1 if c == ' ' else 0)
+    mask += struct.pack('>I', bits)
+header = struct.pack('<IiiHHIIiiII', 40, W, H * 2, 1, 32, 0, len(xor) + len(mask), 0, 0, 0, 0)
+image = header + xor + mask
+ico = struct.pack('<HHH', 0, 1, 1) + struct.pack('<BBBBHHII', W, H, 0, 0, 1, 32, len(image), 6 + 16) + image
+open(sys.argv[3] if len(sys.argv) > 3 else 'zumelko.ico', 'wb').write(ico)

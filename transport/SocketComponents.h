@@ -1,6 +1,6 @@
 #pragma once
 // TCP sockets as components with events. Every socket is non-blocking; each completion comes
-// back as a WM_USER + 1 notification to a hidden window of the component, one at a time, on the
+// back as a WM_USER_ + 1 notification to a hidden window of the component, one at a time, on the
 // loop thread, and becomes an event there. Failures are events too (OnError), never exceptions,
 // except a port text that is neither a service name nor a port number.
 #include <cstddef>
@@ -18,7 +18,7 @@
 namespace zumelko {
 
 // The notification message of every socket component.
-constexpr std::uint32_t WM_SOCKET_NOTIFY = platform::WM_USER + 1;
+constexpr std::uint32_t WM_SOCKET_NOTIFY = platform::WM_USER_ + 1;
 
 enum : std::uint8_t {
     ssNotStarted = 0,

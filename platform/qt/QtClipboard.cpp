@@ -205,14 +205,14 @@ Hwnd QtClipboard::SetClipboardViewer(Hwnd viewer) {
     const Hwnd previous = head_;
     head_ = viewer;
     // A window that joins the chain is told at once, as it joins.
-    loop_.SendMessage(viewer, WM_DRAWCLIPBOARD, 0, 0);
+    loop_.SendMessage(viewer, WM_DRAWCLIPBOARD_, 0, 0);
     return previous;
 }
 
 bool QtClipboard::ChangeClipboardChain(Hwnd remove, Hwnd next) {
     if (head_ == remove) head_ = next;
     if (head_ == 0) return true;
-    return loop_.SendMessage(head_, WM_CHANGECBCHAIN, static_cast<WParam>(remove), static_cast<LParam>(next)) != 0;
+    return loop_.SendMessage(head_, WM_CHANGECBCHAIN_, static_cast<WParam>(remove), static_cast<LParam>(next)) != 0;
 }
 
 void QtClipboard::Commit() {
@@ -277,9 +277,9 @@ void QtClipboard::Notify(bool sent) {
     ++notifications_;
     if (head_ == 0) return;
     if (sent) {
-        loop_.SendMessage(head_, WM_DRAWCLIPBOARD, 0, 0);
+        loop_.SendMessage(head_, WM_DRAWCLIPBOARD_, 0, 0);
     } else {
-        loop_.PostMessage(head_, WM_DRAWCLIPBOARD, 0, 0);
+        loop_.PostMessage(head_, WM_DRAWCLIPBOARD_, 0, 0);
     }
 }
 

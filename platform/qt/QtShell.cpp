@@ -48,10 +48,10 @@ protected:
         p.drawRect(rect().adjusted(0, 0, -1, -1));
         icon_.paint(&p, QRect(2, 2, 32, 32));
     }
-    void mousePressEvent(QMouseEvent* e) override { Button(e, WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_MBUTTONDOWN); }
-    void mouseReleaseEvent(QMouseEvent* e) override { Button(e, WM_LBUTTONUP, WM_RBUTTONUP, WM_MBUTTONUP); }
+    void mousePressEvent(QMouseEvent* e) override { Button(e, WM_LBUTTONDOWN_, WM_RBUTTONDOWN_, WM_MBUTTONDOWN_); }
+    void mouseReleaseEvent(QMouseEvent* e) override { Button(e, WM_LBUTTONUP_, WM_RBUTTONUP_, WM_MBUTTONUP_); }
     void mouseDoubleClickEvent(QMouseEvent* e) override {
-        Button(e, WM_LBUTTONDBLCLK, WM_RBUTTONDBLCLK, WM_MBUTTONDBLCLK);
+        Button(e, WM_LBUTTONDBLCLK_, WM_RBUTTONDBLCLK_, WM_MBUTTONDBLCLK_);
     }
 
 private:
@@ -112,19 +112,19 @@ bool QtShell::ShellNotifyIcon(std::uint32_t operation, const NotifyIconData& dat
                 QObject::connect(tray_.get(), &QSystemTrayIcon::activated, [this](QSystemTrayIcon::ActivationReason r) {
                     switch (r) {
                         case QSystemTrayIcon::Trigger:
-                            Click(WM_LBUTTONDOWN);
-                            Click(WM_LBUTTONUP);
+                            Click(WM_LBUTTONDOWN_);
+                            Click(WM_LBUTTONUP_);
                             break;
                         case QSystemTrayIcon::Context:
-                            Click(WM_RBUTTONDOWN);
-                            Click(WM_RBUTTONUP);
+                            Click(WM_RBUTTONDOWN_);
+                            Click(WM_RBUTTONUP_);
                             break;
                         case QSystemTrayIcon::MiddleClick:
-                            Click(WM_MBUTTONDOWN);
-                            Click(WM_MBUTTONUP);
+                            Click(WM_MBUTTONDOWN_);
+                            Click(WM_MBUTTONUP_);
                             break;
                         case QSystemTrayIcon::DoubleClick:
-                            Click(WM_LBUTTONDBLCLK);
+                            Click(WM_LBUTTONDBLCLK_);
                             break;
                         default: break;
                     }

@@ -7,7 +7,7 @@
 namespace zumelko::platform::sim {
 
 namespace {
-constexpr std::uint32_t kLineMessage = WM_USER + 50;
+constexpr std::uint32_t kLineMessage = WM_USER_ + 50;
 }
 
 LineChannel::LineChannel(SimLoop& loop, int inFd, int outFd, Handler handler)

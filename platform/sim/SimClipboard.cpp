@@ -33,9 +33,9 @@ bool SimClipboard::CloseClipboard() {
         if (head_ != 0) {
             ++notifications_;
             if (other) {
-                loop_.PostMessage(head_, WM_DRAWCLIPBOARD, 0, 0);
+                loop_.PostMessage(head_, WM_DRAWCLIPBOARD_, 0, 0);
             } else {
-                loop_.SendMessage(head_, WM_DRAWCLIPBOARD, 0, 0);
+                loop_.SendMessage(head_, WM_DRAWCLIPBOARD_, 0, 0);
             }
         }
     }
@@ -96,14 +96,14 @@ bool SimClipboard::SetPalette(Hpalette palette) {
 Hwnd SimClipboard::SetClipboardViewer(Hwnd viewer) {
     const Hwnd previous = head_;
     head_ = viewer;
-    loop_.SendMessage(viewer, WM_DRAWCLIPBOARD, 0, 0);
+    loop_.SendMessage(viewer, WM_DRAWCLIPBOARD_, 0, 0);
     return previous;
 }
 
 bool SimClipboard::ChangeClipboardChain(Hwnd remove, Hwnd next) {
     if (head_ == remove) head_ = next;
     if (head_ == 0) return true;
-    return loop_.SendMessage(head_, WM_CHANGECBCHAIN, remove, static_cast<LParam>(next)) != 0;
+    return loop_.SendMessage(head_, WM_CHANGECBCHAIN_, remove, static_cast<LParam>(next)) != 0;
 }
 
 }  // namespace zumelko::platform::sim

@@ -45,7 +45,7 @@ public:
     Hwnd Owner() const { return owner_; }
     // The head of the viewer chain.
     Hwnd Viewer() const { return head_; }
-    // WM_DRAWCLIPBOARD messages sent to the head of the chain for changes (not counting the one
+    // WM_DRAWCLIPBOARD_ messages sent to the head of the chain for changes (not counting the one
     // a joining viewer gets).
     std::size_t ChangeNotifications() const { return notifications_; }
     const std::optional<std::string>& TextBlock() const { return text_; }

@@ -48,7 +48,7 @@ public:
 
     void SetCursorPos(int x, int y) { cursor_ = {x, y}; }
 
-    // A mouse message (WM_LBUTTONDOWN, ...) over the first icon shown, as the shell delivers
+    // A mouse message (WM_LBUTTONDOWN_, ...) over the first icon shown, as the shell delivers
     // it: the icon's callback message to its window, the id in wParam, the mouse message in
     // lParam. Posted waits for the loop; sent runs at once. False when no icon is shown.
     bool PostMouse(std::uint32_t mouseMessage);

@@ -10,6 +10,8 @@ ZUMELKO_PACKAGES=(
   qt6-base-dev libsmbclient-dev libavahi-client-dev avahi-daemon dbus-daemon
   xvfb xclip xdotool x11-utils imagemagick fonts-ipafont-gothic samba wmdocker
   clang libclang-rt-14-dev
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 googletest
+  wine64 wine locales
 )
 
 ensure_packages() {
@@ -32,5 +34,14 @@ configure_build() {
   local dir=$1
   shift
   cmake -S "$ZUMELKO_ROOT" -B "$dir" -G Ninja "$@"
+  cmake --build "$dir" -j "$(nproc)"
+}
+
+# configure_windows_build DIR [cmake options...]: the Windows program, cross-built.
+configure_windows_build() {
+  local dir=$1
+  shift
+  cmake -S "$ZUMELKO_ROOT" -B "$dir" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$ZUMELKO_ROOT/cmake/mingw-w64-x86_64.cmake" -DZUMELKO_QT=OFF -DZUMELKO_BENCHMARKS=OFF "$@"
   cmake --build "$dir" -j "$(nproc)"
 }

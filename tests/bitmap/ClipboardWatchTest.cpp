@@ -23,10 +23,10 @@ public:
     OtherViewer(platform::sim::SimDesktop& desk, std::string name, std::vector<std::string>& log)
         : desk_(desk), name_(std::move(name)), log_(log) {
         hwnd_ = desk_.loop().CreateHiddenWindow([this](std::uint32_t m, WParam w, LParam l) -> LResult {
-            if (m == platform::WM_DRAWCLIPBOARD) {
+            if (m == platform::WM_DRAWCLIPBOARD_) {
                 log_.push_back(name_);
                 desk_.loop().SendMessage(next_, m, w, l);
-            } else if (m == platform::WM_CHANGECBCHAIN) {
+            } else if (m == platform::WM_CHANGECBCHAIN_) {
                 if (w == next_)
                     next_ = static_cast<Hwnd>(l);
                 else

@@ -10,11 +10,15 @@
 //                                 this program's loop has run
 //   void RestoreExceptionHandler() puts back what the desktop's loop did with escaped exceptions
 // Whatever differs between desktops belongs in the traits, never in the tests.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include "platform/win32/Win32Api.h"
+#else
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <optional>
 #include <string>
@@ -41,9 +45,9 @@ public:
     };
     explicit ChainMember(platform::Desktop& desk) : desk_(desk) {
         hwnd_ = desk_.loop().CreateHiddenWindow([this](std::uint32_t m, WParam w, LParam l) -> LResult {
-            if (m != platform::WM_DRAWCLIPBOARD && m != platform::WM_CHANGECBCHAIN) return 0;
+            if (m != platform::WM_DRAWCLIPBOARD_ && m != platform::WM_CHANGECBCHAIN_) return 0;
             heard.push_back({m, w, l});
-            if (m == platform::WM_DRAWCLIPBOARD) {
+            if (m == platform::WM_DRAWCLIPBOARD_) {
                 desk_.loop().SendMessage(next, m, w, l);
                 if (onChange) onChange();
             } else if (w == next) {
@@ -62,7 +66,7 @@ public:
     bool Leave() { return desk_.clipboard().ChangeClipboardChain(hwnd_, next); }
     std::size_t Changes() const {
         std::size_t n = 0;
-        for (const Heard& h : heard) n += h.message == platform::WM_DRAWCLIPBOARD;
+        for (const Heard& h : heard) n += h.message == platform::WM_DRAWCLIPBOARD_;
         return n;
     }
     Hwnd hwnd() const { return hwnd_; }
@@ -193,7 +197,7 @@ TYPED_TEST_P(ClipboardContract, LeavingTheChainTellsTheHeadAndLinksPast) {
     for (ChainMember* m : {&a, &b, &c}) m->heard.clear();
 
     EXPECT_FALSE(b.Leave()) << "the head answered 0";
-    const Heard bLeaves{platform::WM_CHANGECBCHAIN, b.hwnd(), static_cast<LParam>(a.hwnd())};
+    const Heard bLeaves{platform::WM_CHANGECBCHAIN_, b.hwnd(), static_cast<LParam>(a.hwnd())};
     EXPECT_EQ(c.heard, std::vector<Heard>{bLeaves});
     EXPECT_TRUE(b.heard.empty());
     EXPECT_EQ(c.next, a.hwnd());
@@ -205,7 +209,7 @@ TYPED_TEST_P(ClipboardContract, LeavingTheChainTellsTheHeadAndLinksPast) {
     a.heard.clear();
     c.heard.clear();
     EXPECT_FALSE(c.Leave());  // the head leaves: the new head hears of it
-    const Heard cLeaves{platform::WM_CHANGECBCHAIN, c.hwnd(), static_cast<LParam>(a.hwnd())};
+    const Heard cLeaves{platform::WM_CHANGECBCHAIN_, c.hwnd(), static_cast<LParam>(a.hwnd())};
     EXPECT_EQ(a.heard, std::vector<Heard>{cLeaves});
     EXPECT_TRUE(c.heard.empty());
     this->Transaction(a.hwnd(), std::string("y\0", 2));
@@ -250,20 +254,20 @@ TYPED_TEST_P(LoopContract, PostedInOrderSentAtOnceDestroyedDropped) {
         got.push_back(static_cast<int>(w));
         return 0;
     });
-    for (WParam w : {1, 2, 3}) EXPECT_TRUE(loop.PostMessage(first, platform::WM_USER, w, 0));
+    for (WParam w : {1, 2, 3}) EXPECT_TRUE(loop.PostMessage(first, platform::WM_USER_, w, 0));
     EXPECT_TRUE(got.empty()) << "posting runs nothing";
-    EXPECT_EQ(loop.SendMessage(first, platform::WM_USER, 7, 0), 70);
+    EXPECT_EQ(loop.SendMessage(first, platform::WM_USER_, 7, 0), 70);
     EXPECT_EQ(got, std::vector<int>{7});
     loop.ProcessMessages();
     EXPECT_EQ(got, (std::vector<int>{7, 1, 2, 3}));
     this->traits.Settle();
     EXPECT_EQ(got, (std::vector<int>{7, 1, 2, 3, 20}));
 
-    loop.PostMessage(second, platform::WM_USER, 99, 0);
+    loop.PostMessage(second, platform::WM_USER_, 99, 0);
     loop.DestroyWindow(second);
     EXPECT_FALSE(loop.IsWindow(second));
-    EXPECT_FALSE(loop.PostMessage(second, platform::WM_USER, 98, 0));
-    EXPECT_EQ(loop.SendMessage(second, platform::WM_USER, 97, 0), 0);
+    EXPECT_FALSE(loop.PostMessage(second, platform::WM_USER_, 98, 0));
+    EXPECT_EQ(loop.SendMessage(second, platform::WM_USER_, 97, 0), 0);
     this->traits.Settle();
     EXPECT_EQ(got.back(), 20);
     loop.DestroyWindow(first);
@@ -279,18 +283,18 @@ TYPED_TEST_P(LoopContract, NestedLoopsDeliverAndThrowingProceduresAreReported) {
     loop.SetExceptionHandler([&](const std::exception& e) { reported.push_back(e.what()); });
     Hwnd w = 0;
     w = loop.CreateHiddenWindow([&](std::uint32_t m, WParam p, LParam) -> LResult {
-        if (m == platform::WM_USER + 1) throw std::runtime_error("thrown");
+        if (m == platform::WM_USER_ + 1) throw std::runtime_error("thrown");
         got.push_back("msg" + std::to_string(p));
         if (p == 1) {
-            loop.PostMessage(w, platform::WM_USER, 3, 0);
+            loop.PostMessage(w, platform::WM_USER_, 3, 0);
             loop.RunUntil([&] { return got.size() >= 3; });
             got.push_back("nested done");
         }
         return 0;
     });
-    loop.PostMessage(w, platform::WM_USER, 1, 0);
-    loop.PostMessage(w, platform::WM_USER + 1, 0, 0);
-    loop.PostMessage(w, platform::WM_USER, 2, 0);
+    loop.PostMessage(w, platform::WM_USER_, 1, 0);
+    loop.PostMessage(w, platform::WM_USER_ + 1, 0, 0);
+    loop.PostMessage(w, platform::WM_USER_, 2, 0);
     loop.RunUntil([&] { return got.size() >= 4; });
     EXPECT_EQ(got, (std::vector<std::string>{"msg1", "msg2", "msg3", "nested done"}));
     EXPECT_EQ(reported, std::vector<std::string>{"thrown"});
@@ -326,16 +330,31 @@ struct Recorder {
     Recorder& operator=(const Recorder&) = delete;
 };
 
+// The test's own plain sockets, in the system's socket calls.
+#ifdef _WIN32
+using RawSocket = SOCKET;
+using RawLength = int;
+inline void CloseRaw(RawSocket fd) { ::closesocket(fd); }
+inline long WriteRaw(RawSocket fd, const char* data, int size) { return ::send(fd, data, size, 0); }
+constexpr RawSocket kNoRawSocket = INVALID_SOCKET;
+#else
+using RawSocket = int;
+using RawLength = socklen_t;
+inline void CloseRaw(RawSocket fd) { ::close(fd); }
+inline long WriteRaw(RawSocket fd, const char* data, int size) { return ::write(fd, data, static_cast<std::size_t>(size)); }
+constexpr RawSocket kNoRawSocket = -1;
+#endif
+
 // A plain client socket to talk to the program's sockets.
-inline int Dial(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+inline RawSocket Dial(std::uint16_t port) {
+    const RawSocket fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-        ::close(fd);
-        return -1;
+        CloseRaw(fd);
+        return kNoRawSocket;
     }
     return fd;
 }
@@ -344,7 +363,7 @@ TYPED_TEST_P(SocketContract, ReadinessComesOneAtATimeAndReadIsReArmedOnlyByARecv
     using namespace zumelko::platform;
     auto& s = this->traits.Desk().sockets();
     Recorder r(this->traits.Desk());
-    const std::uint32_t kMsg = WM_USER + 50;
+    const std::uint32_t kMsg = WM_USER_ + 50;
     const SocketHandle listener = s.Socket(AF_INET_, SOCK_STREAM_, 0);
     ASSERT_NE(listener, kInvalidSocket);
     SockAddrIn any{htonl(INADDR_LOOPBACK), 0};
@@ -354,8 +373,8 @@ TYPED_TEST_P(SocketContract, ReadinessComesOneAtATimeAndReadIsReArmedOnlyByARecv
     SockAddrIn local{};
     ASSERT_EQ(s.GetSockName(listener, local), 0);
 
-    const int peer = Dial(ntohs(local.port));
-    ASSERT_GE(peer, 0);
+    const RawSocket peer = Dial(ntohs(local.port));
+    ASSERT_NE(peer, kNoRawSocket);
     ASSERT_TRUE(this->traits.RunUntil([&] { return !r.got.empty(); }));
     EXPECT_EQ(SelectEvent(r.got[0].second), FD_ACCEPT_);
     const SocketHandle conn = s.Accept(listener, nullptr);
@@ -363,7 +382,7 @@ TYPED_TEST_P(SocketContract, ReadinessComesOneAtATimeAndReadIsReArmedOnlyByARecv
     ASSERT_EQ(s.WSAAsyncSelect(conn, r.window, kMsg, FD_READ_ | FD_CLOSE_), 0);
     r.got.clear();
 
-    ASSERT_EQ(::write(peer, "abcdef", 6), 6);
+    ASSERT_EQ(WriteRaw(peer, "abcdef", 6), 6);
     ASSERT_TRUE(this->traits.RunUntil([&] { return !r.got.empty(); }));
     // Unread data does not spin: no second notification until a receive.
     this->traits.Settle();
@@ -378,7 +397,7 @@ TYPED_TEST_P(SocketContract, ReadinessComesOneAtATimeAndReadIsReArmedOnlyByARecv
     EXPECT_EQ(r.got.size(), 2u);
 
     // The peer's close, once everything was read.
-    ::close(peer);
+    CloseRaw(peer);
     ASSERT_TRUE(this->traits.RunUntil([&] { return r.got.size() == 3; }));
     EXPECT_EQ(SelectEvent(r.got[2].second), FD_CLOSE_);
     this->traits.Settle();
@@ -392,17 +411,17 @@ TYPED_TEST_P(SocketContract, ConnectCompletionCarriesItsError) {
     auto& s = this->traits.Desk().sockets();
     Recorder r(this->traits.Desk());
     // A port nobody listens on: take one and close it again.
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    const RawSocket probe = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-    socklen_t len = sizeof sa;
+    RawLength len = sizeof sa;
     ::getsockname(probe, reinterpret_cast<sockaddr*>(&sa), &len);
-    ::close(probe);
+    CloseRaw(probe);
 
     const SocketHandle c = s.Socket(AF_INET_, SOCK_STREAM_, 0);
-    ASSERT_EQ(s.WSAAsyncSelect(c, r.window, WM_USER + 9, FD_CONNECT_ | FD_READ_ | FD_CLOSE_), 0);
+    ASSERT_EQ(s.WSAAsyncSelect(c, r.window, WM_USER_ + 9, FD_CONNECT_ | FD_READ_ | FD_CLOSE_), 0);
     s.Connect(c, {sa.sin_addr.s_addr, sa.sin_port});
     ASSERT_TRUE(this->traits.RunUntil([&] { return !r.got.empty(); }));
     EXPECT_EQ(SelectEvent(r.got[0].second), FD_CONNECT_);

@@ -64,9 +64,9 @@ TEST_F(ProgramTest, TrayMenusOpenOnReleaseAndTheListRefreshesWithAtMostThirtyMac
         menu.Item(0).Click();
     };
     desk().shell().SetCursorPos(300, 400);
-    desk().shell().SendMouse(platform::WM_LBUTTONDOWN);
+    desk().shell().SendMouse(platform::WM_LBUTTONDOWN_);
     EXPECT_TRUE(opened.empty());
-    desk().shell().SendMouse(platform::WM_LBUTTONUP);
+    desk().shell().SendMouse(platform::WM_LBUTTONUP_);
     EXPECT_EQ(opened, std::vector<std::string>{"PopupMenu1"});
     EXPECT_EQ(Captions(*Form1->PopupMenu1), (std::vector<std::string>{"更新(&U)", "-", "NEW1", "NEW2"}));
     // The chooser keeps its own list until its own refresh.

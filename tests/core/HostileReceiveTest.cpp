@@ -147,8 +147,8 @@ TEST_F(ProgramTest, RefreshingTheListWhileAMachineEntrysClickWaitsIsSafe) {
         s.Click("Button1");
     });
     user().onMenu = [](PopupMenu& menu, int, int) { menu.Item(2).Click(); };
-    desk().shell().SendMouse(platform::WM_LBUTTONDOWN);
-    desk().shell().SendMouse(platform::WM_LBUTTONUP);
+    desk().shell().SendMouse(platform::WM_LBUTTONDOWN_);
+    desk().shell().SendMouse(platform::WM_LBUTTONUP_);
     EXPECT_EQ(Notices(), std::vector<std::string>{kUnsupportedFormat});
     ASSERT_EQ(Form1->PopupMenu1->Count(), 5u);
     EXPECT_EQ(Form1->PopupMenu1->Item(2).Caption(), "PC-A");

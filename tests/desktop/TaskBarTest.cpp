@@ -142,12 +142,12 @@ TEST_F(TaskBarTest, PressFiresOnTrayClickAndReleaseOpensThatButtonsMenuWhereTheC
     tray.OnTrayClick = [&](TMouseButton b) { clicks.push_back(b); };
 
     shell().SetCursorPos(10, 20);
-    ASSERT_TRUE(shell().SendMouse(WM_LBUTTONDOWN));
+    ASSERT_TRUE(shell().SendMouse(WM_LBUTTONDOWN_));
     EXPECT_EQ(clicks, std::vector<TMouseButton>{TMouseButton::mbLeft});
     EXPECT_TRUE(menus.empty()) << "a press without a release opens nothing";
 
     shell().SetCursorPos(640, 470);
-    ASSERT_TRUE(shell().PostMouse(WM_LBUTTONUP));
+    ASSERT_TRUE(shell().PostMouse(WM_LBUTTONUP_));
     desktop->loop().ProcessMessages();
     ASSERT_EQ(menus.size(), 1u);
     EXPECT_EQ(menus[0].menu, &left);
@@ -155,26 +155,26 @@ TEST_F(TaskBarTest, PressFiresOnTrayClickAndReleaseOpensThatButtonsMenuWhereTheC
     EXPECT_EQ(menus[0].y, 470);
     EXPECT_EQ(shell().ForegroundCalls().back(), shell().ApplicationWindow());
 
-    shell().SendMouse(WM_RBUTTONDOWN);
-    shell().SendMouse(WM_RBUTTONUP);
+    shell().SendMouse(WM_RBUTTONDOWN_);
+    shell().SendMouse(WM_RBUTTONUP_);
     ASSERT_EQ(menus.size(), 2u);
     EXPECT_EQ(menus[1].menu, &right);
 
     // No middle menu: the press is reported and the release does nothing.
-    shell().SendMouse(WM_MBUTTONDOWN);
-    shell().SendMouse(WM_MBUTTONUP);
+    shell().SendMouse(WM_MBUTTONDOWN_);
+    shell().SendMouse(WM_MBUTTONUP_);
     EXPECT_EQ(menus.size(), 2u);
     EXPECT_EQ(clicks, (std::vector<TMouseButton>{TMouseButton::mbLeft, TMouseButton::mbRight, TMouseButton::mbMiddle}));
 
     // Moves and double-clicks do nothing of their own.
-    for (std::uint32_t m : {WM_MOUSEMOVE, WM_LBUTTONDBLCLK, WM_RBUTTONDBLCLK, WM_MBUTTONDBLCLK}) shell().SendMouse(m);
+    for (std::uint32_t m : {WM_MOUSEMOVE_, WM_LBUTTONDBLCLK_, WM_RBUTTONDBLCLK_, WM_MBUTTONDBLCLK_}) shell().SendMouse(m);
     EXPECT_EQ(clicks.size(), 3u);
     EXPECT_EQ(menus.size(), 2u);
 
     // A middle menu, once set, opens on the middle release.
     PopupMenu& middle = owner.Create<PopupMenu>();
     tray.SetPopupMenuMiddle(&middle);
-    shell().SendMouse(WM_MBUTTONUP);
+    shell().SendMouse(WM_MBUTTONUP_);
     ASSERT_EQ(menus.size(), 3u);
     EXPECT_EQ(menus[2].menu, &middle);
 }
@@ -186,10 +186,10 @@ TEST_F(TaskBarTest, MessagesAlreadyPendingAreHandledBeforeTheMenuOpens) {
         handled = true;
         return 0;
     });
-    desktop->loop().PostMessage(other, WM_USER, 0, 0);
+    desktop->loop().PostMessage(other, WM_USER_, 0, 0);
     bool handledWhenShown = false;
     desktop->ui().onMenu = [&](PopupMenu&, int, int) { handledWhenShown = handled; };
-    shell().SendMouse(WM_LBUTTONUP);
+    shell().SendMouse(WM_LBUTTONUP_);
     EXPECT_TRUE(handledWhenShown);
     desktop->loop().DestroyWindow(other);
 }
@@ -197,19 +197,19 @@ TEST_F(TaskBarTest, MessagesAlreadyPendingAreHandledBeforeTheMenuOpens) {
 TEST_F(TaskBarTest, ExceptionsFromTheClickHandlerOrTheMenuAreReportedAndTheIconKeepsWorking) {
     TTaskBar& tray = MainWindowTray();
     tray.OnTrayClick = [](TMouseButton) { throw std::runtime_error("click failed"); };
-    EXPECT_EQ(desktop->loop().SendMessage(tray.Handle(), zumelko::WM_TASKTRAY, 1, WM_LBUTTONDOWN), 0);
+    EXPECT_EQ(desktop->loop().SendMessage(tray.Handle(), zumelko::WM_TASKTRAY, 1, WM_LBUTTONDOWN_), 0);
     ASSERT_EQ(desktop->ui().Exceptions().size(), 1u);
     EXPECT_EQ(desktop->ui().Exceptions()[0], "click failed");
 
     desktop->ui().onMenu = [](PopupMenu&, int, int) { throw std::runtime_error("menu failed"); };
-    shell().SendMouse(WM_RBUTTONUP);
+    shell().SendMouse(WM_RBUTTONUP_);
     ASSERT_EQ(desktop->ui().Exceptions().size(), 2u);
     EXPECT_EQ(desktop->ui().Exceptions()[1], "menu failed");
 
     tray.OnTrayClick.Clear();
     desktop->ui().onMenu = [this](PopupMenu& menu, int x, int y) { menus.push_back({&menu, x, y}); };
-    shell().SendMouse(WM_LBUTTONDOWN);
-    shell().SendMouse(WM_LBUTTONUP);
+    shell().SendMouse(WM_LBUTTONDOWN_);
+    shell().SendMouse(WM_LBUTTONUP_);
     EXPECT_EQ(menus.size(), 1u);
     EXPECT_EQ(shell().Icons().size(), 1u);
 }
@@ -218,8 +218,8 @@ TEST_F(TaskBarTest, OtherMessagesToTheWindowAreLeftAlone) {
     TTaskBar& tray = MainWindowTray();
     int clicks = 0;
     tray.OnTrayClick = [&](TMouseButton) { ++clicks; };
-    EXPECT_EQ(desktop->loop().SendMessage(tray.Handle(), WM_USER + 1, 1, WM_LBUTTONDOWN), 0);
-    EXPECT_EQ(desktop->loop().SendMessage(tray.Handle(), WM_LBUTTONUP, 0, 0), 0);
+    EXPECT_EQ(desktop->loop().SendMessage(tray.Handle(), WM_USER_ + 1, 1, WM_LBUTTONDOWN_), 0);
+    EXPECT_EQ(desktop->loop().SendMessage(tray.Handle(), WM_LBUTTONUP_, 0, 0), 0);
     EXPECT_EQ(clicks, 0);
     EXPECT_TRUE(menus.empty());
 }

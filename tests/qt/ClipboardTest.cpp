@@ -17,7 +17,7 @@ protected:
     void SetUp() override {
         auto& loop = Desk().loop();
         viewer_ = loop.CreateHiddenWindow([this](std::uint32_t m, WParam, LParam) {
-            if (m == WM_DRAWCLIPBOARD) ++changes_;
+            if (m == WM_DRAWCLIPBOARD_) ++changes_;
             return LResult{0};
         });
         next_ = clip().SetClipboardViewer(viewer_);

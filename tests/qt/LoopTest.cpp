@@ -28,10 +28,10 @@ struct Recorder {
 TEST(Loop, PostedMessagesArriveInOrderAndDestroyedWindowsGetNothing) {
     auto& loop = Desk().loop();
     Recorder a, b;
-    for (int i = 0; i < 5; ++i) loop.PostMessage(a.window, WM_USER + 1, 0, i);
-    loop.PostMessage(b.window, WM_USER + 2, 0, 0);
+    for (int i = 0; i < 5; ++i) loop.PostMessage(a.window, WM_USER_ + 1, 0, i);
+    loop.PostMessage(b.window, WM_USER_ + 2, 0, 0);
     loop.DestroyWindow(b.window);
-    EXPECT_FALSE(loop.PostMessage(b.window, WM_USER, 0, 0));
+    EXPECT_FALSE(loop.PostMessage(b.window, WM_USER_, 0, 0));
     EXPECT_TRUE(PumpUntil([&] { return a.got.size() == 5; }, 2000));
     Pump(50);
     ASSERT_EQ(a.got.size(), 5u);
@@ -42,8 +42,8 @@ TEST(Loop, PostedMessagesArriveInOrderAndDestroyedWindowsGetNothing) {
         throw std::runtime_error("from a window procedure");
     });
     const auto before = Desk().ui().Exceptions().size();
-    loop.PostMessage(thrower, WM_USER, 0, 0);
-    loop.PostMessage(a.window, WM_USER + 3, 0, 99);
+    loop.PostMessage(thrower, WM_USER_, 0, 0);
+    loop.PostMessage(a.window, WM_USER_ + 3, 0, 99);
     EXPECT_TRUE(PumpUntil([&] { return a.got.size() == 6; }, 2000));
     EXPECT_EQ(Desk().ui().Exceptions().size(), before + 1);
     loop.DestroyWindow(thrower);

@@ -28,7 +28,7 @@ TEST(PosixSockets, AResetWhileAReadIsUnansweredIsReportedOnceAfterTheRead) {
 
     testing::RawListener peer;
     const SocketHandle h = s.Socket(AF_INET_, SOCK_STREAM_, 0);
-    ASSERT_EQ(s.WSAAsyncSelect(h, window, WM_USER + 1, FD_CONNECT_), 0);
+    ASSERT_EQ(s.WSAAsyncSelect(h, window, WM_USER_ + 1, FD_CONNECT_), 0);
     const std::uint16_t port = peer.Port();
     const std::uint8_t portBytes[2] = {static_cast<std::uint8_t>(port >> 8), static_cast<std::uint8_t>(port & 0xFF)};
     SockAddrIn remote{s.InetAddr("127.0.0.1"), 0};
@@ -39,7 +39,7 @@ TEST(PosixSockets, AResetWhileAReadIsUnansweredIsReportedOnceAfterTheRead) {
         if (!conn.valid()) conn = peer.TryAccept();
         return conn.valid() && count(FD_CONNECT_) == 1;
     }, 5000ms));
-    ASSERT_EQ(s.WSAAsyncSelect(h, window, WM_USER + 1, FD_READ_ | FD_WRITE_ | FD_CLOSE_), 0);
+    ASSERT_EQ(s.WSAAsyncSelect(h, window, WM_USER_ + 1, FD_READ_ | FD_WRITE_ | FD_CLOSE_), 0);
 
     // A read waits unanswered, and a write waits for room.
     conn.SendAll("x");

@@ -1,0 +1,8 @@
+// The program on Windows.
+#include "app/Program.h"
+#include "platform/win32/Win32Desktop.h"
+
+int main() {
+    zumelko::platform::win32::ScopedWin32Desktop desktop;
+    return zumelko::RunProgram();
+}

@@ -1,0 +1,143 @@
+#include "platform/win32/Win32Sockets.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/win32/Win32Api.h"
+
+namespace zumelko::platform::win32 {
+
+namespace {
+
+SOCKET S(SocketHandle s) { return static_cast<SOCKET>(s); }
+
+sockaddr_in ToSockaddr(const SockAddrIn& a) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = a.addr;
+    sa.sin_port = a.port;
+    return sa;
+}
+
+}  // namespace
+
+static_assert(kInvalidSocket == static_cast<SocketHandle>(INVALID_SOCKET));
+static_assert(kSocketError == SOCKET_ERROR);
+static_assert(FD_READ_ == FD_READ && FD_WRITE_ == FD_WRITE && FD_OOB_ == FD_OOB && FD_ACCEPT_ == FD_ACCEPT &&
+              FD_CONNECT_ == FD_CONNECT && FD_CLOSE_ == FD_CLOSE);
+static_assert(WSAECONNREFUSED_ == WSAECONNREFUSED && WSAHOST_NOT_FOUND_ == WSAHOST_NOT_FOUND &&
+              WSAEWOULDBLOCK_ == WSAEWOULDBLOCK && WSAEADDRINUSE_ == WSAEADDRINUSE);
+
+Win32Sockets::~Win32Sockets() {
+    while (startups_ > 0) {
+        ::WSACleanup();
+        --startups_;
+    }
+}
+
+int Win32Sockets::WSAStartup(std::uint16_t version, WsaData& data) {
+    WSADATA wsa{};
+    const int rc = ::WSAStartup(version, &wsa);
+    if (rc != 0) return rc;
+    ++startups_;
+    data.version = wsa.wVersion;
+    data.description = wsa.szDescription;
+    data.systemStatus = wsa.szSystemStatus;
+    data.maxSockets = wsa.iMaxSockets;
+    data.maxDatagramSize = wsa.iMaxUdpDg;
+    return 0;
+}
+
+int Win32Sockets::WSACleanup() {
+    const int rc = ::WSACleanup();
+    if (rc == 0 && startups_ > 0) --startups_;
+    return rc;
+}
+
+int Win32Sockets::WSAGetLastError() const { return ::WSAGetLastError(); }
+
+bool Win32Sockets::GetProtoByNumber(int protocol) { return ::getprotobynumber(protocol) != nullptr; }
+
+bool Win32Sockets::GetServByName(const std::string& name, const std::string& protocol, std::uint16_t& port) {
+    const servent* s = ::getservbyname(name.c_str(), protocol.c_str());
+    if (s == nullptr) return false;
+    port = static_cast<std::uint16_t>(s->s_port);
+    return true;
+}
+
+std::uint32_t Win32Sockets::InetAddr(const std::string& text) { return ::inet_addr(text.c_str()); }
+
+bool Win32Sockets::GetHostByName(const std::string& name, std::uint32_t& addr) {
+    const hostent* h = ::gethostbyname(name.c_str());
+    if (h == nullptr || h->h_addrtype != AF_INET || h->h_addr_list[0] == nullptr) return false;
+    std::memcpy(&addr, h->h_addr_list[0], sizeof addr);
+    return true;
+}
+
+SocketHandle Win32Sockets::Socket(int af, int type, int protocol) {
+    return static_cast<SocketHandle>(::socket(af, type, protocol));
+}
+
+int Win32Sockets::WSAAsyncSelect(SocketHandle s, Hwnd window, std::uint32_t message, long events) {
+    return ::WSAAsyncSelect(S(s), AsHandle<HWND>(window), message, events);
+}
+
+int Win32Sockets::Bind(SocketHandle s, const SockAddrIn& local) {
+    const sockaddr_in sa = ToSockaddr(local);
+    return ::bind(S(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+}
+
+int Win32Sockets::Connect(SocketHandle s, const SockAddrIn& remote) {
+    const sockaddr_in sa = ToSockaddr(remote);
+    return ::connect(S(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+}
+
+int Win32Sockets::Listen(SocketHandle s, int backlog) { return ::listen(S(s), backlog); }
+
+SocketHandle Win32Sockets::Accept(SocketHandle s, SockAddrIn* peer) {
+    sockaddr_in sa{};
+    int len = sizeof sa;
+    const SOCKET a = ::accept(S(s), reinterpret_cast<sockaddr*>(&sa), &len);
+    if (a != INVALID_SOCKET && peer != nullptr) {
+        peer->addr = sa.sin_addr.s_addr;
+        peer->port = sa.sin_port;
+    }
+    return static_cast<SocketHandle>(a);
+}
+
+int Win32Sockets::Send(SocketHandle s, const void* data, int length, int flags) {
+    return ::send(S(s), static_cast<const char*>(data), length, flags);
+}
+
+int Win32Sockets::Recv(SocketHandle s, void* buffer, int length, int flags) {
+    return ::recv(S(s), static_cast<char*>(buffer), length, flags);
+}
+
+int Win32Sockets::Shutdown(SocketHandle s, int how) { return ::shutdown(S(s), how); }
+
+int Win32Sockets::SetOobInline(SocketHandle s, bool on) {
+    const BOOL v = on ? TRUE : FALSE;
+    return ::setsockopt(S(s), SOL_SOCKET, SO_OOBINLINE, reinterpret_cast<const char*>(&v), sizeof v);
+}
+
+int Win32Sockets::SetLinger(SocketHandle s, bool on, std::uint16_t seconds) {
+    linger l{};
+    l.l_onoff = on ? 1 : 0;
+    l.l_linger = seconds;
+    return ::setsockopt(S(s), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
+}
+
+int Win32Sockets::CloseSocket(SocketHandle s) { return ::closesocket(S(s)); }
+
+int Win32Sockets::GetSockName(SocketHandle s, SockAddrIn& local) {
+    sockaddr_in sa{};
+    int len = sizeof sa;
+    const int rc = ::getsockname(S(s), reinterpret_cast<sockaddr*>(&sa), &len);
+    if (rc == 0) {
+        local.addr = sa.sin_addr.s_addr;
+        local.port = sa.sin_port;
+    }
+    return rc;
+}
+
+}  // namespace zumelko::platform::win32

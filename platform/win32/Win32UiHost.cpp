@@ -1,0 +1,665 @@
+#include "platform/win32/Win32UiHost.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <stdexcept>
+
+#include "framework/Application.h"
+#include "framework/Stream.h"
+#include "platform/Dib.h"
+#include "platform/win32/Win32Api.h"
+
+namespace zumelko::platform::win32 {
+
+namespace {
+
+constexpr wchar_t kFormClass[] = L"ZumelkoForm";
+constexpr int kFirstId = 100;  // clear of IDOK and IDCANCEL
+constexpr UINT_PTR kMenuTimer = 0x5A4D;
+
+LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+    return static_cast<LRESULT>(Win32UiHost::Procedure(FromHandle(window), message, w, l));
+}
+
+// Runs a handler of the program from a window procedure: nothing may be thrown through
+// user32, so what escapes goes to the application's standard error box.
+template <typename F>
+void Guarded(F&& f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        App().HandleException(nullptr, e);
+    } catch (...) {
+        App().HandleException(nullptr, std::runtime_error("unknown exception"));
+    }
+}
+
+bool IsValidUtf8(const std::string& s) {
+    return s.empty() || ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(), static_cast<int>(s.size()),
+                                              nullptr, 0) > 0;
+}
+
+std::wstring Decode(UINT codePage, const std::string& s) {
+    if (s.empty()) return {};
+    const int n = ::MultiByteToWideChar(codePage, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(std::max(n, 0)), L'\0');
+    if (n > 0) ::MultiByteToWideChar(codePage, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
+    return out;
+}
+
+std::string Encode(UINT codePage, const std::wstring& s) {
+    if (s.empty()) return {};
+    const int n = ::WideCharToMultiByte(codePage, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(std::max(n, 0)), '\0');
+    if (n > 0) ::WideCharToMultiByte(codePage, 0, s.data(), static_cast<int>(s.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring WindowText(HWND h) {
+    const int n = ::GetWindowTextLengthW(h);
+    std::wstring text(static_cast<std::size_t>(n) + 1, L'\0');
+    const int got = ::GetWindowTextW(h, text.data(), n + 1);
+    text.resize(static_cast<std::size_t>(std::max(got, 0)));
+    return text;
+}
+
+// A device bitmap from a picture model (a BMP file image), or none when it holds no picture.
+HBITMAP BitmapOf(const Graphic& graphic) {
+    if (graphic.Empty()) return nullptr;
+    MemoryStream stream;
+    graphic.WriteToStream(stream);
+    constexpr std::size_t kFileHeader = 14;
+    if (stream.Size() <= kFileHeader) return nullptr;
+    const std::uint8_t* dib = stream.Data() + kFileHeader;
+    const std::size_t size = stream.Size() - kFileHeader;
+    const auto layout = dib::ParseHeader(dib, size);
+    if (!layout || !dib::PixelBytes(*layout, dib + layout->TableEnd(), size - layout->TableEnd())) return nullptr;
+    std::vector<DWORD> header((layout->TableEnd() + 3) / 4 + 1);
+    std::memcpy(header.data(), dib, layout->TableEnd());
+    ScreenDc screen;
+    return ::CreateDIBitmap(screen.get(), reinterpret_cast<const BITMAPINFOHEADER*>(header.data()), CBM_INIT,
+                            dib + layout->TableEnd(), reinterpret_cast<const BITMAPINFO*>(header.data()),
+                            DIB_RGB_COLORS);
+}
+
+std::wstring LinesToText(const StringList& lines) {
+    std::wstring s;
+    for (std::size_t i = 0; i < lines.Count(); ++i) {
+        s += FromCaption(lines[i]);
+        s += L"\r\n";
+    }
+    return s;
+}
+
+COLORREF ColorOf(std::uint32_t rgb) {
+    return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+}
+
+}  // namespace
+
+std::wstring FromCaption(const std::string& bytes) {
+    return Decode(IsValidUtf8(bytes) ? CP_UTF8 : CP_ACP, bytes);
+}
+
+std::string ToAnsi(const std::wstring& text) { return Encode(CP_ACP, text); }
+
+std::wstring Widen(const std::string& utf8) { return Decode(CP_UTF8, utf8); }
+std::string Narrow(const std::wstring& wide) { return Encode(CP_UTF8, wide); }
+
+struct Win32UiHost::Rendered {
+    Win32UiHost* host = nullptr;
+    Form* form = nullptr;
+    UniqueWindow window;
+    std::map<const Control*, HWND> windows;             // a radio group's is its group box
+    std::map<const Control*, std::vector<HWND>> radios;  // the buttons of each radio group
+    std::map<int, Control*> byId;
+    std::map<int, std::pair<RadioGroup*, int>> radioById;
+    std::map<const Control*, POINT> origins;  // where a container's children are placed from
+    std::vector<UniqueGdiObject> fonts;
+    std::map<const Control*, UniqueGdiObject> pictures;
+    std::map<HWND, COLORREF> textColors;
+    const Control* echo = nullptr;
+    int nextId = kFirstId;
+
+    HFONT FontFor(const Font& font) {
+        LOGFONTW lf{};
+        lf.lfHeight = -std::max(1, font.sizePx);
+        lf.lfWeight = font.bold ? FW_BOLD : FW_NORMAL;
+        lf.lfCharSet = DEFAULT_CHARSET;
+        // The forms name their fonts; the name is asked for as it stands.
+        const std::wstring name = Widen(font.name);
+        wcsncpy(lf.lfFaceName, name.c_str(), LF_FACESIZE - 1);
+        fonts.emplace_back(::CreateFontIndirectW(&lf));
+        return static_cast<HFONT>(fonts.back().get());
+    }
+};
+
+Win32UiHost::Win32UiHost(Win32Loop& loop, Win32Shell& shell) : loop_(loop), shell_(shell) {
+    INITCOMMONCONTROLSEX icc{sizeof(INITCOMMONCONTROLSEX), ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&icc);
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = FormProc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.hIcon = AsHandle<HICON>(shell_.ApplicationIcon());
+    wc.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kFormClass;
+    if (::RegisterClassExW(&wc) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+        throw std::runtime_error("RegisterClassExW failed");
+    }
+}
+
+Win32UiHost::~Win32UiHost() = default;
+
+Win32UiHost::Rendered* Win32UiHost::Find(const Form& form) const {
+    for (Rendered* r : open_)
+        if (r->form == &form) return r;
+    return nullptr;
+}
+
+Hwnd Win32UiHost::WindowOf(const Form& form) const {
+    const Rendered* r = Find(form);
+    return r == nullptr ? 0 : FromHandle(r->window.get());
+}
+
+Hwnd Win32UiHost::WindowOfControl(const Control& control) const {
+    const Rendered* r = Find(control.OwnerForm());
+    if (r == nullptr) return 0;
+    auto it = r->windows.find(&control);
+    return it == r->windows.end() ? 0 : FromHandle(it->second);
+}
+
+Hwnd Win32UiHost::RadioButtonOf(const RadioGroup& group, int index) const {
+    const Rendered* r = Find(group.OwnerForm());
+    if (r == nullptr) return 0;
+    auto it = r->radios.find(&group);
+    if (it == r->radios.end() || index < 0 || static_cast<std::size_t>(index) >= it->second.size()) return 0;
+    return FromHandle(it->second[static_cast<std::size_t>(index)]);
+}
+
+LResult Win32UiHost::Procedure(Hwnd window, std::uint32_t message, WParam w, LParam l) {
+    HWND hwnd = AsHandle<HWND>(window);
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(l);
+        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* r = reinterpret_cast<Rendered*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (r == nullptr || r->form == nullptr) return static_cast<LResult>(::DefWindowProcW(hwnd, message, w, l));
+    Form& form = *r->form;
+    switch (message) {
+    case WM_CLOSE:
+        if (::IsWindowEnabled(hwnd)) form.Close();
+        return 0;
+    case DM_GETDEFID:
+        // Enter in the dialog presses the default button.
+        if (Button* b = form.DefaultButton()) {
+            for (const auto& [id, c] : r->byId)
+                if (c == b) return MAKELRESULT(id, DC_HASDEFID);
+        }
+        return 0;
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLOREDIT: {
+        auto it = r->textColors.find(reinterpret_cast<HWND>(l));
+        if (it == r->textColors.end()) break;
+        HDC dc = reinterpret_cast<HDC>(w);
+        ::SetTextColor(dc, it->second);
+        if (message == WM_CTLCOLOREDIT) {
+            ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
+            return reinterpret_cast<LResult>(::GetSysColorBrush(COLOR_WINDOW));
+        }
+        ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
+        return reinterpret_cast<LResult>(::GetSysColorBrush(COLOR_BTNFACE));
+    }
+    case WM_NOTIFY: {
+        const auto* hdr = reinterpret_cast<const NMHDR*>(l);
+        if (hdr->code != static_cast<UINT>(TCN_SELCHANGE)) break;
+        auto it = r->byId.find(static_cast<int>(hdr->idFrom));
+        if (it == r->byId.end()) break;
+        auto* pages = dynamic_cast<PageControl*>(it->second);
+        if (pages == nullptr) break;
+        const int index = static_cast<int>(::SendMessageW(hdr->hwndFrom, TCM_GETCURSEL, 0, 0));
+        std::vector<TabSheet*> shown;
+        for (TabSheet* sheet : pages->Pages())
+            if (sheet->TabVisible()) shown.push_back(sheet);
+        if (index >= 0 && static_cast<std::size_t>(index) < shown.size()) {
+            TabSheet* sheet = shown[static_cast<std::size_t>(index)];
+            Guarded([&] { pages->SetActivePage(sheet); });
+        }
+        return 0;
+    }
+    case WM_COMMAND: {
+        const int id = LOWORD(w);
+        const int code = HIWORD(w);
+        if (id == IDOK && code == BN_CLICKED && r->byId.count(IDOK) == 0) {
+            if (Button* b = form.DefaultButton()) Guarded([b] { b->Click(); });
+            return 0;
+        }
+        if (id == IDCANCEL && code == BN_CLICKED) {
+            if (Button* b = form.CancelButton()) {
+                Guarded([b] { b->Click(); });
+            } else {
+                form.Close();
+            }
+            return 0;
+        }
+        if (auto radio = r->radioById.find(id); radio != r->radioById.end()) {
+            if (code != BN_CLICKED) return 0;
+            auto [group, index] = radio->second;
+            if (r->echo == group) return 0;
+            r->echo = group;
+            Guarded([&] { group->SetItemIndex(index); });
+            r->echo = nullptr;
+            return 0;
+        }
+        auto it = r->byId.find(id);
+        if (it == r->byId.end()) break;
+        Control* c = it->second;
+        HWND child = reinterpret_cast<HWND>(l);
+        if (auto* button = dynamic_cast<Button*>(c)) {
+            if (code == BN_CLICKED) Guarded([button] { button->Click(); });
+        } else if (auto* combo = dynamic_cast<ComboBox*>(c)) {
+            std::wstring text;
+            if (code == CBN_EDITCHANGE) {
+                text = WindowText(child);
+            } else if (code == CBN_SELCHANGE) {
+                const LRESULT sel = ::SendMessageW(child, CB_GETCURSEL, 0, 0);
+                if (sel == CB_ERR) return 0;
+                const LRESULT len = ::SendMessageW(child, CB_GETLBTEXTLEN, static_cast<WPARAM>(sel), 0);
+                text.assign(static_cast<std::size_t>(std::max<LRESULT>(len, 0)) + 1, L'\0');
+                ::SendMessageW(child, CB_GETLBTEXT, static_cast<WPARAM>(sel), reinterpret_cast<LPARAM>(text.data()));
+                text.resize(static_cast<std::size_t>(std::max<LRESULT>(len, 0)));
+            } else {
+                return 0;
+            }
+            if (r->echo == combo) return 0;
+            r->echo = combo;
+            Guarded([&] { combo->SetText(ToAnsi(text)); });
+            r->echo = nullptr;
+        } else if (auto* memo = dynamic_cast<Memo*>(c)) {
+            if (code != EN_CHANGE || r->echo == memo) return 0;
+            r->echo = memo;
+            const std::string text = ToAnsi(WindowText(child));
+            Guarded([&] { memo->SetText(text); });
+            r->echo = nullptr;
+        }
+        return 0;
+    }
+    default:
+        break;
+    }
+    return static_cast<LResult>(::DefWindowProcW(hwnd, message, w, l));
+}
+
+std::unique_ptr<Win32UiHost::Rendered> Win32UiHost::Render(Form& form) {
+    auto r = std::make_unique<Rendered>();
+    r->host = this;
+    r->form = &form;
+    HINSTANCE instance = ::GetModuleHandleW(nullptr);
+
+    // No WS_CLIPCHILDREN: bevels are frames only, and the form paints what lies inside them.
+    DWORD style = WS_POPUP;
+    if (form.Border() != BorderStyle::None) style |= WS_CAPTION | WS_SYSMENU | WS_DLGFRAME;
+    DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
+    if (form.StayOnTop()) exStyle |= WS_EX_TOPMOST;
+    RECT outer{0, 0, form.ClientWidth(), form.ClientHeight()};
+    ::AdjustWindowRectEx(&outer, style, FALSE, exStyle);
+    const int width = outer.right - outer.left;
+    const int height = outer.bottom - outer.top;
+    const int x = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+    const int y = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    r->window.reset(::CreateWindowExW(exStyle, kFormClass, FromCaption(form.Caption()).c_str(), style, x, y, width,
+                                      height, nullptr, nullptr, instance, r.get()));
+    if (!r->window) throw std::runtime_error("CreateWindowExW failed");
+    HWND top = r->window.get();
+    ::SendMessageW(top, WM_SETFONT, reinterpret_cast<WPARAM>(r->FontFor(form.GetFont())), FALSE);
+
+    Rendered& rr = *r;
+    std::vector<HWND> created;
+    for (Control* c : form.Controls()) {
+        POINT origin{0, 0};
+        if (Control* p = c->Parent()) {
+            auto it = rr.origins.find(p);
+            if (it != rr.origins.end()) origin = it->second;
+        }
+        const Rect& b = c->Bounds();
+        const int left = origin.x + b.left;
+        const int topY = origin.y + b.top;
+        const wchar_t* cls = nullptr;
+        DWORD cs = WS_CHILD | WS_GROUP;
+        DWORD cex = 0;
+        if (c->TabStop()) cs |= WS_TABSTOP;
+        if (auto* label = dynamic_cast<Label*>(c)) {
+            cls = L"STATIC";
+            // Captions carry names and texts from the network: shown as they are (no '&'
+            // prefixes, no markup of any kind).
+            cs |= SS_LEFT | SS_NOPREFIX;
+            if (!label->WordWrap()) cs |= SS_LEFTNOWORDWRAP;
+        } else if (dynamic_cast<Button*>(c) != nullptr) {
+            cls = L"BUTTON";
+            cs |= static_cast<Button*>(c)->Default() ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
+        } else if (dynamic_cast<RadioGroup*>(c) != nullptr) {
+            cls = L"BUTTON";
+            cs = (cs | BS_GROUPBOX) & ~static_cast<DWORD>(WS_TABSTOP);
+        } else if (dynamic_cast<ComboBox*>(c) != nullptr) {
+            cls = L"COMBOBOX";
+            cs |= CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL;
+        } else if (dynamic_cast<Memo*>(c) != nullptr) {
+            cls = L"EDIT";
+            cs |= ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_WANTRETURN | WS_VSCROLL | WS_HSCROLL;
+            cex = WS_EX_CLIENTEDGE;
+        } else if (auto* image = dynamic_cast<Image*>(c)) {
+            cls = L"STATIC";
+            cs |= image->ShowsProgramIcon() ? SS_ICON : (SS_BITMAP | (image->Stretch() ? SS_REALSIZECONTROL : 0));
+        } else if (dynamic_cast<PageControl*>(c) != nullptr) {
+            cls = WC_TABCONTROLW;
+            cs |= WS_CLIPSIBLINGS;
+        } else if (dynamic_cast<TabSheet*>(c) != nullptr) {
+            // A sheet is the page control's display area; its controls are placed from there.
+            RECT area{0, 0, 0, 0};
+            if (Control* p = c->Parent()) {
+                auto pw = rr.windows.find(p);
+                if (pw != rr.windows.end()) {
+                    ::GetClientRect(pw->second, &area);
+                    ::SendMessageW(pw->second, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+                    POINT at{area.left, area.top};
+                    ::MapWindowPoints(pw->second, top, &at, 1);
+                    rr.origins[c] = at;
+                    TCITEMW item{};
+                    item.mask = TCIF_TEXT;
+                    std::wstring text = FromCaption(c->Caption());
+                    item.pszText = text.data();
+                    const auto count = ::SendMessageW(pw->second, TCM_GETITEMCOUNT, 0, 0);
+                    ::SendMessageW(pw->second, TCM_INSERTITEMW, static_cast<WPARAM>(count), reinterpret_cast<LPARAM>(&item));
+                }
+            }
+            continue;
+        } else if (dynamic_cast<Bevel*>(c) != nullptr) {
+            // A frame only: what it frames shows through.
+            cls = L"STATIC";
+            cs = WS_CHILD | SS_ETCHEDFRAME;
+        } else if (dynamic_cast<Panel*>(c) != nullptr) {
+            cls = L"STATIC";
+            cs = WS_CHILD | SS_ETCHEDFRAME;
+            rr.origins[c] = POINT{left, topY};
+        } else {
+            continue;
+        }
+        const int id = rr.nextId++;
+        HWND h = ::CreateWindowExW(cex, cls, L"", cs, left, topY, b.width, b.height, top,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+        if (h == nullptr) throw std::runtime_error("CreateWindowExW failed for a control");
+        rr.windows[c] = h;
+        rr.byId[id] = c;
+        created.push_back(h);
+        Apply(rr, *c);
+    }
+    // Page controls show their active page once their pages exist.
+    for (Control* c : form.Controls())
+        if (dynamic_cast<PageControl*>(c) != nullptr) ControlChanged(form, *c);
+
+    // Tab order is the windows' order: tab stops in their order, the rest after them.
+    std::vector<Control*> stops;
+    for (Control* c : form.Controls())
+        if (c->TabStop() && rr.windows.count(c) != 0) stops.push_back(c);
+    std::stable_sort(stops.begin(), stops.end(), [](const Control* a, const Control* b) {
+        const int ta = a->TabOrder() < 0 ? 1 << 20 : a->TabOrder();
+        const int tb = b->TabOrder() < 0 ? 1 << 20 : b->TabOrder();
+        return ta < tb;
+    });
+    HWND after = HWND_TOP;
+    for (Control* c : stops) {
+        std::vector<HWND> chain = rr.radios.count(c) != 0 ? rr.radios[c] : std::vector<HWND>{rr.windows[c]};
+        for (HWND h : chain) {
+            ::SetWindowPos(h, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            after = h;
+        }
+    }
+    // Bevels and panels lie beneath what they frame.
+    for (Control* c : form.Controls()) {
+        if (dynamic_cast<Bevel*>(c) != nullptr || dynamic_cast<Panel*>(c) != nullptr) {
+            ::SetWindowPos(rr.windows[c], HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        }
+    }
+    return r;
+}
+
+void Win32UiHost::Apply(Rendered& r, Control& c) {
+    auto it = r.windows.find(&c);
+    if (it == r.windows.end()) return;
+    HWND h = it->second;
+    HWND top = r.window.get();
+    POINT origin{0, 0};
+    if (Control* p = c.Parent()) {
+        auto o = r.origins.find(p);
+        if (o != r.origins.end()) origin = o->second;
+    }
+    const Rect& b = c.Bounds();
+    ::MoveWindow(h, origin.x + b.left, origin.y + b.top, b.width, b.height, FALSE);
+    HFONT font = r.FontFor(c.GetFont());
+    ::SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    if (c.GetFont().color != clBlack) {
+        r.textColors[h] = ColorOf(c.GetFont().color);
+    } else {
+        r.textColors.erase(h);
+    }
+    ::EnableWindow(h, c.Enabled() ? TRUE : FALSE);
+    bool visible = c.Visible();
+    // Controls on a tab sheet show only while their sheet is the active one.
+    if (Control* p = c.Parent()) {
+        if (auto* sheet = dynamic_cast<TabSheet*>(p)) {
+            auto* pages = dynamic_cast<PageControl*>(sheet->Parent());
+            visible = visible && pages != nullptr && pages->ActivePage() == sheet;
+        }
+    }
+
+    if (auto* label = dynamic_cast<Label*>(&c)) {
+        ::SetWindowTextW(h, FromCaption(c.Caption()).c_str());
+        if (label->AutoSize() && !label->WordWrap()) {
+            // Sizes itself to its text from where it stands.
+            HDC dc = ::GetDC(h);
+            HGDIOBJ old = ::SelectObject(dc, font);
+            const std::wstring text = FromCaption(c.Caption());
+            RECT rc{0, 0, 0, 0};
+            ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, DT_CALCRECT | DT_NOPREFIX);
+            ::SelectObject(dc, old);
+            ::ReleaseDC(h, dc);
+            ::SetWindowPos(h, nullptr, 0, 0, rc.right, rc.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+    } else if (dynamic_cast<Button*>(&c) != nullptr) {
+        ::SetWindowTextW(h, FromCaption(c.Caption()).c_str());
+    } else if (auto* group = dynamic_cast<RadioGroup*>(&c)) {
+        ::SetWindowTextW(h, FromCaption(c.Caption()).c_str());
+        std::vector<HWND>& buttons = r.radios[group];
+        const auto& items = group->Items();
+        if (buttons.size() != items.size()) {
+            for (HWND old : buttons) ::DestroyWindow(old);
+            buttons.clear();
+            std::erase_if(r.radioById, [group](const auto& e) { return e.second.first == group; });
+            HWND after = h;
+            for (std::size_t i = 0; i < items.size(); ++i) {
+                const int id = r.nextId++;
+                const DWORD style = WS_CHILD | BS_RADIOBUTTON | BS_NOTIFY | (i == 0 ? WS_GROUP : 0) |
+                                    (c.TabStop() ? WS_TABSTOP : 0);
+                HWND radio = ::CreateWindowExW(0, L"BUTTON", L"", style, 0, 0, 0, 0, top,
+                                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                               ::GetModuleHandleW(nullptr), nullptr);
+                if (radio == nullptr) throw std::runtime_error("CreateWindowExW failed for a radio button");
+                ::SetWindowPos(radio, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+                after = radio;
+                buttons.push_back(radio);
+                r.radioById[id] = {group, static_cast<int>(i)};
+            }
+        }
+        // The rows share the height below the caption evenly.
+        const int caption = std::max(1, c.GetFont().sizePx) + 2;
+        const int avail = std::max(0, b.height - caption - 5);
+        const int count = static_cast<int>(buttons.size());
+        const int row = count > 0 ? avail / count : 0;
+        for (int i = 0; i < count; ++i) {
+            HWND radio = buttons[static_cast<std::size_t>(i)];
+            ::SetWindowTextW(radio, FromCaption(items[static_cast<std::size_t>(i)]).c_str());
+            ::SendMessageW(radio, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+            ::MoveWindow(radio, origin.x + b.left + 8, origin.y + b.top + caption + 1 + i * row,
+                         std::max(0, b.width - 10), row, FALSE);
+            ::SendMessageW(radio, BM_SETCHECK, i == group->ItemIndex() ? BST_CHECKED : BST_UNCHECKED, 0);
+            // Tab reaches the selected item (or the first when none is); arrows move within.
+            LONG_PTR style = ::GetWindowLongPtrW(radio, GWL_STYLE);
+            const bool stop = c.TabStop() && (i == std::max(0, group->ItemIndex()));
+            style = stop ? (style | WS_TABSTOP) : (style & ~static_cast<LONG_PTR>(WS_TABSTOP));
+            ::SetWindowLongPtrW(radio, GWL_STYLE, style);
+            ::EnableWindow(radio, c.Enabled() ? TRUE : FALSE);
+            ::ShowWindow(radio, visible ? SW_SHOWNA : SW_HIDE);
+        }
+    } else if (auto* combo = dynamic_cast<ComboBox*>(&c)) {
+        if (r.echo != combo) {
+            ::SendMessageW(h, CB_RESETCONTENT, 0, 0);
+            for (const auto& item : combo->Items()) {
+                const std::wstring text = FromCaption(item);
+                ::SendMessageW(h, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+            }
+            ::SetWindowTextW(h, FromCaption(combo->Text()).c_str());
+        }
+    } else if (auto* memo = dynamic_cast<Memo*>(&c)) {
+        if (r.echo != memo) {
+            const std::wstring text = LinesToText(memo->Lines());
+            if (WindowText(h) != text) {
+                r.echo = memo;
+                ::SetWindowTextW(h, text.c_str());
+                r.echo = nullptr;
+            }
+        }
+    } else if (auto* image = dynamic_cast<Image*>(&c)) {
+        if (image->ShowsProgramIcon()) {
+            ::SendMessageW(h, STM_SETICON, static_cast<WPARAM>(shell_.ApplicationIcon()), 0);
+        } else {
+            UniqueGdiObject picture(image->Picture() ? BitmapOf(*image->Picture()) : nullptr);
+            ::SendMessageW(h, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture.get()));
+            ::MoveWindow(h, origin.x + b.left, origin.y + b.top, b.width, b.height, FALSE);
+            // The control draws from the handle it was given: it stays alive while shown.
+            r.pictures[&c] = std::move(picture);
+        }
+    } else if (auto* pages = dynamic_cast<PageControl*>(&c)) {
+        int index = 0;
+        for (TabSheet* sheet : pages->Pages()) {
+            if (sheet == pages->ActivePage()) ::SendMessageW(h, TCM_SETCURSEL, static_cast<WPARAM>(index), 0);
+            if (sheet->TabVisible()) ++index;
+        }
+    }
+    ::ShowWindow(h, visible ? SW_SHOWNA : SW_HIDE);
+    ::InvalidateRect(h, nullptr, TRUE);
+}
+
+int Win32UiHost::RunModal(Form& form) {
+    std::unique_ptr<Rendered> rendered = Render(form);
+    HWND window = rendered->window.get();
+    // The forms under a modal one wait for it.
+    std::vector<HWND> disabled;
+    for (Rendered* r : open_) {
+        if (::IsWindowEnabled(r->window.get())) {
+            ::EnableWindow(r->window.get(), FALSE);
+            disabled.push_back(r->window.get());
+        }
+    }
+    open_.push_back(rendered.get());
+    loop_.PushDialog(FromHandle(window));
+
+    ::ShowWindow(window, SW_SHOW);
+    ::SetForegroundWindow(window);
+    // The first enabled tab stop has the focus (for a radio group, its selected button).
+    for (HWND child = ::GetWindow(window, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        const LONG_PTR style = ::GetWindowLongPtrW(child, GWL_STYLE);
+        if ((style & WS_TABSTOP) != 0 && (style & WS_VISIBLE) != 0 && ::IsWindowEnabled(child)) {
+            ::SetFocus(child);
+            break;
+        }
+    }
+    ::UpdateWindow(window);
+    if (onShown) onShown(form, FromHandle(window));
+
+    loop_.RunUntil([&form] { return form.ModalResult() != mrNone; });
+    if (form.ModalResult() == mrNone) form.Close();  // the program is quitting
+
+    loop_.PopDialog(FromHandle(window));
+    open_.erase(std::find(open_.begin(), open_.end(), rendered.get()));
+    for (HWND h : disabled) ::EnableWindow(h, TRUE);
+    ::ShowWindow(window, SW_HIDE);
+    rendered.reset();
+    if (!open_.empty()) ::SetForegroundWindow(open_.back()->window.get());
+    return form.ModalResult();
+}
+
+void Win32UiHost::ControlChanged(Form& form, Control& control) {
+    Rendered* r = Find(form);
+    if (r == nullptr || r->echo == &control) return;
+    Apply(*r, control);
+    // The controls on a page control's sheets follow it (the active sheet decides what is seen).
+    if (dynamic_cast<PageControl*>(&control) != nullptr) {
+        for (Control* c : form.Controls()) {
+            if (auto* sheet = dynamic_cast<TabSheet*>(c->Parent()); sheet != nullptr && sheet->Parent() == &control) {
+                Apply(*r, *c);
+            }
+        }
+    }
+}
+
+namespace {
+// The handler of an open popup menu, for the timer that runs it once the menu is up.
+std::function<void()>* g_menuShown = nullptr;
+
+void CALLBACK MenuTimer(HWND window, UINT, UINT_PTR id, DWORD) {
+    ::KillTimer(window, id);
+    if (g_menuShown != nullptr) (*g_menuShown)();
+}
+}  // namespace
+
+void Win32UiHost::TrackPopupMenu(PopupMenu& menu, int x, int y) {
+    UniqueMenu popup(::CreatePopupMenu());
+    if (!popup) return;
+    std::vector<std::string> captions;
+    for (std::size_t i = 0; i < menu.Count(); ++i) {
+        MenuItem& item = menu.Item(i);
+        captions.push_back(item.Caption());
+        if (item.IsSeparator()) {
+            ::AppendMenuW(popup.get(), MF_SEPARATOR, 0, nullptr);
+        } else {
+            ::AppendMenuW(popup.get(), MF_STRING, i + 1, FromCaption(item.Caption()).c_str());
+        }
+    }
+    // The menu closes when the user clicks elsewhere only if its owner is the foreground
+    // window; and a message posted to the owner afterwards lets the next menu open at once.
+    HWND owner = AsHandle<HWND>(shell_.ApplicationWindow());
+    ::SetForegroundWindow(owner);
+    int picked = -1;
+    std::function<void()> shown = [this, &captions, &picked] {
+        picked = onMenu(captions);
+        ::EndMenu();
+    };
+    std::function<void()>* previous = g_menuShown;
+    if (onMenu) {
+        g_menuShown = &shown;
+        ::SetTimer(owner, kMenuTimer, 50, MenuTimer);
+    }
+    const UINT chosen = static_cast<UINT>(::TrackPopupMenu(popup.get(), TPM_RETURNCMD | TPM_NONOTIFY | TPM_LEFTALIGN,
+                                                           x, y, 0, owner, nullptr));
+    g_menuShown = previous;
+    ::PostMessageA(owner, WM_NULL, 0, 0);
+    std::size_t index = chosen > 0 ? chosen - 1 : menu.Count();
+    // A test handler's pick stands for the user's click.
+    if (onMenu && picked >= 0) index = static_cast<std::size_t>(picked);
+    if (index >= menu.Count() || menu.Item(index).IsSeparator()) return;
+    MenuItem* item = &menu.Item(index);
+    Guarded([item] { item->Click(); });
+}
+
+void Win32UiHost::ShowException(const std::string& title, const std::string& message) {
+    exceptions_.push_back(message);
+    std::fprintf(stderr, "[%s] %s\n", title.c_str(), message.c_str());
+    if (!exceptionBoxes_) return;
+    ::MessageBoxW(nullptr, FromCaption(message).c_str(), FromCaption(title).c_str(), MB_OK | MB_ICONERROR);
+}
+
+}  // namespace zumelko::platform::win32

@@ -1,0 +1,20 @@
+#pragma once
+// What the Windows desktop's tests share: the real desktop installed for the whole run (under
+// Wine, on the display and in the locale the session set up), letting its loop run, and
+// keeping pictures of windows as artifacts of the run.
+#include <functional>
+#include <string>
+
+#include "platform/win32/Win32Desktop.h"
+
+namespace zumelko::wintest {
+
+platform::win32::Win32Desktop& Desk();
+// Lets the loop run for a while; until done() or the time is up.
+void Pump(int ms);
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+// Keeps a picture of a window (as the screen shows it) under the run's artifacts as a BMP
+// file; returns its path, or "" when it could not be taken.
+std::string SaveShot(platform::Hwnd window, const std::string& name);
+
+}  // namespace zumelko::wintest

@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "framework/Application.h"
+#include "platform/win32/Win32Api.h"
+#include "tests/win32/Win32TestSupport.h"
+
+namespace zumelko::wintest {
+
+namespace {
+std::unique_ptr<platform::win32::ScopedWin32Desktop> g_desktop;
+std::unique_ptr<Application> g_application;
+
+class DesktopEnvironment final : public ::testing::Environment {
+public:
+    void SetUp() override {
+        g_desktop = std::make_unique<platform::win32::ScopedWin32Desktop>();
+        g_application = std::make_unique<Application>();
+        (*g_desktop)->ui().SetExceptionBoxes(false);
+    }
+    void TearDown() override {
+        g_application.reset();
+        g_desktop.reset();
+    }
+};
+}  // namespace
+
+platform::win32::Win32Desktop& Desk() { return **g_desktop; }
+
+void Pump(int ms) { Desk().loop().RunUntilFor([] { return false; }, ms); }
+
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs) { return Desk().loop().RunUntilFor(done, timeoutMs); }
+
+std::string SaveShot(platform::Hwnd window, const std::string& name) {
+    using namespace platform::win32;
+    HWND h = AsHandle<HWND>(window);
+    RECT r{};
+    if (!::GetWindowRect(h, &r)) return "";
+    const int w = r.right - r.left;
+    const int height = r.bottom - r.top;
+    if (w <= 0 || height <= 0) return "";
+    ::UpdateWindow(h);
+    ScreenDc screen;
+    UniqueMemoryDc dc(::CreateCompatibleDC(screen.get()));
+    UniqueGdiObject bitmap(::CreateCompatibleBitmap(screen.get(), w, height));
+    if (!dc || !bitmap) return "";
+    {
+        SelectedObject selected(dc.get(), bitmap.get());
+        ::BitBlt(dc.get(), 0, 0, w, height, screen.get(), r.left, r.top, SRCCOPY);
+    }
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = w;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    const std::size_t stride = (static_cast<std::size_t>(w) * 3 + 3) / 4 * 4;
+    std::vector<unsigned char> pixels(stride * static_cast<std::size_t>(height));
+    if (::GetDIBits(dc.get(), static_cast<HBITMAP>(bitmap.get()), 0, static_cast<UINT>(height), pixels.data(),
+                    reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) == 0) {
+        return "";
+    }
+    const char* dir = std::getenv("ZUMELKO_ARTIFACTS");
+    const std::string path = std::string(dir != nullptr ? dir : ".") + "\\" + name + ".bmp";
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = static_cast<DWORD>(file.bfOffBits + pixels.size());
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "wb"), &std::fclose);
+    if (!f) return "";
+    std::fwrite(&file, sizeof file, 1, f.get());
+    std::fwrite(&info, sizeof info, 1, f.get());
+    std::fwrite(pixels.data(), 1, pixels.size(), f.get());
+    return path;
+}
+
+}  // namespace zumelko::wintest
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new zumelko::wintest::DesktopEnvironment);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# One Wine session for a test run: `wine-session.sh start DIR` prepares (once, then reused) a
+# Wine prefix under the build tree, a Japanese locale (ANSI code page 932) generated into a
+# private folder, an Xvfb display of its own and one persistent wineserver; `wine-session.sh
+# stop DIR` ends them. wine-run.sh runs a program inside the session.
+# ZUMELKO_XVFB_SCREEN chooses the screen (default 1280x1024x24).
+set -euo pipefail
+action=$1
+dir=$2
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)
+wine_bin=/usr/lib/wine
+[ -x "$wine_bin/wine64" ] || wine_bin=$(dirname "$(dpkg -L wine64 | grep '/wine64$' | head -n1)")
+
+# Runs a command with no descriptor but the standard three: the session's daemons outlive the
+# script, and must not hold on to what its caller had open (a lock, a pipe ctest waits on).
+# SETSID=1 puts the command in a session of its own, so it outlives whatever ends the
+# caller's process group.
+detached() (
+  for fd in $(ls /proc/$BASHPID/fd); do
+    if [ "$fd" -gt 2 ]; then eval "exec $fd>&-" 2>/dev/null || true; fi
+  done
+  if [ "${SETSID:-}" = 1 ]; then exec setsid "$@"; fi
+  exec "$@"
+)
+
+stop() {
+  if [ -f "$dir/env" ]; then
+    # shellcheck disable=SC1091
+    . "$dir/env"
+    "$wine_bin/wineserver" -k 2>/dev/null || true
+    "$wine_bin/wineserver" -w 2>/dev/null || true
+  fi
+  if [ -f "$dir/xvfb.pid" ]; then
+    kill "$(cat "$dir/xvfb.pid")" 2>/dev/null || true
+    rm -f "$dir/xvfb.pid"
+  fi
+  rm -f "$dir/env"
+}
+
+case "$action" in
+stop)
+  stop
+  exit 0
+  ;;
+start) ;;
+*)
+  echo "usage: $0 start|stop DIR" >&2
+  exit 2
+  ;;
+esac
+
+stop
+# The Japanese locale: not generated on a fresh machine, so made here, privately.
+locales="$dir/locale"
+if [ ! -d "$locales/ja_JP.UTF-8" ]; then
+  mkdir -p "$locales"
+  localedef -i ja_JP -f UTF-8 "$locales/ja_JP.UTF-8" >/dev/null 2>&1 ||
+    [ -d "$locales/ja_JP.UTF-8" ] || { echo "localedef ja_JP.UTF-8 failed" >&2; exit 1; }
+fi
+
+# The display.
+mkfifo "$dir/display.fifo" 2>/dev/null || true
+# (In the background job itself, so that $! is the server's pid.)
+(
+  for fd in $(ls /proc/$BASHPID/fd); do
+    if [ "$fd" -gt 3 ]; then eval "exec $fd>&-" 2>/dev/null || true; fi
+  done
+  exec Xvfb -displayfd 3 -screen 0 "${ZUMELKO_XVFB_SCREEN:-1280x1024x24}" -nolisten tcp
+) 3>"$dir/display.fifo" </dev/null >"$dir/xvfb.log" 2>&1 &
+echo $! >"$dir/xvfb.pid"
+read -r number <"$dir/display.fifo"
+rm -f "$dir/display.fifo"
+
+cat >"$dir/env" <<ENV
+export WINEPREFIX="$dir/prefix"
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="iexplore.exe=d;winemenubuilder.exe=d;mscoree=d;mshtml=d"
+export DISPLAY=":$number"
+export LOCPATH="$locales"
+export LANG=ja_JP.UTF-8
+export WINE_BIN="$wine_bin"
+ENV
+# shellcheck disable=SC1091
+. "$dir/env"
+# A new prefix takes a while to make; later runs find it ready.
+if [ ! -f "$WINEPREFIX/.zumelko-ready" ]; then
+  SETSID=1 detached "$wine_bin/wine64" wineboot -i </dev/null >"$dir/wineboot.log" 2>&1
+  "$wine_bin/wineserver" -w
+  touch "$WINEPREFIX/.zumelko-ready"
+fi
+SETSID=1 detached "$wine_bin/wineserver" -p </dev/null >"$dir/wineserver.log" 2>&1
+# Wine's own services and its desktop window start with the first program that has windows;
+# start them here, detached too, and on the machine's own network, where the display is.
+SETSID=1 detached "$wine_bin/wine64" rundll32.exe user32.dll,GetDesktopWindow </dev/null \
+  >>"$dir/wineserver.log" 2>&1 || true
