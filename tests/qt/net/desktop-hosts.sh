@@ -11,6 +11,21 @@ declare -A ZM_DISPLAY ZM_PID
 
 zm_say() { printf '[%s] %s\n' "$(date +%T)" "$*"; }
 
+# check DESCRIPTION command... : runs one check of a test script and counts it in passed or failed.
+passed=0
+failed=0
+check() {
+  local what=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+    zm_say "ok: $what"
+  else
+    failed=$((failed + 1))
+    zm_say "FAILED: $what"
+  fi
+}
+
 # zm_desktop HOST : an X display of its own on the host.
 zm_desktop() {
   local host=$1 fifo="$ZM_NET_DIR/display-$1"

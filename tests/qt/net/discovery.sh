@@ -15,19 +15,6 @@ for tool in avahi-daemon dbus-daemon; do
 done
 . "$(dirname "$0")/desktop-hosts.sh"
 trap zm_net_down EXIT
-passed=0
-failed=0
-check() {  # check DESCRIPTION command...
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-    zm_say "ok: $what"
-  else
-    failed=$((failed + 1))
-    zm_say "FAILED: $what"
-  fi
-}
 
 # zm_mdns HOST : a system bus and an avahi daemon of the host's own, on its segment only.
 zm_mdns() {

@@ -25,19 +25,6 @@ rss_slack_mib=${ZM_HOSTILE_RSS_SLACK_MIB:-64}
 # Files the program may keep open beyond idle (sockets of a transfer still closing).
 fd_slack=${ZM_HOSTILE_FD_SLACK:-16}
 
-passed=0
-failed=0
-check() {  # check DESCRIPTION command...
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-    zm_say "ok: $what"
-  else
-    failed=$((failed + 1))
-    zm_say "FAILED: $what"
-  fi
-}
 
 peer() { zm_on peer timeout 60 python3 "$here/hostile-peer.py" "$@"; }
 

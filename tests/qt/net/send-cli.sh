@@ -20,19 +20,6 @@ here=$(dirname "$(readlink -f "$0")")
 trap zm_net_down EXIT
 ZM_SHOTS="$out"
 
-passed=0
-failed=0
-check() {  # check DESCRIPTION command...
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-    zm_say "ok: $what"
-  else
-    failed=$((failed + 1))
-    zm_say "FAILED: $what"
-  fi
-}
 
 zm_net_up prog cli rx out
 zm_desktop prog

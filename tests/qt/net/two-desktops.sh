@@ -14,19 +14,6 @@ fi
 . "$(dirname "$0")/desktop-hosts.sh"
 trap zm_net_down EXIT
 ZM_SHOTS="$out"
-passed=0
-failed=0
-check() {  # check DESCRIPTION command...
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-    zm_say "ok: $what"
-  else
-    failed=$((failed + 1))
-    zm_say "FAILED: $what"
-  fi
-}
 size_is() { [ "$(zm_windows "$1" | awk -v id="$2" '$1 == id { print $2 "x" $3 }')" = "$3" ]; }
 
 # settings HOST CHECKER RECEIVE [DESTINATION] : the settings dialog as the user fills it in,
