@@ -230,8 +230,10 @@ struct Program {
 // ---------------------------------------------------------------------------------------------
 // Memory
 
-long ProgramPeak(const std::string& text) {
-    // The receiver is the child; this process sends once it is listening.
+// The peak memory a receiver gains, measured in a child process of its own, while another
+// process sends: the sender waits until the receiver has taken its baseline and calls start.
+template <typename Send, typename Receive>
+long ReceiverPeak(Send send, Receive receive) {
     int ready[2];
     if (::pipe(ready) != 0) throw std::runtime_error("pipe");
     std::fflush(nullptr);
@@ -241,23 +243,17 @@ long ProgramPeak(const std::string& text) {
         char c = 0;
         ReadAll(ready[0], &c, 1);
         try {
-            SendItem(text);
+            send();
         } catch (...) {
         }
         ::_exit(0);
     }
     ::close(ready[0]);
-    const std::size_t size = text.size();
     const long gained = InChild([&]() -> long {
-        Program program;
-        const long base = ResetPeak();
-        const char c = 1;
-        WriteAll(ready[1], &c, 1);
-        if (!program.RunUntil([&] { return program.Imported(); }, 600000))
-            throw std::runtime_error("the text was not imported");
-        const long peak = StatusBytes("VmHWM") - base;
-        if (program.ClipboardSize() != size) throw std::runtime_error("the clipboard holds another text");
-        return peak;
+        return receive([&] {
+            const char c = 1;
+            WriteAll(ready[1], &c, 1);
+        });
     });
     ::close(ready[1]);
     int status = 0;
@@ -265,47 +261,45 @@ long ProgramPeak(const std::string& text) {
     return gained;
 }
 
+long ProgramPeak(const std::string& text) {
+    const std::size_t size = text.size();
+    return ReceiverPeak([&] { SendItem(text); },
+                        [&](auto start) -> long {
+                            Program program;
+                            const long base = ResetPeak();
+                            start();
+                            if (!program.RunUntil([&] { return program.Imported(); }, 600000))
+                                throw std::runtime_error("the text was not imported");
+                            const long peak = StatusBytes("VmHWM") - base;
+                            if (program.ClipboardSize() != size)
+                                throw std::runtime_error("the clipboard holds another text");
+                            return peak;
+                        });
+}
+
 long PlainPeak(const std::string& text) {
-    int ready[2];
-    if (::pipe(ready) != 0) throw std::runtime_error("pipe");
-    std::fflush(nullptr);
-    const pid_t sender = ::fork();
-    if (sender == 0) {
-        ::close(ready[1]);
-        char c = 0;
-        ReadAll(ready[0], &c, 1);
-        try {
-            SendPacket("127.0.0.1", kPlainPort, text + '\0');
-        } catch (...) {
-        }
-        ::_exit(0);
-    }
-    ::close(ready[0]);
-    const long gained = InChild([&]() -> long {
-        const int l = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int on = 1;
-        ::setsockopt(l, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        const sockaddr_in sa = Address("127.0.0.1", kPlainPort);
-        if (::bind(l, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0 || ::listen(l, 1) != 0)
-            throw std::runtime_error("plain listen");
-        const long base = ResetPeak();
-        const char c = 1;
-        WriteAll(ready[1], &c, 1);
-        const int conn = ::accept(l, nullptr, nullptr);
-        std::int32_t length = 0;
-        ReadAll(conn, &length, sizeof length);
-        std::vector<char> buffer(static_cast<std::size_t>(length));
-        ReadAll(conn, buffer.data(), buffer.size());
-        benchmark::DoNotOptimize(buffer.data());
-        const long peak = StatusBytes("VmHWM") - base;
-        ::close(conn);
-        ::close(l);
-        return peak;
-    });
-    ::close(ready[1]);
-    int status = 0;
-    ::waitpid(sender, &status, 0);
-    return gained;
+    return ReceiverPeak([&] { SendPacket("127.0.0.1", kPlainPort, text + '\0'); },
+                        [&](auto start) -> long {
+                            const int l = ::socket(AF_INET, SOCK_STREAM, 0);
+                            const int on = 1;
+                            ::setsockopt(l, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+                            const sockaddr_in sa = Address("127.0.0.1", kPlainPort);
+                            if (::bind(l, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0 ||
+                                ::listen(l, 1) != 0)
+                                throw std::runtime_error("plain listen");
+                            const long base = ResetPeak();
+                            start();
+                            const int conn = ::accept(l, nullptr, nullptr);
+                            std::int32_t length = 0;
+                            ReadAll(conn, &length, sizeof length);
+                            std::vector<char> buffer(static_cast<std::size_t>(length));
+                            ReadAll(conn, buffer.data(), buffer.size());
+                            benchmark::DoNotOptimize(buffer.data());
+                            const long peak = StatusBytes("VmHWM") - base;
+                            ::close(conn);
+                            ::close(l);
+                            return peak;
+                        });
 }
 
 void BM_TextMemory(benchmark::State& state) {
