@@ -1,0 +1,189 @@
+#!/usr/bin/env bash
+# A Windows PC and a Linux PC on one LAN: the Windows program under Wine on test host "winpc"
+# (its own Wine session: display, wineserver, Japanese locale), the Linux program on "linpc"
+# with its own X display, and a receiver on "probe" that keeps the raw packets it is sent.
+# Both users are played from outside their program: desk_user.exe finds the Windows dialogs and
+# clicks them, xdotool and xclip do it on Linux. Checked: what each program puts on the wire
+# for the same ASCII text, byte for byte; texts (ASCII and Japanese) and a picture going both
+# ways and taken into the receiving clipboard with YES; an imported item is not sent back.
+# Usage: windows-and-linux.sh WINDOWS-BUILD-DIR LINUX-PROGRAM OUTPUT-DIR
+# (WINDOWS-BUILD-DIR holds zumelko.exe and tests/win32/desk_user.exe; the Wine prefix is kept
+# there under wine-two-desktops, made on the first run.)
+set -uo pipefail
+winbuild=$(readlink -f "$1")
+program=$(readlink -f "$2")
+out=$(mkdir -p "$3" && cd "$3" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+if [ "$(id -u)" -ne 0 ] || ! ip netns list >/dev/null 2>&1; then
+  echo "SKIP: needs root and ip netns for the test hosts"
+  exit 77
+fi
+for f in "$program" "$winbuild/zumelko.exe" "$winbuild/tests/win32/desk_user.exe"; do
+  [ -e "$f" ] || { echo "missing $f (build the Linux and the Windows programs first)" >&2; exit 1; }
+done
+. "$here/../qt/net/desktop-hosts.sh"
+ZM_SHOTS="$out"
+session="$winbuild/wine-two-desktops"
+ZM_STARTED=$(date +%s)
+
+# Winsock's sockets are made by the wineserver, so the whole session lives on the host.
+win_down() { zm_on winpc "$here/wine-session.sh" stop "$session" >/dev/null 2>&1 || true; }
+trap 'win_down; zm_net_down' EXIT
+
+# wine_on COMMAND... : a Windows program on winpc, in the session.
+wine_on() {
+  zm_on winpc bash -c '. "$0/env" && exec "$WINE_BIN/wine64" "$@"' "$session" "$@"
+}
+user() { wine_on "$winbuild/tests/win32/desk_user.exe" "$@"; }
+win_shot() {
+  # shellcheck disable=SC1091
+  (. "$session/env" && import -window root "$ZM_SHOTS/$1.png" 2>/dev/null)
+}
+listening() { zm_on "$1" ss -Hltn "sport = :8001" | grep -q .; }
+wait_for() {
+  local i
+  for ((i = 0; i < 100; i++)); do "$@" && return 0; sleep 0.2; done
+  return 1
+}
+
+# win_settings DESTINATION : the Windows user sends every copy to DESTINATION.
+win_settings() {
+  user menu RIGHT c && user wait 417 425 && win_shot "settings-winpc" &&
+    user click 417 425 "有 ： デフォルトへ送信する" && user click 417 425 "詳細" &&
+    user type 427 123 "$1" && win_shot "chooser-winpc" &&
+    user click 427 123 OK && wait_for user absent 427 123 0 &&
+    user click 417 425 OK && wait_for user absent 417 425 0
+}
+# win_notice NAME : the Windows notice is shown; its picture is kept and OK pressed.
+win_notice() {
+  user wait 427 141 && win_shot "$1" && user click 427 141 OK && wait_for user absent 427 141 0
+}
+win_answers_yes() {
+  user wait 465 159 && win_shot "$1" && user click 465 159 YES && wait_for user absent 465 159 0
+}
+lin_answers_yes() {
+  local win
+  win=$(zm_wait_dialog linpc 465 159) || return 1
+  zm_shot linpc "$win" "$1"
+  zm_keys linpc "$win" space  # YES has the focus
+  zm_wait_gone linpc "$win"
+}
+# Nothing is sent back: no announcement on the importing side, no question on the other.
+not_sent_back() {
+  local importer=$1
+  if [ "$importer" = winpc ]; then
+    user absent 427 141 2 && zm_no_dialog linpc 1
+  else
+    zm_no_dialog linpc 2 && user absent 465 159 1
+  fi
+}
+
+zm_say "Test hosts winpc (the Windows program under Wine), linpc (the Linux program) and probe"
+zm_net_up winpc linpc probe
+zm_desktop linpc
+mkdir -p "$ZM_NET_DIR/probe"
+zm_on probe python3 "$here/record-packets.py" "$ZM_NET_DIR/probe" 2>"$ZM_NET_DIR/probe.log" &
+# A prefix made by the Windows tests' session saves making one (about 20 s).
+if [ ! -f "$session/prefix/.zumelko-ready" ] && [ -f "$winbuild/wine-session/prefix/.zumelko-ready" ]; then
+  mkdir -p "$session" && cp -a "$winbuild/wine-session/prefix" "$session/prefix"
+fi
+zm_on winpc "$here/wine-session.sh" start "$session" >"$ZM_NET_DIR/wine-session.log" 2>&1 ||
+  { cat "$ZM_NET_DIR/wine-session.log"; exit 1; }
+wine_on "$winbuild/zumelko.exe" >"$ZM_NET_DIR/zumelko-winpc.log" 2>&1 &
+zm_start linpc "$program"
+check "the Windows program listens on winpc" wait_for listening winpc
+check "the Linux program listens on linpc" wait_for listening linpc
+check "the receiver listens on probe" wait_for listening probe
+
+zm_say "The same ASCII text copied on each side, sent to the receiver on probe"
+ascii='Meeting at 15:00, room B-2 (bring the "draft" & notes)'
+check "linpc: settings, default destination probe" settings linpc 1 0 probe
+printf '%s' "$ascii" | zm_x linpc xclip -selection clipboard -i
+check "linpc announces the transfer" notice linpc notice-announce-probe-linpc
+check "linpc reports the end of the transfer" notice linpc notice-finished-probe-linpc
+check "winpc: settings, default destination probe" win_settings probe
+check "winpc: another program copies the text" user put-text "$ascii"
+check "winpc announces the transfer" win_notice notice-announce-probe-winpc
+check "winpc reports the end of the transfer" win_notice notice-finished-probe-winpc
+p=$ZM_NET_DIR/probe
+check "the receiver got two headers and two data packets" \
+  test -f "$p/8000-2.bin" -a -f "$p/8001-2.bin" -a ! -e "$p/8000-3.bin"
+# The header's second and third lines are the user's and the machine's names, which differ
+# between the two hosts; fixed here, the rest must agree byte for byte.
+fixed_names() { python3 -c '
+import sys
+data = open(sys.argv[1], "rb").read()[4:]
+lines = data.split(b"\r\n")
+lines[1:3] = [b"USER", b"MACHINE"]
+body = b"\r\n".join(lines)
+sys.stdout.buffer.write(len(body).to_bytes(4, "little") + body)' "$1"; }
+check "the header packets agree byte for byte (names aside)" \
+  cmp <(fixed_names "$p/8000-1.bin") <(fixed_names "$p/8000-2.bin")
+check "the header packets name the type and both names" \
+  python3 -c 'import sys; l = open(sys.argv[1], "rb").read()[4:].split(b"\r\n"); sys.exit(not (l[0] == b"string" and all(l[1:3])))' "$p/8000-2.bin"
+check "the data packets agree byte for byte" cmp "$p/8001-1.bin" "$p/8001-2.bin"
+od -A d -c "$p/8000-2.bin" | head -n 4
+
+zm_say "Now each sends to the other"
+check "linpc: default destination winpc" settings linpc 1 0 winpc
+check "winpc: default destination linpc" win_settings linpc
+
+# text_to_windows NAME TEXT / text_to_linux NAME TEXT : one text copied on one side, taken with
+# YES on the other, compared there as Unicode, and not sent back.
+text_to_windows() {
+  local name=$1 text=$2
+  printf '%s' "$text" | zm_x linpc xclip -selection clipboard -i
+  check "linpc announces the $name" notice linpc "notice-announce-$name-linpc"
+  check "winpc asks whether to take the $name; YES" win_answers_yes "receive-$name-winpc"
+  check "linpc reports the end of the $name's transfer" notice linpc "notice-finished-$name-linpc"
+  local got
+  got=$(user get-text)
+  check "winpc's clipboard holds the same $name (got: $got)" [ "$got" = "$text" ]
+  check "winpc does not send the $name back" not_sent_back winpc
+}
+text_to_linux() {
+  local name=$1 text=$2
+  check "winpc: another program copies the $name" user put-text "$text"
+  check "winpc announces the $name" win_notice "notice-announce-$name-winpc"
+  check "linpc asks whether to take the $name; YES" lin_answers_yes "receive-$name-linpc"
+  check "winpc reports the end of the $name's transfer" win_notice "notice-finished-$name-winpc"
+  local got
+  got=$(zm_x linpc xclip -selection clipboard -o)
+  check "linpc's clipboard holds the same $name (got: $got)" [ "$got" = "$text" ]
+  check "linpc does not send the $name back" not_sent_back linpc
+}
+
+zm_say "Text from Linux to Windows and back"
+text_to_windows "ASCII text" 'cd ~/src && make -j2 # $(id) `x` <b>bold</b> 100%'
+text_to_linux "ASCII text" 'C:\Users\hanako\report.doc; echo %PATH% | "quoted" 50% & more'
+
+zm_say "A picture from Linux to Windows and back"
+zm_x linpc convert -size 173x97 -seed 7 plasma:fractal -depth 8 "PNG24:$ZM_NET_DIR/picture.png"
+zm_x linpc xclip -selection clipboard -t image/png -i "$ZM_NET_DIR/picture.png"
+check "linpc announces the picture" notice linpc notice-announce-picture-linpc
+check "winpc asks whether to take the picture; YES" win_answers_yes receive-picture-winpc
+check "linpc reports the end of the picture's transfer" notice linpc notice-finished-picture-linpc
+check "winpc's clipboard holds a picture" user get-picture "$ZM_NET_DIR/on-winpc.bmp"
+diff=$(compare -metric AE "$ZM_NET_DIR/picture.png" "$ZM_NET_DIR/on-winpc.bmp" null: 2>&1)
+check "winpc's clipboard holds the same pixels (differing: $diff)" [ "$diff" = "0" ]
+check "winpc does not send the picture back" not_sent_back winpc
+
+convert -size 211x64 -seed 11 plasma:fractal -depth 8 -type TrueColor "BMP3:$ZM_NET_DIR/picture.bmp"
+check "winpc: another program copies a picture" user put-picture "$ZM_NET_DIR/picture.bmp"
+check "winpc announces the picture" win_notice notice-announce-picture-winpc
+check "linpc asks whether to take the picture; YES" lin_answers_yes receive-picture-linpc
+check "winpc reports the end of the picture's transfer" win_notice notice-finished-picture-winpc
+zm_x linpc xclip -selection clipboard -t image/png -o >"$ZM_NET_DIR/on-linpc.png"
+diff=$(compare -metric AE "$ZM_NET_DIR/picture.bmp" "$ZM_NET_DIR/on-linpc.png" null: 2>&1)
+check "linpc's clipboard holds the same pixels (differing: $diff)" [ "$diff" = "0" ]
+check "linpc does not send the picture back" not_sent_back linpc
+
+zm_say "Japanese text from Linux to Windows and back"
+text_to_windows "Japanese text" '会議は３時から、第２会議室で。ﾃｽﾄ'
+text_to_linux "Japanese text" '資料は「共有」フォルダーにあります。 ｶﾀｶﾅ ﾟ'
+
+check "the Windows program still listens" listening winpc
+check "the Linux program is still running" zm_alive linpc
+zm_say "pictures in $out; $(($(date +%s) - ZM_STARTED)) s"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
