@@ -24,6 +24,7 @@
 #include "desktop/BitmapImage.h"
 #include "framework/Component.h"
 #include "framework/StringList.h"
+#include "platform/qt/Charset.h"
 #include "platform/qt/SmbNetwork.h"
 #include "platform/sim/SimDesktop.h"
 #include "transport/SimpleTcp.h"
@@ -72,19 +73,28 @@ constexpr const char* kHelp =
     "  0  the receiver took the item          1  it was not delivered (the reason is printed)\n"
     "  2  the command line is wrong            3  the file or text cannot be sent\n"
     "\n"
-    "Texts are sent as bytes, as they are: use the character set your peers use (UTF-8 is\n"
-    "taken by the Linux desktop). A text is taken by receivers up to 512 MiB.\n"
-    "While receiving, the sender's names go to standard error; nothing is ever opened or run.\n";
+    "A UTF-8 text, and your names, go in the peers' code page (ZUMELKO_PEER_CODEPAGE, 932\n"
+    "unless set) when it holds every character, and as UTF-8 otherwise; a text that is not\n"
+    "UTF-8 goes as its bytes are. A text is taken by receivers up to 512 MiB.\n"
+    "While receiving, texts are printed as UTF-8 and the sender's names go to standard\n"
+    "error; nothing is ever opened or run.\n";
 
 void Fail(const std::string& message) { std::fprintf(stderr, "zumelko-send: %s\n", message.c_str()); }
 
-// Names from the network shown on a terminal: no control character may reach it.
-std::string Printable(const std::string& bytes) {
+// Names from the network shown on a terminal, in UTF-8: no control character may reach it,
+// neither a C0 one nor the C1 ones (U+0080 to U+009F) that a terminal takes as escapes too.
+std::string Printable(const std::string& ansi) {
+    const std::string bytes = zumelko::platform::qt::AnsiToUtf8(ansi);
     std::string out;
-    for (unsigned char c : bytes) {
-        if (c < 0x20 || c == 0x7f) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        unsigned escape = 0x100;
+        if (c < 0x20 || c == 0x7f) escape = c;
+        if (c == 0xC2 && i + 1 < bytes.size() && static_cast<unsigned char>(bytes[i + 1]) < 0xA0)
+            escape = static_cast<unsigned char>(bytes[++i]);
+        if (escape < 0x100) {
             char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", escape);
             out += escaped;
         } else {
             out.push_back(static_cast<char>(c));
@@ -191,6 +201,7 @@ int Send(const Options& options, Component& root) {
             Fail("cannot read " + *options.file + ": " + std::strerror(errno));
             return kExitBadInput;
         }
+        text = zumelko::platform::qt::Utf8ToAnsi(text);
         type = "string";
     } else {
         for (const auto& word : options.words) {
@@ -201,6 +212,7 @@ int Send(const Options& options, Component& root) {
             Fail("the text is too large: receivers take texts of less than 512 MiB");
             return kExitBadInput;
         }
+        text = zumelko::platform::qt::Utf8ToAnsi(text);
         type = "string";
     }
 
@@ -289,7 +301,14 @@ int Receive(const Options& options, Component& root) {
             if (type == "string") {
                 const zumelko::SharedText text = data.TakeString();
                 std::fprintf(stderr, "zumelko-send: text of %zu bytes %s\n", text.Size(), from.c_str());
-                std::fwrite(text.Str().data(), 1, text.Size(), stdout);
+                // UTF-8 is written as it came; only a text in the peers' code page is converted.
+                const std::string_view bytes = text.View();
+                if (zumelko::platform::qt::IsValidUtf8(bytes)) {
+                    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+                } else {
+                    const std::string utf8 = zumelko::platform::qt::AnsiToUtf8(bytes);
+                    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+                }
                 if (options.keepGoing) std::fputc('\n', stdout);
                 std::fflush(stdout);
             } else if (type == "bitmap") {

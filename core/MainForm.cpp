@@ -264,7 +264,8 @@ void TForm1::Packet1Received(Component*) {
 }
 
 std::string TForm1::SenderLine() const {
-    return "\"" + RecvMachine + "\" にいる \"" + RecvUser + "\" から";
+    platform::UiHost& ui = platform::Current().ui();
+    return "\"" + ui.CaptionText(RecvMachine) + "\" にいる \"" + ui.CaptionText(RecvUser) + "\" から";
 }
 
 void TForm1::Packet2Received(Component*) {

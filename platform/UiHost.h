@@ -26,6 +26,11 @@ public:
     virtual void TrackPopupMenu(PopupMenu& menu, int x, int y) = 0;
     // The standard error box for an exception that reached the application.
     virtual void ShowException(const std::string& title, const std::string& message) = 0;
+    // A text in the ANSI code page (a name from the network) as the program's own captions are
+    // written, UTF-8, so that the two can be joined in one caption; a caption that mixed the
+    // two forms would read as neither. Desktops that show caption bytes as they are hand it
+    // back unchanged.
+    virtual std::string CaptionText(const std::string& ansi) { return ansi; }
 };
 
 }  // namespace zumelko::platform

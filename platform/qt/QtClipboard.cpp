@@ -13,23 +13,38 @@ namespace zumelko::platform::qt {
 
 namespace {
 
-// Data offered with a picture: its PNG form, which is what other programs on X ask for, is made
-// off the loop's thread as soon as the picture is offered. Made on request instead, a 4K
-// picture would hold the loop for seconds whenever another program pastes it; a paste that
-// comes before it is ready waits only for the rest.
-class PictureData final : public QMimeData {
+// What other programs are offered. A picture's PNG form, which is what other programs on X ask
+// for, is made off the loop's thread as soon as the picture is offered: made on request
+// instead, a 4K picture would hold the loop for seconds whenever another program pastes it; a
+// paste that comes before it is ready waits only for the rest. A text in the peers' code page
+// is converted to UTF-8 when a program asks for it and not kept: kept beside the clipboard's
+// own copy, its UTF-8 form (up to three bytes for each of its bytes) would stay for as long as
+// the text is on the clipboard, and most received texts are never pasted.
+class OfferedData final : public QMimeData {
 public:
-    explicit PictureData(std::shared_future<QByteArray> png) : png_(std::move(png)) {}
+    void OfferPng(std::shared_future<QByteArray> png) { png_ = std::move(png); }
+    void OfferAnsiText(QByteArray ansi) {
+        ansi_ = std::move(ansi);
+        setData(QStringLiteral("text/plain"), QByteArray());  // listed; served by retrieveData
+    }
 
 protected:
     QVariant retrieveData(const QString& mimeType, QMetaType type) const override {
-        if (mimeType == QLatin1String("image/png")) return png_.get();
+        if (png_.valid() && mimeType == QLatin1String("image/png")) return png_.get();
+        if (ansi_ && mimeType == QLatin1String("text/plain")) return AnsiToUtf8(*ansi_);
         return QMimeData::retrieveData(mimeType, type);
     }
 
 private:
     std::shared_future<QByteArray> png_;
+    std::optional<QByteArray> ansi_;
 };
+
+// Other programs see a text up to its first NUL, as they would read the block.
+QByteArray UpToNul(const QByteArray& block) {
+    const qsizetype nul = block.indexOf('\0');
+    return nul < 0 ? block : block.left(nul);
+}
 
 }  // namespace
 
@@ -137,8 +152,9 @@ std::optional<std::string> QtClipboard::GetText() {
     }
     const QMimeData* data = clipboard_->mimeData();
     if (data == nullptr || !data->hasText()) return std::nullopt;
-    // The block as another program's text would be held: the bytes and a terminating NUL.
-    std::string block = ToLocale(data->text());
+    // The block as another program's text would be held (in the peers' code page when it holds
+    // every character, so that Windows peers can read it): the bytes and a terminating NUL.
+    std::string block = ToAnsi(data->text());
     block.push_back('\0');
     return block;
 }
@@ -220,27 +236,28 @@ void QtClipboard::Commit() {
     committing_ = true;
     // An emptied clipboard is taken over with no data at all, so that what another program
     // offered before is gone for everyone, as after emptying it anywhere else.
-    std::unique_ptr<QMimeData> data;
+    auto data = std::make_unique<OfferedData>();
     if (staged_.bitmap) {
         // Other programs get the picture in colour whatever the display's format.
         const QImage::Format format = staged_.bitmap->format();
         const QImage offered = format == QImage::Format_Mono || format == QImage::Format_Indexed8
                                    ? staged_.bitmap->convertToFormat(QImage::Format_RGB32)
                                    : *staged_.bitmap;
-        data = std::make_unique<PictureData>(EncodePng(offered));
+        data->OfferPng(EncodePng(offered));
         data->setImageData(offered);
-    } else {
-        data = std::make_unique<QMimeData>();
     }
-    ownedUtf8_.clear();
     if (staged_.text) {
         // Offered as bytes: a QString would hold the text again, in UTF-16 at twice the size.
-        // Qt serves this format as UTF8_STRING, STRING and TEXT too. Other programs see the
-        // text up to its first NUL, as they would read the block.
-        const qsizetype nul = staged_.text->indexOf('\0');
-        ownedUtf8_ = ToClipboardUtf8(nul < 0 ? *staged_.text : staged_.text->left(nul));
-        data->setData(QStringLiteral("text/plain"), ownedUtf8_);
+        // Qt serves this format as UTF8_STRING, STRING and TEXT too. UTF-8 (ASCII included) is
+        // offered as the very block the clipboard holds.
+        const QByteArray text = UpToNul(*staged_.text);
+        if (IsValidUtf8(std::string_view(text.constData(), static_cast<std::size_t>(text.size())))) {
+            data->setData(QStringLiteral("text/plain"), text);
+        } else {
+            data->OfferAnsiText(text);
+        }
     }
+    offered_ = data.get();
     owned_ = std::move(staged_);
     clipboard_->setMimeData(data.release());  // Qt owns it from here
     committing_ = false;
@@ -261,16 +278,15 @@ void QtClipboard::OutsideChange() {
         if (ours) return;
     }
     owned_.reset();
-    ownedUtf8_.clear();
+    offered_.clear();
     DropHandles();
     Notify(false);
 }
 
 bool QtClipboard::SameText(const QMimeData& data) const {
-    const QByteArray now = data.data(QStringLiteral("text/plain"));
-    // What we committed comes back as the very block: no need to compare a large text.
-    if (now.constData() == ownedUtf8_.constData() && now.size() == ownedUtf8_.size()) return true;
-    return now == ownedUtf8_;
+    // What we committed is still there: no need to convert or compare a large text.
+    if (&data == offered_.data()) return true;
+    return data.data(QStringLiteral("text/plain")) == AnsiToUtf8(UpToNul(*owned_->text));
 }
 
 void QtClipboard::Notify(bool sent) {

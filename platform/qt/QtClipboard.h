@@ -9,6 +9,8 @@
 #include <QByteArray>
 #include <QImage>
 #include <QMetaObject>
+#include <QMimeData>
+#include <QPointer>
 
 #include <future>
 #include <optional>
@@ -21,7 +23,6 @@
 #include "platform/qt/QtLoop.h"
 
 class QClipboard;
-class QMimeData;
 
 namespace zumelko::platform::qt {
 
@@ -52,8 +53,9 @@ private:
     // What the program put on the clipboard, kept while it owns the clipboard so that reading
     // it back gives the very bytes and palette that were written.
     struct Content {
-        // Locale bytes as written, without the terminating NUL. Shared, not copied, between the staged and the owned
-        // content and, when they are UTF-8 already, with what other programs are offered.
+        // ANSI bytes as written, without the terminating NUL. Shared, not copied, between the
+        // staged and the owned content and, when they are UTF-8 already, with what other
+        // programs are offered.
         std::optional<QByteArray> text;
         std::optional<QImage> bitmap;
         std::vector<PaletteEntry> palette;
@@ -80,7 +82,7 @@ private:
     bool committing_ = false;
     Content staged_;
     std::optional<Content> owned_;
-    QByteArray ownedUtf8_;  // the text other programs are offered, while owned_ has one
+    QPointer<QMimeData> offered_;  // what Commit gave Qt, until Qt lets it go
     // Handles given out by GetBitmap/GetPalette stay the clipboard's; freed at the next change.
     std::vector<std::uintptr_t> handedOut_;
     Hbitmap bitmapHandle_ = 0;

@@ -31,6 +31,10 @@ namespace zumelko::platform::qt {
 
 namespace {
 
+// What the user types is kept as UTF-8, which this desktop reads as itself: the names typed
+// here go to the resolver, which takes UTF-8.
+std::string Typed(const QString& text) { return text.toUtf8().toStdString(); }
+
 // Runs a handler of the program from a Qt slot: nothing may be thrown through Qt, so what
 // escapes is shown in the application's standard error box, and the program carries on.
 template <typename F>
@@ -263,7 +267,7 @@ std::unique_ptr<QtUiHost::Rendered> QtUiHost::Render(Form& form) {
             QObject::connect(b, &QComboBox::editTextChanged, b, [this, &rr, combo](const QString& text) {
                 if (rr.echo == combo) return;
                 rr.echo = combo;
-                Guarded([&] { combo->SetText(ToLocale(text)); });
+                Guarded([&] { combo->SetText(Typed(text)); });
                 rr.echo = nullptr;
             });
             widget = b;
@@ -275,7 +279,7 @@ std::unique_ptr<QtUiHost::Rendered> QtUiHost::Render(Form& form) {
                 rr.echo = memo;
                 QString text = m->toPlainText();
                 text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-                Guarded([&] { memo->SetText(ToLocale(text)); });
+                Guarded([&] { memo->SetText(Typed(text)); });
                 rr.echo = nullptr;
             });
             widget = m;
@@ -556,5 +560,7 @@ void QtUiHost::ShowException(const std::string& title, const std::string& messag
     box.setFont(FontOf(Font{}));
     box.exec();
 }
+
+std::string QtUiHost::CaptionText(const std::string& ansi) { return AnsiToUtf8(ansi); }
 
 }  // namespace zumelko::platform::qt

@@ -55,8 +55,9 @@ Context NewContext() {
     return ctx;
 }
 
-// Names arrive in UTF-8 from the library; the program keeps them in the locale's set.
-std::string FromSmb(const char* text) { return ToLocale(QString::fromUtf8(text)); }
+// Names arrive in UTF-8 from the library and stay so: they are looked up by the resolver, which
+// takes UTF-8, and UTF-8 reads as itself wherever the program shows them.
+std::string FromSmb(const char* text) { return QString::fromUtf8(text).toStdString(); }
 
 }  // namespace
 
@@ -166,16 +167,27 @@ bool SmbNetwork::GetUserName(char* buffer, std::uint32_t& size) {
     std::vector<char> scratch(16384);
     if (::getpwuid_r(::geteuid(), &entry, scratch.data(), scratch.size(), &found) == 0 && found != nullptr)
         name = found->pw_name;
+    // Sent in every header: in the peers' code page when it holds the name, so that Windows
+    // peers show it.
+    name = Utf8ToAnsi(name);
     // The user name counts its NUL, as it always has.
     return Give(name, buffer, size, true);
 }
 
-bool SmbNetwork::GetComputerName(char* buffer, std::uint32_t& size) {
+namespace {
+
+std::string HostName() {
     char host[256] = {};
     if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
     std::string name(host);
     if (auto dot = name.find('.'); dot != std::string::npos) name.resize(dot);
-    return Give(name, buffer, size, false);
+    return name;
+}
+
+}  // namespace
+
+bool SmbNetwork::GetComputerName(char* buffer, std::uint32_t& size) {
+    return Give(Utf8ToAnsi(HostName()), buffer, size, false);
 }
 
 std::vector<std::string> SmbNetwork::DiscoveredMachines() {
@@ -184,10 +196,8 @@ std::vector<std::string> SmbNetwork::DiscoveredMachines() {
 
 void SmbNetwork::StartDiscovery() {
     if (discovery_) return;
-    char name[256] = {};
-    std::uint32_t size = sizeof name - 1;
-    if (!GetComputerName(name, size)) name[0] = '\0';
-    discovery_ = std::make_unique<AvahiDiscovery>(name);
+    // The daemon takes UTF-8, as the system keeps the name.
+    discovery_ = std::make_unique<AvahiDiscovery>(HostName());
 }
 
 }  // namespace zumelko::platform::qt

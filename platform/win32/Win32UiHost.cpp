@@ -662,4 +662,6 @@ void Win32UiHost::ShowException(const std::string& title, const std::string& mes
     ::MessageBoxW(nullptr, FromCaption(message).c_str(), FromCaption(title).c_str(), MB_OK | MB_ICONERROR);
 }
 
+std::string Win32UiHost::CaptionText(const std::string& ansi) { return Narrow(FromCaption(ansi)); }
+
 }  // namespace zumelko::platform::win32

@@ -5,6 +5,8 @@
 #include <QBuffer>
 #include <QImage>
 
+#include <utility>
+
 #include "tests/qt/QtTestSupport.h"
 
 namespace zumelko::qttest {
@@ -80,6 +82,27 @@ TEST_F(Clipboard, TextTravelsAsTheSameBytesBothWays) {
     Settle();
     EXPECT_EQ(Xclip({"-o"}).out, "shown");
     EXPECT_EQ(Text(), std::string("shown\0kept\0", 12));
+
+    // Japanese from a Windows peer (code page 932): other programs read it as Unicode, we
+    // read back the very bytes, and putting it there is one change.
+    const std::string cp932 = "\x93\xfa\x96\x7b\x8c\xea \xb1\xb2 \x87\x40\xfb\xfc";
+    changes_ = 0;
+    Put(cp932);
+    Settle();
+    EXPECT_EQ(changes_, 1);
+    EXPECT_EQ(Xclip({"-o"}).out, "日本語 ｱｲ ①髙");
+    EXPECT_EQ(Text(), cp932 + '\0');
+    // A copy elsewhere comes in the peers' code page when that holds every character.
+    const std::pair<std::string, std::string> copies[] = {
+        {"日本語 ｱｲ ①髙", cp932},
+        {"日本 한국 😀", "日本 한국 😀"},
+    };
+    for (const auto& [copied, read] : copies) {
+        changes_ = 0;
+        ASSERT_TRUE(Xclip({"-i"}, copied).finished);
+        ASSERT_TRUE(PumpUntil([&] { return changes_ >= 1; }));
+        EXPECT_EQ(Text(), read + '\0') << copied;
+    }
 }
 
 QImage Pattern(int w, int h) {

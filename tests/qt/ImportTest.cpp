@@ -10,6 +10,8 @@
 #include <QTimer>
 
 #include <future>
+#include <utility>
+#include <vector>
 
 #include "app/Program.h"
 #include "core/MainForm.h"
@@ -74,6 +76,48 @@ TEST_F(Import, TheSendersNamesArriveAsPlainText) {
     EXPECT_TRUE(sender.get());
     EXPECT_EQ(format, Qt::PlainText);
     EXPECT_EQ(shown.toStdString(), "\"" + machine + "\" にいる \"" + user + "\" から");
+}
+
+TEST_F(Import, JapaneseFromAWindowsPeerLandsAsUnicodeAndACopyGoesOutInItsCodePage) {
+    // A Windows peer's names and text in code page 932: ユーザー on マシン１, 日本語 ｱｲ ①髙.
+    const std::string user = "\x83\x86\x81\x5b\x83\x55\x81\x5b";
+    const std::string machine = "\x83\x7d\x83\x56\x83\x93\x82\x50";
+    const std::string text = "\x93\xfa\x96\x7b\x8c\xea \xb1\xb2 \x87\x40\xfb\xfc";
+    QString shown;
+    std::vector<std::string> received;
+    Desk().ui().onShown = [&](Form& form, QWidget& window) {
+        QTimer::singleShot(30, &window, [&] {
+            if (&form != Form5) return form.Close();
+            if (const auto* label = dynamic_cast<QLabel*>(Desk().ui().WidgetOf(*Form5->Label3))) shown = label->text();
+            received.push_back(std::string(Form5->ReceivedText.View()));
+            // The first is taken, the program's own sends (to itself) only looked at.
+            (received.size() == 1 ? Form5->Button1 : Form5->Button2)->Click();
+        });
+    };
+    auto sender = std::async(std::launch::async, [&] {
+        return testing::RawSendPacket("127.0.0.1", 8000, "string\r\n" + user + "\r\n" + machine + "\r\n") &&
+               testing::RawSendPacket("127.0.0.1", 8001, text + '\0', 20000);
+    });
+    ASSERT_TRUE(Deliver(sender));
+    EXPECT_TRUE(sender.get());
+    EXPECT_EQ(shown.toStdString(), "\"マシン１\" にいる \"ユーザー\" から");
+    const Ran pasted = RunProgram(QStringLiteral("xclip"), {"-selection", "clipboard", "-o"});
+    ASSERT_TRUE(pasted.finished);
+    EXPECT_EQ(pasted.out, "日本語 ｱｲ ①髙");
+
+    // Copies made here go to the default machine (this one): on the wire in code page 932 when
+    // it holds the text, as UTF-8 when it does not.
+    Form1->CheckerMode = UseDefault;
+    Form1->DefaultDestination = "127.0.0.1";
+    const std::pair<std::string, std::string> copies[] = {{"日本語 ｱｲ ①髙", text}, {"日本 한국 😀", "日本 한국 😀"}};
+    for (const auto& [copied, wire] : copies) {
+        const std::size_t before = received.size();
+        ASSERT_TRUE(RunProgram(QStringLiteral("xclip"), {"-selection", "clipboard", "-i"}, copied).finished);
+        ASSERT_TRUE(PumpUntil([&] { return received.size() > before; }, 20000)) << copied;
+        EXPECT_EQ(received.back(), wire);
+        Pump(300);
+    }
+    Form1->CheckerMode = NoCheck;
 }
 
 TEST_F(Import, AFailedImportLeavesNothingPendingAndTheNextCopyIsAskedAboutOnce) {

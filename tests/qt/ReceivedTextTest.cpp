@@ -9,6 +9,7 @@
 
 #include "dialogs/PreviewDialog.h"
 #include "framework/Application.h"
+#include "platform/qt/Charset.h"
 #include "tests/qt/QtTestSupport.h"
 
 namespace zumelko::qttest {
@@ -58,8 +59,9 @@ TEST_F(ReceivedText, OtherProgramsReadTheVeryText) {
         {"the same as text/plain", big, {"-t", "text/plain"}, big},
         {"ASCII as STRING", "plain words ;$(x) <b>", {"-t", "STRING"}, "plain words ;$(x) <b>"},
         {"ASCII as TEXT", "plain words", {"-t", "TEXT"}, "plain words"},
-        // Bytes that are no UTF-8 reach others as the replacement characters they always did.
-        {"bytes that are not UTF-8", notUtf8, {}, QString::fromUtf8(notUtf8.data(), 8).toUtf8().toStdString()},
+        // Bytes that are no UTF-8 are the Windows peers' code page (932 here).
+        {"bytes that are not UTF-8", notUtf8, {}, "テス abc"},
+        {"several MiB of code page 932", platform::qt::Utf8ToAnsi(big), {}, big},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
