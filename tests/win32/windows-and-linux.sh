@@ -181,6 +181,8 @@ check "linpc does not send the picture back" not_sent_back linpc
 zm_say "Japanese text from Linux to Windows and back"
 text_to_windows "Japanese text" '会議は３時から、第２会議室で。ﾃｽﾄ'
 text_to_linux "Japanese text" '資料は「共有」フォルダーにあります。 ｶﾀｶﾅ ﾟ'
+# Characters code page 932 has no place for travel from Linux as UTF-8.
+text_to_windows "text beyond code page 932" 'Grüße, 안녕하세요 😀 — 会議'
 
 check "the Windows program still listens" listening winpc
 check "the Linux program is still running" zm_alive linpc
