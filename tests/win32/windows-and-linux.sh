@@ -87,7 +87,7 @@ zm_on probe python3 "$here/record-packets.py" "$ZM_NET_DIR/probe" 2>"$ZM_NET_DIR
 if [ ! -f "$session/prefix/.zumelko-ready" ] && [ -f "$winbuild/wine-session/prefix/.zumelko-ready" ]; then
   mkdir -p "$session" && cp -a "$winbuild/wine-session/prefix" "$session/prefix"
 fi
-zm_on winpc "$here/wine-session.sh" start "$session" >"$ZM_NET_DIR/wine-session.log" 2>&1 ||
+zm_on winpc env ZUMELKO_WINE_OWN_NETWORK=0 "$here/wine-session.sh" start "$session" >"$ZM_NET_DIR/wine-session.log" 2>&1 ||
   { cat "$ZM_NET_DIR/wine-session.log"; exit 1; }
 wine_on "$winbuild/zumelko.exe" >"$ZM_NET_DIR/zumelko-winpc.log" 2>&1 &
 zm_start linpc "$program"

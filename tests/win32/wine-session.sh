@@ -4,6 +4,10 @@
 # private folder, an Xvfb display of its own and one persistent wineserver; `wine-session.sh
 # stop DIR` ends them. wine-run.sh runs a program inside the session.
 # ZUMELKO_XVFB_SCREEN chooses the screen (default 1280x1024x24).
+# Winsock's sockets are made by the wineserver, in whatever network it runs in; so, as root, the
+# wineserver runs in a network namespace of the session's own with only loopback, and no test
+# program listens on the machine's own network. ZUMELKO_WINE_OWN_NETWORK=0 keeps the caller's
+# network instead (a test host's, made by the caller).
 set -euo pipefail
 action=$1
 dir=$2
@@ -30,6 +34,7 @@ stop() {
     . "$dir/env"
     "$wine_bin/wineserver" -k 2>/dev/null || true
     "$wine_bin/wineserver" -w 2>/dev/null || true
+    if [ -n "${ZUMELKO_WINE_NETNS:-}" ]; then ip netns del "$ZUMELKO_WINE_NETNS" 2>/dev/null || true; fi
   fi
   if [ -f "$dir/xvfb.pid" ]; then
     kill "$(cat "$dir/xvfb.pid")" 2>/dev/null || true
@@ -72,6 +77,16 @@ echo $! >"$dir/xvfb.pid"
 read -r number <"$dir/display.fifo"
 rm -f "$dir/display.fifo"
 
+netns=
+if [ "${ZUMELKO_WINE_OWN_NETWORK:-1}" != 0 ] && [ "$(id -u)" -eq 0 ] && ip netns list >/dev/null 2>&1; then
+  netns=zmwine-$(printf '%s' "$dir" | md5sum | cut -c1-10)
+  ip netns del "$netns" 2>/dev/null || true
+  ip netns add "$netns"
+  ip -n "$netns" link set lo up
+fi
+server=("$wine_bin/wineserver" -p)
+if [ -n "$netns" ]; then server=(ip netns exec "$netns" "${server[@]}"); fi
+
 cat >"$dir/env" <<ENV
 export WINEPREFIX="$dir/prefix"
 export WINEARCH=win64
@@ -81,6 +96,7 @@ export DISPLAY=":$number"
 export LOCPATH="$locales"
 export LANG=ja_JP.UTF-8
 export WINE_BIN="$wine_bin"
+export ZUMELKO_WINE_NETNS="$netns"
 ENV
 # shellcheck disable=SC1091
 . "$dir/env"
@@ -90,7 +106,7 @@ if [ ! -f "$WINEPREFIX/.zumelko-ready" ]; then
   "$wine_bin/wineserver" -w
   touch "$WINEPREFIX/.zumelko-ready"
 fi
-SETSID=1 detached "$wine_bin/wineserver" -p </dev/null >"$dir/wineserver.log" 2>&1
+SETSID=1 detached "${server[@]}" </dev/null >"$dir/wineserver.log" 2>&1
 # Wine's own services and its desktop window start with the first program that has windows;
 # start them here, detached too, and on the machine's own network, where the display is.
 SETSID=1 detached "$wine_bin/wine64" rundll32.exe user32.dll,GetDesktopWindow </dev/null \
