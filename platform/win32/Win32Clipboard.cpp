@@ -1,5 +1,7 @@
 #include "platform/win32/Win32Clipboard.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "platform/win32/Win32Api.h"
@@ -36,22 +38,62 @@ std::optional<std::string> Win32Clipboard::GetText() {
     return std::string(static_cast<const char*>(lock.get()), ::GlobalSize(h));
 }
 
-bool Win32Clipboard::SetText(std::string_view bytesWithNul) {
-    UniqueGlobal block(::GlobalAlloc(GMEM_MOVEABLE, bytesWithNul.size() == 0 ? 1 : bytesWithNul.size()));
+namespace {
+
+// Sets a block of `size` bytes in one format, written by `fill` (the block comes zeroed); false
+// when it could not be made or set, and then nothing is left allocated. The text is written
+// straight into the block: a large text is not held once more on its way.
+template <typename Fill>
+bool PutBlock(UINT format, std::size_t size, Fill&& fill) {
+    UniqueGlobal block(::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size == 0 ? 1 : size));
     if (!block) return false;
     {
         GlobalLockGuard lock(block.get());
         if (lock.get() == nullptr) return false;
-        if (bytesWithNul.empty()) {
-            *static_cast<char*>(lock.get()) = '\0';
-        } else {
-            std::memcpy(lock.get(), bytesWithNul.data(), bytesWithNul.size());
-        }
+        fill(lock.get());
     }
-    if (::SetClipboardData(CF_TEXT, block.get()) == nullptr) return false;
+    if (::SetClipboardData(format, block.get()) == nullptr) return false;
     // The clipboard owns the block now.
     block.release();
     return true;
+}
+
+// Text from a Linux peer whose characters have no place in the code page comes as UTF-8;
+// code page 932 text is practically never valid UTF-8, and ASCII reads the same either way.
+bool IsUtf8BeyondAscii(std::string_view bytes) {
+    const bool beyond = std::any_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) != 0; });
+    return beyond && bytes.size() < static_cast<std::size_t>(INT_MAX) &&
+           ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                                 0) > 0;
+}
+
+}  // namespace
+
+bool Win32Clipboard::SetText(std::string_view bytesWithNul) {
+    std::string_view text = bytesWithNul;
+    if (!text.empty() && text.back() == '\0') text.remove_suffix(1);
+    if (!IsUtf8BeyondAscii(text)) {
+        return PutBlock(CF_TEXT, bytesWithNul.size(), [&](void* at) {
+            if (!bytesWithNul.empty()) std::memcpy(at, bytesWithNul.data(), bytesWithNul.size());
+        });
+    }
+    // UTF-8: Unicode text for the programs that read it, and the code page's best rendering of
+    // it as the text, both in the one change that the caller's open and close make.
+    const int n = static_cast<int>(text.size());
+    const int units = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), n, nullptr, 0);
+    const bool unicode = PutBlock(CF_UNICODETEXT, (static_cast<std::size_t>(units) + 1) * sizeof(wchar_t), [&](void* at) {
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), n, static_cast<wchar_t*>(at), units);
+    });
+    if (!unicode) return false;
+    // Rendered from the block the clipboard now holds, locked again for it.
+    HANDLE held = ::GetClipboardData(CF_UNICODETEXT);
+    GlobalLockGuard lock(held);
+    const auto* wide = static_cast<const wchar_t*>(lock.get());
+    if (wide == nullptr) return false;
+    const int size = ::WideCharToMultiByte(CP_ACP, 0, wide, units, nullptr, 0, nullptr, nullptr);
+    return PutBlock(CF_TEXT, static_cast<std::size_t>(size) + 1, [&](void* at) {
+        ::WideCharToMultiByte(CP_ACP, 0, wide, units, static_cast<char*>(at), size, nullptr, nullptr);
+    });
 }
 
 Hbitmap Win32Clipboard::GetBitmap() { return FromHandle(::GetClipboardData(CF_BITMAP)); }

@@ -13,6 +13,7 @@
 
 #include "desktop/BrowserLink.h"
 #include "framework/Application.h"
+#include "platform/qt/Charset.h"
 #include "tests/desktop/WebAddressCases.h"
 #include "tests/qt/QtTestSupport.h"
 
@@ -95,11 +96,15 @@ TEST_F(Browser, OnlyWebAddressesAreHandedToTheStartedProgram) {
     for (const auto& c : cases) {
         if (!c.address) continue;
         SCOPED_TRACE(c.text);
+        // As Linux programs read it: UTF-8, from a Windows peer's code page too.
+        const std::string address = platform::qt::AnsiToUtf8(*c.address);
         Link(kBrowserNetscape, c.text);
-        EXPECT_EQ(Arguments(QStringLiteral("firefox")), (std::vector<std::string>{"--", *c.address}));
+        EXPECT_EQ(Arguments(QStringLiteral("firefox")), (std::vector<std::string>{"--", address}));
         Link(kBrowserExplorer, c.text);
-        EXPECT_EQ(Arguments(QStringLiteral("xdg-open")), (std::vector<std::string>{*c.address}));
+        EXPECT_EQ(Arguments(QStringLiteral("xdg-open")), (std::vector<std::string>{address}));
     }
+    Link(kBrowserNetscape, "http://\x97\xe1.jp/\x83\x65");
+    EXPECT_EQ(Arguments(QStringLiteral("firefox")), (std::vector<std::string>{"--", "http://例.jp/テ"}));
     EXPECT_TRUE(notices.empty());
     EXPECT_FALSE(QFile::exists(QStringLiteral("/tmp/zumelko-pwned")));
 }

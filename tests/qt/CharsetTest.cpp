@@ -3,6 +3,8 @@
 // every character, else UTF-8.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "platform/qt/Charset.h"
 
 namespace zumelko::qttest {
@@ -62,6 +64,18 @@ TEST(Charset, LargeTextsAreSharedOrBoundedNotCopiedAgain) {
     EXPECT_EQ(grown.first(6), QByteArray("\uFFFD\uFFFD"));
     const QByteArray kana(1 << 20, '\xb1');
     EXPECT_EQ(AnsiToUtf8(kana).size(), 3 * kana.size());
+    // Any bytes at all, in every code page a LAN may be set to, read as well-formed UTF-8
+    // within that bound.
+    std::mt19937 random(932);
+    for (int codePage : {932, 936, 949, 950, 1252}) {
+        for (int round = 0; round < 200; ++round) {
+            std::string bytes(random() % 64, '\0');
+            for (char& b : bytes) b = static_cast<char>(random());
+            const std::string read = AnsiToUtf8(bytes, codePage);
+            ASSERT_TRUE(IsValidUtf8(read)) << codePage;
+            ASSERT_LE(read.size(), 3 * bytes.size()) << codePage;
+        }
+    }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The Windows clipboard as the forwarder uses it: the viewer chain's count of changes, text
-// bytes, and pictures through GDI at the display's depth.
+// bytes (UTF-8 from Linux peers as Unicode text too), and pictures through GDI at the display's depth.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -121,6 +121,26 @@ TEST_F(Clipboard, AnImportIsExactlyTwoChangesAndItsContentIsWhatCame) {
     EXPECT_EQ(ChangesAfterPumping(), 2);
     EXPECT_FALSE(clip.HasFormat(platform::CF_BITMAP_));
 
+    // UTF-8 from a Linux peer, with characters code page 932 has no place for: two changes
+    // too, Unicode text as it was meant, and the code page's best rendering as the text.
+    clip.Clear();
+    clip.Open();
+    clip.SetText("日本 한국 😀");
+    clip.Close();
+    EXPECT_EQ(ChangesAfterPumping(), 4);
+    {
+        ClipboardAccess::Scope open(clip);
+        HANDLE h = ::GetClipboardData(CF_UNICODETEXT);
+        ASSERT_NE(h, nullptr);
+        platform::win32::GlobalLockGuard lock(h);
+        ASSERT_NE(lock.get(), nullptr);
+        EXPECT_EQ(std::wstring(static_cast<const wchar_t*>(lock.get())), L"日本 한국 😀");
+        const std::string ansi = clip.GetText();
+        EXPECT_EQ(ansi.substr(0, 5), "\x93\xfa\x96\x7b ");
+        EXPECT_EQ(ansi.find("\xed"), std::string::npos) << "no UTF-8 in the code page's text";
+    }
+    EXPECT_EQ(ChangesAfterPumping(), 4);
+
     // A picture in the same way: two changes, and the text is gone.
     BitmapImage picture;
     Read(picture, MakeBmp(24, 4, {{kColours[0], kColours[1], kColours[2], kColours[3]},
@@ -129,7 +149,7 @@ TEST_F(Clipboard, AnImportIsExactlyTwoChangesAndItsContentIsWhatCame) {
     clip.Open();
     clip.PutBitmap(picture);
     clip.Close();
-    EXPECT_EQ(ChangesAfterPumping(), 4);
+    EXPECT_EQ(ChangesAfterPumping(), 6);
     EXPECT_FALSE(clip.HasFormat(platform::CF_TEXT_));
     EXPECT_TRUE(clip.HasFormat(platform::CF_BITMAP_));
     EXPECT_EQ(viewer.NextViewer(), 0u);

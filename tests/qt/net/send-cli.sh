@@ -147,5 +147,47 @@ check "the stranger's names reach the terminal escaped" \
   grep -qF 'from "\x1b]2;owned\x07\x1b[31m" on "PC\x08X"' "$d/rx.err"
 check "no control character reaches stderr" bash -c "! LC_ALL=C grep -q \$'[\x01-\x08\x0b-\x1f]' '$d/rx.err'"
 
+# Ends what runs on host rx: $rx is only the shell that started it there.
+stop_rx() {
+  local p
+  for p in $(ip netns pids "${ZM_NET_PREFIX}rx"); do kill "$p" 2>/dev/null; done
+  for _ in $(seq 50); do [ -z "$(ip netns pids "${ZM_NET_PREFIX}rx")" ] && break; sleep 0.1; done
+  wait "$rx" 2>/dev/null
+}
+stop_rx
+
+# Japanese between zumelko-send and Windows peers: code page 932 on the wire both ways, UTF-8
+# on the terminal; what 932 cannot hold goes as UTF-8.
+zm_on rx "$send" --receive --forever --dir "$d" >"$d/rx.out" 2>"$d/rx.err" &
+rx=$!
+sleep 1
+zm_on cli timeout 30 python3 "$here/hostile-peer.py" item "$(zm_net_addr rx)" string \
+  $'\x83\x86\x81\x5b\x83\x55\x81\x5b' $'\x83\x7d\x83\x56\x83\x93' $'\x93\xfa\x96\x7b\x8c\xea\xb1' >/dev/null 2>&1
+sleep 0.5
+stop_rx
+check "--receive prints a code page 932 text as UTF-8" cmp "$d/rx.out" <(printf '日本語ｱ\n')
+check "--receive shows code page 932 names as UTF-8" grep -qF 'from "ユーザー" on "マシン"' "$d/rx.err"
+# A plain listener on rx keeps the data packet's bytes as they came.
+zm_on rx timeout 30 python3 -c '
+import socket, struct, sys
+def serve(port):
+    s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    s.bind(("", port)); s.listen(1); return s
+head, data = serve(8000), serve(8001)
+for listener in (head, data):
+    c, _ = listener.accept(); got = b""
+    while len(got) < 4 or len(got) < 4 + struct.unpack("<I", got[:4])[0]:
+        more = c.recv(65536)
+        if not more: break
+        got += more
+    c.close()
+sys.stdout.buffer.write(got[4:])' >"$d/wire.bin" &
+listener=$!
+sleep 1
+cli rx 日本語 ①髙 2>"$d/err"
+wait "$listener"
+check "zumelko-send sends Japanese in code page 932" \
+  cmp "$d/wire.bin" <(printf '\x93\xfa\x96\x7b\x8c\xea \x87\x40\xfb\xfc\0')
+
 zm_say "passed $passed, failed $failed"
 [ "$failed" -eq 0 ]
