@@ -40,9 +40,11 @@ wine_on() {
   zm_on winpc bash -c '. "$0/env" && exec "$WINE_BIN/wine64" "$@"' "$session" "$@"
 }
 user() { wine_on "$winbuild/tests/win32/desk_user.exe" "$@"; }
+# win_shot NAME : a picture of the Windows screen (kept for looking at; never a check).
 win_shot() {
+  sleep 0.3  # a dialog just shown is painted a moment later
   # shellcheck disable=SC1091
-  (. "$session/env" && import -window root "$ZM_SHOTS/$1.png" 2>/dev/null)
+  (. "$session/env" && import -window root "$ZM_SHOTS/$1.png") || echo "no picture $1" >&2
 }
 listening() { zm_on "$1" ss -Hltn "sport = :8001" | grep -q .; }
 wait_for() {

@@ -1,7 +1,7 @@
 // The user of a Windows desktop, played from outside the program: finds its dialogs, clicks
 // their buttons and types into them, opens the notification icon's menus as the shell does,
 // and copies and reads the clipboard as another program would. One command per run:
-//   desk_user wait W H [SECONDS]     a dialog of that client size is on screen (exit 0)
+//   desk_user wait W H               a dialog of that client size is on screen within 20 s
 //   desk_user absent W H SECONDS     no dialog of that client size shows up for that long
 //   desk_user click W H CAPTION      BM_CLICK on the dialog's first enabled button so captioned
 //   desk_user type W H TEXT          types TEXT into the dialog's edit field, replacing it
@@ -83,6 +83,26 @@ HWND WaitDialog(int width, int height, int seconds) {
     }
 }
 
+// What is on screen instead, for the record of a failed step.
+void ListDialogs(int width, int height) {
+    std::fprintf(stderr, "no %dx%d dialog on screen; there are:", width, height);
+    ::EnumWindows(
+        [](HWND h, LPARAM) -> BOOL {
+            RECT r{};
+            if (::IsWindowVisible(h) && ::GetClientRect(h, &r))
+                std::fprintf(stderr, " %s %ldx%ld;", Utf8(ClassOf(h)).c_str(), r.right - r.left, r.bottom - r.top);
+            return TRUE;
+        },
+        0);
+    std::fputs("\n", stderr);
+}
+
+HWND NeedDialog(int width, int height) {
+    HWND h = WaitDialog(width, height, 20);
+    if (h == nullptr) ListDialogs(width, height);
+    return h;
+}
+
 std::vector<HWND> Children(HWND parent) {
     std::vector<HWND> all;
     ::EnumChildWindows(
@@ -103,20 +123,24 @@ bool SameCaption(std::wstring caption, const std::wstring& wanted) {
 }
 
 int Click(int width, int height, const std::wstring& caption) {
-    HWND dialog = WaitDialog(width, height, 20);
+    HWND dialog = NeedDialog(width, height);
     if (dialog == nullptr) return 1;
-    for (HWND child : Children(dialog)) {
-        if (ClassOf(child) != L"Button" || !::IsWindowEnabled(child) || !::IsWindowVisible(child)) continue;
-        if (!SameCaption(TextOf(child), caption)) continue;
-        // Posted: the button may open a nested dialog, and this program must not wait on it.
-        return ::PostMessageW(child, BM_CLICK, 0, 0) ? 0 : 1;
+    // A dialog just shown may not have its buttons on screen yet.
+    for (int i = 0; i < 50; ++i) {
+        for (HWND child : Children(dialog)) {
+            if (ClassOf(child) != L"Button" || !::IsWindowEnabled(child) || !::IsWindowVisible(child)) continue;
+            if (!SameCaption(TextOf(child), caption)) continue;
+            // Posted: the button may open a nested dialog, and this program must not wait on it.
+            return ::PostMessageW(child, BM_CLICK, 0, 0) ? 0 : 1;
+        }
+        ::Sleep(100);
     }
     std::fprintf(stderr, "no enabled button \"%s\" in the %dx%d dialog\n", Utf8(caption).c_str(), width, height);
     return 1;
 }
 
 int Type(int width, int height, const std::wstring& text) {
-    HWND dialog = WaitDialog(width, height, 20);
+    HWND dialog = NeedDialog(width, height);
     if (dialog == nullptr) return 1;
     for (HWND child : Children(dialog)) {
         if (ClassOf(child) != L"Edit" || !::IsWindowEnabled(child)) continue;
@@ -147,7 +171,8 @@ int Menu(bool right, wchar_t key) {
     while ((window = ::FindWindowExA(nullptr, window, "ZumelkoHiddenWindow", nullptr)) != nullptr) {
         const LPARAM down = right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN;
         const LPARAM up = right ? WM_RBUTTONUP : WM_LBUTTONUP;
-        posted = ::PostMessageA(window, kTrayMessage, kIconId, down) && ::PostMessageA(window, kTrayMessage, kIconId, up);
+        if (::PostMessageA(window, kTrayMessage, kIconId, down) && ::PostMessageA(window, kTrayMessage, kIconId, up))
+            posted = true;
     }
     if (!posted) return 1;
     for (int i = 0; i < 200; ++i) {
@@ -251,7 +276,7 @@ int Run(const std::vector<std::wstring>& a) {
     const auto n = a.size();
     const auto number = [&](std::size_t i) { return i < n ? std::stoi(a[i]) : 0; };
     const std::wstring command = n > 1 ? a[1] : L"";
-    if (command == L"wait" && n >= 4) return WaitDialog(number(2), number(3), n > 4 ? number(4) : 20) ? 0 : 1;
+    if (command == L"wait" && n == 4) return NeedDialog(number(2), number(3)) ? 0 : 1;
     if (command == L"absent" && n == 5) return WaitDialog(number(2), number(3), number(4)) ? 1 : 0;
     if (command == L"click" && n == 5) return Click(number(2), number(3), a[4]);
     if (command == L"type" && n == 5) return Type(number(2), number(3), a[4]);
