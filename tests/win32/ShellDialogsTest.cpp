@@ -114,9 +114,9 @@ HWND Child(const Form& form, const std::string& name) {
 }
 
 std::wstring TextOf(HWND h) {
-    wchar_t buffer[256] = {};
-    ::GetWindowTextW(h, buffer, 256);
-    return buffer;
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(h)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(::GetWindowTextW(h, text.data(), static_cast<int>(text.size()))));
+    return text;
 }
 
 void PressKey(WPARAM key) {
@@ -181,7 +181,6 @@ TEST(Dialogs, EveryDialogAsARealWindowAnsweringClicksAndKeys) {
     for (Form* f : std::vector<Form*>{&settings, &question, &notice, &browser, &about}) app.DestroyComponent(*f);
 }
 
-
 // Keys through the system's input queue, as the keyboard gives them: the focused control reads
 // the key state (Ctrl) it expects. Posted key messages leave that state alone.
 void Strokes(std::initializer_list<std::pair<WORD, bool>> keys) {
@@ -216,12 +215,6 @@ void PutOnClipboard(const std::wstring& text) {
     ::EmptyClipboard();
     if (::SetClipboardData(CF_UNICODETEXT, memory.get()) != nullptr) (void)memory.release();
     ::CloseClipboard();
-}
-
-std::wstring LongTextOf(HWND h) {
-    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(h)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(::GetWindowTextW(h, text.data(), static_cast<int>(text.size()))));
-    return text;
 }
 
 std::wstring ListItem(HWND combo, int index) {
@@ -351,9 +344,9 @@ protected:
 };
 
 TEST_F(ReceivingDialogs, TextAndPictureArePreviewedAndTypedTextIsReadBack) {
-    // A text: Esc does not answer the question; the preview shows the text and takes what is
-    // typed (Enter starts a line there) and pasted; Tab leaves the memo.
-    // As the other desktop sends it: lines ended by LF alone.
+    // A text (from the other desktop, with lines ended by LF alone): Esc does not answer the
+    // question; the preview shows the text and takes what is typed (Enter starts a line there)
+    // and pasted; Tab leaves the memo.
     const std::wstring text = L"会議は１５時から。\n場所：第２会議室\r\n\n以上";
     receive.Label3->SetCaption("\"営業部-PC\" にいる \"山田\" から");
     onReceive = [&](Form& form, HWND window) {
@@ -369,13 +362,15 @@ TEST_F(ReceivingDialogs, TextAndPictureArePreviewedAndTypedTextIsReadBack) {
     onPreview = [&](Form& form, HWND window) {
         HWND memo = Child(form, "Memo1");
         Shot(window, "preview_text");
-        EXPECT_EQ(LongTextOf(memo), L"会議は１５時から。\r\n場所：第２会議室\r\n\r\n以上\r\n");
+        EXPECT_EQ(TextOf(memo), L"会議は１５時から。\r\n場所：第２会議室\r\n\r\n以上\r\n");
         EXPECT_EQ(::SendMessageW(Child(form, "PageControl1"), TCM_GETITEMCOUNT, 0, 0), 0);  // its pages have no tabs
         EXPECT_EQ(::GetFocus(), Child(form, "Button1"));
         PressKey(VK_TAB);
         Pump(50);
         EXPECT_EQ(::GetFocus(), memo);
-        Type(L"メモ：A&B\r二行目");
+        Type(L"メモ：A&B");
+        Strokes({{VK_RETURN, true}, {VK_RETURN, false}});
+        Type(L"二行目");
         PutOnClipboard(L"（貼り付け）");
         Strokes({{VK_CONTROL, true}, {'V', true}, {'V', false}, {VK_CONTROL, false}});
         EXPECT_EQ(preview.Memo1->Text(), ToAnsi(L"メモ：A&B\r\n二行目（貼り付け）\r\n"));
@@ -464,14 +459,14 @@ TEST_F(ReceivingDialogs, TheChooserTakesTypedPastedAndChosenNames) {
 TEST_F(ReceivingDialogs, NetworkTextIsShownAsWritten) {
     const std::vector<std::string> hostile = {
         "A&B && C&", "&Yes", "<b>bold</b><img src=x>", "&lt;b&gt;&amp;", "tab\there\x01\x1b[31mred",
-        ToAnsi(L"営業部&総務の<PC>"),
+        ToAnsi(L"営業部&総務の<PC>"), std::string(60 * 1024, 'W') + "&",
     };
     onReceive = [&](Form& form, HWND window) {
         HWND label = Child(form, "Label3");
         for (const std::string& name : hostile) {
             receive.Label3->SetCaption(name);
             Pump(50);
-            EXPECT_EQ(TextOf(label), FromCaption(name)) << name;
+            EXPECT_EQ(TextOf(label), FromCaption(name)) << name.substr(0, 80);
             ExpectDrawnAsWritten(label, FromCaption(name));
             if (&name == &hostile.front()) Shot(window, "receive_hostile");
         }
@@ -485,7 +480,7 @@ TEST_F(ReceivingDialogs, NetworkTextIsShownAsWritten) {
         Shot(window, "preview_hostile");
         std::wstring shown;
         for (const std::string& name : hostile) shown += FromCaption(name) + L"\r\n";
-        EXPECT_EQ(LongTextOf(Child(form, "Memo1")), shown + L"\r\n");
+        EXPECT_EQ(TextOf(Child(form, "Memo1")), shown + L"\r\n");
         ::PostMessageW(window, WM_CLOSE, 0, 0);
     };
     EXPECT_EQ(preview.ShowText(all), mrCancel);
@@ -493,14 +488,14 @@ TEST_F(ReceivingDialogs, NetworkTextIsShownAsWritten) {
     for (const std::string& name : hostile) chooser.ComboBox1->AddItem(name);
     onChooser = [&](Form& form, HWND window) {
         HWND combo = Child(form, "ComboBox1");
-        Shot(window, "chooser_hostile");
         ::SetFocus(combo);
         for (std::size_t i = 0; i < hostile.size(); ++i) {
-            EXPECT_EQ(ListItem(combo, static_cast<int>(i)), FromCaption(hostile[i])) << hostile[i];
+            EXPECT_EQ(ListItem(combo, static_cast<int>(i)), FromCaption(hostile[i])) << hostile[i].substr(0, 80);
             PressKey(VK_DOWN);  // chosen from the list, the name is read back as it came
             Pump(50);
-            EXPECT_EQ(chooser.ComboBox1->Text(), hostile[i]) << hostile[i];
+            EXPECT_EQ(chooser.ComboBox1->Text(), hostile[i]) << hostile[i].substr(0, 80);
         }
+        Shot(window, "chooser_hostile");
         ::PostMessageW(window, WM_CLOSE, 0, 0);
     };
     EXPECT_EQ(chooser.ShowChooser(""), mrCancel);
