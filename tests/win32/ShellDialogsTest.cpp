@@ -154,6 +154,13 @@ TEST(Dialogs, EveryDialogAsARealWindowAnsweringClicksAndKeys) {
     EXPECT_EQ(settings.ShowSettings("PC-01", 0, 0, 0), mrCancel);
     OnScreen("settings_ok", [&](Form&, HWND) { PressKey(VK_RETURN); });
     EXPECT_EQ(settings.ShowSettings("PC-01", 0, 0, 0), mrOk);
+    // Enter presses the focused button rather than the default one.
+    Desk().ui().onShown = [](Form&, Hwnd) {
+        PressKey(VK_TAB);
+        Pump(50);
+        PressKey(VK_RETURN);
+    };
+    EXPECT_EQ(settings.ShowSettings("PC-01", 0, 0, 0), mrCancel);
 
     // The question: its buttons as clicked.
     auto& question = app.Create<TForm3>();
