@@ -322,7 +322,7 @@ COLORREF ScreenColour(HWND h, double fx, double fy) {
 class ReceivingDialogs : public ::testing::Test {
 protected:
     void SetUp() override {
-        Form6 = &preview;
+        previousPreview = std::exchange(Form6, &preview);
         Desk().ui().onShown = [this](Form& form, Hwnd window) {
             Pump(100);
             HWND w = AsHandle<HWND>(window);
@@ -337,7 +337,7 @@ protected:
     }
     void TearDown() override {
         Desk().ui().onShown = nullptr;
-        Form6 = nullptr;
+        Form6 = previousPreview;
         for (Form* f : std::vector<Form*>{&receive, &preview, &chooser}) App().DestroyComponent(*f);
     }
     static void Shot(HWND window, const std::string& name) {
@@ -348,6 +348,7 @@ protected:
     TForm6& preview = App().Create<TForm6>();
     TForm8& chooser = App().Create<TForm8>();
     std::function<void(Form&, HWND)> onReceive, onPreview, onChooser;
+    TForm6* previousPreview = nullptr;
 };
 
 TEST_F(ReceivingDialogs, TextAndPictureArePreviewedAndTypedTextIsReadBack) {
