@@ -84,10 +84,21 @@ HBITMAP BitmapOf(const Graphic& graphic) {
                             DIB_RGB_COLORS);
 }
 
+// The memo's text with every line ended by CR LF, the one line end an edit control breaks at:
+// a line may still hold the LF or CR ends of a text from another desktop, and the model counts
+// those as line ends too.
 std::wstring LinesToText(const StringList& lines) {
     std::wstring s;
     for (std::size_t i = 0; i < lines.Count(); ++i) {
-        s += FromCaption(lines[i]);
+        const std::wstring line = FromCaption(lines[i]);
+        for (std::size_t k = 0; k < line.size(); ++k) {
+            if (line[k] == L'\r' || line[k] == L'\n') {
+                if (line[k] == L'\r' && k + 1 < line.size() && line[k + 1] == L'\n') ++k;
+                s += L"\r\n";
+            } else {
+                s += line[k];
+            }
+        }
         s += L"\r\n";
     }
     return s;
@@ -193,6 +204,18 @@ LResult Win32UiHost::Procedure(Hwnd window, std::uint32_t message, WParam w, LPa
     case WM_CLOSE:
         if (::IsWindowEnabled(hwnd)) form.Close();
         return 0;
+    case WM_NEXTDLGCTL: {
+        // A multi-line edit hands Tab on to its dialog this way, as IsDialogMessage does not
+        // take it from a control that wants every key.
+        HWND next = LOWORD(l) != 0 ? reinterpret_cast<HWND>(w) : ::GetNextDlgTabItem(hwnd, ::GetFocus(), w != 0);
+        if (next != nullptr && ::IsChild(hwnd, next)) {
+            ::SetFocus(next);
+            if ((::SendMessageW(next, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) != 0) {
+                ::SendMessageW(next, EM_SETSEL, 0, -1);
+            }
+        }
+        return 0;
+    }
     case DM_GETDEFID:
         // Enter in the dialog presses the default button.
         if (Button* b = form.DefaultButton()) {
@@ -239,11 +262,9 @@ LResult Win32UiHost::Procedure(Hwnd window, std::uint32_t message, WParam w, LPa
             return 0;
         }
         if (id == IDCANCEL && code == BN_CLICKED) {
-            if (Button* b = form.CancelButton()) {
-                Guarded([b] { b->Click(); });
-            } else {
-                form.Close();
-            }
+            // Esc presses the cancel button; a form without one (a question the user has to
+            // answer) stays up. Its close box still closes it, through WM_CLOSE.
+            Guarded([&form] { form.PressEscape(); });
             return 0;
         }
         if (auto radio = r->radioById.find(id); radio != r->radioById.end()) {
@@ -363,17 +384,23 @@ std::unique_ptr<Win32UiHost::Rendered> Win32UiHost::Render(Form& form) {
             if (Control* p = c->Parent()) {
                 auto pw = rr.windows.find(p);
                 if (pw != rr.windows.end()) {
+                    // A sheet without a tab is reached by the program alone (the preview turns
+                    // its pages itself); tab indexes count only the sheets with one.
+                    if (static_cast<TabSheet*>(c)->TabVisible()) {
+                        TCITEMW item{};
+                        item.mask = TCIF_TEXT;
+                        std::wstring text = FromCaption(c->Caption());
+                        item.pszText = text.data();
+                        const auto count = ::SendMessageW(pw->second, TCM_GETITEMCOUNT, 0, 0);
+                        ::SendMessageW(pw->second, TCM_INSERTITEMW, static_cast<WPARAM>(count),
+                                       reinterpret_cast<LPARAM>(&item));
+                    }
+                    // The display area below the tabs there are so far.
                     ::GetClientRect(pw->second, &area);
                     ::SendMessageW(pw->second, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
                     POINT at{area.left, area.top};
                     ::MapWindowPoints(pw->second, top, &at, 1);
                     rr.origins[c] = at;
-                    TCITEMW item{};
-                    item.mask = TCIF_TEXT;
-                    std::wstring text = FromCaption(c->Caption());
-                    item.pszText = text.data();
-                    const auto count = ::SendMessageW(pw->second, TCM_GETITEMCOUNT, 0, 0);
-                    ::SendMessageW(pw->second, TCM_INSERTITEMW, static_cast<WPARAM>(count), reinterpret_cast<LPARAM>(&item));
                 }
             }
             continue;
@@ -523,6 +550,12 @@ void Win32UiHost::Apply(Rendered& r, Control& c) {
             }
             ::SetWindowTextW(h, FromCaption(combo->Text()).c_str());
         }
+        // A drop-down combo box's window holds its list too: the model's height is the edit
+        // field's, and the list below it gets room for up to eight names.
+        const auto row = ::SendMessageW(h, CB_GETITEMHEIGHT, 0, 0);
+        const int rows = static_cast<int>(std::clamp<std::size_t>(combo->Items().size(), 1, 8));
+        ::MoveWindow(h, origin.x + b.left, origin.y + b.top, b.width,
+                     b.height + rows * static_cast<int>(std::max<LRESULT>(row, 1)) + 2, FALSE);
     } else if (auto* memo = dynamic_cast<Memo*>(&c)) {
         if (r.echo != memo) {
             const std::wstring text = LinesToText(memo->Lines());

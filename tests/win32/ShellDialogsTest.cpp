@@ -2,19 +2,29 @@
 // windows, driven as the user drives them (button clicks and keys).
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "desktop/BitmapImage.h"
 #include "desktop/NetUtility.h"
 #include "desktop/TaskBar.h"
 #include "dialogs/AboutDialog.h"
 #include "dialogs/BrowserDialog.h"
 #include "dialogs/CustomDialog.h"
 #include "dialogs/OKDialog.h"
+#include "dialogs/PreviewDialog.h"
+#include "dialogs/ReceiveDialog.h"
 #include "dialogs/SendDialog.h"
 #include "dialogs/YesNoDialog.h"
 #include "framework/Application.h"
+#include "framework/Stream.h"
 #include "platform/win32/Win32Api.h"
+#include "platform/win32/Win32UiHost.h"
 #include "tests/win32/Win32TestSupport.h"
 
 namespace zumelko::wintest {
@@ -22,6 +32,8 @@ namespace {
 
 using namespace zumelko::platform;
 using win32::AsHandle;
+using win32::FromCaption;
+using win32::ToAnsi;
 
 TEST(Tray, TheCallbackMessageOpensTheButtonsMenusAndTheIconOutlivesAShellRestart) {
     auto& shell = Desk().shell();
@@ -102,9 +114,9 @@ HWND Child(const Form& form, const std::string& name) {
 }
 
 std::wstring TextOf(HWND h) {
-    wchar_t buffer[256] = {};
-    ::GetWindowTextW(h, buffer, 256);
-    return buffer;
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(h)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(::GetWindowTextW(h, text.data(), static_cast<int>(text.size()))));
+    return text;
 }
 
 void PressKey(WPARAM key) {
@@ -147,6 +159,13 @@ TEST(Dialogs, EveryDialogAsARealWindowAnsweringClicksAndKeys) {
     EXPECT_EQ(settings.ShowSettings("PC-01", 0, 0, 0), mrCancel);
     OnScreen("settings_ok", [&](Form&, HWND) { PressKey(VK_RETURN); });
     EXPECT_EQ(settings.ShowSettings("PC-01", 0, 0, 0), mrOk);
+    // Enter presses the focused button rather than the default one.
+    Desk().ui().onShown = [](Form&, Hwnd) {
+        PressKey(VK_TAB);
+        Pump(50);
+        PressKey(VK_RETURN);
+    };
+    EXPECT_EQ(settings.ShowSettings("PC-01", 0, 0, 0), mrCancel);
 
     // The question: its buttons as clicked.
     auto& question = app.Create<TForm3>();
@@ -174,5 +193,325 @@ TEST(Dialogs, EveryDialogAsARealWindowAnsweringClicksAndKeys) {
     for (Form* f : std::vector<Form*>{&settings, &question, &notice, &browser, &about}) app.DestroyComponent(*f);
 }
 
+// Keys through the system's input queue, as the keyboard gives them: the focused control reads
+// the key state (Ctrl) it expects. Posted key messages leave that state alone.
+void Strokes(std::initializer_list<std::pair<WORD, bool>> keys) {
+    std::vector<INPUT> input;
+    for (auto [key, down] : keys) {
+        INPUT i{};
+        i.type = INPUT_KEYBOARD;
+        i.ki.wVk = key;
+        i.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+        input.push_back(i);
+    }
+    ::SendInput(static_cast<UINT>(input.size()), input.data(), sizeof(INPUT));
+    Pump(100);
+}
+
+// Characters as a keyboard layout or an input method hands them to the focused control.
+void Type(const std::wstring& text) {
+    HWND focus = ::GetFocus();
+    for (wchar_t c : text) ::PostMessageW(focus, WM_CHAR, c, 1);
+    Pump(100);
+}
+
+void PutOnClipboard(const std::wstring& text) {
+    const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    win32::UniqueGlobal memory(::GlobalAlloc(GMEM_MOVEABLE, bytes));
+    ASSERT_TRUE(memory);
+    {
+        win32::GlobalLockGuard lock(memory.get());
+        std::memcpy(lock.get(), text.c_str(), bytes);
+    }
+    ASSERT_TRUE(::OpenClipboard(nullptr));
+    ::EmptyClipboard();
+    if (::SetClipboardData(CF_UNICODETEXT, memory.get()) != nullptr) (void)memory.release();
+    ::CloseClipboard();
+}
+
+std::wstring ListItem(HWND combo, int index) {
+    const auto length = ::SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (length < 0) return L"(none)";
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    ::SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+// What a control draws of itself.
+std::vector<std::uint32_t> Drawn(HWND h) {
+    RECT rc{};
+    ::GetClientRect(h, &rc);
+    win32::ScreenDc screen;
+    win32::UniqueMemoryDc dc(::CreateCompatibleDC(screen.get()));
+    win32::UniqueGdiObject bitmap(::CreateCompatibleBitmap(screen.get(), rc.right, rc.bottom));
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(rc.right) * static_cast<std::size_t>(rc.bottom));
+    {
+        win32::SelectedObject selected(dc.get(), bitmap.get());
+        ::SendMessageW(h, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc.get()), PRF_CLIENT | PRF_ERASEBKGND);
+    }
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = rc.right;
+    info.biHeight = -rc.bottom;
+    info.biPlanes = 1;
+    info.biBitCount = 32;
+    ::GetDIBits(dc.get(), static_cast<HBITMAP>(bitmap.get()), 0, static_cast<UINT>(rc.bottom), pixels.data(),
+                reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+    return pixels;
+}
+
+// A label draws its text as it stands: as a static control that draws prefixes would draw
+// the same text with every '&' doubled.
+void ExpectDrawnAsWritten(HWND label, const std::wstring& text) {
+    std::wstring escaped;
+    for (wchar_t c : text) escaped += c == L'&' ? std::wstring(L"&&") : std::wstring(1, c);
+    RECT rc{};
+    ::GetWindowRect(label, &rc);
+    const auto style =
+        static_cast<DWORD>(::GetWindowLongPtrW(label, GWL_STYLE)) & ~static_cast<DWORD>(SS_NOPREFIX | WS_VISIBLE);
+    win32::UniqueWindow reference(::CreateWindowExW(0, L"STATIC", escaped.c_str(), style, 0, 0, rc.right - rc.left,
+                                                    rc.bottom - rc.top, ::GetParent(label), nullptr,
+                                                    ::GetModuleHandleW(nullptr), nullptr));
+    ASSERT_TRUE(reference);
+    ::SendMessageW(reference.get(), WM_SETFONT, ::SendMessageW(label, WM_GETFONT, 0, 0), FALSE);
+    EXPECT_TRUE(Drawn(label) == Drawn(reference.get()));
+}
+
+// A picture of four coloured quarters (red, green / blue, yellow), as a received one arrives.
+constexpr COLORREF kQuarters[4] = {RGB(255, 0, 0), RGB(0, 192, 0), RGB(0, 0, 255), RGB(255, 255, 0)};
+
+void ReadQuarters(BitmapImage& picture, int width, int height) {
+    const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) / 4 * 4;
+    std::vector<std::uint8_t> b(54 + stride * static_cast<std::size_t>(height), 0);
+    auto put = [&b](std::size_t at, std::uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    b[0] = 'B';
+    b[1] = 'M';
+    put(2, static_cast<std::uint32_t>(b.size()), 4);
+    put(10, 54, 4);
+    put(14, 40, 4);
+    put(18, static_cast<std::uint32_t>(width), 4);
+    put(22, static_cast<std::uint32_t>(height), 4);
+    put(26, 1, 2);
+    put(28, 24, 2);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const COLORREF c = kQuarters[(y < height / 2 ? 0 : 2) + (x < width / 2 ? 0 : 1)];
+            const std::size_t at =
+                54 + static_cast<std::size_t>(height - 1 - y) * stride + static_cast<std::size_t>(x) * 3;
+            b[at] = GetBValue(c);
+            b[at + 1] = GetGValue(c);
+            b[at + 2] = GetRValue(c);
+        }
+    }
+    MemoryStream stream;
+    stream.Write(b.data(), b.size());
+    stream.SetPosition(0);
+    picture.ReadFromStream(stream);
+}
+
+// The colour the screen shows at a point of a window, given as fractions of its size.
+COLORREF ScreenColour(HWND h, double fx, double fy) {
+    RECT rc{};
+    ::GetWindowRect(h, &rc);
+    win32::ScreenDc screen;
+    return ::GetPixel(screen.get(), rc.left + static_cast<int>((rc.right - rc.left) * fx),
+                      rc.top + static_cast<int>((rc.bottom - rc.top) * fy)) & 0xFFFFFF;
+}
+
+// The receive question, its preview and the chooser, as a user goes through them: what came is
+// shown (Japanese text, a picture), what is typed or pasted into the memo and the combo box is
+// what the forms read back.
+class ReceivingDialogs : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previousPreview = std::exchange(Form6, &preview);
+        Desk().ui().onShown = [this](Form& form, Hwnd window) {
+            Pump(100);
+            HWND w = AsHandle<HWND>(window);
+            if (&form == &receive) {
+                onReceive(form, w);
+            } else if (&form == &preview) {
+                onPreview(form, w);
+            } else {
+                onChooser(form, w);
+            }
+        };
+    }
+    void TearDown() override {
+        Desk().ui().onShown = nullptr;
+        Form6 = previousPreview;
+        for (Form* f : std::vector<Form*>{&receive, &preview, &chooser}) App().DestroyComponent(*f);
+    }
+    static void Shot(HWND window, const std::string& name) {
+        EXPECT_NE(SaveShot(win32::FromHandle(window), "dialog_" + name), "");
+    }
+
+    TForm5& receive = App().Create<TForm5>();
+    TForm6& preview = App().Create<TForm6>();
+    TForm8& chooser = App().Create<TForm8>();
+    std::function<void(Form&, HWND)> onReceive, onPreview, onChooser;
+    TForm6* previousPreview = nullptr;
+};
+
+TEST_F(ReceivingDialogs, TextAndPictureArePreviewedAndTypedTextIsReadBack) {
+    // A text (from the other desktop, with lines ended by LF alone): Esc does not answer the
+    // question; the preview shows the text and takes what is typed (Enter starts a line there)
+    // and pasted; Tab leaves the memo.
+    const std::wstring text = L"会議は１５時から。\n場所：第２会議室\r\n\n以上";
+    receive.Label3->SetCaption("\"営業部-PC\" にいる \"山田\" から");
+    onReceive = [&](Form& form, HWND window) {
+        Shot(window, "receive_text");
+        EXPECT_EQ(TextOf(Child(form, "Label3")), L"\"営業部-PC\" にいる \"山田\" から");
+        EXPECT_EQ(TextOf(Child(form, "Label1")), L"\"文字列\"データを受信しました。");
+        PressKey(VK_ESCAPE);
+        Pump(100);
+        EXPECT_EQ(form.ModalResult(), mrNone);
+        ::SendMessageW(Child(form, "Button3"), BM_CLICK, 0, 0);
+        ::PostMessageW(Child(form, "Button1"), BM_CLICK, 0, 0);
+    };
+    onPreview = [&](Form& form, HWND window) {
+        HWND memo = Child(form, "Memo1");
+        Shot(window, "preview_text");
+        EXPECT_EQ(TextOf(memo), L"会議は１５時から。\r\n場所：第２会議室\r\n\r\n以上\r\n");
+        EXPECT_EQ(::SendMessageW(Child(form, "PageControl1"), TCM_GETITEMCOUNT, 0, 0), 0);  // its pages have no tabs
+        EXPECT_EQ(::GetFocus(), Child(form, "Button1"));
+        PressKey(VK_TAB);
+        Pump(50);
+        EXPECT_EQ(::GetFocus(), memo);
+        Type(L"メモ：A&B");
+        Strokes({{VK_RETURN, true}, {VK_RETURN, false}});
+        Type(L"二行目");
+        PutOnClipboard(L"（貼り付け）");
+        Strokes({{VK_CONTROL, true}, {'V', true}, {'V', false}, {VK_CONTROL, false}});
+        EXPECT_EQ(preview.Memo1->Text(), ToAnsi(L"メモ：A&B\r\n二行目（貼り付け）\r\n"));
+        Shot(window, "preview_text_typed");
+        PressKey(VK_TAB);
+        Pump(50);
+        EXPECT_EQ(::GetFocus(), Child(form, "Button1"));
+        EXPECT_EQ(preview.Memo1->Text(), ToAnsi(L"メモ：A&B\r\n二行目（貼り付け）\r\n"));
+        ::PostMessageW(Child(form, "Button1"), BM_CLICK, 0, 0);
+    };
+    EXPECT_EQ(receive.ShowTextReceived(win32::Narrow(text)), mrYes);
+
+    // A picture: the preview stretches it over its box.
+    BitmapImage picture;
+    ReadQuarters(picture, 64, 48);
+    onReceive = [&](Form& form, HWND window) {
+        Shot(window, "receive_picture");
+        EXPECT_EQ(TextOf(Child(form, "Label1")), L"\"画像\"データを受信しました。");
+        EXPECT_FALSE(::IsWindowEnabled(Child(form, "Button4")));
+        ::SendMessageW(Child(form, "Button3"), BM_CLICK, 0, 0);
+        ::PostMessageW(Child(form, "Button2"), BM_CLICK, 0, 0);
+    };
+    onPreview = [&](Form& form, HWND window) {
+        Shot(window, "preview_picture");
+        HWND image = Child(form, "Image1");
+        for (int q = 0; q < 4; ++q) {
+            EXPECT_EQ(ScreenColour(image, q % 2 == 0 ? 0.1 : 0.9, q < 2 ? 0.1 : 0.9), kQuarters[q]) << q;
+        }
+        PressKey(VK_ESCAPE);  // no cancel button: stays up
+        Pump(100);
+        EXPECT_EQ(form.ModalResult(), mrNone);
+        ::PostMessageW(Child(form, "Button1"), BM_CLICK, 0, 0);
+    };
+    EXPECT_EQ(receive.ShowBitmapReceived(picture), mrNo);
+}
+
+TEST_F(ReceivingDialogs, TheChooserTakesTypedPastedAndChosenNames) {
+    // Machine names come from the neighbourhood in the ANSI code page.
+    const std::vector<std::wstring> machines = {L"営業部-PC", L"PC-02"};
+    for (const auto& m : machines) chooser.ComboBox1->AddItem(ToAnsi(m));
+    chooser.Label1->SetCaption("デフォルト送信先 ： ");
+    onChooser = [&](Form& form, HWND window) {
+        HWND combo = Child(form, "ComboBox1");
+        Shot(window, "chooser");
+        EXPECT_EQ(TextOf(combo), L"PC-01");
+        EXPECT_EQ(ListItem(combo, 0), machines[0]);
+        EXPECT_EQ(::GetFocus(), Child(form, "Button1"));
+        PressKey(VK_TAB);
+        Pump(50);
+        PressKey(VK_TAB);
+        Pump(50);
+        EXPECT_TRUE(::IsChild(combo, ::GetFocus()));
+        Type(L"経理課-PC");  // in place of the whole text, selected as Tab reached it
+        EXPECT_EQ(chooser.ComboBox1->Text(), ToAnsi(L"経理課-PC"));
+        PutOnClipboard(L"２号機");
+        Strokes({{VK_CONTROL, true}, {'V', true}, {'V', false}, {VK_CONTROL, false}});
+        EXPECT_EQ(chooser.ComboBox1->Text(), ToAnsi(L"経理課-PC２号機"));
+        Shot(window, "chooser_typed");
+        PressKey(VK_ESCAPE);  // neither button answers Esc
+        Pump(100);
+        EXPECT_EQ(form.ModalResult(), mrNone);
+        // F4 opens the list with room for every machine; Down and Enter take the first.
+        PressKey(VK_F4);
+        Pump(100);
+        ASSERT_TRUE(::SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0));
+        COMBOBOXINFO parts{};
+        parts.cbSize = sizeof parts;
+        ASSERT_TRUE(::GetComboBoxInfo(combo, &parts));
+        RECT list{};
+        ::GetClientRect(parts.hwndList, &list);
+        EXPECT_GE(list.bottom, static_cast<int>(machines.size()) * ::SendMessageW(combo, CB_GETITEMHEIGHT, 0, 0));
+        PressKey(VK_DOWN);
+        PressKey(VK_RETURN);
+        Pump(100);
+        EXPECT_FALSE(::SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0));
+        EXPECT_EQ(form.ModalResult(), mrNone);
+        EXPECT_EQ(chooser.ComboBox1->Text(), ToAnsi(machines[0]));
+        ::PostMessageW(Child(form, "Button1"), BM_CLICK, 0, 0);
+    };
+    EXPECT_EQ(chooser.ShowChooser("PC-01"), mrOk);
+    EXPECT_EQ(chooser.ComboBox1->Text(), ToAnsi(machines[0]));
+}
+
+// Names and texts as anyone on the network may send them are shown as written: no '&' taken
+// for a mnemonic, no markup, control characters left as they are.
+TEST_F(ReceivingDialogs, NetworkTextIsShownAsWritten) {
+    const std::vector<std::string> hostile = {
+        "A&B && C&", "&Yes", "<b>bold</b><img src=x>", "&lt;b&gt;&amp;", "tab\there\x01\x1b[31mred",
+        ToAnsi(L"営業部&総務の<PC>"), std::string(60 * 1024, 'W') + "&",
+    };
+    onReceive = [&](Form& form, HWND window) {
+        HWND label = Child(form, "Label3");
+        for (const std::string& name : hostile) {
+            receive.Label3->SetCaption(name);
+            Pump(50);
+            EXPECT_EQ(TextOf(label), FromCaption(name)) << name.substr(0, 80);
+            ExpectDrawnAsWritten(label, FromCaption(name));
+            if (&name == &hostile.front()) Shot(window, "receive_hostile");
+        }
+        ::PostMessageW(window, WM_CLOSE, 0, 0);
+    };
+    EXPECT_EQ(receive.ShowTextReceived("x"), mrCancel);
+
+    std::string all;
+    for (const std::string& name : hostile) all += name + "\r\n";
+    onPreview = [&](Form& form, HWND window) {
+        Shot(window, "preview_hostile");
+        std::wstring shown;
+        for (const std::string& name : hostile) shown += FromCaption(name) + L"\r\n";
+        EXPECT_EQ(TextOf(Child(form, "Memo1")), shown + L"\r\n");
+        ::PostMessageW(window, WM_CLOSE, 0, 0);
+    };
+    EXPECT_EQ(preview.ShowText(all), mrCancel);
+
+    for (const std::string& name : hostile) chooser.ComboBox1->AddItem(name);
+    onChooser = [&](Form& form, HWND window) {
+        HWND combo = Child(form, "ComboBox1");
+        ::SetFocus(combo);
+        for (std::size_t i = 0; i < hostile.size(); ++i) {
+            EXPECT_EQ(ListItem(combo, static_cast<int>(i)), FromCaption(hostile[i])) << hostile[i].substr(0, 80);
+            PressKey(VK_DOWN);  // chosen from the list, the name is read back as it came
+            Pump(50);
+            EXPECT_EQ(chooser.ComboBox1->Text(), hostile[i]) << hostile[i].substr(0, 80);
+        }
+        Shot(window, "chooser_hostile");
+        ::PostMessageW(window, WM_CLOSE, 0, 0);
+    };
+    EXPECT_EQ(chooser.ShowChooser(""), mrCancel);
+}
 }  // namespace
 }  // namespace zumelko::wintest

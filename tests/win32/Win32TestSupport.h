@@ -13,7 +13,7 @@ platform::win32::Win32Desktop& Desk();
 // Lets the loop run for a while; until done() or the time is up.
 void Pump(int ms);
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
-// Keeps a picture of a window (as the screen shows it) under the run's artifacts as a BMP
+// Keeps a picture of a window's client area (as the screen shows it) under the run's artifacts as a BMP
 // file; returns its path, or "" when it could not be taken.
 std::string SaveShot(platform::Hwnd window, const std::string& name);
 

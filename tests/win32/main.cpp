@@ -38,8 +38,11 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs) { return Desk()
 std::string SaveShot(platform::Hwnd window, const std::string& name) {
     using namespace platform::win32;
     HWND h = AsHandle<HWND>(window);
+    // The client area: frame and caption are the window manager's, and the test display
+    // runs none, so there they would show whatever lies beneath.
     RECT r{};
-    if (!::GetWindowRect(h, &r)) return "";
+    if (!::GetClientRect(h, &r)) return "";
+    ::MapWindowPoints(h, nullptr, reinterpret_cast<POINT*>(&r), 2);
     const int w = r.right - r.left;
     const int height = r.bottom - r.top;
     if (w <= 0 || height <= 0) return "";
