@@ -4,5 +4,6 @@
 
 int main() {
     zumelko::platform::win32::ScopedWin32Desktop desktop;
+    desktop->network().StartDiscovery(desktop->loop());
     return zumelko::RunProgram();
 }

@@ -16,6 +16,7 @@
 #include <shellapi.h>
 #include <winnetwk.h>
 #include <commctrl.h>
+#include <windns.h>
 // clang-format on
 
 // The seam and the components have methods of these names; the backend calls the …A and …W

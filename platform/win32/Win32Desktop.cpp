@@ -15,6 +15,8 @@ Win32Desktop::Win32Desktop()
 Win32Desktop::~Win32Desktop() {
     // Dialogs and the icon go before the windows they stand on.
     ui_.reset();
+    // Discovery withdraws this machine and gives up its window while the loop is there.
+    network_->StopDiscovery();
     dde_.reset();
     shell_.reset();
     sockets_.reset();

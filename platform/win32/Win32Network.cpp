@@ -1,6 +1,7 @@
 #include "platform/win32/Win32Network.h"
 
 #include <cstddef>
+#include <memory>
 
 #include "platform/win32/Win32Api.h"
 
@@ -56,6 +57,25 @@ bool Win32Network::GetComputerName(char* buffer, std::uint32_t& size) {
     const bool ok = ::GetComputerNameA(buffer, &n) != FALSE;
     size = n;
     return ok;
+}
+
+std::vector<std::string> Win32Network::DiscoveredMachines() {
+    return discovery_ ? discovery_->Machines() : std::vector<std::string>{};
+}
+
+std::string Win32Network::LocalName() {
+    char name[MAX_COMPUTERNAME_LENGTH + 2] = {};
+    std::uint32_t size = sizeof name - 1;
+    return GetComputerName(name, size) ? std::string(name) : std::string();
+}
+
+void Win32Network::StartDiscovery(Win32Loop& loop) {
+    if (!discovery_) discovery_ = std::make_unique<Win32Discovery>(loop, LocalName());
+}
+
+void Win32Network::StartDiscovery(Win32Loop& loop, const DnsSdApi& api) {
+    discovery_.reset();
+    discovery_ = std::make_unique<Win32Discovery>(loop, LocalName(), api);
 }
 
 }  // namespace zumelko::platform::win32
