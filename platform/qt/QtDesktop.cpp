@@ -1,5 +1,8 @@
 #include "platform/qt/QtDesktop.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace zumelko::platform::qt {
 
 QtDesktop::QtDesktop(int& argc, char** argv, QtDesktopOptions options) {
@@ -12,7 +15,24 @@ QtDesktop::QtDesktop(int& argc, char** argv, QtDesktopOptions options) {
     sockets_ = std::make_unique<PosixSockets>(*loop_);
     loop_->AddIoSource(*sockets_);
     gdi_ = std::make_unique<QtGdi>(options.displayDepth);
-    clipboard_ = std::make_unique<QtClipboard>(*loop_, *gdi_);
+    ClipboardChoice choice;
+    if (options.clipboard) {
+        choice.path = *options.clipboard;
+    } else {
+        choice = ChooseClipboardPath();
+        if (choice.path == ClipboardPath::Wayland || std::getenv("WAYLAND_DISPLAY") != nullptr) {
+            std::fprintf(stderr, "zumelko: using %s\n", choice.why.c_str());
+        }
+    }
+    if (choice.path == ClipboardPath::Wayland) {
+        auto clipboard = std::make_unique<WaylandClipboard>(*loop_, *gdi_);
+        waylandClipboard_ = clipboard.get();
+        clipboard_ = std::move(clipboard);
+    } else {
+        auto clipboard = std::make_unique<QtClipboard>(*loop_, *gdi_);
+        x11Clipboard_ = clipboard.get();
+        clipboard_ = std::move(clipboard);
+    }
     shell_ = std::make_unique<QtShell>(*loop_, options.forceIconWindow);
     network_ = std::make_unique<SmbNetwork>();
     dde_ = std::make_unique<BrowserDde>();
