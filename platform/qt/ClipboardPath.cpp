@@ -80,8 +80,10 @@ ClipboardChoice ChooseClipboardPath() {
     const std::string forced = Env("ZUMELKO_CLIPBOARD");
     if (forced == "x11") return {ClipboardPath::X11, "the X11 clipboard, as ZUMELKO_CLIPBOARD asks"};
     if (forced == "wayland") return {ClipboardPath::Wayland, "the Wayland clipboard, as ZUMELKO_CLIPBOARD asks"};
+    const std::string unknown =
+        forced.empty() ? std::string() : " (ZUMELKO_CLIPBOARD=" + forced + " is neither wayland nor x11)";
     const bool waylandSession = !Env("WAYLAND_DISPLAY").empty() || Env("XDG_SESSION_TYPE") == "wayland";
-    if (!waylandSession) return {ClipboardPath::X11, "the X11 clipboard"};
+    if (!waylandSession) return {ClipboardPath::X11, "the X11 clipboard" + unknown};
     const WaylandGlobals globals = ProbeWayland();
     if (!globals.reached) {
         return {ClipboardPath::X11, "the X11 clipboard: the Wayland compositor could not be reached"};
@@ -96,7 +98,7 @@ ClipboardChoice ChooseClipboardPath() {
         QStandardPaths::findExecutable(QStringLiteral("wl-copy")).isEmpty()) {
         return {ClipboardPath::X11, "the X11 clipboard through XWayland: wl-paste and wl-copy (wl-clipboard) are not installed"};
     }
-    return {ClipboardPath::Wayland, "the Wayland clipboard through wl-paste and wl-copy"};
+    return {ClipboardPath::Wayland, "the Wayland clipboard through wl-paste and wl-copy" + unknown};
 }
 
 }  // namespace zumelko::platform::qt

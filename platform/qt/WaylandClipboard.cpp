@@ -56,6 +56,8 @@ WaylandClipboard::WaylandClipboard(QtLoop& loop, QtGdi& gdi) : loop_(loop), gdi_
     steadyTimer_.setInterval(2000);
     QObject::connect(&steadyTimer_, &QTimer::timeout, &context_, [this] {
         retryMs_ = 0;
+        // A watch reports what is there at once; a report after this is a change.
+        if (reported_ == 0 && !reading_) freshWatch_ = false;
         if (lost_) {
             lost_ = false;
             std::fprintf(stderr, "zumelko: watching the Wayland clipboard again\n");
@@ -356,7 +358,6 @@ void WaylandClipboard::WatchEnded(const QString& why) {
     steadyTimer_.stop();
     if (!lost_) {
         lost_ = true;
-        ++losses_;
         std::fprintf(stderr, "zumelko: lost the Wayland clipboard (%s); watching again as soon as it can\n",
                      why.toLocal8Bit().constData());
     }

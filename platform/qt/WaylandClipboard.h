@@ -55,8 +55,6 @@ public:
     std::size_t NotificationCount() const { return notifications_; }
     // True when the watch runs and nothing is being offered or read (tests).
     bool Idle() const;
-    // Times the watch was lost so far (tests).
-    std::size_t WatchLosses() const { return losses_; }
 
     // Largest item read from another program; a larger one is taken as absent.
     static constexpr qint64 kMaxRead = 256LL << 20;
@@ -137,7 +135,6 @@ private:
     QTimer retryTimer_;
     int retryMs_ = 0;
     bool lost_ = false;
-    std::size_t losses_ = 0;
     QTimer steadyTimer_;
 };
 
