@@ -61,6 +61,7 @@ WaylandClipboard::WaylandClipboard(QtLoop& loop, QtGdi& gdi) : loop_(loop), gdi_
         if (lost_) {
             lost_ = false;
             std::fprintf(stderr, "zumelko: watching the Wayland clipboard again\n");
+            OfferAgain();
         }
     });
     StartWatch();
@@ -321,6 +322,19 @@ void WaylandClipboard::StartOffer() {
     writer->write(offer.bytes);
     writer->closeWriteChannel();
     offerTimer_.start();
+}
+
+// A compositor that went away took what the program had put on the clipboard with it: the new
+// one gets it again, unless another program has put something there meanwhile. Not a change
+// for the program, so the chain is not told.
+void WaylandClipboard::OfferAgain() {
+    if (!owned_ || !lastOffer_ || inFlight_ || !offers_.empty()) return;
+    if (writer_ && writer_->state() != QProcess::NotRunning) return;
+    auto watcher = std::make_shared<QFutureWatcher<Offer>>();
+    QObject::connect(watcher.get(), &QFutureWatcherBase::finished, &context_, [this] { StartOffer(); });
+    watcher->setFuture(QtFuture::makeReadyFuture(*lastOffer_));
+    offers_.push_back(std::move(watcher));
+    StartOffer();
 }
 
 void WaylandClipboard::OfferDone() {

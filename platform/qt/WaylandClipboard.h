@@ -87,6 +87,7 @@ private:
     void Queue(std::shared_ptr<QFutureWatcher<Offer>> offer);
     void StartOffer();
     void OfferDone();
+    void OfferAgain();
 
     void StartWatch();
     void WatchEnded(const QString& why);

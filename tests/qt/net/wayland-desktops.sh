@@ -5,7 +5,7 @@
 # forwards them to hostb, where wl-paste reads the same bytes and pixels and the import is not
 # sent back. Then the clipboard is lost twice: hosta's wl-paste is killed, and hostb's
 # compositor is stopped and started again; each program keeps running, says so once, and
-# forwards again. The dialogs are drawn on an X display of each host's own (Xvfb), where
+# forwards again, and hostb puts what it had taken on the new compositor's clipboard. The dialogs are drawn on an X display of each host's own (Xvfb), where
 # xdotool plays the user as in the other desktop tests; the clipboard is sway's alone.
 # Usage: wayland-desktops.sh PATH/TO/zumelko OUTPUT-DIR
 set -uo pipefail
@@ -122,6 +122,8 @@ check "hostb keeps running while the compositor is away" zm_alive hostb
 check "hostb said so once while it kept trying" [ "$(said hostb "lost the Wayland clipboard")" -eq 1 ]
 check "hostb's compositor starts again" sway_on hostb
 check "hostb says it watches again" wait_said hostb "watching the Wayland clipboard again"
+check "the text hostb took before is on the new compositor's clipboard" \
+  eval '[ "$(wl hostb wl-paste --no-newline)" = "after the watch came back" ]'
 check "a text is forwarded to the new compositor" forward "to the new compositor"
 check "hostb does not send it back" zm_no_dialog hostb 3
 check "both programs still run" eval 'zm_alive hosta && zm_alive hostb'

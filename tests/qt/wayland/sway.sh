@@ -5,9 +5,11 @@
 
 ZW_USER=${ZW_USER:-zumelko-wl}
 
-# zw_user : the test user, made once.
+# zw_user : the test user, made once (two tests may both try at the same moment).
 zw_user() {
-  id -u "$ZW_USER" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$ZW_USER"
+  id -u "$ZW_USER" >/dev/null 2>&1 && return 0
+  useradd --system --no-create-home --shell /usr/sbin/nologin "$ZW_USER" 2>/dev/null
+  id -u "$ZW_USER" >/dev/null 2>&1
 }
 
 # zw_home DIR : DIR made the test user's, for its runtime directory and home.
