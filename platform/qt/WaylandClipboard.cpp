@@ -3,7 +3,10 @@
 #include <QBuffer>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <sys/prctl.h>
+
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 
 #include "platform/qt/Charset.h"
@@ -29,6 +32,15 @@ void Stop(QProcess& process) {
         process.kill();
         process.waitForFinished(1000);
     }
+}
+
+// wl-paste and wl-copy end with the program, however it ends: a watch left behind would run
+// for as long as the compositor does.
+std::unique_ptr<QProcess> Tool() {
+    auto process = std::make_unique<QProcess>();
+    process->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    process->setStandardErrorFile(QProcess::nullDevice());
+    return process;
 }
 
 QString FirstOf(const QStringList& wanted, const QStringList& offered) {
@@ -297,10 +309,9 @@ void WaylandClipboard::StartOffer() {
                                   [](const auto& p) { return p->state() == QProcess::NotRunning; }),
                    retired_.end());
     if (writer_) retired_.push_back(std::move(writer_));
-    writer_ = std::make_unique<QProcess>();
+    writer_ = Tool();
     QProcess* writer = writer_.get();
     writer->setStandardOutputFile(QProcess::nullDevice());
-    writer->setStandardErrorFile(QProcess::nullDevice());
     auto ended = [this, writer] {
         if (writer == writer_.get() && inFlight_) OfferDone();
     };
@@ -350,9 +361,8 @@ void WaylandClipboard::StartWatch() {
         watch_->disconnect();
         watch_.release()->deleteLater();  // Qt's to delete: it may be in one of its own signals
     }
-    watch_ = std::make_unique<QProcess>();
+    watch_ = Tool();
     QProcess* watch = watch_.get();
-    watch->setStandardErrorFile(QProcess::nullDevice());
     // `echo` says "changed" once per new selection; it does not read the content wl-paste hands it.
     QObject::connect(watch, &QProcess::readyReadStandardOutput, &context_, [this] { WatchOutput(); });
     QObject::connect(watch, &QProcess::finished, &context_, [this](int code, QProcess::ExitStatus status) {
@@ -386,9 +396,8 @@ void WaylandClipboard::WatchOutput() {
 }
 
 void WaylandClipboard::Read(const QStringList& arguments, std::function<void(std::optional<QByteArray>)> then) {
-    reader_ = std::make_unique<QProcess>();
+    reader_ = Tool();
     QProcess* reader = reader_.get();
-    reader->setStandardErrorFile(QProcess::nullDevice());
     auto got = std::make_shared<QByteArray>();
     auto tooLarge = std::make_shared<bool>(false);
     QObject::connect(reader, &QProcess::readyReadStandardOutput, &context_, [reader, got, tooLarge] {

@@ -128,5 +128,18 @@ check "a text is forwarded to the new compositor" forward "to the new compositor
 check "hostb does not send it back" zm_no_dialog hostb 3
 check "both programs still run" eval 'zm_alive hosta && zm_alive hostb'
 
+zm_say "hosta's program is stopped"
+gone() {
+  local i
+  for ((i = 0; i < 30; i++)); do
+    [ -z "$(host_pids hosta '^/usr/bin/wl-(paste|copy)')" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+check "hosta watches and serves through wl-paste and wl-copy" [ -n "$(host_pids hosta '^/usr/bin/wl-(paste|copy)')" ]
+kill $(host_pids hosta "^$ZM_NET_DIR/zumelko")
+check "its wl-paste and wl-copy end with it" gone
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
