@@ -56,7 +56,7 @@ WaylandClipboard::WaylandClipboard(QtLoop& loop, QtGdi& gdi) : loop_(loop), gdi_
     for (QTimer* timer : {&offerTimer_, &readTimer_, &retryTimer_, &steadyTimer_}) timer->setSingleShot(true);
     // An offer whose echo is not seen in this time (the watch was lost meanwhile, or another
     // program replaced it first) no longer holds up the next one.
-    offerTimer_.setInterval(3000);
+    offerTimer_.setInterval(10000);
     QObject::connect(&offerTimer_, &QTimer::timeout, &context_, [this] { OfferDone(); });
     // A program that offers its data and never writes it does not hold up every later change.
     readTimer_.setInterval(10000);
@@ -322,13 +322,13 @@ void WaylandClipboard::StartOffer() {
     inFlight_ = offer;
     if (offer.type.isEmpty()) {
         // Emptying is not reported by the watch: done when wl-copy is.
-        awaitingEcho_.reset();
         writer->start(kWlCopy, {QStringLiteral("--clear")});
         return;
     }
     // The bytes go through the pipe, never on the command line; wl-copy stays in the foreground
     // serving them until another program takes the clipboard, and is ours to stop.
-    awaitingEcho_ = offer;
+    awaitingEcho_.push_back(offer);
+    if (awaitingEcho_.size() > 4) awaitingEcho_.pop_front();
     writer->start(kWlCopy, {QStringLiteral("--foreground"), QStringLiteral("--type"), offer.type});
     writer->write(offer.bytes);
     writer->closeWriteChannel();
@@ -466,10 +466,12 @@ void WaylandClipboard::Decide() {
     auto next = [this] { StartReading(); };
 
     // The compositor telling us of our own offer.
-    if (awaitingEcho_ && Matches(reading, *awaitingEcho_)) {
-        lastOffer_ = std::move(awaitingEcho_);
-        awaitingEcho_.reset();
-        if (inFlight_) OfferDone();
+    const auto echo = std::find_if(awaitingEcho_.rbegin(), awaitingEcho_.rend(),
+                                   [&](const Offer& offer) { return Matches(reading, offer); });
+    if (echo != awaitingEcho_.rend()) {
+        lastOffer_ = *echo;
+        awaitingEcho_.erase(awaitingEcho_.begin(), echo.base());  // it and every older one
+        if (inFlight_ && Matches(reading, *inFlight_)) OfferDone();
         return next();
     }
     // A watch started again first reports what is there already: only a change made while it

@@ -118,7 +118,9 @@ private:
     // Our own offers, one at a time so that they reach the compositor in the order made.
     std::deque<std::shared_ptr<QFutureWatcher<Offer>>> offers_;
     std::optional<Offer> inFlight_;      // started, not yet known to be on the clipboard
-    std::optional<Offer> awaitingEcho_;  // the newest offer, until the watch reports it
+    // Offers started and not yet reported by the watch, oldest first; a few are kept, as a
+    // late report of an older one must not pass for another program's change.
+    std::deque<Offer> awaitingEcho_;
     std::optional<Offer> lastOffer_;     // the newest offer the watch has reported
     std::unique_ptr<QProcess> writer_;  // serves the newest offer until it is replaced
     std::vector<std::unique_ptr<QProcess>> retired_;
