@@ -1,9 +1,33 @@
 #include "platform/qt/QtDesktop.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
 namespace zumelko::platform::qt {
 
+namespace {
+bool Set(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+bool Is(const char* name, std::string_view wanted) {
+    const char* value = std::getenv(name);
+    return value != nullptr && wanted == value;
+}
+}  // namespace
+
 QtDesktop::QtDesktop(int& argc, char** argv, QtDesktopOptions options) {
-    if (QApplication::instance() == nullptr) app_ = std::make_unique<QApplication>(argc, argv);
+    if (QApplication::instance() == nullptr) {
+        // In a Wayland session the windows go through XWayland where there is one: the icon
+        // window has to stay on top at the corner of the screen, which a Wayland window cannot
+        // ask for, and without data control the X11 clipboard is the one there is.
+        const bool wayland = Set("WAYLAND_DISPLAY") || Is("XDG_SESSION_TYPE", "wayland");
+        if (wayland && Set("DISPLAY") && !Set("QT_QPA_PLATFORM")) {
+            qputenv("QT_QPA_PLATFORM", "xcb");
+        }
+        app_ = std::make_unique<QApplication>(argc, argv);
+    }
     // The program lives in the tray: closing its last dialog is no reason to stop.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(QStringLiteral("zumelko"));
@@ -12,7 +36,24 @@ QtDesktop::QtDesktop(int& argc, char** argv, QtDesktopOptions options) {
     sockets_ = std::make_unique<PosixSockets>(*loop_);
     loop_->AddIoSource(*sockets_);
     gdi_ = std::make_unique<QtGdi>(options.displayDepth);
-    clipboard_ = std::make_unique<QtClipboard>(*loop_, *gdi_);
+    ClipboardChoice choice;
+    if (options.clipboard) {
+        choice.path = *options.clipboard;
+    } else {
+        choice = ChooseClipboardPath();
+        if (choice.path == ClipboardPath::Wayland || Set("WAYLAND_DISPLAY")) {
+            std::fprintf(stderr, "zumelko: using %s\n", choice.why.c_str());
+        }
+    }
+    if (choice.path == ClipboardPath::Wayland) {
+        auto clipboard = std::make_unique<WaylandClipboard>(*loop_, *gdi_);
+        waylandClipboard_ = clipboard.get();
+        clipboard_ = std::move(clipboard);
+    } else {
+        auto clipboard = std::make_unique<QtClipboard>(*loop_, *gdi_);
+        x11Clipboard_ = clipboard.get();
+        clipboard_ = std::move(clipboard);
+    }
     shell_ = std::make_unique<QtShell>(*loop_, options.forceIconWindow);
     network_ = std::make_unique<SmbNetwork>();
     dde_ = std::make_unique<BrowserDde>();

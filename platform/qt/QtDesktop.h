@@ -4,22 +4,26 @@
 #include <QApplication>
 
 #include <memory>
+#include <optional>
 
 #include "platform/Desktop.h"
 #include "platform/posix/PosixSockets.h"
 #include "platform/qt/BrowserDde.h"
+#include "platform/qt/ClipboardPath.h"
 #include "platform/qt/QtClipboard.h"
 #include "platform/qt/QtGdi.h"
 #include "platform/qt/QtLoop.h"
 #include "platform/qt/QtShell.h"
 #include "platform/qt/QtUiHost.h"
 #include "platform/qt/SmbNetwork.h"
+#include "platform/qt/WaylandClipboard.h"
 
 namespace zumelko::platform::qt {
 
 struct QtDesktopOptions {
     bool forceIconWindow = false;  // the icon window even where there is a tray
     int displayDepth = 0;          // 0: the screen's
+    std::optional<ClipboardPath> clipboard;  // unset: chosen from the session (ChooseClipboardPath)
 };
 
 class QtDesktop final : public Desktop {
@@ -32,7 +36,10 @@ public:
 
     QtLoop& loop() override { return *loop_; }
     PosixSockets& sockets() override { return *sockets_; }
-    QtClipboard& clipboard() override { return *clipboard_; }
+    Clipboard& clipboard() override { return *clipboard_; }
+    // The one that is in use; the other is null.
+    QtClipboard* x11Clipboard() { return x11Clipboard_; }
+    WaylandClipboard* waylandClipboard() { return waylandClipboard_; }
     QtGdi& gdi() override { return *gdi_; }
     QtShell& shell() override { return *shell_; }
     SmbNetwork& network() override { return *network_; }
@@ -44,7 +51,9 @@ private:
     std::unique_ptr<QtLoop> loop_;
     std::unique_ptr<PosixSockets> sockets_;
     std::unique_ptr<QtGdi> gdi_;
-    std::unique_ptr<QtClipboard> clipboard_;
+    std::unique_ptr<Clipboard> clipboard_;
+    QtClipboard* x11Clipboard_ = nullptr;
+    WaylandClipboard* waylandClipboard_ = nullptr;
     std::unique_ptr<QtShell> shell_;
     std::unique_ptr<SmbNetwork> network_;
     std::unique_ptr<BrowserDde> dde_;

@@ -25,8 +25,9 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(bin.isValid());
         oldPath = qgetenv("PATH");
-        // Only the stand-ins and the shell they are written in.
-        qputenv("PATH", (bin.path() + QStringLiteral(":/usr/bin:/bin")).toLocal8Bit());
+        // Only the stand-ins: the machine's own xdg-open (which comes with a Wayland desktop)
+        // would answer for a browser that is not there.
+        qputenv("PATH", bin.path().toLocal8Bit());
         conversation = &App().Create<TDdeClientConv>();
     }
     void TearDown() override {
@@ -38,7 +39,7 @@ protected:
         const QString path = bin.path() + QLatin1Char('/') + name;
         QFile f(path);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$0.log.tmp\" && mv \"$0.log.tmp\" \"$0.log\"\n");
+        f.write("#!/bin/sh\nPATH=/usr/bin:/bin\nprintf '%s\\0' \"$@\" > \"$0.log.tmp\" && mv \"$0.log.tmp\" \"$0.log\"\n");
         f.close();
         ::chmod(path.toLocal8Bit().constData(), 0755);
     }

@@ -31,7 +31,7 @@ protected:
         clip().ChangeClipboardChain(viewer_, next_);
         Desk().loop().DestroyWindow(viewer_);
     }
-    platform::qt::QtClipboard& clip() { return Desk().clipboard(); }
+    platform::qt::QtClipboard& clip() { return *Desk().x11Clipboard(); }
     // Lets every late report of X and Qt arrive.
     void Settle() { Pump(300); }
     void Put(const std::string& text) {

@@ -1,5 +1,5 @@
-// The platform seam's contract on the Linux desktop: the real X clipboard, xclip as the other
-// program, Qt's loop.
+// The platform seam's contract on the Linux desktop: the real X clipboard with xclip as the other
+// program, or, run in a Wayland session, the real Wayland clipboard with wl-copy; Qt's loop.
 #include <QProcess>
 
 #include "framework/Application.h"
@@ -13,18 +13,31 @@ class QtSeam {
 public:
     QtSeam() { Settle(); }
     platform::Desktop& Desk() { return qttest::Desk(); }
-    // X and Qt report late; this is long enough for every report of a change to arrive.
-    void Settle() { qttest::Pump(300); }
+    // X and Qt report late; this is long enough for every report of a change to arrive. On
+    // Wayland the program's own offers and their echoes are through once the clipboard is idle.
+    void Settle() {
+        qttest::Pump(300);
+        if (auto* wayland = qttest::Desk().waylandClipboard()) {
+            qttest::PumpUntil([wayland] { return wayland->Idle(); }, 10000);
+            qttest::Pump(300);
+        }
+    }
     // xclip puts the text on the clipboard and its foreground process ends; nothing of this
     // program's loop runs meanwhile.
     bool RunUntil(const std::function<bool()>& done, int ms = 5000) { return qttest::PumpUntil(done, ms); }
     void OtherProgramCopies(const std::string& text) {
-        QProcess xclip;
-        xclip.start(QStringLiteral("xclip"), {"-selection", "clipboard", "-i"});
-        ASSERT_TRUE(xclip.waitForStarted(5000));
-        xclip.write(text.data(), static_cast<qint64>(text.size()));
-        xclip.closeWriteChannel();
-        ASSERT_TRUE(xclip.waitForFinished(5000));
+        QProcess other;
+        if (auto* wayland = qttest::Desk().waylandClipboard()) {
+            // Our own offers are on the clipboard first, as they would be before a person copies.
+            ASSERT_TRUE(qttest::PumpUntil([wayland] { return wayland->Idle(); }, 10000));
+            other.start(QStringLiteral("wl-copy"), QStringList{});
+        } else {
+            other.start(QStringLiteral("xclip"), {"-selection", "clipboard", "-i"});
+        }
+        ASSERT_TRUE(other.waitForStarted(5000));
+        other.write(text.data(), static_cast<qint64>(text.size()));
+        other.closeWriteChannel();
+        ASSERT_TRUE(other.waitForFinished(5000));
     }
     void RestoreExceptionHandler() {
         qttest::Desk().loop().SetExceptionHandler([](const std::exception& e) { App().ShowException(e); });

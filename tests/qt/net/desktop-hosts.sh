@@ -38,11 +38,12 @@ zm_desktop() {
   mkdir -p -m 700 "$ZM_NET_DIR/home-$host"
 }
 
-# zm_x HOST command... : a command on the host's display, as its user.
+# zm_x HOST command... : a command on the host's display, as its user (never on the Wayland
+# session the test may have been started from).
 zm_x() {
   local host=$1
   shift
-  zm_on "$host" env DISPLAY="${ZM_DISPLAY[$host]}" HOME="$ZM_NET_DIR/home-$host" \
+  zm_on "$host" env -u WAYLAND_DISPLAY -u XDG_SESSION_TYPE DISPLAY="${ZM_DISPLAY[$host]}" HOME="$ZM_NET_DIR/home-$host" \
     XDG_RUNTIME_DIR="$ZM_NET_DIR/home-$host" "$@"
 }
 

@@ -1,0 +1,509 @@
+#include "platform/qt/WaylandClipboard.h"
+
+#include <QBuffer>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <sys/prctl.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+
+#include "platform/qt/Charset.h"
+
+namespace zumelko::platform::qt {
+
+namespace {
+
+const QString kWlPaste = QStringLiteral("wl-paste");
+const QString kWlCopy = QStringLiteral("wl-copy");
+const QString kTextType = QStringLiteral("text/plain;charset=utf-8");
+const QString kPngType = QStringLiteral("image/png");
+
+// Text types in the order they are preferred; all are taken as UTF-8, as Wayland programs write them.
+const QStringList kTextTypes = {kTextType, QStringLiteral("UTF8_STRING"), QStringLiteral("text/plain"),
+                                QStringLiteral("STRING"), QStringLiteral("TEXT")};
+const QStringList kPictureTypes = {kPngType, QStringLiteral("image/bmp"), QStringLiteral("image/x-bmp")};
+
+// A reader or writer that has not started is not waited for; one that has is stopped for good.
+void Stop(QProcess& process) {
+    process.disconnect();
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(1000);
+    }
+}
+
+// wl-paste and wl-copy end with the program, however it ends: a watch left behind would run
+// for as long as the compositor does.
+std::unique_ptr<QProcess> Tool() {
+    auto process = std::make_unique<QProcess>();
+    process->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    process->setStandardErrorFile(QProcess::nullDevice());
+    return process;
+}
+
+QString FirstOf(const QStringList& wanted, const QStringList& offered) {
+    for (const QString& type : wanted) {
+        if (offered.contains(type)) return type;
+    }
+    return {};
+}
+
+}  // namespace
+
+WaylandClipboard::WaylandClipboard(QtLoop& loop, QtGdi& gdi) : loop_(loop), gdi_(gdi) {
+    for (QTimer* timer : {&offerTimer_, &readTimer_, &retryTimer_, &steadyTimer_}) timer->setSingleShot(true);
+    // An offer whose echo is not seen in this time (the watch was lost meanwhile, or another
+    // program replaced it first) no longer holds up the next one.
+    offerTimer_.setInterval(10000);
+    QObject::connect(&offerTimer_, &QTimer::timeout, &context_, [this] { OfferDone(); });
+    // A program that offers its data and never writes it does not hold up every later change.
+    readTimer_.setInterval(10000);
+    QObject::connect(&readTimer_, &QTimer::timeout, &context_, [this] {
+        if (reader_) reader_->kill();
+    });
+    QObject::connect(&retryTimer_, &QTimer::timeout, &context_, [this] { StartWatch(); });
+    // A watch that has run this long has found the compositor: the next loss is news again.
+    steadyTimer_.setInterval(2000);
+    QObject::connect(&steadyTimer_, &QTimer::timeout, &context_, [this] {
+        retryMs_ = 0;
+        // A watch reports what is there at once; a report after this is a change.
+        if (reported_ == 0 && !reading_) freshWatch_ = false;
+        if (lost_) {
+            lost_ = false;
+            std::fprintf(stderr, "zumelko: watching the Wayland clipboard again\n");
+            OfferAgain();
+        }
+    });
+    StartWatch();
+}
+
+WaylandClipboard::~WaylandClipboard() {
+    context_.disconnect();
+    for (QTimer* timer : {&offerTimer_, &readTimer_, &retryTimer_, &steadyTimer_}) {
+        timer->disconnect();
+        timer->stop();
+    }
+    for (auto& offer : offers_) {
+        offer->disconnect();
+        offer->waitForFinished();
+    }
+    if (decoding_) {
+        decoding_->disconnect();
+        decoding_->waitForFinished();
+    }
+    for (QProcess* p : {watch_.get(), reader_.get(), writer_.get()}) {
+        if (p != nullptr) Stop(*p);
+    }
+    for (auto& p : retired_) Stop(*p);
+    DropHandles();
+}
+
+bool WaylandClipboard::Idle() const {
+    return watch_ && watch_->state() == QProcess::Running && !lost_ && offers_.empty() && !inFlight_ &&
+           reported_ == 0 && !reading_ && !decoding_;
+}
+
+// --- transactions, as on X11 ---
+
+bool WaylandClipboard::OpenClipboard(Hwnd owner) {
+    if (open_) return owner == openOwner_;
+    open_ = true;
+    openOwner_ = owner;
+    changed_ = false;
+    staged_ = owned_ ? *owned_ : Content{};
+    return true;
+}
+
+bool WaylandClipboard::CloseClipboard() {
+    if (!open_) return false;
+    open_ = false;
+    openOwner_ = 0;
+    const bool changed = changed_;
+    changed_ = false;
+    if (changed) {
+        Commit();
+    } else {
+        staged_ = {};
+    }
+    return true;
+}
+
+bool WaylandClipboard::EmptyClipboard() {
+    if (!open_) return false;
+    staged_ = {};
+    changed_ = true;
+    return true;
+}
+
+const WaylandClipboard::Content* WaylandClipboard::Own() const {
+    if (open_ && changed_) return &staged_;
+    if (owned_) return &*owned_;
+    return nullptr;
+}
+
+bool WaylandClipboard::IsClipboardFormatAvailable(std::uint32_t format) {
+    if (const Content* c = Own()) {
+        if (format == CF_TEXT_) return c->text.has_value();
+        if (format == CF_BITMAP_) return c->bitmap.has_value();
+        if (format == CF_PALETTE_) return c->bitmap.has_value() && !c->palette.empty();
+        return false;
+    }
+    if (format == CF_TEXT_) return outside_.utf8.has_value();
+    if (format == CF_BITMAP_) return !outside_.image.isNull();
+    return false;
+}
+
+std::optional<std::string> WaylandClipboard::GetText() {
+    if (!open_) return std::nullopt;
+    std::string block;
+    if (const Content* c = Own()) {
+        if (!c->text) return std::nullopt;
+        block.assign(c->text->constData(), static_cast<std::size_t>(c->text->size()));
+    } else {
+        if (!outside_.utf8) return std::nullopt;
+        block = ToLocale(QString::fromUtf8(*outside_.utf8));
+    }
+    block.push_back('\0');
+    return block;
+}
+
+bool WaylandClipboard::SetText(std::string_view bytesWithNul) {
+    if (!open_) return false;
+    std::string_view block = bytesWithNul;
+    if (!block.empty() && block.back() == '\0') block.remove_suffix(1);
+    staged_.text = QByteArray(block.data(), static_cast<qsizetype>(block.size()));
+    changed_ = true;
+    return true;
+}
+
+Hbitmap WaylandClipboard::GetBitmap() {
+    if (!open_) return 0;
+    if (bitmapHandle_ != 0 && gdi_.Bitmap(bitmapHandle_) != nullptr) return bitmapHandle_;
+    QImage image;
+    if (const Content* c = Own()) {
+        if (!c->bitmap) return 0;
+        image = *c->bitmap;
+    } else {
+        image = outside_.image;
+    }
+    if (image.isNull()) return 0;
+    bitmapHandle_ = gdi_.Adopt(std::move(image));
+    if (bitmapHandle_ != 0) handedOut_.push_back(bitmapHandle_);
+    return bitmapHandle_;
+}
+
+Hpalette WaylandClipboard::GetPalette() {
+    if (!open_) return 0;
+    if (paletteHandle_ != 0 && gdi_.Palette(paletteHandle_) != nullptr) return paletteHandle_;
+    const Content* c = Own();
+    if (c == nullptr || !c->bitmap || c->palette.empty()) return 0;
+    paletteHandle_ = gdi_.CreatePalette(c->palette);
+    if (paletteHandle_ != 0) handedOut_.push_back(paletteHandle_);
+    return paletteHandle_;
+}
+
+bool WaylandClipboard::SetBitmap(Hbitmap bitmap) {
+    if (!open_) return false;
+    std::optional<QImage> image = gdi_.Take(bitmap);
+    if (!image) return false;
+    staged_.bitmap = std::move(*image);
+    changed_ = true;
+    return true;
+}
+
+bool WaylandClipboard::SetPalette(Hpalette palette) {
+    if (!open_) return false;
+    const auto* entries = gdi_.Palette(palette);
+    if (entries == nullptr) return false;
+    staged_.palette = *entries;
+    gdi_.DeleteObject(palette);
+    changed_ = true;
+    return true;
+}
+
+Hwnd WaylandClipboard::SetClipboardViewer(Hwnd viewer) {
+    const Hwnd previous = head_;
+    head_ = viewer;
+    loop_.SendMessage(viewer, WM_DRAWCLIPBOARD_, 0, 0);
+    return previous;
+}
+
+bool WaylandClipboard::ChangeClipboardChain(Hwnd remove, Hwnd next) {
+    if (head_ == remove) head_ = next;
+    if (head_ == 0) return true;
+    return loop_.SendMessage(head_, WM_CHANGECBCHAIN_, static_cast<WParam>(remove), static_cast<LParam>(next)) != 0;
+}
+
+void WaylandClipboard::Notify(bool sent) {
+    ++notifications_;
+    if (head_ == 0) return;
+    if (sent) {
+        loop_.SendMessage(head_, WM_DRAWCLIPBOARD_, 0, 0);
+    } else {
+        loop_.PostMessage(head_, WM_DRAWCLIPBOARD_, 0, 0);
+    }
+}
+
+void WaylandClipboard::DropHandles() {
+    for (std::uintptr_t h : handedOut_) gdi_.DeleteObject(h);
+    handedOut_.clear();
+    bitmapHandle_ = 0;
+    paletteHandle_ = 0;
+}
+
+// --- our own changes, handed to wl-copy ---
+
+void WaylandClipboard::Commit() {
+    DropHandles();
+    owned_ = std::move(staged_);
+    staged_ = {};
+    QFuture<Offer> future;
+    if (owned_->bitmap) {
+        // Other programs get the picture in colour, as PNG; made off the loop's thread.
+        const QImage::Format format = owned_->bitmap->format();
+        const QImage offered = format == QImage::Format_Mono || format == QImage::Format_Indexed8
+                                   ? owned_->bitmap->convertToFormat(QImage::Format_RGB32)
+                                   : *owned_->bitmap;
+        future = QtConcurrent::run([offered] {
+            QByteArray bytes;
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            if (!offered.save(&buffer, "PNG", 80)) bytes.clear();
+            return Offer{kPngType, bytes};
+        });
+    } else if (owned_->text) {
+        // Other programs see the text up to its first NUL, as they would read the block.
+        const qsizetype nul = owned_->text->indexOf('\0');
+        future = QtFuture::makeReadyFuture(
+            Offer{kTextType, ToClipboardUtf8(nul < 0 ? *owned_->text : owned_->text->left(nul))});
+    } else {
+        future = QtFuture::makeReadyFuture(Offer{});
+    }
+    auto watcher = std::make_shared<QFutureWatcher<Offer>>();
+    QObject::connect(watcher.get(), &QFutureWatcherBase::finished, &context_, [this] { StartOffer(); });
+    watcher->setFuture(future);
+    offers_.push_back(std::move(watcher));
+    Notify(true);  // last: a viewer may open the clipboard again meanwhile
+    StartOffer();
+}
+
+void WaylandClipboard::StartOffer() {
+    if (inFlight_) return;
+    // Only the newest offer matters: the program has told of every change already.
+    while (offers_.size() > 1) {
+        offers_.front()->disconnect();
+        offers_.pop_front();
+    }
+    if (offers_.empty() || !offers_.front()->isFinished()) return;
+    Offer offer = offers_.front()->result();
+    offers_.pop_front();
+    if (!offer.type.isEmpty() && offer.bytes.isEmpty() && offer.type == kPngType) {
+        std::fprintf(stderr, "zumelko: the picture could not be put on the Wayland clipboard\n");
+        return;
+    }
+
+    // The wl-copy serving our previous offer ends by itself once this one replaces it.
+    retired_.erase(std::remove_if(retired_.begin(), retired_.end(),
+                                  [](const auto& p) { return p->state() == QProcess::NotRunning; }),
+                   retired_.end());
+    if (writer_) retired_.push_back(std::move(writer_));
+    writer_ = Tool();
+    QProcess* writer = writer_.get();
+    writer->setStandardOutputFile(QProcess::nullDevice());
+    auto ended = [this, writer] {
+        if (writer == writer_.get() && inFlight_) OfferDone();
+    };
+    QObject::connect(writer, &QProcess::finished, &context_, ended);
+    QObject::connect(writer, &QProcess::errorOccurred, &context_, [ended](QProcess::ProcessError e) {
+        if (e == QProcess::FailedToStart) ended();
+    });
+    inFlight_ = offer;
+    if (offer.type.isEmpty()) {
+        // Emptying is not reported by the watch: done when wl-copy is.
+        writer->start(kWlCopy, {QStringLiteral("--clear")});
+        return;
+    }
+    // The bytes go through the pipe, never on the command line; wl-copy stays in the foreground
+    // serving them until another program takes the clipboard, and is ours to stop.
+    awaitingEcho_.push_back(offer);
+    if (awaitingEcho_.size() > 4) awaitingEcho_.pop_front();
+    writer->start(kWlCopy, {QStringLiteral("--foreground"), QStringLiteral("--type"), offer.type});
+    writer->write(offer.bytes);
+    writer->closeWriteChannel();
+    offerTimer_.start();
+}
+
+// A compositor that went away took what the program had put on the clipboard with it: the new
+// one gets it again, unless another program has put something there meanwhile. Not a change
+// for the program, so the chain is not told.
+void WaylandClipboard::OfferAgain() {
+    if (!owned_ || !lastOffer_ || inFlight_ || !offers_.empty()) return;
+    if (writer_ && writer_->state() != QProcess::NotRunning) return;
+    auto watcher = std::make_shared<QFutureWatcher<Offer>>();
+    QObject::connect(watcher.get(), &QFutureWatcherBase::finished, &context_, [this] { StartOffer(); });
+    watcher->setFuture(QtFuture::makeReadyFuture(*lastOffer_));
+    offers_.push_back(std::move(watcher));
+    StartOffer();
+}
+
+void WaylandClipboard::OfferDone() {
+    offerTimer_.stop();
+    inFlight_.reset();
+    StartOffer();
+}
+
+// --- the watch, and reading other programs' changes ---
+
+void WaylandClipboard::StartWatch() {
+    if (watch_) {
+        watch_->disconnect();
+        watch_.release()->deleteLater();  // Qt's to delete: it may be in one of its own signals
+    }
+    watch_ = Tool();
+    QProcess* watch = watch_.get();
+    // `echo` says "changed" once per new selection; it does not read the content wl-paste hands it.
+    QObject::connect(watch, &QProcess::readyReadStandardOutput, &context_, [this] { WatchOutput(); });
+    QObject::connect(watch, &QProcess::finished, &context_, [this](int code, QProcess::ExitStatus status) {
+        WatchEnded(status == QProcess::CrashExit ? QStringLiteral("wl-paste ended abnormally")
+                                                 : QStringLiteral("wl-paste ended with code %1").arg(code));
+    });
+    QObject::connect(watch, &QProcess::errorOccurred, &context_, [this](QProcess::ProcessError e) {
+        if (e == QProcess::FailedToStart) WatchEnded(QStringLiteral("wl-paste could not be started"));
+    });
+    freshWatch_ = true;
+    watchLine_.clear();
+    watch->start(kWlPaste, {QStringLiteral("--watch"), QStringLiteral("echo")});
+    steadyTimer_.start();
+}
+
+void WaylandClipboard::WatchEnded(const QString& why) {
+    steadyTimer_.stop();
+    if (!lost_) {
+        lost_ = true;
+        std::fprintf(stderr, "zumelko: lost the Wayland clipboard (%s); watching again as soon as it can\n",
+                     why.toLocal8Bit().constData());
+    }
+    retryMs_ = retryMs_ == 0 ? 250 : std::min(retryMs_ * 2, 8000);
+    retryTimer_.start(retryMs_);
+}
+
+void WaylandClipboard::WatchOutput() {
+    const QByteArray out = watch_->readAllStandardOutput();
+    reported_ += static_cast<int>(out.count('\n'));
+    if (!reading_ && !decoding_) StartReading();
+}
+
+void WaylandClipboard::Read(const QStringList& arguments, std::function<void(std::optional<QByteArray>)> then) {
+    reader_ = Tool();
+    QProcess* reader = reader_.get();
+    auto got = std::make_shared<QByteArray>();
+    auto tooLarge = std::make_shared<bool>(false);
+    QObject::connect(reader, &QProcess::readyReadStandardOutput, &context_, [reader, got, tooLarge] {
+        if (*tooLarge) return;
+        if (got->size() + reader->bytesAvailable() > kMaxRead) {
+            *tooLarge = true;
+            reader->kill();
+            return;
+        }
+        got->append(reader->readAllStandardOutput());
+    });
+    auto done = [this, reader, got, tooLarge, then](bool ok) {
+        readTimer_.stop();
+        if (ok) got->append(reader->readAllStandardOutput());
+        reader->disconnect();
+        reader_.release()->deleteLater();
+        then(ok && !*tooLarge ? std::optional<QByteArray>(std::move(*got)) : std::nullopt);
+    };
+    QObject::connect(reader, &QProcess::finished, &context_, [done](int code, QProcess::ExitStatus status) {
+        done(status == QProcess::NormalExit && code == 0);
+    });
+    QObject::connect(reader, &QProcess::errorOccurred, &context_, [done](QProcess::ProcessError e) {
+        if (e == QProcess::FailedToStart) done(false);
+    });
+    readTimer_.start();
+    reader->start(kWlPaste, arguments);
+}
+
+void WaylandClipboard::StartReading() {
+    if (reported_ == 0 || reading_) return;
+    reading_.emplace();
+    Read({QStringLiteral("--list-types")}, [this](std::optional<QByteArray> list) {
+        if (list) {
+            for (const QByteArray& line : list->split('\n')) {
+                if (!line.isEmpty()) reading_->types.push_back(QString::fromUtf8(line));
+            }
+        }
+        const QString picture = FirstOf(kPictureTypes, reading_->types);
+        auto readPicture = [this, picture] {
+            if (picture.isEmpty()) return Decide();
+            Read({QStringLiteral("--no-newline"), QStringLiteral("--type"), picture}, [this](std::optional<QByteArray> bytes) {
+                if (bytes) reading_->picture = std::move(*bytes);
+                Decide();
+            });
+        };
+        const QString text = FirstOf(kTextTypes, reading_->types);
+        if (text.isEmpty()) return readPicture();
+        Read({QStringLiteral("--no-newline"), QStringLiteral("--type"), text},
+             [this, readPicture](std::optional<QByteArray> bytes) {
+                 reading_->text = std::move(bytes);
+                 readPicture();
+             });
+    });
+}
+
+bool WaylandClipboard::Matches(const Reading& reading, const Offer& offer) {
+    if (offer.type == kPngType) return reading.picture == offer.bytes;
+    return !reading.types.contains(kPngType) && reading.text && *reading.text == offer.bytes;
+}
+
+void WaylandClipboard::Decide() {
+    Reading reading = std::move(*reading_);
+    reading_.reset();
+    reported_ = std::max(0, reported_ - 1);
+    const bool fresh = std::exchange(freshWatch_, false);
+    auto next = [this] { StartReading(); };
+
+    // The compositor telling us of our own offer.
+    const auto echo = std::find_if(awaitingEcho_.rbegin(), awaitingEcho_.rend(),
+                                   [&](const Offer& offer) { return Matches(reading, offer); });
+    if (echo != awaitingEcho_.rend()) {
+        lastOffer_ = *echo;
+        awaitingEcho_.erase(awaitingEcho_.begin(), echo.base());  // it and every older one
+        if (inFlight_ && Matches(reading, *inFlight_)) OfferDone();
+        return next();
+    }
+    // A watch started again first reports what is there already: only a change made while it
+    // was away is one.
+    if (fresh) {
+        const bool stillOurs = owned_ && lastOffer_ && Matches(reading, *lastOffer_);
+        const bool stillTheirs = !owned_ && reading.types == outsideRead_.types && reading.text == outsideRead_.text &&
+                                 reading.picture == outsideRead_.picture;
+        if (stillOurs || stillTheirs) return next();
+    }
+
+    auto publish = [this](Reading read, QImage image) {
+        owned_.reset();
+        lastOffer_.reset();
+        DropHandles();
+        outside_ = Outside{read.text, std::move(image)};
+        outsideRead_ = std::move(read);
+        Notify(false);
+        StartReading();
+    };
+    if (reading.picture.isEmpty()) return publish(std::move(reading), QImage());
+    // A large picture takes a while to decode: not on the loop's thread.
+    decoding_ = std::make_unique<QFutureWatcher<QImage>>();
+    auto bytes = reading.picture;
+    QObject::connect(decoding_.get(), &QFutureWatcherBase::finished, &context_,
+                     [this, publish, read = std::move(reading)]() mutable {
+                         QImage image = decoding_->result();
+                         decoding_->disconnect();
+                         decoding_.release()->deleteLater();
+                         publish(std::move(read), std::move(image));
+                     });
+    decoding_->setFuture(QtConcurrent::run([bytes] { return QImage::fromData(bytes); }));
+}
+
+}  // namespace zumelko::platform::qt

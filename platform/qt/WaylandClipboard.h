@@ -1,0 +1,144 @@
+#pragma once
+// The Wayland clipboard, watched and set without the focus through the data-control protocol,
+// which wl-paste and wl-copy (wl-clipboard) speak. They are started as programs with argument
+// lists and talked to through pipes only, so nothing here waits on the compositor and the loop
+// never stops for a large picture.
+//
+// Transactions are those of the X11 clipboard: writes between OpenClipboard and CloseClipboard
+// are staged and committed as one change at the close, told to the chain while the close runs.
+// Another program's change is read whole (text, and a picture as PNG or BMP) before the chain
+// is told, through the loop, so a viewer reads it at once. `wl-paste --watch` reports the
+// program's own offers too; that echo is recognised by its bytes and not told again.
+//
+// Not seen: another program emptying the clipboard (the watch reports new content only).
+#include <QByteArray>
+#include <QFutureWatcher>
+#include <QImage>
+#include <QObject>
+#include <QProcess>
+#include <QStringList>
+#include <QTimer>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Clipboard.h"
+#include "platform/qt/QtGdi.h"
+#include "platform/qt/QtLoop.h"
+
+namespace zumelko::platform::qt {
+
+class WaylandClipboard final : public Clipboard {
+public:
+    WaylandClipboard(QtLoop& loop, QtGdi& gdi);
+    ~WaylandClipboard() override;
+    WaylandClipboard(const WaylandClipboard&) = delete;
+    WaylandClipboard& operator=(const WaylandClipboard&) = delete;
+
+    bool OpenClipboard(Hwnd owner) override;
+    bool CloseClipboard() override;
+    bool EmptyClipboard() override;
+    bool IsClipboardFormatAvailable(std::uint32_t format) override;
+    std::optional<std::string> GetText() override;
+    bool SetText(std::string_view bytesWithNul) override;
+    Hbitmap GetBitmap() override;
+    Hpalette GetPalette() override;
+    bool SetBitmap(Hbitmap bitmap) override;
+    bool SetPalette(Hpalette palette) override;
+    Hwnd SetClipboardViewer(Hwnd viewer) override;
+    bool ChangeClipboardChain(Hwnd remove, Hwnd next) override;
+
+    std::size_t NotificationCount() const { return notifications_; }
+    // True when the watch runs and nothing is being offered or read (tests).
+    bool Idle() const;
+
+    // Largest item read from another program; a larger one is taken as absent.
+    static constexpr qint64 kMaxRead = 256LL << 20;
+
+private:
+    struct Content {
+        std::optional<QByteArray> text;  // locale bytes without the terminating NUL
+        std::optional<QImage> bitmap;
+        std::vector<PaletteEntry> palette;
+    };
+    // What another program offers, as read after its change.
+    struct Outside {
+        std::optional<QByteArray> utf8;
+        QImage image;
+    };
+    // One change of our own on its way to the compositor.
+    struct Offer {
+        QString type;      // empty: the clipboard is emptied
+        QByteArray bytes;  // what other programs are given
+    };
+    // One reading of the clipboard after a reported change.
+    struct Reading {
+        QStringList types;
+        std::optional<QByteArray> text;
+        QByteArray picture;
+    };
+
+    const Content* Own() const;
+    void Commit();
+    void Queue(std::shared_ptr<QFutureWatcher<Offer>> offer);
+    void StartOffer();
+    void OfferDone();
+    void OfferAgain();
+
+    void StartWatch();
+    void WatchEnded(const QString& why);
+    void WatchOutput();
+    void StartReading();
+    void Read(const QStringList& arguments, std::function<void(std::optional<QByteArray>)> then);
+    void Decide();
+    static bool Matches(const Reading& reading, const Offer& offer);
+    void Notify(bool sent);
+    void DropHandles();
+
+    QtLoop& loop_;
+    QtGdi& gdi_;
+    QObject context_;  // timers and signals are dropped with it
+    Hwnd head_ = 0;
+    bool open_ = false;
+    Hwnd openOwner_ = 0;
+    bool changed_ = false;
+    Content staged_;
+    std::optional<Content> owned_;
+    Outside outside_;
+    Reading outsideRead_;  // as it was read, to know it again
+    std::size_t notifications_ = 0;
+    std::vector<std::uintptr_t> handedOut_;
+    Hbitmap bitmapHandle_ = 0;
+    Hpalette paletteHandle_ = 0;
+
+    // Our own offers, one at a time so that they reach the compositor in the order made.
+    std::deque<std::shared_ptr<QFutureWatcher<Offer>>> offers_;
+    std::optional<Offer> inFlight_;      // started, not yet known to be on the clipboard
+    // Offers started and not yet reported by the watch, oldest first; a few are kept, as a
+    // late report of an older one must not pass for another program's change.
+    std::deque<Offer> awaitingEcho_;
+    std::optional<Offer> lastOffer_;     // the newest offer the watch has reported
+    std::unique_ptr<QProcess> writer_;  // serves the newest offer until it is replaced
+    std::vector<std::unique_ptr<QProcess>> retired_;
+    QTimer offerTimer_;
+
+    // The watch and the readings it asks for.
+    std::unique_ptr<QProcess> watch_;
+    QByteArray watchLine_;
+    int reported_ = 0;  // changes reported and not read yet
+    bool freshWatch_ = false;  // the next report may be the watch's first look at old content
+    std::unique_ptr<QProcess> reader_;
+    QTimer readTimer_;
+    std::optional<Reading> reading_;
+    std::unique_ptr<QFutureWatcher<QImage>> decoding_;
+    QTimer retryTimer_;
+    int retryMs_ = 0;
+    bool lost_ = false;
+    QTimer steadyTimer_;
+};
+
+}  // namespace zumelko::platform::qt

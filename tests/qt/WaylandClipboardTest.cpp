@@ -1,0 +1,108 @@
+// The Wayland clipboard beyond the seam's contract: pictures both ways with every pixel kept,
+// and texts that look like options, commands or markup handed on as data. Runs in a Wayland
+// session only (wayland/contract.sh); losing the clipboard is shown on the whole program
+// (net/wayland-desktops.sh).
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QRandomGenerator>
+
+#include "tests/qt/QtTestSupport.h"
+
+namespace zumelko::qttest {
+namespace {
+
+using platform::Hwnd;
+
+QByteArray Encoded(const QImage& image, const char* format) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+QImage Noise(int w, int h, quint32 seed) {
+    QImage image(w, h, QImage::Format_RGB32);
+    QRandomGenerator random(seed);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) image.setPixel(x, y, 0xff000000u | (random.generate() & 0xffffffu));
+    }
+    return image;
+}
+
+bool SamePixels(const QImage& a, const QImage& b) {
+    return a.size() == b.size() &&
+           a.convertToFormat(QImage::Format_RGB32) == b.convertToFormat(QImage::Format_RGB32);
+}
+
+class WaylandClipboardTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        wayland = Desk().waylandClipboard();
+        if (wayland == nullptr) GTEST_SKIP() << "not in a Wayland session";
+        ASSERT_TRUE(PumpUntil([this] { return wayland->Idle(); }, 10000));
+        owner = Desk().shell().ApplicationWindow();
+    }
+    bool Settled() { return PumpUntil([this] { return wayland->Idle(); }, 10000); }
+    // Another program's copy, told to the program once it has been read.
+    void TheyCopy(const QString& type, const QByteArray& bytes) {
+        const std::size_t before = wayland->NotificationCount();
+        ASSERT_EQ(RunProgram(QStringLiteral("wl-copy"), {"--type", type}, bytes.toStdString()).exitCode, 0);
+        ASSERT_TRUE(PumpUntil([&] { return wayland->NotificationCount() > before; }, 10000));
+        ASSERT_TRUE(Settled());
+        Pump(200);
+        EXPECT_EQ(wayland->NotificationCount(), before + 1) << type.toStdString();
+    }
+
+    platform::qt::WaylandClipboard* wayland = nullptr;
+    Hwnd owner = 0;
+};
+
+TEST_F(WaylandClipboardTest, PicturesKeepEveryPixelBothWays) {
+    const QImage picture = Noise(173, 97, 7);
+    // Theirs, as PNG and as BMP.
+    for (const char* format : {"PNG", "BMP"}) {
+        const QString type = QStringLiteral("image/") + QString::fromLatin1(format).toLower();
+        TheyCopy(type, Encoded(picture, format));
+        ASSERT_TRUE(wayland->OpenClipboard(owner));
+        EXPECT_TRUE(wayland->IsClipboardFormatAvailable(platform::CF_BITMAP_)) << format;
+        EXPECT_FALSE(wayland->IsClipboardFormatAvailable(platform::CF_TEXT_)) << format;
+        const platform::Hbitmap got = wayland->GetBitmap();
+        ASSERT_NE(Desk().gdi().Bitmap(got), nullptr) << format;
+        EXPECT_TRUE(SamePixels(*Desk().gdi().Bitmap(got), picture)) << format;
+        wayland->CloseClipboard();
+    }
+    // Ours, as other programs read it: PNG with the same pixels; its echo is no change.
+    const std::size_t before = wayland->NotificationCount();
+    ASSERT_TRUE(wayland->OpenClipboard(owner));
+    wayland->EmptyClipboard();
+    ASSERT_TRUE(wayland->SetBitmap(Desk().gdi().Adopt(Noise(64, 33, 9))));
+    wayland->CloseClipboard();
+    ASSERT_TRUE(Settled());
+    EXPECT_EQ(wayland->NotificationCount(), before + 1);
+    const Ran pasted = RunProgram(QStringLiteral("wl-paste"), {"--type", "image/png"});
+    EXPECT_TRUE(SamePixels(QImage::fromData(QByteArray::fromStdString(pasted.out), "PNG"), Noise(64, 33, 9)));
+}
+
+TEST_F(WaylandClipboardTest, TextsAreHandedOnAsData) {
+    for (const std::string text : {"--help", "$(touch /tmp/zumelko-ran) `id` ; rm -rf ~", "<b>bold</b>\r\n\ttab",
+                                   "日本語のテキスト", "-t image/png"}) {
+        const std::size_t before = wayland->NotificationCount();
+        ASSERT_TRUE(wayland->OpenClipboard(owner));
+        wayland->EmptyClipboard();
+        wayland->SetText(text + '\0');
+        wayland->CloseClipboard();
+        ASSERT_TRUE(Settled());
+        Pump(200);
+        EXPECT_EQ(wayland->NotificationCount(), before + 1) << text;
+        EXPECT_EQ(RunProgram(QStringLiteral("wl-paste"), {"--no-newline"}).out, text);
+        TheyCopy(QStringLiteral("text/plain;charset=utf-8"), QByteArray::fromStdString(text + " again"));
+        ASSERT_TRUE(wayland->OpenClipboard(owner));
+        EXPECT_EQ(wayland->GetText(), text + " again" + '\0');
+        wayland->CloseClipboard();
+    }
+}
+
+}  // namespace
+}  // namespace zumelko::qttest
