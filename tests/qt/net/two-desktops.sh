@@ -12,7 +12,6 @@ if [ "$(id -u)" -ne 0 ] || ! ip netns list >/dev/null 2>&1; then
   exit 77
 fi
 . "$(dirname "$0")/desktop-hosts.sh"
-. "$(dirname "$0")/program-dialogs.sh"
 trap zm_net_down EXIT
 ZM_SHOTS="$out"
 size_is() { [ "$(zm_windows "$1" | awk -v id="$2" '$1 == id { print $2 "x" $3 }')" = "$3" ]; }

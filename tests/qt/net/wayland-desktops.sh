@@ -17,7 +17,6 @@ if [ "$(id -u)" -ne 0 ] || ! ip netns list >/dev/null 2>&1 || ! command -v sway 
   exit 77
 fi
 . "$here/desktop-hosts.sh"
-. "$here/program-dialogs.sh"
 . "$here/../wayland/sway.sh"
 trap zm_net_down EXIT
 ZM_SHOTS="$out"
