@@ -163,7 +163,7 @@ std::optional<std::string> WaylandClipboard::GetText() {
         block.assign(c->text->constData(), static_cast<std::size_t>(c->text->size()));
     } else {
         if (!outside_.utf8) return std::nullopt;
-        block = ToLocale(QString::fromUtf8(*outside_.utf8));
+        block = ToAnsi(QString::fromUtf8(*outside_.utf8));
     }
     block.push_back('\0');
     return block;
@@ -277,7 +277,7 @@ void WaylandClipboard::Commit() {
         // Other programs see the text up to its first NUL, as they would read the block.
         const qsizetype nul = owned_->text->indexOf('\0');
         future = QtFuture::makeReadyFuture(
-            Offer{kTextType, ToClipboardUtf8(nul < 0 ? *owned_->text : owned_->text->left(nul))});
+            Offer{kTextType, AnsiToUtf8(nul < 0 ? *owned_->text : owned_->text->left(nul))});
     } else {
         future = QtFuture::makeReadyFuture(Offer{});
     }
