@@ -49,7 +49,7 @@ QByteArray UpToNul(const QByteArray& block) {
 }  // namespace
 
 QtClipboard::QtClipboard(QtLoop& loop, QtGdi& gdi)
-    : loop_(loop), gdi_(gdi), clipboard_(QGuiApplication::clipboard()) {
+    : StagedClipboard(loop, gdi), clipboard_(QGuiApplication::clipboard()) {
     connection_ = QObject::connect(clipboard_, &QClipboard::dataChanged, [this] { OutsideChange(); });
 }
 
@@ -90,41 +90,10 @@ std::shared_future<QByteArray> QtClipboard::EncodePng(const QImage& image) {
     encodings_.push_back(std::move(encoding));
     return result;
 }
-
-bool QtClipboard::OpenClipboard(Hwnd owner) {
-    if (open_) return owner == openOwner_;
-    open_ = true;
-    openOwner_ = owner;
-    changed_ = false;
-    staged_ = owned_ ? *owned_ : Content{};
-    return true;
-}
-
-bool QtClipboard::CloseClipboard() {
-    if (!open_) return false;
-    open_ = false;
-    openOwner_ = 0;
-    const bool changed = changed_;
-    changed_ = false;
-    if (changed) {
-        Commit();  // tells the chain last: a viewer may open the clipboard again meanwhile
-    } else {
-        staged_ = {};
-    }
-    return true;
-}
-
-bool QtClipboard::EmptyClipboard() {
-    if (!open_) return false;
-    staged_ = {};
-    changed_ = true;
-    return true;
-}
-
-const QtClipboard::Content* QtClipboard::Own() const {
-    if (open_ && changed_) return &staged_;
-    if (owned_) return &*owned_;
-    return nullptr;
+QImage QtClipboard::OutsideImage() {
+    const QMimeData* data = clipboard_->mimeData();
+    if (data == nullptr || !data->hasImage()) return {};
+    return qvariant_cast<QImage>(data->imageData());
 }
 
 bool QtClipboard::IsClipboardFormatAvailable(std::uint32_t format) {
@@ -158,79 +127,6 @@ std::optional<std::string> QtClipboard::GetText() {
     block.push_back('\0');
     return block;
 }
-
-bool QtClipboard::SetText(std::string_view bytesWithNul) {
-    if (!open_) return false;
-    // The clipboard's one copy of the block, kept whole so it reads back as it was written; its
-    // terminating NUL is implied.
-    std::string_view block = bytesWithNul;
-    if (!block.empty() && block.back() == '\0') block.remove_suffix(1);
-    staged_.text = QByteArray(block.data(), static_cast<qsizetype>(block.size()));
-    changed_ = true;
-    return true;
-}
-
-Hbitmap QtClipboard::GetBitmap() {
-    if (!open_) return 0;
-    if (bitmapHandle_ != 0 && gdi_.Bitmap(bitmapHandle_) != nullptr) return bitmapHandle_;
-    QImage image;
-    if (const Content* c = Own()) {
-        if (!c->bitmap) return 0;
-        image = *c->bitmap;  // shared, not copied
-    } else {
-        const QMimeData* data = clipboard_->mimeData();
-        if (data == nullptr || !data->hasImage()) return 0;
-        image = qvariant_cast<QImage>(data->imageData());
-    }
-    if (image.isNull()) return 0;
-    bitmapHandle_ = gdi_.Adopt(std::move(image));
-    if (bitmapHandle_ != 0) handedOut_.push_back(bitmapHandle_);
-    return bitmapHandle_;
-}
-
-Hpalette QtClipboard::GetPalette() {
-    if (!open_) return 0;
-    if (paletteHandle_ != 0 && gdi_.Palette(paletteHandle_) != nullptr) return paletteHandle_;
-    const Content* c = Own();
-    if (c == nullptr || !c->bitmap || c->palette.empty()) return 0;
-    paletteHandle_ = gdi_.CreatePalette(c->palette);
-    if (paletteHandle_ != 0) handedOut_.push_back(paletteHandle_);
-    return paletteHandle_;
-}
-
-bool QtClipboard::SetBitmap(Hbitmap bitmap) {
-    if (!open_) return false;
-    std::optional<QImage> image = gdi_.Take(bitmap);
-    if (!image) return false;
-    staged_.bitmap = std::move(*image);
-    changed_ = true;
-    return true;
-}
-
-bool QtClipboard::SetPalette(Hpalette palette) {
-    if (!open_) return false;
-    const auto* entries = gdi_.Palette(palette);
-    if (entries == nullptr) return false;
-    staged_.palette = *entries;
-    gdi_.DeleteObject(palette);
-    changed_ = true;
-    return true;
-}
-
-Hwnd QtClipboard::SetClipboardViewer(Hwnd viewer) {
-    const Hwnd previous = head_;
-    head_ = viewer;
-    // A window that joins the chain is told at once, as it joins.
-    loop_.SendMessage(viewer, WM_DRAWCLIPBOARD_, 0, 0);
-    return previous;
-}
-
-bool QtClipboard::ChangeClipboardChain(Hwnd remove, Hwnd next) {
-    if (head_ == remove) head_ = next;
-    if (head_ == 0) return true;
-    return loop_.SendMessage(head_, WM_CHANGECBCHAIN_, static_cast<WParam>(remove), static_cast<LParam>(next)) != 0;
-}
-
 void QtClipboard::Commit() {
     DropHandles();
     committing_ = true;
@@ -288,22 +184,4 @@ bool QtClipboard::SameText(const QMimeData& data) const {
     if (&data == offered_.data()) return true;
     return data.data(QStringLiteral("text/plain")) == AnsiToUtf8(UpToNul(*owned_->text));
 }
-
-void QtClipboard::Notify(bool sent) {
-    ++notifications_;
-    if (head_ == 0) return;
-    if (sent) {
-        loop_.SendMessage(head_, WM_DRAWCLIPBOARD_, 0, 0);
-    } else {
-        loop_.PostMessage(head_, WM_DRAWCLIPBOARD_, 0, 0);
-    }
-}
-
-void QtClipboard::DropHandles() {
-    for (std::uintptr_t h : handedOut_) gdi_.DeleteObject(h);
-    handedOut_.clear();
-    bitmapHandle_ = 0;
-    paletteHandle_ = 0;
-}
-
 }  // namespace zumelko::platform::qt

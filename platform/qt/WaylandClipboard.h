@@ -26,33 +26,20 @@
 #include <string>
 #include <vector>
 
-#include "platform/Clipboard.h"
-#include "platform/qt/QtGdi.h"
-#include "platform/qt/QtLoop.h"
+#include "platform/qt/StagedClipboard.h"
 
 namespace zumelko::platform::qt {
 
-class WaylandClipboard final : public Clipboard {
+class WaylandClipboard final : public StagedClipboard {
 public:
     WaylandClipboard(QtLoop& loop, QtGdi& gdi);
     ~WaylandClipboard() override;
     WaylandClipboard(const WaylandClipboard&) = delete;
     WaylandClipboard& operator=(const WaylandClipboard&) = delete;
 
-    bool OpenClipboard(Hwnd owner) override;
-    bool CloseClipboard() override;
-    bool EmptyClipboard() override;
     bool IsClipboardFormatAvailable(std::uint32_t format) override;
     std::optional<std::string> GetText() override;
-    bool SetText(std::string_view bytesWithNul) override;
-    Hbitmap GetBitmap() override;
-    Hpalette GetPalette() override;
-    bool SetBitmap(Hbitmap bitmap) override;
-    bool SetPalette(Hpalette palette) override;
-    Hwnd SetClipboardViewer(Hwnd viewer) override;
-    bool ChangeClipboardChain(Hwnd remove, Hwnd next) override;
 
-    std::size_t NotificationCount() const { return notifications_; }
     // True when the watch runs and nothing is being offered or read (tests).
     bool Idle() const;
 
@@ -60,11 +47,6 @@ public:
     static constexpr qint64 kMaxRead = 256LL << 20;
 
 private:
-    struct Content {
-        std::optional<QByteArray> text;  // locale bytes without the terminating NUL
-        std::optional<QImage> bitmap;
-        std::vector<PaletteEntry> palette;
-    };
     // What another program offers, as read after its change.
     struct Outside {
         std::optional<QByteArray> utf8;
@@ -82,8 +64,8 @@ private:
         QByteArray picture;
     };
 
-    const Content* Own() const;
-    void Commit();
+    void Commit() override;
+    QImage OutsideImage() override;
     void Queue(std::shared_ptr<QFutureWatcher<Offer>> offer);
     void StartOffer();
     void OfferDone();
@@ -96,24 +78,10 @@ private:
     void Read(const QStringList& arguments, std::function<void(std::optional<QByteArray>)> then);
     void Decide();
     static bool Matches(const Reading& reading, const Offer& offer);
-    void Notify(bool sent);
-    void DropHandles();
 
-    QtLoop& loop_;
-    QtGdi& gdi_;
     QObject context_;  // timers and signals are dropped with it
-    Hwnd head_ = 0;
-    bool open_ = false;
-    Hwnd openOwner_ = 0;
-    bool changed_ = false;
-    Content staged_;
-    std::optional<Content> owned_;
     Outside outside_;
     Reading outsideRead_;  // as it was read, to know it again
-    std::size_t notifications_ = 0;
-    std::vector<std::uintptr_t> handedOut_;
-    Hbitmap bitmapHandle_ = 0;
-    Hpalette paletteHandle_ = 0;
 
     // Our own offers, one at a time so that they reach the compositor in the order made.
     std::deque<std::shared_ptr<QFutureWatcher<Offer>>> offers_;
