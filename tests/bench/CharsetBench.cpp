@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/qt/Charset.h"
+#include "tests/bench/RatioReporter.h"
 
 namespace {
 
@@ -93,34 +94,9 @@ BENCHMARK(ReceivedCp932)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(ReceivedHostile)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(CopiedToCp932)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Prints the runs as usual, then each against the copy measured in the same run.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-                seconds_[run.run_name.function_name] = run.real_accumulated_time / static_cast<double>(run.iterations);
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        const auto base = seconds_.find("Copy");
-        if (base == seconds_.end() || base->second <= 0) return;
-        std::printf("\n%-20s %12s\n", "", "x copy");
-        for (const auto& [name, seconds] : seconds_) std::printf("%-20s %12.2f\n", name.c_str(), seconds / base->second);
-    }
-
-private:
-    std::map<std::string, double> seconds_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    zumelko::bench::RatioReporter reporter("Copy", "", "x copy");
+    return zumelko::bench::RunBenchmarks(argc, argv, reporter);
 }

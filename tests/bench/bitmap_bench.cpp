@@ -13,6 +13,7 @@
 #include "desktop/BitmapImage.h"
 #include "framework/Stream.h"
 #include "platform/sim/SimDesktop.h"
+#include "tests/bench/RatioReporter.h"
 
 namespace {
 
@@ -103,35 +104,10 @@ BENCHMARK(Memcpy)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(ClipboardToBmp)->Arg(32)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BmpToClipboard)->Arg(32)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Prints the runs as usual, then each against the copy measured in the same run.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-                seconds_[run.run_name.function_name + (run.run_name.args.empty() ? "" : "/" + run.run_name.args)] = run.real_accumulated_time / static_cast<double>(run.iterations);
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        const auto base = seconds_.find("Memcpy");
-        if (base == seconds_.end() || base->second <= 0) return;
-        std::printf("\n%-20s %12s %14s\n", "(display bits)", "x memcpy", "ms per MP");
-        for (const auto& [name, seconds] : seconds_)
-            std::printf("%-20s %12.2f %14.3f\n", name.c_str(), seconds / base->second, seconds * 1e3 / kMegapixels);
-    }
-
-private:
-    std::map<std::string, double> seconds_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    zumelko::bench::RatioReporter reporter("Memcpy", "(display bits)", "x memcpy", "ms per MP",
+                                           [](double seconds) { return seconds * 1e3 / kMegapixels; });
+    return zumelko::bench::RunBenchmarks(argc, argv, reporter);
 }
