@@ -96,13 +96,7 @@ QImage QtClipboard::OutsideImage() {
     return qvariant_cast<QImage>(data->imageData());
 }
 
-bool QtClipboard::IsClipboardFormatAvailable(std::uint32_t format) {
-    if (const Content* c = Own()) {
-        if (format == CF_TEXT_) return c->text.has_value();
-        if (format == CF_BITMAP_) return c->bitmap.has_value();
-        if (format == CF_PALETTE_) return c->bitmap.has_value() && !c->palette.empty();
-        return false;
-    }
+bool QtClipboard::OutsideHas(std::uint32_t format) {
     const QMimeData* data = clipboard_->mimeData();
     if (data == nullptr) return false;
     if (format == CF_TEXT_) return data->hasText();
@@ -110,23 +104,13 @@ bool QtClipboard::IsClipboardFormatAvailable(std::uint32_t format) {
     return false;
 }
 
-std::optional<std::string> QtClipboard::GetText() {
-    if (!open_) return std::nullopt;
-    if (const Content* c = Own()) {
-        if (!c->text) return std::nullopt;
-        // The block as it was written: the bytes and their terminating NUL.
-        std::string block(c->text->constData(), static_cast<std::size_t>(c->text->size()));
-        block.push_back('\0');
-        return block;
-    }
+std::optional<std::string> QtClipboard::OutsideText() {
     const QMimeData* data = clipboard_->mimeData();
     if (data == nullptr || !data->hasText()) return std::nullopt;
-    // The block as another program's text would be held (in the peers' code page when it holds
-    // every character, so that Windows peers can read it): the bytes and a terminating NUL.
-    std::string block = ToAnsi(data->text());
-    block.push_back('\0');
-    return block;
+    // In the peers' code page when it holds every character, so that Windows peers can read it.
+    return ToAnsi(data->text());
 }
+
 void QtClipboard::Commit() {
     DropHandles();
     committing_ = true;

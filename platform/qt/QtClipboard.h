@@ -31,12 +31,11 @@ public:
     QtClipboard(const QtClipboard&) = delete;
     QtClipboard& operator=(const QtClipboard&) = delete;
 
-    bool IsClipboardFormatAvailable(std::uint32_t format) override;
-    std::optional<std::string> GetText() override;
-
 private:
     void Commit() override;
     QImage OutsideImage() override;
+    bool OutsideHas(std::uint32_t format) override;
+    std::optional<std::string> OutsideText() override;
     // The PNG form of a picture, made on a thread of its own.
     std::shared_future<QByteArray> EncodePng(const QImage& image);
     void OutsideChange();

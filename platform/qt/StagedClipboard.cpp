@@ -51,6 +51,31 @@ const StagedClipboard::Content* StagedClipboard::Own() const {
     return nullptr;
 }
 
+bool StagedClipboard::IsClipboardFormatAvailable(std::uint32_t format) {
+    if (const Content* c = Own()) {
+        if (format == CF_TEXT_) return c->text.has_value();
+        if (format == CF_BITMAP_) return c->bitmap.has_value();
+        if (format == CF_PALETTE_) return c->bitmap.has_value() && !c->palette.empty();
+        return false;
+    }
+    return OutsideHas(format);
+}
+
+std::optional<std::string> StagedClipboard::GetText() {
+    if (!open_) return std::nullopt;
+    std::optional<std::string> block;
+    if (const Content* c = Own()) {
+        if (!c->text) return std::nullopt;
+        // The block as it was written.
+        block.emplace(c->text->constData(), static_cast<std::size_t>(c->text->size()));
+    } else {
+        block = OutsideText();
+        if (!block) return std::nullopt;
+    }
+    block->push_back('\0');
+    return block;
+}
+
 Hbitmap StagedClipboard::GetBitmap() {
     if (!open_) return 0;
     if (bitmapHandle_ != 0 && gdi_.Bitmap(bitmapHandle_) != nullptr) return bitmapHandle_;

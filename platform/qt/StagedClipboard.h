@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -28,6 +29,8 @@ public:
     bool OpenClipboard(Hwnd owner) override;
     bool CloseClipboard() override;
     bool EmptyClipboard() override;
+    bool IsClipboardFormatAvailable(std::uint32_t format) override;
+    std::optional<std::string> GetText() override;
     bool SetText(std::string_view bytesWithNul) override;
     Hbitmap GetBitmap() override;
     Hpalette GetPalette() override;
@@ -53,7 +56,10 @@ protected:
     // Makes the staged content the clipboard's and tells the chain, last: a viewer may open
     // the clipboard again meanwhile.
     virtual void Commit() = 0;
-    // Another program's picture; null when there is none.
+    // What another program put on the clipboard: whether it holds a format, its text in the
+    // peers' code page (without a NUL), its picture (null when there is none).
+    virtual bool OutsideHas(std::uint32_t format) = 0;
+    virtual std::optional<std::string> OutsideText() = 0;
     virtual QImage OutsideImage() = 0;
 
     // The program's own content while it owns the clipboard (or is changing it), else null.

@@ -105,34 +105,20 @@ bool WaylandClipboard::Idle() const {
            reported_ == 0 && !reading_ && !decoding_;
 }
 
-// --- transactions, as on X11 ---
+// --- what another program offers, as last read ---
 QImage WaylandClipboard::OutsideImage() { return outside_.image; }
 
-bool WaylandClipboard::IsClipboardFormatAvailable(std::uint32_t format) {
-    if (const Content* c = Own()) {
-        if (format == CF_TEXT_) return c->text.has_value();
-        if (format == CF_BITMAP_) return c->bitmap.has_value();
-        if (format == CF_PALETTE_) return c->bitmap.has_value() && !c->palette.empty();
-        return false;
-    }
+bool WaylandClipboard::OutsideHas(std::uint32_t format) {
     if (format == CF_TEXT_) return outside_.utf8.has_value();
     if (format == CF_BITMAP_) return !outside_.image.isNull();
     return false;
 }
 
-std::optional<std::string> WaylandClipboard::GetText() {
-    if (!open_) return std::nullopt;
-    std::string block;
-    if (const Content* c = Own()) {
-        if (!c->text) return std::nullopt;
-        block.assign(c->text->constData(), static_cast<std::size_t>(c->text->size()));
-    } else {
-        if (!outside_.utf8) return std::nullopt;
-        block = ToAnsi(QString::fromUtf8(*outside_.utf8));
-    }
-    block.push_back('\0');
-    return block;
+std::optional<std::string> WaylandClipboard::OutsideText() {
+    if (!outside_.utf8) return std::nullopt;
+    return ToAnsi(QString::fromUtf8(*outside_.utf8));
 }
+
 // --- our own changes, handed to wl-copy ---
 
 void WaylandClipboard::Commit() {

@@ -37,9 +37,6 @@ public:
     WaylandClipboard(const WaylandClipboard&) = delete;
     WaylandClipboard& operator=(const WaylandClipboard&) = delete;
 
-    bool IsClipboardFormatAvailable(std::uint32_t format) override;
-    std::optional<std::string> GetText() override;
-
     // True when the watch runs and nothing is being offered or read (tests).
     bool Idle() const;
 
@@ -66,6 +63,8 @@ private:
 
     void Commit() override;
     QImage OutsideImage() override;
+    bool OutsideHas(std::uint32_t format) override;
+    std::optional<std::string> OutsideText() override;
     void Queue(std::shared_ptr<QFutureWatcher<Offer>> offer);
     void StartOffer();
     void OfferDone();
