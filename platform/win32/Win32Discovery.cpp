@@ -299,7 +299,8 @@ Win32Discovery::~Win32Discovery() {
     loop_.DestroyWindow(window_);
     if (!done) {
         // The system may still call back into it: it stays, and dnsapi.dll with it, for the
-        // life of the process.
+        // life of the process. Deliberately never destroyed, not even at exit, when those
+        // callbacks could still come.
         static auto* kept = new std::vector<std::shared_ptr<Shared>>();
         kept->push_back(std::move(shared_));
     }
