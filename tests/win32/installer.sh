@@ -48,12 +48,21 @@ if [ ! -f "$session/prefix/.zumelko-ready" ] && [ -f "$template/.zumelko-ready" 
 fi
 mkdir -p "$session" && touch "$session/unfinished"
 rm -rf "$work" && mkdir -p "$work"
-trap '"$here/wine-session.sh" stop "$session" >/dev/null 2>&1' EXIT
-"$here/wine-session.sh" start "$session" >"$work/session.log" 2>&1 || { cat "$work/session.log"; exit 1; }
+# The session lives in a network of its own, display and wineserver included: its programs
+# reach the display through the network's own abstract socket, whatever other X servers on the
+# machine do with the shared socket files.
+netns=zminst-$(printf '%s' "$session" | md5sum | cut -c1-10)
+session_down() {
+  "$here/wine-session.sh" stop "$session" >/dev/null 2>&1
+  ip netns del "$netns" 2>/dev/null
+}
+session_down
+trap session_down EXIT
+ip netns add "$netns" && ip -n "$netns" link set lo up || exit 1
+ip netns exec "$netns" env ZUMELKO_WINE_OWN_NETWORK=0 "$here/wine-session.sh" start "$session" >"$work/session.log" 2>&1 ||
+  { cat "$work/session.log"; exit 1; }
 # shellcheck disable=SC1091
 . "$session/env"
-netns=$ZUMELKO_WINE_NETNS
-[ -n "$netns" ] || { echo "the session has no network of its own" >&2; exit 1; }
 
 # win PROGRAM ARGS... : a Windows program in the session, in its network; the variables of the
 # caller's environment reach it, and what Wine's netsh is asked goes to standard error.
@@ -78,8 +87,8 @@ not_listening() { ! listening "$1"; }
 program_pids() {
   local p
   for p in /proc/[0-9]*; do
-    tr '\0' '\n' <"$p/cmdline" 2>/dev/null | grep -qi 'zumelko\.exe' || continue
-    tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" || continue
+    { tr '\0' '\n' <"$p/cmdline"; } 2>/dev/null | grep -qi 'zumelko\.exe' || continue
+    { tr '\0' '\n' <"$p/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" || continue
     echo "${p#/proc/}"
   done
 }
@@ -161,13 +170,13 @@ check "netsh: the old rule removed, then one rule for zumelko.exe on TCP 8000 an
 
 say "Does the installed exe know /quit?"
 # With no copy running, /quit ends at once (non-zero); an exe without it starts the program.
-timeout 6 win "$exe_win" /quit >/dev/null 2>&1
+timeout 6 ip netns exec "$netns" bash -c '. "$0/env" && exec "$WINE_BIN/wine64" "$@"' "$session" "$exe_win" /quit >"$work/probe.log" 2>&1
 quit_status=$?
-if [ $quit_status -eq 124 ]; then knows_quit=0; echo "it does not (it started the program)"; else knows_quit=1; echo "it does (exit code $quit_status)"; fi
+if [ $quit_status -eq 124 ]; then knows_quit=0; echo "it does not (it started the program)"; else knows_quit=1; echo "it does (exit code $quit_status)"; cat "$work/probe.log"; fi
 wait_for no_program
 
 say "The program started from its Startup shortcut takes a text"
-win start /unix "$startup_lnk" >"$work/program.log" 2>&1
+win start "$(value StartupShortcut)" >"$work/program.log" 2>&1
 check "the program listens on 8000 and 8001" wait_for bash -c 'ip netns exec "$0" ss -Hltn "sport = :8000 or sport = :8001" | grep -c . | grep -qx 2' "$netns"
 check "it runs from Program Files" bash -c 'for p in $(cat); do tr "\0" "\n" <"/proc/$p/cmdline" | grep -qF "$0" && exit 0; done; exit 1' \
   "$exe_win" <<<"$(program_pids)"
@@ -178,7 +187,10 @@ import socket, sys
 def packet(port, payload, seconds):
     with socket.create_connection(("127.0.0.1", port), timeout=seconds) as s:
         s.sendall(len(payload).to_bytes(4, "little") + payload)
-        while s.recv(4096): pass  # the receiver closes when it has taken the packet
+        try:
+            while s.recv(4096): pass  # the receiver closes when it has taken the packet
+        except ConnectionResetError:
+            pass  # with a hard close
 packet(8000, b"string\r\ntester\r\npeer-pc\r\n", 20)
 packet(8001, sys.argv[1].encode("cp932") + b"\0", 60)' "$text" >"$work/peer.log" 2>&1 &
 peer=$!
@@ -242,7 +254,7 @@ page() {
   done
   printf '%s\n' "$texts" >"$out/$name.txt"
   geometry=$(head -n1 <<<"$texts" | awk '{ printf "%dx%d+%d+%d", $3, $4, $1, $2 }')
-  import -display "$DISPLAY" -window root -crop "$geometry" +repage "$out/$name.png" || return 1
+  ip netns exec "$netns" import -display "$DISPLAY" -window root -crop "$geometry" +repage "$out/$name.png" || return 1
   [ -z "$missing" ] || { echo "  '$missing' is not on the page" >&2; return 1; }
   # Text that went through a wrong code page shows as ? or U+FFFD.
   ! grep -q -e '??' -e $'\xef\xbf\xbd' <<<"$texts"
