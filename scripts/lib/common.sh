@@ -11,7 +11,7 @@ ZUMELKO_PACKAGES=(
   xvfb xclip xdotool x11-utils imagemagick fonts-ipafont-gothic samba wmdocker
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 googletest
-  wine64 wine locales
+  wine64 wine locales nsis
   sway xwayland wl-clipboard python3-dbus python3-gi
 )
 

@@ -64,6 +64,12 @@ ip netns exec "$netns" env ZUMELKO_WINE_OWN_NETWORK=0 "$here/wine-session.sh" st
 # shellcheck disable=SC1091
 . "$session/env"
 
+# Wine has no MS PGothic, the font of the wizard's Japanese pages; the proportional IPA font
+# in its place gives them about the widths they were laid out for.
+printf '\xff\xfe' >"$work/fonts.reg"
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"ＭＳ Ｐゴシック"="IPAPGothic"\r\n"MS PGothic"="IPAPGothic"\r\n' |
+  iconv -f UTF-8 -t UTF-16LE >>"$work/fonts.reg"
+
 # win PROGRAM ARGS... : a Windows program in the session, in its network; the variables of the
 # caller's environment reach it, and what Wine's netsh is asked goes to standard error.
 win() {
@@ -129,6 +135,8 @@ inventory() {
 }
 # An uninstaller copies itself to %TEMP% and returns at once; the copy does the work.
 uninstalled() { [ ! -e "$instdir" ] && [ -z "$(arp_entry)" ]; }
+
+win regedit /S "$(winpath "$work/fonts.reg")"
 
 say "Silent install into a fresh prefix"
 inventory >"$work/before.txt"

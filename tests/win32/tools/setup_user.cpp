@@ -98,7 +98,8 @@ int Show(const std::wstring& title) {
     std::printf("%s\n", Utf8(TextOf(wizard)).c_str());
     for (HWND h : VisibleControls(wizard)) {
         const std::wstring text = TextOf(h);
-        if (!text.empty() && ClassOf(h) != L"#32770") std::printf("%s\n", Utf8(text).c_str());
+        // (A picture's control holds its resource number as text, after 0xFFFF.)
+        if (!text.empty() && text[0] != L'\xFFFF' && ClassOf(h) != L"#32770") std::printf("%s\n", Utf8(text).c_str());
     }
     return 0;
 }
