@@ -42,6 +42,7 @@ say() { echo "== $*"; }
 # A prefix of its own, copied from the one the Windows tests prepared (making one takes about
 # 20 s), and made anew when a run that did not end left things installed in it.
 template="$winbuild/wine-session/prefix"
+"$here/wine-session.sh" stop "$session" >/dev/null 2>&1
 if [ -e "$session/unfinished" ]; then rm -rf "$session/prefix"; fi
 if [ ! -f "$session/prefix/.zumelko-ready" ] && [ -f "$template/.zumelko-ready" ]; then
   rm -rf "$session/prefix"
@@ -64,12 +65,6 @@ ip netns exec "$netns" env ZUMELKO_WINE_OWN_NETWORK=0 "$here/wine-session.sh" st
   { cat "$work/session.log"; exit 1; }
 # shellcheck disable=SC1091
 . "$session/env"
-
-# Wine has no MS PGothic, the font of the wizard's Japanese pages; the proportional IPA font
-# in its place gives them about the widths they were laid out for.
-printf '\xff\xfe' >"$work/fonts.reg"
-printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"ＭＳ Ｐゴシック"="IPAPGothic"\r\n"MS PGothic"="IPAPGothic"\r\n' |
-  iconv -f UTF-8 -t UTF-16LE >>"$work/fonts.reg"
 
 # win PROGRAM ARGS... : a Windows program in the session, in its network; the variables of the
 # caller's environment reach it, and what Wine's netsh is asked goes to standard error.
@@ -137,8 +132,6 @@ inventory() {
 # An uninstaller copies itself to %TEMP% and returns at once; the copy does the work.
 uninstalled() { [ ! -e "$instdir" ] && [ -z "$(arp_entry)" ]; }
 
-win regedit /S "$(winpath "$work/fonts.reg")"
-
 say "Silent install into a fresh prefix"
 inventory >"$work/before.txt"
 win "$setup" /S 2>"$work/install.log"
@@ -180,7 +173,7 @@ check "netsh: the old rule removed, then one rule for zumelko.exe on TCP 8000 an
 
 say "Does the installed exe know /quit?"
 # With no copy running, /quit ends at once (non-zero); an exe without it starts the program.
-timeout 6 ip netns exec "$netns" bash -c '. "$0/env" && exec "$WINE_BIN/wine64" "$@"' "$session" "$exe_win" /quit >"$work/probe.log" 2>&1
+timeout --foreground 6 ip netns exec "$netns" bash -c '. "$0/env" && exec "$WINE_BIN/wine64" "$@"' "$session" "$exe_win" /quit >"$work/probe.log" 2>&1
 quit_status=$?
 if [ $quit_status -eq 124 ]; then knows_quit=0; echo "it does not (it started the program)"; else knows_quit=1; echo "it does (exit code $quit_status)"; cat "$work/probe.log"; fi
 wait_for no_program
@@ -250,6 +243,14 @@ check "nothing left: files, shortcuts, registry" diff "$work/before.txt" "$work/
 
 say "The wizard's pages in Japanese, installing and uninstalling"
 rm -f "$out"/*.png
+# Wine has no MS PGothic, the font of the wizard's Japanese pages; the proportional IPA font
+# in its place gives them about the widths they were laid out for.
+printf '\xff\xfe' >"$work/fonts.reg"
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"ＭＳ Ｐゴシック"="IPAPGothic"\r\n"MS PGothic"="IPAPGothic"\r\n' |
+  iconv -f UTF-8 -t UTF-16LE >>"$work/fonts.reg"
+# (Set only here: set in a new prefix before the program had run there, it kept Wine from
+# making the program's windows.)
+win regedit /S "$(winpath "$work/fonts.reg")"
 # page NAME EXPECTED... : a picture of the wizard's page once its texts include EXPECTED (a page
 # that works, such as the progress, gets there later).
 page() {
