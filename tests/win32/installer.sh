@@ -16,6 +16,12 @@ if [ "$(id -u)" -ne 0 ] || ! ip netns list >/dev/null 2>&1; then
   echo "SKIP: needs root and ip netns for the Wine session's own network"
   exit 77
 fi
+# The session's display keeps its socket file in a folder of this run's own, so that it never
+# takes the place of another X server's on this machine.
+if [ "${ZUMELKO_INSTALLER_OWN_MOUNTS:-}" != 1 ]; then
+  exec unshare -m --propagation private env ZUMELKO_INSTALLER_OWN_MOUNTS=1 "$0" "$@"
+fi
+mount -t tmpfs tmpfs /tmp/.X11-unix || exit 1
 tools="$winbuild/tests/win32"
 packed="$winbuild/installer/zumelko.exe"  # the exe the installer holds: the one built, stripped
 for f in "$setup" "$packed" "$tools/desk_user.exe" "$tools/setup_user.exe" "$tools/command_line_log.exe"; do
