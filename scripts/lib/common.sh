@@ -5,19 +5,19 @@ ZUMELKO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 # Debian packages that building and running the program need (scripts/run).
 ZUMELKO_BUILD_PACKAGES=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config netbase
   qt6-base-dev libwayland-dev libxcb1-dev libsmbclient-dev libavahi-client-dev avahi-daemon dbus-daemon
   wl-clipboard fonts-ipafont-gothic
 )
 # What scripts/run's demo (without a display) needs besides: test hosts, X displays, a user
 # played by xdotool and xclip, pictures made and compared.
-ZUMELKO_DEMO_PACKAGES=(netbase iproute2 procps xvfb xclip xdotool x11-utils imagemagick)
+ZUMELKO_DEMO_PACKAGES=(iproute2 procps xvfb xclip xdotool x11-utils imagemagick)
 # Making the Debian packages (scripts/package-linux): the build's, dpkg-shlibdeps and file.
 ZUMELKO_PACKAGE_PACKAGES=(dpkg-dev file)
 # The tests, the demo without a display, the Windows cross-build and its Wine, the Wayland and
 # SMB test hosts, the package tests (scripts/test installs all of them).
 ZUMELKO_TEST_PACKAGES=(
-  netbase iproute2 procps python3
+  iproute2 procps python3
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xclip xdotool x11-utils imagemagick samba wmdocker
   clang libclang-rt-14-dev
