@@ -365,16 +365,19 @@ std::optional<std::string> WriteNewFile(const std::string& dir, const MemoryStre
         }
         const std::uint8_t* bytes = file.Data();
         std::size_t done = 0;
+        errno = 0;
         while (done < file.Size()) {
             const ssize_t wrote = ::write(fd, bytes + done, file.Size() - done);
             if (wrote < 0 && errno == EINTR) continue;
             if (wrote <= 0) break;
             done += static_cast<std::size_t>(wrote);
         }
-        const int saved = errno;
-        if (::close(fd) != 0 || done < file.Size()) {
+        int error = done < file.Size() ? (errno != 0 ? errno : EIO) : 0;
+        if (::close(fd) != 0 && error == 0) error = errno;
+        if (error != 0) {
+            // Half a picture is no picture.
             ::unlink(path.c_str());
-            errno = done < file.Size() ? saved : errno;
+            errno = error;
             return std::nullopt;
         }
         return path;
