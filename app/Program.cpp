@@ -39,7 +39,7 @@ void ForgetForms() {
     AboutBox = nullptr;
 }
 
-int RunProgram() {
+int RunProgram(const StartOptions& options) {
     try {
         Application application;
         application.SetTitle("Zumelko_beta3");
@@ -47,6 +47,7 @@ int RunProgram() {
         DdeInstance dde;
         try {
             CreateForms(application);
+            ApplyStartOptions(*Form1, options);
             Form1->ReportStartupErrors();
             application.Run();
         } catch (const std::exception& e) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/CommandLine.h"
+
 namespace zumelko {
 
 class Application;
@@ -11,7 +13,8 @@ void ForgetForms();
 
 // The program's entry: application object, title, the forms, the message loop; an exception
 // that escapes is shown in the standard error box. The desktop must be installed first.
-// Returns the process's exit code.
-int RunProgram();
+// The start options are set on the main window once the forms exist. Returns the process's
+// exit code.
+int RunProgram(const StartOptions& options = {});
 
 }  // namespace zumelko

@@ -7,20 +7,24 @@
 #include <QImageReader>
 #include <QString>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <exception>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "core/MainForm.h"
+#include "transport/SocketComponents.h"
 #include "desktop/BitmapImage.h"
 #include "framework/Component.h"
 #include "framework/StringList.h"
@@ -48,48 +52,72 @@ constexpr int kExitNotDelivered = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitBadInput = 3;
 
+// How long a send may take, connecting included, unless --timeout says otherwise.
+constexpr int kDefaultTimeoutSeconds = 60;
+
 constexpr const char* kHelp =
     "Usage:\n"
     "  zumelko-send HOST TEXT...           send a text (the words joined by single spaces)\n"
-    "  zumelko-send HOST --file FILE       send the contents of a text file\n"
+    "  zumelko-send HOST [-]               send the text read from standard input (without a\n"
+    "                                      text, only when standard input is no terminal):\n"
+    "                                      command | zumelko-send HOST\n"
+    "  zumelko-send HOST --file FILE       send the contents of a text file (- is standard input)\n"
     "  zumelko-send HOST --image FILE      send a picture (PNG, JPEG, BMP, GIF... anything the\n"
     "                                      desktop's image reader knows), as a 24-bit BMP\n"
-    "  zumelko-send --receive [--forever] [--dir DIR]\n"
+    "  zumelko-send --receive [--forever] [--dir DIR] [-0] [--pictures-to FILE]\n"
     "                                      wait for one item from another machine (or keep\n"
     "                                      waiting with --forever): a text goes to standard\n"
     "                                      output, a picture to a new BMP file in DIR (default:\n"
     "                                      the current folder) whose name is printed\n"
-    "  zumelko-send --help                 this text\n"
+    "  zumelko-send --help | --version\n"
     "\n"
     "HOST is the machine name or address of a computer running Zumelko (or zumelko-send\n"
     "--receive). The item is sent as coming from your login name on this machine; the\n"
     "receiver decides whether to take it into its clipboard.\n"
     "\n"
     "Options:\n"
-    "  --port-offset N   use ports 8000+N and 8001+N instead of 8000 and 8001 (both sides\n"
-    "                    must agree; for trying things out on one machine)\n"
+    "  --timeout SECONDS   give up a send that has not ended within SECONDS, connecting\n"
+    "                      included (default 60; 0 waits as long as the system lets a\n"
+    "                      connection wait). The receiving program keeps the connection\n"
+    "                      while its user decides, so that time counts too\n"
+    "  -0, --null          while receiving, end each text and each picture's file name\n"
+    "                      with a NUL byte instead of a line break\n"
+    "  --pictures-to FILE  while receiving, write the pictures' file names to FILE\n"
+    "                      (appended) instead of standard output, which then holds texts\n"
+    "                      only\n"
+    "  --port-offset N     use ports 8000+N and 8001+N instead of 8000 and 8001 (both sides\n"
+    "                      must agree; for trying things out on one machine)\n"
     "\n"
     "Exit status:\n"
-    "  0  the receiver took the item          1  it was not delivered (the reason is printed)\n"
-    "  2  the command line is wrong            3  the file or text cannot be sent\n"
+    "  0  the receiving program handled the item: its user took it or declined it, or\n"
+    "     the program dropped it (asleep; or not taking from this machine, which a long\n"
+    "     item may also see as 1); the packets carry no answer, so zumelko-send cannot\n"
+    "     tell which\n"
+    "  1  it was not delivered: no answer, a host that cannot be found, a broken connection,\n"
+    "     or the time ran out (the reason is printed)\n"
+    "  2  the command line is wrong\n"
+    "  3  the file or text cannot be sent\n"
     "\n"
     "A UTF-8 text, and your names, go in the peers' code page (ZUMELKO_PEER_CODEPAGE, 932\n"
     "unless set) when it holds every character, and as UTF-8 otherwise; a text that is not\n"
     "UTF-8 goes as its bytes are. A text is taken by receivers up to 512 MiB.\n"
-    "While receiving, texts are printed as UTF-8 and the sender's names go to standard\n"
-    "error; nothing is ever opened or run.\n";
+    "While receiving, texts are printed as UTF-8, each followed by a line break with\n"
+    "--forever (a NUL with -0). On a terminal, control characters other than line breaks\n"
+    "and tabs are shown as \\xNN; to a pipe or a file the bytes go as they came. The\n"
+    "sender's names go to standard error, always escaped. Nothing is ever opened or run.\n";
 
 void Fail(const std::string& message) { std::fprintf(stderr, "zumelko-send: %s\n", message.c_str()); }
 
-// Names from the network shown on a terminal, in UTF-8: no control character may reach it,
-// neither a C0 one nor the C1 ones (U+0080 to U+009F) that a terminal takes as escapes too.
-std::string Printable(const std::string& ansi) {
-    const std::string bytes = zumelko::platform::qt::AnsiToUtf8(ansi);
+// UTF-8 from the network for a terminal: no control character may reach it, neither a C0 one
+// nor the C1 ones (U+0080 to U+009F) that a terminal takes as escapes too. A text keeps its
+// layout: line breaks (a CR only before an LF) and tabs.
+std::string EscapeControls(std::string_view bytes, bool keepLayout) {
     std::string out;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const auto c = static_cast<unsigned char>(bytes[i]);
         unsigned escape = 0x100;
-        if (c < 0x20 || c == 0x7f) escape = c;
+        const bool layout = c == '\n' || c == '\t' || (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n');
+        if ((c < 0x20 || c == 0x7f) && !(keepLayout && layout)) escape = c;
         if (c == 0xC2 && i + 1 < bytes.size() && static_cast<unsigned char>(bytes[i + 1]) < 0xA0)
             escape = static_cast<unsigned char>(bytes[++i]);
         if (escape < 0x100) {
@@ -101,6 +129,35 @@ std::string Printable(const std::string& ansi) {
         }
     }
     return out;
+}
+
+// Names from the network, as they are shown.
+std::string Printable(const std::string& ansi) { return EscapeControls(zumelko::platform::qt::AnsiToUtf8(ansi), false); }
+
+// Everything that comes from a file or standard input ("-"), up to the receivers' ceiling.
+std::optional<std::string> ReadText(const std::string& path, std::string& text) {
+    const bool standardInput = path == "-";
+    const std::string name = standardInput ? "standard input" : path;
+    const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return "cannot read " + name + ": " + std::strerror(errno);
+    std::optional<std::string> why;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            why = "cannot read " + name + ": " + std::strerror(errno);
+            break;
+        }
+        if (text.size() + static_cast<std::size_t>(n) >= zumelko::kMaxReceivedText) {
+            why = name + " is too large: receivers take texts of less than 512 MiB";
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (!standardInput) ::close(fd);
+    return why;
 }
 
 std::string LocalName(bool user) {
@@ -165,16 +222,43 @@ std::optional<std::string> LoadPicture(const std::string& path, BitmapImage& pic
 struct Options {
     bool receive = false;
     bool keepGoing = false;
+    bool nulEnds = false;
     int portOffset = 0;
+    int timeoutSeconds = kDefaultTimeoutSeconds;
+    std::optional<std::string> picturesTo;
     std::string dir = ".";
     std::string host;
     std::optional<std::string> file;
     std::optional<std::string> image;
     std::vector<std::string> words;
+    bool version = false;
 };
 
+// The channel's text for a failed socket call, without the channel's own "(in Sender)".
+std::string SocketReason(std::string message) {
+    for (const char* tail : {" (in Sender)", " (in Listener)"}) {
+        const std::string t = tail;
+        if (message.size() >= t.size() && message.compare(message.size() - t.size(), t.size(), t) == 0)
+            message.resize(message.size() - t.size());
+    }
+    return message;
+}
+
+std::string What(const std::string& type) { return type == "bitmap" ? "picture" : "text"; }
+
+std::string NotReached(const std::string& host, int port, const std::string& message) {
+    const std::string reason = SocketReason(message);
+    if (reason == "Host not found" || reason.find("host not found") != std::string::npos ||
+        reason.find("no data record") != std::string::npos)
+        return "cannot find the machine " + host + " (" + reason + ")";
+    if (reason == "Connection refused")
+        return "nothing answers on " + host + " port " + std::to_string(port) + ": Zumelko is not running there (" +
+               reason + ")";
+    return "cannot reach Zumelko on " + host + " port " + std::to_string(port) + ": " + reason;
+}
+
 // Header then data, each on its own port; done when the receiver has closed after the data.
-int Send(const Options& options, Component& root) {
+int Send(const Options& options, Component& root, zumelko::platform::sim::SimDesktop& desktop) {
     std::string type;
     std::string text;
     BitmapImage picture;
@@ -185,20 +269,8 @@ int Send(const Options& options, Component& root) {
         }
         type = "bitmap";
     } else if (options.file) {
-        std::error_code ec;
-        const auto size = std::filesystem::file_size(*options.file, ec);
-        if (ec) {
-            Fail("cannot read " + *options.file + ": " + ec.message());
-            return kExitBadInput;
-        }
-        if (size >= zumelko::kMaxReceivedText) {
-            Fail(*options.file + " is too large: receivers take texts of less than 512 MiB");
-            return kExitBadInput;
-        }
-        std::ifstream in(*options.file, std::ios::binary);
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (!in && !in.eof()) {
-            Fail("cannot read " + *options.file + ": " + std::strerror(errno));
+        if (auto why = ReadText(*options.file, text)) {
+            Fail(*why);
             return kExitBadInput;
         }
         text = zumelko::platform::qt::Utf8ToAnsi(text);
@@ -229,6 +301,7 @@ int Send(const Options& options, Component& root) {
         const std::string& host;
         std::optional<int>& result;
         void HeaderSent(Component*) {
+            headerDone = true;
             if (type == "string")
                 data.SendString(host, text);
             else
@@ -236,14 +309,18 @@ int Send(const Options& options, Component& root) {
         }
         void DataSent(Component*) { result = kExitSent; }
         void HeaderError(Component*, const std::string& message) {
-            Fail("not sent to " + host + ": " + message);
+            Fail(NotReached(host, headerPort, message));
             result = kExitNotDelivered;
         }
         void DataError(Component*, const std::string& message) {
-            Fail("not delivered to " + host + ": " + message);
+            Fail(host + " took the announcement, but the " + What(type) + " was not delivered (port " +
+                 std::to_string(dataPort) + "): " + SocketReason(message));
             result = kExitNotDelivered;
         }
-    } handlers{data, type, text, picture, options.host, result};
+        bool headerDone = false;
+        int headerPort, dataPort;
+    } handlers{data, type, text, picture, options.host, result, false, kHeaderPort + options.portOffset,
+               kDataPort + options.portOffset};
     header.OnSended = {&handlers, &Handlers::HeaderSent};
     header.OnError = {&handlers, &Handlers::HeaderError};
     data.OnSended = {&handlers, &Handlers::DataSent};
@@ -254,22 +331,101 @@ int Send(const Options& options, Component& root) {
     lines.Add(LocalName(true));
     lines.Add(LocalName(false));
     header.SendStrings(options.host, lines);
-    zumelko::platform::Current().loop().RunUntil([&] { return result.has_value(); });
+    auto& loop = desktop.loop();
+    if (options.timeoutSeconds == 0) {
+        loop.RunUntil([&] { return result.has_value(); });
+    } else if (!loop.RunUntilFor([&] { return result.has_value(); }, std::chrono::seconds(options.timeoutSeconds))) {
+        // Where it stands says what to tell: nobody answers, or someone answers and holds on.
+        const std::string within = " within " + std::to_string(options.timeoutSeconds) + " seconds";
+        TSimpleTcp& stuck = handlers.headerDone ? data : header;
+        const int port = (handlers.headerDone ? kDataPort : kHeaderPort) + options.portOffset;
+        if (stuck.SenderSocket().SocketState() != zumelko::ssConnected)
+            Fail("could not connect to " + options.host + " port " + std::to_string(port) + within +
+                 ": the machine is off, unreachable, or drops the connection");
+        else if (!handlers.headerDone)
+            Fail(options.host + " port " + std::to_string(port) + " took the connection but not the announcement" +
+                 within);
+        else
+            Fail(options.host + " did not finish with the " + What(type) + within +
+                 "; its user may still be deciding, and may still take it");
+        return kExitNotDelivered;
+    }
     return result.value_or(kExitNotDelivered);
 }
 
-// A new file in dir for a received picture; its name is ours, never the sender's.
-std::string PictureFileName(const std::string& dir) {
-    for (int n = 1;; ++n) {
+// Writes a received picture to a new file in dir, whose name is ours, never the sender's. The
+// file is made by this call and no one else: a name that exists, as a file or as a link someone
+// planted in a shared folder, is passed over. Returns the path, or nothing (errno set).
+std::optional<std::string> WriteNewFile(const std::string& dir, const MemoryStream& file) {
+    for (int n = 1; n < 10000; ++n) {
         const std::string path = dir + "/zumelko-" + std::to_string(std::time(nullptr)) + "-" + std::to_string(n) + ".bmp";
-        if (!std::filesystem::exists(path)) return path;
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return std::nullopt;
+        }
+        const std::uint8_t* bytes = file.Data();
+        std::size_t done = 0;
+        errno = 0;
+        while (done < file.Size()) {
+            const ssize_t wrote = ::write(fd, bytes + done, file.Size() - done);
+            if (wrote < 0 && errno == EINTR) continue;
+            if (wrote <= 0) break;
+            done += static_cast<std::size_t>(wrote);
+        }
+        int error = done < file.Size() ? (errno != 0 ? errno : EIO) : 0;
+        if (::close(fd) != 0 && error == 0) error = errno;
+        if (error != 0) {
+            // Half a picture is no picture.
+            ::unlink(path.c_str());
+            errno = error;
+            return std::nullopt;
+        }
+        return path;
     }
+    errno = EEXIST;
+    return std::nullopt;
 }
+
+// Where received items go: texts to standard output, pictures' file names there too or to a
+// file of their own; each ends with a line break or, for scripts that split on it, a NUL.
+struct Output {
+    bool terminal = ::isatty(STDOUT_FILENO) == 1;
+    char end = '\n';
+    std::FILE* pictures = stdout;
+
+    void Text(std::string_view utf8, bool ended) const {
+        if (terminal) {
+            const std::string shown = EscapeControls(utf8, true);
+            std::fwrite(shown.data(), 1, shown.size(), stdout);
+        } else {
+            std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+        }
+        if (ended) std::fputc(end, stdout);
+        std::fflush(stdout);
+    }
+    void Picture(const std::string& path) const {
+        std::fputs(path.c_str(), pictures);
+        std::fputc(end, pictures);
+        std::fflush(pictures);
+    }
+};
 
 int Receive(const Options& options, Component& root) {
     if (!std::filesystem::is_directory(options.dir)) {
         Fail("no such folder: " + options.dir);
         return kExitUsage;
+    }
+    Output output;
+    if (options.nulEnds) output.end = '\0';
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> picturesFile(nullptr, &std::fclose);
+    if (options.picturesTo) {
+        picturesFile.reset(std::fopen(options.picturesTo->c_str(), "ae"));
+        if (!picturesFile) {
+            Fail("cannot write to " + *options.picturesTo + ": " + std::strerror(errno));
+            return kExitUsage;
+        }
+        output.pictures = picturesFile.get();
     }
     auto& header = root.Create<TSimpleTcp>();
     auto& data = root.Create<TSimpleTcp>();
@@ -281,6 +437,7 @@ int Receive(const Options& options, Component& root) {
         TSimpleTcp& header;
         TSimpleTcp& data;
         const Options& options;
+        const Output& output;
         std::optional<int>& result;
         std::string type, user, machine;
 
@@ -303,14 +460,12 @@ int Receive(const Options& options, Component& root) {
                 std::fprintf(stderr, "zumelko-send: text of %zu bytes %s\n", text.Size(), from.c_str());
                 // UTF-8 is written as it came; only a text in the peers' code page is converted.
                 const std::string_view bytes = text.View();
+                const bool ended = options.keepGoing || options.nulEnds;
                 if (zumelko::platform::qt::IsValidUtf8(bytes)) {
-                    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+                    output.Text(bytes, ended);
                 } else {
-                    const std::string utf8 = zumelko::platform::qt::AnsiToUtf8(bytes);
-                    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+                    output.Text(zumelko::platform::qt::AnsiToUtf8(bytes), ended);
                 }
-                if (options.keepGoing) std::fputc('\n', stdout);
-                std::fflush(stdout);
             } else if (type == "bitmap") {
                 BitmapImage picture;
                 MemoryStream file;
@@ -325,31 +480,32 @@ int Receive(const Options& options, Component& root) {
                     std::fprintf(stderr, "zumelko-send: dropped an empty picture %s\n", from.c_str());
                     return;
                 }
-                const std::string path = PictureFileName(options.dir);
-                std::ofstream out(path, std::ios::binary);
-                out.write(reinterpret_cast<const char*>(file.Data()), static_cast<std::streamsize>(file.Size()));
-                out.close();
-                if (!out) {
-                    Fail("cannot write " + path);
+                const auto path = WriteNewFile(options.dir, file);
+                if (!path) {
+                    Fail("cannot write a new picture file in " + options.dir + ": " + std::strerror(errno));
                     result = kExitNotDelivered;
                     return;
                 }
                 std::fprintf(stderr, "zumelko-send: picture %dx%d %s\n", picture.Width(), picture.Height(),
                              from.c_str());
-                std::printf("%s\n", path.c_str());
-                std::fflush(stdout);
+                output.Picture(*path);
             } else {
                 std::fprintf(stderr, "zumelko-send: dropped an item of unknown kind %s\n", from.c_str());
                 return;
             }
             if (!options.keepGoing) result = kExitSent;
         }
-        void Error(Component*, const std::string& message) {
-            Fail(message);
+        void Error(Component* sender, const std::string& message) {
             // Only a listener that cannot start ends the wait; a peer's failure does not.
-            if (message.find("(in Listener)") != std::string::npos) result = kExitNotDelivered;
+            const int port = sender == &header ? header.Port() : data.Port();
+            if (message.find("(in Listener)") != std::string::npos) {
+                Fail("cannot wait for items on port " + std::to_string(port) + ": " + SocketReason(message));
+                result = kExitNotDelivered;
+            } else {
+                Fail("an item on port " + std::to_string(port) + " was not received: " + SocketReason(message));
+            }
         }
-    } handlers{header, data, options, result, {}, {}, {}};
+    } handlers{header, data, options, output, result, {}, {}, {}};
     header.OnReceived = {&handlers, &Handlers::HeaderReceived};
     header.OnError = {&handlers, &Handlers::Error};
     data.OnAnnounced = {&handlers, &Handlers::Announced};
@@ -371,14 +527,32 @@ std::optional<Options> Parse(int argc, char** argv) {
         return args[++i];
     };
     std::vector<std::string> positional;
+    std::optional<std::size_t> dashAt;  // where a "-" that means standard input stands
+    bool timeoutGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (endOfOptions || a.empty() || a[0] != '-' || a == "-") {
+            if (a == "-" && !endOfOptions) dashAt = positional.size();
             positional.push_back(a);
         } else if (a == "--") {
             endOfOptions = true;
         } else if (a == "--help" || a == "-h") {
             return std::nullopt;
+        } else if (a == "--version") {
+            options.version = true;
+            return options;
+        } else if (a == "-0" || a == "--null") {
+            options.nulEnds = true;
+        } else if (a == "--pictures-to") {
+            options.picturesTo = value(i);
+        } else if (a == "--timeout") {
+            const std::string& v = value(i);
+            char* end = nullptr;
+            const long n = std::strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0' || n < 0 || n > 86400)
+                throw std::runtime_error("--timeout takes a number of seconds from 0 to 86400");
+            options.timeoutSeconds = static_cast<int>(n);
+            timeoutGiven = true;
         } else if (a == "--receive") {
             options.receive = true;
         } else if (a == "--forever") {
@@ -403,12 +577,23 @@ std::optional<Options> Parse(int argc, char** argv) {
     if (options.receive) {
         if (!positional.empty() || options.file || options.image)
             throw std::runtime_error("--receive takes no host, text or file");
+        if (timeoutGiven) throw std::runtime_error("--timeout is for sending; --receive waits until an item comes");
         return options;
     }
     if (options.keepGoing) throw std::runtime_error("--forever goes with --receive");
+    if (options.nulEnds || options.picturesTo) throw std::runtime_error("-0 and --pictures-to go with --receive");
     if (positional.empty()) throw std::runtime_error("no host given");
     options.host = positional[0];
     options.words.assign(positional.begin() + 1, positional.end());
+    // "-" as the text, or no text at all from a pipe or a file: the text is standard input.
+    if (dashAt == 0) throw std::runtime_error("no host given (\"-\" is no machine)");
+    const bool dashText = dashAt == 1 && options.words.size() == 1;
+    if (dashAt && !dashText) throw std::runtime_error("\"-\" stands alone, for the text from standard input");
+    if (dashText || (options.words.empty() && !options.file && !options.image && ::isatty(STDIN_FILENO) != 1)) {
+        if (options.file || options.image) throw std::runtime_error("send one thing at a time: a text, --file or --image");
+        options.words.clear();
+        options.file = "-";
+    }
     const int what = (options.file ? 1 : 0) + (options.image ? 1 : 0) + (options.words.empty() ? 0 : 1);
     if (what == 0) throw std::runtime_error("nothing to send: give a text, --file or --image");
     if (what > 1) throw std::runtime_error("send one thing at a time: a text, --file or --image");
@@ -430,7 +615,11 @@ int main(int argc, char** argv) {
         std::fputs(kHelp, stdout);
         return 0;
     }
+    if (options->version) {
+        std::printf("zumelko-send %s\n", ZUMELKO_VERSION);
+        return 0;
+    }
     zumelko::platform::sim::ScopedSimDesktop desktop;
     Component root(nullptr);
-    return options->receive ? Receive(*options, root) : Send(*options, root);
+    return options->receive ? Receive(*options, root) : Send(*options, root, *desktop);
 }

@@ -443,8 +443,12 @@ void TForm1::Customize1Click(Component*) {
     Browser = Form4->Browser;
     CheckerMode = static_cast<std::uint8_t>(Form4->RadioGroup1->ItemIndex());
     ReceiveMode = static_cast<std::uint8_t>(Form4->RadioGroup2->ItemIndex());
-    SenderMode = static_cast<std::uint8_t>(Form4->RadioGroup3->ItemIndex());
-    AllowedNames = Form4->AllowedNames;
+    SetSenders(static_cast<std::uint8_t>(Form4->RadioGroup3->ItemIndex()), Form4->AllowedNames);
+}
+
+void TForm1::SetSenders(std::uint8_t mode, const std::string& names) {
+    SenderMode = mode;
+    AllowedNames = names;
     ResolveAllowedSenders();
 }
 

@@ -59,6 +59,8 @@ public:
     // A listener that could not start while the window was being built is reported once the
     // dialogs exist; the program goes on (it can still send).
     void ReportStartupErrors();
+    // Who may send, as the settings dialog sets it: the names are looked up at once.
+    void SetSenders(std::uint8_t mode, const std::string& names);
 
     PopupMenu* PopupMenu1;
     MenuItem* UpdateThisList1;

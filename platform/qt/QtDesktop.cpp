@@ -1,5 +1,8 @@
 #include "platform/qt/QtDesktop.h"
 
+#include <wayland-client.h>
+#include <xcb/xcb.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
@@ -16,6 +19,31 @@ bool Is(const char* name, std::string_view wanted) {
     return value != nullptr && wanted == value;
 }
 }  // namespace
+
+std::optional<std::string> MissingDisplay() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const std::string_view chosen = platform != nullptr ? platform : "";
+    // A platform of Qt's own that needs no display (offscreen, vnc...) is Qt's business.
+    if (!chosen.empty() && chosen.substr(0, 3) != "xcb" && chosen.substr(0, 7) != "wayland") return std::nullopt;
+    std::string why;
+    if (Set("DISPLAY")) {
+        xcb_connection_t* x = xcb_connect(nullptr, nullptr);
+        const bool ok = xcb_connection_has_error(x) == 0;
+        xcb_disconnect(x);
+        if (ok) return std::nullopt;
+        why = std::string("cannot open the X display \"") + std::getenv("DISPLAY") + "\"";
+    }
+    if (Set("WAYLAND_DISPLAY") && chosen.substr(0, 3) != "xcb") {
+        if (wl_display* w = wl_display_connect(nullptr)) {
+            wl_display_disconnect(w);
+            return std::nullopt;
+        }
+        why += std::string(why.empty() ? "" : ", nor ") + "cannot reach the Wayland display \"" +
+               std::getenv("WAYLAND_DISPLAY") + "\"";
+    }
+    if (why.empty()) why = "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+    return why;
+}
 
 QtDesktop::QtDesktop(int& argc, char** argv, QtDesktopOptions options) {
     if (QApplication::instance() == nullptr) {

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "platform/Desktop.h"
 #include "platform/posix/PosixSockets.h"
@@ -59,6 +60,10 @@ private:
     std::unique_ptr<BrowserDde> dde_;
     std::unique_ptr<QtUiHost> ui_;
 };
+
+// Why no desktop can be shown (no X display or Wayland compositor reached), or nothing when
+// one can: Qt itself ends the process on a display it cannot open.
+std::optional<std::string> MissingDisplay();
 
 // Installs a desktop for as long as it lives.
 class ScopedQtDesktop {

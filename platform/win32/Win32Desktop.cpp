@@ -1,5 +1,9 @@
 #include "platform/win32/Win32Desktop.h"
 
+#include <cstdio>
+
+#include "platform/win32/Win32Api.h"
+
 namespace zumelko::platform::win32 {
 
 Win32Desktop::Win32Desktop()
@@ -21,6 +25,30 @@ Win32Desktop::~Win32Desktop() {
     shell_.reset();
     sockets_.reset();
     loop_.reset();
+}
+
+void SayOnConsole(const std::string& utf8, bool error) {
+    // A program of the GUI subsystem has standard handles only when its starter gave them.
+    const DWORD which = error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE;
+    if (GetFileType(GetStdHandle(which)) == FILE_TYPE_UNKNOWN) {
+        if (AttachConsole(ATTACH_PARENT_PROCESS)) {
+            SetConsoleOutputCP(CP_UTF8);
+            const HANDLE console = CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                               OPEN_EXISTING, 0, nullptr);
+            if (console != INVALID_HANDLE_VALUE) {
+                DWORD written = 0;
+                WriteFile(console, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+                CloseHandle(console);
+                return;
+            }
+        }
+        const std::wstring text = Widen(utf8);
+        MessageBoxW(nullptr, text.c_str(), L"Zumelko", MB_OK | (error ? MB_ICONERROR : MB_ICONINFORMATION));
+        return;
+    }
+    std::FILE* out = error ? stderr : stdout;
+    std::fwrite(utf8.data(), 1, utf8.size(), out);
+    std::fflush(out);
 }
 
 }  // namespace zumelko::platform::win32

@@ -2,6 +2,7 @@
 // The Windows desktop: one object per process, made on the thread that runs the loop and
 // installed before any component is created.
 #include <memory>
+#include <string>
 
 #include "platform/Desktop.h"
 #include "platform/win32/Win32Clipboard.h"
@@ -41,6 +42,11 @@ private:
     std::unique_ptr<Win32Dde> dde_;
     std::unique_ptr<Win32UiHost> ui_;
 };
+
+// Says a UTF-8 text of the command line's (help, version, a wrong option) where its user sees
+// it: on standard output or error when they lead somewhere (a console, a pipe, a file), on the
+// console of the program that started this one, or else in a message box.
+void SayOnConsole(const std::string& utf8, bool error);
 
 // Installs a desktop for as long as it lives.
 class ScopedWin32Desktop {

@@ -3,17 +3,30 @@
 
 ZUMELKO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
-# Debian packages the build, the tests and the program need.
-ZUMELKO_PACKAGES=(
-  build-essential cmake ninja-build pkg-config netbase iproute2 procps python3
+# Debian packages that building and running the program need (scripts/run).
+ZUMELKO_BUILD_PACKAGES=(
+  build-essential cmake ninja-build pkg-config netbase
+  qt6-base-dev libwayland-dev libxcb1-dev libsmbclient-dev libavahi-client-dev avahi-daemon dbus-daemon
+  wl-clipboard fonts-ipafont-gothic
+)
+# What scripts/run's demo (without a display) needs besides: test hosts, X displays, a user
+# played by xdotool and xclip, pictures made and compared.
+ZUMELKO_DEMO_PACKAGES=(iproute2 procps xvfb xclip xdotool x11-utils imagemagick)
+# Making the Debian packages (scripts/package-linux): the build's, dpkg-shlibdeps and file.
+ZUMELKO_PACKAGE_PACKAGES=(dpkg-dev file)
+# The tests, the demo without a display, the Windows cross-build and its Wine, the Wayland and
+# SMB test hosts, the package tests (scripts/test installs all of them).
+ZUMELKO_TEST_PACKAGES=(
+  iproute2 procps python3
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libwayland-dev libsmbclient-dev libavahi-client-dev avahi-daemon dbus-daemon
-  xvfb xclip xdotool x11-utils imagemagick fonts-ipafont-gothic samba wmdocker
+  xvfb xclip xdotool x11-utils imagemagick samba wmdocker
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 googletest
   wine64 wine locales nsis
-  sway xwayland wl-clipboard python3-dbus python3-gi
+  sway xwayland python3-dbus python3-gi
+  debootstrap lintian
 )
+ZUMELKO_PACKAGES=("${ZUMELKO_BUILD_PACKAGES[@]}" "${ZUMELKO_PACKAGE_PACKAGES[@]}" "${ZUMELKO_TEST_PACKAGES[@]}")
 
 ensure_packages() {
   local missing=()

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # zumelko-send as scripts use it, on test hosts: to the program on its own desktop (a text
 # file, words, a picture; the user takes each with YES and the X clipboard holds exactly what
-# was sent), the exit code following the outcome (taken, no receiver, unknown host, missing
-# file, no picture, too long a text), who may send (set in the settings dialog: host cli
-# allowed by name, host out dropped without a dialog and logged), and --receive on another
-# host taking texts and pictures from zumelko-send and from a stranger whose names try to
-# drive the terminal.
+# was sent), the exit code following the outcome (taken, no receiver, unknown host, a dead host
+# within --timeout, missing file, no picture, too long a text) with messages naming the host,
+# who may send (set in the settings dialog: host cli allowed by name, host out dropped without a
+# dialog and logged), and --receive on another host taking texts (from standard input too) and
+# pictures from zumelko-send and from a stranger whose names and text try to drive the
+# terminal, writing pictures only to files of its own making, and output split by NULs.
 # Usage: send-cli.sh PATH/TO/zumelko PATH/TO/zumelko-send OUTPUT-DIR
 set -uo pipefail
 program=$(readlink -f "$1")
@@ -22,6 +23,11 @@ ZM_SHOTS="$out"
 
 
 zm_net_up prog cli rx out
+# A machine that is gone: its address still has a link-layer entry on host cli, so what cli
+# sends there vanishes without an answer, as on a LAN whose switch still knows the port.
+dead=$ZM_NET_SUBNET.99
+echo "$dead dead" >>"$ZM_NET_DIR/hosts"
+ip -n "${ZM_NET_PREFIX}cli" neigh replace "$dead" lladdr 02:00:00:00:00:99 dev eth0 nud permanent
 zm_desktop prog
 zm_start prog "$program" ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 check "the program starts" zm_wait_dialog prog 36 36 30 >/dev/null
@@ -77,7 +83,13 @@ truncate -s 512M "$d/huge.txt"
 check "a missing file: exit 3" exit_is 3 "No such file" prog --file "$d/none.txt"
 check "a file that is no picture: exit 3" exit_is 3 "cannot read the picture" prog --image "$d/text.txt"
 check "a text over the receivers' ceiling: exit 3" exit_is 3 "too large" prog --file "$d/huge.txt"
-check "a host that does not resolve: exit 1" exit_is 1 "host not found" no-such-host --file "$d/text.txt"
+check "a host that does not resolve: exit 1" exit_is 1 "cannot find the machine no-such-host" no-such-host --file "$d/text.txt"
+start=$(date +%s)
+check "a dead host: exit 1 within --timeout 2" exit_is 1 "could not connect to dead port 8000 within 2 seconds" \
+  --timeout 2 dead 'anyone there?'
+check "... and no later than a second after it ($(($(date +%s) - start)) s)" [ $(($(date +%s) - start)) -le 3 ]
+check "a wrong --timeout: exit 2" exit_is 2 "--timeout takes" --timeout soon prog x
+check "--version names the version" exit_is 0 "^zumelko-send [0-9]" --version
 check "no command: exit 2" exit_is 2 "no host" 
 check "--help explains the exit codes" exit_is 0 "Exit status" --help
 check "nothing was offered by the refused sends" zm_no_dialog prog 1
@@ -113,20 +125,28 @@ for p in $(ip netns pids "${ZM_NET_PREFIX}prog"); do
   [ "$(readlink "/proc/$p/exe" 2>/dev/null)" = "$program" ] && kill "$p"
 done
 wait "${ZM_PID[prog]}" 2>/dev/null
-check "no receiver: exit 1" exit_is 1 "Connection refused" prog 'anyone there?'
+check "no receiver: exit 1" exit_is 1 "nothing answers on prog port 8000: Zumelko is not running there" prog 'anyone there?'
 check "the program logged no sanitizer report" \
   bash -c "! grep -qE 'AddressSanitizer|LeakSanitizer|runtime error:' '$d/zumelko-prog.log'"
 
 # The receiving side, on host rx.
-zm_on rx "$send" --receive --dir "$d" >"$d/rx.out" 2>"$d/rx.err" &
+zm_on rx timeout 30 "$send" --receive --dir "$d" >"$d/rx.out" 2>"$d/rx.err" &
 rx=$!
 sleep 1
-cli rx --file "$d/text.txt" 2>"$d/err"
-check "--receive takes a text (exit $?)" [ $? -eq 0 ]
+cli rx <"$d/text.txt" 2>"$d/err"
+check "--receive takes a text from zumelko-send's standard input (exit $?)" [ $? -eq 0 ]
 wait "$rx"
 check "--receive ends after one item with exit 0 (exit $?)" [ $? -eq 0 ]
 check "--receive prints the text's bytes" cmp "$d/text.txt" "$d/rx.out"
 
+# Links planted in the folder under every name zumelko-send might choose next, to a file that
+# is not there yet (a name that seems free) and to one that is: none is followed.
+printf 'keep me' >"$d/victim"
+now=$(date +%s)
+for t in $(seq $((now - 1)) $((now + 30))); do
+  ln -s "$d/victim-made" "$d/zumelko-$t-1.bmp"
+  ln -s "$d/victim" "$d/zumelko-$t-2.bmp"
+done
 zm_on rx "$send" --receive --forever --dir "$d" >"$d/rx.out" 2>"$d/rx.err" &
 rx=$!
 sleep 1
@@ -139,7 +159,9 @@ sleep 0.5
 kill "$rx"
 wait "$rx" 2>/dev/null
 bmp=$(head -1 "$d/rx.out")
-check "the picture went to a new file in the folder" [ -f "$bmp" ] && [ "$(dirname "$bmp")" = "$d" ]
+check "the picture went to a new file in the folder" [ -f "$bmp" ] && [ ! -L "$bmp" ] && [ "$(dirname "$bmp")" = "$d" ]
+check "no planted link was followed" [ ! -e "$d/victim-made" ] && [ "$(cat "$d/victim")" = "keep me" ]
+rm -f "$d"/zumelko-*-[12].bmp
 diff=$(compare -metric AE "$d/picture.png" "$bmp" null: 2>&1)
 check "the file holds the picture's pixels (differing: $diff)" [ "$diff" = "0" ]
 check "the stranger's text follows" grep -qx 'from a stranger' "$d/rx.out"
@@ -155,6 +177,54 @@ stop_rx() {
   wait "$rx" 2>/dev/null
 }
 stop_rx
+
+# A text that tries to drive the terminal: on a terminal its controls are shown escaped (line
+# breaks and tabs kept), into a file its bytes arrive as they were sent.
+evil=$'title\e]2;owned\a red\e[31m C1\xc2\x9b2J\r\n\tnext'
+zm_on rx timeout 30 python3 -c '
+import os, pty, sys
+pid, fd = pty.fork()
+if pid == 0:
+    os.execv(sys.argv[1], sys.argv[1:])
+out = b""
+while True:
+    try:
+        chunk = os.read(fd, 65536)
+    except OSError:
+        break
+    if not chunk:
+        break
+    out += chunk
+os.waitpid(pid, 0)
+sys.stdout.buffer.write(out)' "$send" --receive >"$d/tty.out" 2>/dev/null &
+rx=$!
+sleep 1
+cli rx "$evil" 2>"$d/err"
+wait "$rx"
+check "on a terminal no escape reaches it" bash -c "! LC_ALL=C grep -q \$'[\x1b\x07]\\|\xc2\x9b' '$d/tty.out'"
+check "on a terminal the controls show as \\xNN, line breaks and tabs kept" \
+  grep -qF 'title\x1b]2;owned\x07 red\x1b[31m C1\x9b2J' "$d/tty.out"
+check "... and the tab of the next line is kept" bash -c "grep -qP '^\tnext' '$d/tty.out'"
+zm_on rx timeout 30 "$send" --receive >"$d/rx.out" 2>"$d/rx.err" &
+rx=$!
+sleep 1
+cli rx - <<<"$evil" 2>"$d/err"
+wait "$rx"
+check "into a file the text's bytes arrive unchanged (\"-\" reads standard input)" cmp "$d/rx.out" <(printf '%s\n' "$evil")
+
+# For scripts: -0 ends every item with a NUL; --pictures-to keeps the pictures' names apart.
+zm_on rx "$send" --receive --forever -0 --dir "$d" --pictures-to "$d/pictures" >"$d/rx.out" 2>"$d/rx.err" &
+rx=$!
+sleep 1
+cli rx $'two\nlines' 2>"$d/err"
+cli rx --image "$d/picture.png" 2>>"$d/err"
+cli rx 'third' 2>>"$d/err"
+sleep 0.5
+stop_rx
+check "-0: the texts, each ended by a NUL, and nothing else" cmp "$d/rx.out" <(printf 'two\nlines\0third\0')
+pic=$(tr -d '\0' <"$d/pictures")
+check "--pictures-to: the picture's name, ended by a NUL" \
+  bash -c '[ "$(tail -c1 "$1" | od -An -tx1 | tr -d " ")" = 00 ] && [ -f "$2" ]' _ "$d/pictures" "$pic"
 
 # Japanese between zumelko-send and Windows peers: code page 932 on the wire both ways, UTF-8
 # on the terminal; what 932 cannot hold goes as UTF-8.

@@ -1,0 +1,160 @@
+#include "app/CommandLine.h"
+
+#include <utility>
+
+#include "core/MainForm.h"
+
+#ifndef ZUMELKO_VERSION
+#error "ZUMELKO_VERSION comes from the project's version in CMake"
+#endif
+
+namespace zumelko {
+
+namespace {
+
+struct Choice {
+    const char* word;
+    std::int32_t value;
+};
+
+constexpr Choice kCheckerChoices[] = {{"ask", AskDestination}, {"default", UseDefault}, {"off", NoCheck}};
+constexpr Choice kReceiveChoices[] = {{"ask", IndividualSelection}, {"link", UrlAutoLink}, {"sleep", SleepMode}};
+constexpr Choice kBrowserChoices[] = {{"netscape", NetscapeNavigator}, {"explorer", InternetExplorer}, {"none", -1}};
+constexpr Choice kSenderChoices[] = {{"anyone", AnySender}, {"known", KnownSenders}};
+
+template <std::size_t N>
+std::optional<std::int32_t> Pick(const Choice (&choices)[N], const std::string& word) {
+    for (const auto& c : choices)
+        if (word == c.word) return c.value;
+    return std::nullopt;
+}
+
+template <std::size_t N>
+std::string Words(const Choice (&choices)[N]) {
+    std::string out;
+    for (std::size_t i = 0; i < N; ++i) out += std::string(i == 0 ? "" : i + 1 == N ? " or " : ", ") + choices[i].word;
+    return out;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args, bool slashes) {
+    CommandLine line;
+    auto wrong = [&](std::string why) {
+        line.action = CommandLine::Action::Wrong;
+        line.error = std::move(why);
+        return line;
+    };
+    bool anyoneAsked = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        if (slashes && arg.size() > 1 && arg[0] == '/') arg = arg == "/?" ? "--help" : "--" + arg.substr(1);
+        if (arg == "--help" || arg == "-h") {
+            line.action = CommandLine::Action::Help;
+            return line;
+        }
+        if (arg == "--version") {
+            line.action = CommandLine::Action::Version;
+            return line;
+        }
+        if (arg.rfind("--", 0) != 0 || arg.size() == 2) return wrong("unexpected argument \"" + args[i] + "\"");
+        // --name=value or --name value
+        std::string name = arg.substr(2);
+        std::optional<std::string> value;
+        if (const auto eq = name.find('='); eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name.resize(eq);
+        }
+        auto take = [&]() -> std::optional<std::string> {
+            if (value) return value;
+            if (i + 1 < args.size()) return args[++i];
+            return std::nullopt;
+        };
+        auto choose = [&](const auto& choices, auto& field) -> bool {
+            const auto v = take();
+            if (!v) {
+                wrong("--" + name + " needs one of " + Words(choices));
+                return false;
+            }
+            const auto picked = Pick(choices, *v);
+            if (!picked) {
+                wrong("--" + name + " takes " + Words(choices) + ", not \"" + *v + "\"");
+                return false;
+            }
+            field = static_cast<typename std::remove_reference_t<decltype(field)>::value_type>(*picked);
+            return true;
+        };
+        if (name == "checker") {
+            if (!choose(kCheckerChoices, line.options.checkerMode)) return line;
+        } else if (name == "receive") {
+            if (!choose(kReceiveChoices, line.options.receiveMode)) return line;
+        } else if (name == "browser") {
+            if (!choose(kBrowserChoices, line.options.browser)) return line;
+        } else if (name == "senders") {
+            if (!choose(kSenderChoices, line.options.senderMode)) return line;
+            anyoneAsked = line.options.senderMode == AnySender;
+        } else if (name == "destination") {
+            const auto v = take();
+            if (!v) return wrong("--destination needs a machine name");
+            line.options.defaultDestination = *v;
+        } else if (name == "allow") {
+            const auto v = take();
+            if (!v || v->find_first_not_of(" ,\t") == std::string::npos)
+                return wrong("--allow needs machine names or addresses");
+            std::string& names = line.options.allowedNames.emplace(line.options.allowedNames.value_or(""));
+            names += (names.empty() ? "" : " ") + *v;
+        } else {
+            return wrong("unknown option \"" + args[i] + "\"");
+        }
+    }
+    if (line.options.allowedNames) {
+        if (anyoneAsked) return wrong("--allow goes with --senders known, not with --senders anyone");
+        line.options.senderMode = KnownSenders;
+    }
+    return line;
+}
+
+std::string VersionText() { return std::string("zumelko ") + ZUMELKO_VERSION; }
+
+std::string HelpText() {
+    return "Usage: zumelko [OPTION]...\n"
+           "Forwards the clipboard to other machines on the local network, and takes what they\n"
+           "send. Lives as an icon in the tray; its menus and the settings dialog do the rest.\n"
+           "\n"
+           "Start options set the settings for this run only; the settings dialog changes them\n"
+           "while the program runs. Nothing is saved anywhere: without options every start\n"
+           "begins from the first value of each list below.\n"
+           "  --checker off|ask|default   what a clipboard change does: nothing (\"チェックしない\"),\n"
+           "                              ask where to send it, or send it to the default\n"
+           "                              destination\n"
+           "  --destination NAME          the default destination machine (none at first)\n"
+           "  --receive ask|link|sleep    what a received item does: ask whether to take it into\n"
+           "                              the clipboard, offer to open a text in the browser, or\n"
+           "                              nothing\n"
+           "  --browser netscape|explorer|none\n"
+           "                              the browser for links: \"Netscape Navigater\" (Firefox\n"
+           "                              on Linux), \"Internet Explorer\" (the desktop's default\n"
+           "                              browser on Linux), or none\n"
+           "  --senders anyone|known      who may send: anyone, or only the machines of the\n"
+           "                              destination list and the names given with --allow\n"
+           "  --allow NAMES               machine names or addresses that may send, separated\n"
+           "                              by blanks or commas; may be repeated; implies\n"
+           "                              --senders known\n"
+           "  --help                      this text\n"
+           "  --version                   the program's version\n"
+           "Each option takes its value as --option VALUE or --option=VALUE.\n"
+           "\n"
+           "Exit status: 0 after the menu's \"終了(&E)\", 1 without a display, 2 for a wrong\n"
+           "command line.\n";
+}
+
+void ApplyStartOptions(TForm1& form, const StartOptions& options) {
+    if (options.checkerMode) form.CheckerMode = *options.checkerMode;
+    if (options.defaultDestination) form.DefaultDestination = *options.defaultDestination;
+    if (options.receiveMode) form.ReceiveMode = *options.receiveMode;
+    if (options.browser) form.Browser = *options.browser;
+    if (options.senderMode || options.allowedNames)
+        form.SetSenders(options.senderMode.value_or(form.SenderMode), options.allowedNames.value_or(form.AllowedNames));
+}
+
+}  // namespace zumelko

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# The program's own command line: --help and --version print and end without starting the tray
+# program (on Windows /? and /option too); a wrong option is named on standard error with exit
+# 2; on Linux, without a display it says so in one line and ends with 1.
+# Usage: command-line.sh RUNNER PATH/TO/zumelko VERSION [linux|windows]
+#   RUNNER runs the program: env on Linux, wine-run.sh for the Windows program.
+set -uo pipefail
+run=$1
+exe=$2
+version=$3
+failed=0
+expect() {
+  local what=$1 want_rc=$2 want=$3 rc out
+  shift 3
+  out=$(timeout 60 "$run" "$exe" "$@" 2>&1)
+  rc=$?
+  if [ "$rc" -eq "$want_rc" ] && grep -qF -- "$want" <<<"$out"; then
+    echo "ok: $what"
+  else
+    echo "FAILED: $what (exit $rc): $out"
+    failed=$((failed + 1))
+  fi
+}
+expect "--version prints the version" 0 "zumelko $version" --version
+expect "--help lists the start options" 0 "--allow NAMES" --help
+expect "a wrong value is named, exit 2" 2 '--receive takes ask, link or sleep, not "maybe"' --receive=maybe
+expect "an unknown option is named, exit 2" 2 'unknown option "--bogus"' --bogus
+if [ "${4:-}" = windows ]; then
+  expect "/? is help too" 0 "--receive ask|link|sleep" '/?'
+  expect "/option is --option" 2 '--receive takes ask, link or sleep, not "maybe"' /receive=maybe
+fi
+if [ "${4:-}" = linux ]; then
+  lines() { grep -c . <<<"$1"; }
+  for display in "" ":$((RANDOM % 1000 + 3000))"; do
+    out=$(env -u WAYLAND_DISPLAY DISPLAY="$display" QT_QPA_PLATFORM= timeout 60 "$exe" --receive=sleep 2>&1)
+    rc=$?
+    if [ "$rc" -eq 1 ] && [ "$(lines "$out")" -eq 1 ] && grep -q "^zumelko: .*display" <<<"$out"; then
+      echo "ok: display \"$display\" cannot be had: one line, exit 1"
+    else
+      echo "FAILED: display \"$display\" cannot be had: one line, exit 1 (exit $rc): $out"
+      failed=$((failed + 1))
+    fi
+  done
+fi
+echo "command line: $failed failed"
+[ "$failed" -eq 0 ]
