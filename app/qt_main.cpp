@@ -4,6 +4,7 @@
 
 int main(int argc, char** argv) {
     zumelko::platform::qt::ScopedQtDesktop desktop(argc, argv);
+    desktop->QuitOnSessionEnd();
     desktop->network().StartDiscovery();
     return zumelko::RunProgram();
 }

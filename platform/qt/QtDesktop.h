@@ -15,6 +15,7 @@
 #include "platform/qt/QtLoop.h"
 #include "platform/qt/QtShell.h"
 #include "platform/qt/QtUiHost.h"
+#include "platform/qt/SessionEnd.h"
 #include "platform/qt/SmbNetwork.h"
 #include "platform/qt/WaylandClipboard.h"
 
@@ -46,6 +47,10 @@ public:
     BrowserDde& dde() override { return *dde_; }
     QtUiHost& ui() override { return *ui_; }
 
+    // From now on the session's end and the signals that end a program (SessionEnd.h) end the
+    // loop as the program's own exit does. For the program, not for tests.
+    void QuitOnSessionEnd();
+
 private:
     std::unique_ptr<QApplication> app_;
     std::unique_ptr<QtLoop> loop_;
@@ -58,6 +63,7 @@ private:
     std::unique_ptr<SmbNetwork> network_;
     std::unique_ptr<BrowserDde> dde_;
     std::unique_ptr<QtUiHost> ui_;
+    std::unique_ptr<SessionEnd> sessionEnd_;
 };
 
 // Installs a desktop for as long as it lives.

@@ -365,6 +365,9 @@ void WaylandClipboard::Decide() {
     // what is there already: only a change made while it was away is one.
     if (owned_ && lastOffer_ && Matches(reading, *lastOffer_)) return next();
     if (!owned_ && Same(reading, outsideRead_) && (fresh || soon)) return next();
+    // Nothing there for a watch started again (wl-clipboard 2.2 and later say so) while the
+    // program's content should be: a new compositor, which is given it again (OfferAgain).
+    if (fresh && owned_ && reading.types.isEmpty()) return next();
 
     auto publish = [this](Reading read, QImage image) {
         owned_.reset();

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The program ended as a desktop session ends programs, on a display of its own on a test host
+# (ports of its own): "終了(&E)" first, as the measure of the rest; then SIGTERM while it is
+# idle, SIGINT while its settings dialog is open and SIGHUP while its tray menu is open. Each
+# time it must end as its exit does (zm_quit). The Wayland path, with wl-paste and wl-copy
+# running, ends the same way at the end of wayland-desktops.sh.
+# Usage: quit-signals.sh PATH/TO/zumelko OUTPUT-DIR
+set -uo pipefail
+here=$(dirname "$(readlink -f "$0")")
+out=$(mkdir -p "$2" && cd "$2" && pwd)
+if [ "$(id -u)" -ne 0 ] || ! ip netns list >/dev/null 2>&1; then
+  echo "SKIP: needs root and ip netns"
+  exit 77
+fi
+. "$here/desktop-hosts.sh"
+trap zm_net_down EXIT
+ZM_SHOTS="$out"
+program=$(readlink -f "$1")
+
+zm_net_up hosta
+zm_desktop hosta
+up() {
+  zm_start hosta "$program"
+  zm_wait_dialog hosta 36 36 30 >/dev/null
+}
+
+zm_say "終了(&E)"
+check "the icon window appears" up
+check "終了(&E) ends the program as it should" zm_quit hosta exit "$program"
+
+zm_say "SIGTERM while the program is idle"
+check "the icon window appears" up
+check "SIGTERM ends it as 終了(&E) does" zm_quit hosta TERM "$program"
+
+zm_say "SIGINT while the settings dialog is open"
+check "the icon window appears" up
+zm_menu hosta 3 c
+check "the settings dialog is open" eval "zm_wait_dialog hosta 417 425 >/dev/null"
+check "SIGINT ends it as 終了(&E) does" zm_quit hosta INT "$program"
+
+zm_say "SIGHUP while the tray menu is open"
+check "the icon window appears" up
+menu_open() {
+  local before i
+  before=$(zm_x hosta xdotool search --onlyvisible --classname zumelko 2>/dev/null | sort)
+  zm_tray hosta 3
+  for ((i = 0; i < 50; i++)); do
+    [ "$(zm_x hosta xdotool search --onlyvisible --classname zumelko 2>/dev/null | sort)" != "$before" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+check "the tray menu is open" menu_open
+check "SIGHUP ends it as 終了(&E) does" zm_quit hosta HUP "$program"
+
+for log in "$ZM_NET_DIR"/zumelko-*.log; do cp "$log" "$out/"; done
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
