@@ -32,7 +32,9 @@ extern "C" void OnSignal(int signal) {
 }  // namespace
 
 SessionEnd::SessionEnd(QtLoop& loop) : loop_(loop) {
-    if (g_writeEnd.load() != -1 || socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair_) != 0) {
+    if (g_writeEnd.load() != -1) {
+        std::fprintf(stderr, "zumelko: signals are watched already\n");
+    } else if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair_) != 0) {
         std::fprintf(stderr, "zumelko: signals cannot be watched (%s); they end the program at once\n",
                      std::strerror(errno));
         pair_[0] = pair_[1] = -1;
@@ -45,16 +47,21 @@ SessionEnd::SessionEnd(QtLoop& loop) : loop_(loop) {
         sigemptyset(&action.sa_mask);
         for (int s : kSignals) sigaddset(&action.sa_mask, s);
         action.sa_flags = SA_RESTART;
-        for (std::size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &action, &previous_[i]);
-        installed_ = true;
+        for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+            sigaction(kSignals[i], nullptr, &previous_[i]);
+            // A signal ignored by whoever started the program stays ignored (nohup, for one).
+            if (previous_[i].sa_handler == SIG_IGN) continue;
+            sigaction(kSignals[i], &action, nullptr);
+            caught_[i] = true;
+        }
     }
     if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(this);
 }
 
 SessionEnd::~SessionEnd() {
     if (QCoreApplication* app = QCoreApplication::instance()) app->removeEventFilter(this);
-    if (installed_) {
-        for (std::size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &previous_[i], nullptr);
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+        if (caught_[i]) sigaction(kSignals[i], &previous_[i], nullptr);
     }
     notifier_.reset();
     if (pair_[1] != -1) {
@@ -76,11 +83,11 @@ void SessionEnd::SignalArrived() {
     while (read(pair_[0], &byte, 1) == 1) number = byte;
     if (number == 0) return;
     // A second signal is not caught: it ends a program that does not get out.
-    if (installed_) {
-        struct sigaction fallback {};
-        fallback.sa_handler = SIG_DFL;
-        sigemptyset(&fallback.sa_mask);
-        for (int s : kSignals) sigaction(s, &fallback, nullptr);
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+        if (caught_[i]) sigaction(kSignals[i], &fallback, nullptr);
     }
     const char* name = sigabbrev_np(number);
     Quit(name != nullptr ? "SIG" + std::string(name) : "signal " + std::to_string(number));

@@ -8,7 +8,8 @@
 //
 // A signal handler only writes the signal's number to a socket pair that the loop watches.
 // Once one has been read, the three signals are back at their defaults: a second one ends a
-// program that hangs on its way out.
+// program that hangs on its way out. A signal ignored when the program starts (nohup) stays
+// ignored.
 #include <QObject>
 #include <QSocketNotifier>
 
@@ -41,7 +42,7 @@ private:
     int pair_[2] = {-1, -1};  // [0] read by the loop, [1] written by the handler
     std::unique_ptr<QSocketNotifier> notifier_;
     struct sigaction previous_[std::size(kSignals)] = {};
-    bool installed_ = false;
+    bool caught_[std::size(kSignals)] = {};
 };
 
 }  // namespace zumelko::platform::qt

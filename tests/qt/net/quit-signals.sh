@@ -2,8 +2,9 @@
 # The program ended as a desktop session ends programs, on a display of its own on a test host
 # (ports of its own): "終了(&E)" first, as the measure of the rest; then SIGTERM while it is
 # idle, SIGINT while its settings dialog is open and SIGHUP while its tray menu is open. Each
-# time it must end as its exit does (zm_quit). The Wayland path, with wl-paste and wl-copy
-# running, ends the same way at the end of wayland-desktops.sh.
+# time it must end as its exit does (zm_quit). Started with SIGHUP ignored (nohup), it keeps
+# running on SIGHUP. The Wayland path, with wl-paste and wl-copy running, ends the same way at
+# the end of wayland-desktops.sh.
 # Usage: quit-signals.sh PATH/TO/zumelko OUTPUT-DIR
 set -uo pipefail
 here=$(dirname "$(readlink -f "$0")")
@@ -52,6 +53,15 @@ menu_open() {
 }
 check "the tray menu is open" menu_open
 check "SIGHUP ends it as 終了(&E) does" zm_quit hosta HUP "$program"
+
+zm_say "SIGHUP when the program was started with it ignored (nohup)"
+zm_x hosta bash -c 'trap "" HUP; exec "$0"' "$program" >"$ZM_NET_DIR/zumelko-hosta-nohup.log" 2>&1 &
+ZM_PID[hosta]=$!
+check "the icon window appears" eval "zm_wait_dialog hosta 36 36 30 >/dev/null"
+kill -s HUP "$(zm_pids hosta "^$program( |\$)")"
+sleep 1
+check "SIGHUP is ignored" zm_alive hosta
+check "SIGTERM ends it as 終了(&E) does" zm_quit hosta TERM "$program"
 
 for log in "$ZM_NET_DIR"/zumelko-*.log; do cp "$log" "$out/"; done
 echo "$passed passed, $failed failed"
