@@ -3,9 +3,10 @@
 # (ports of its own): "終了(&E)" first, as the measure of the rest; then SIGTERM while it is
 # idle, SIGINT while its settings dialog is open and SIGHUP while its tray menu is open. Each
 # time it must end as its exit does (zm_quit). Started with SIGHUP ignored (nohup), it keeps
-# running on SIGHUP. The Wayland path, with wl-paste and wl-copy running, ends the same way at
-# the end of wayland-desktops.sh.
-# Usage: quit-signals.sh PATH/TO/zumelko OUTPUT-DIR
+# running on SIGHUP. Last, a session manager (tools/session-manager.cpp) logs out, and the
+# program ends with the session in the same way. The Wayland path, with wl-paste and wl-copy
+# running, ends the same way at the end of wayland-desktops.sh.
+# Usage: quit-signals.sh PATH/TO/zumelko OUTPUT-DIR PATH/TO/zumelko-test-session
 set -uo pipefail
 here=$(dirname "$(readlink -f "$0")")
 out=$(mkdir -p "$2" && cd "$2" && pwd)
@@ -17,11 +18,13 @@ fi
 trap zm_net_down EXIT
 ZM_SHOTS="$out"
 program=$(readlink -f "$1")
+session=$(readlink -f "$3")
 
 zm_net_up hosta
-zm_desktop hosta
+# Each start on a display of its own, which nothing asks about while a program ends there.
 up() {
-  zm_start hosta "$program"
+  zm_desktop hosta
+  zm_start hosta "$program" "$@"
   zm_wait_dialog hosta 36 36 30 >/dev/null
 }
 
@@ -55,6 +58,7 @@ check "the tray menu is open" menu_open
 check "SIGHUP ends it as 終了(&E) does" zm_quit hosta HUP "$program"
 
 zm_say "SIGHUP when the program was started with it ignored (nohup)"
+zm_desktop hosta
 zm_x hosta bash -c 'trap "" HUP; exec "$0"' "$program" >"$ZM_NET_DIR/zumelko-hosta-nohup.log" 2>&1 &
 ZM_PID[hosta]=$!
 check "the icon window appears" eval "zm_wait_dialog hosta 36 36 30 >/dev/null"
@@ -62,6 +66,33 @@ kill -s HUP "$(zm_pids hosta "^$program( |\$)")"
 sleep 1
 check "SIGHUP is ignored" zm_alive hosta
 check "SIGTERM ends it as 終了(&E) does" zm_quit hosta TERM "$program"
+
+zm_say "The session manager logs out"
+mkfifo "$ZM_NET_DIR/session-in"
+zm_on hosta "$session" <"$ZM_NET_DIR/session-in" >"$ZM_NET_DIR/session.log" 2>&1 &
+session_pid=$!
+exec 5>"$ZM_NET_DIR/session-in"
+said() {
+  local i
+  for ((i = 0; i < 100; i++)); do
+    grep -q "$1" "$ZM_NET_DIR/session.log" && return 0
+    sleep 0.1
+  done
+  cat "$ZM_NET_DIR/session.log" >&2
+  return 1
+}
+check "the session manager listens" said SESSION_MANAGER=
+check "the icon window appears" up "$(grep SESSION_MANAGER= "$ZM_NET_DIR/session.log")"
+check "the program joins the session" said registered
+logout() {
+  echo logout >&5
+  said "die sent"
+}
+check "the session manager logs out, and ends it as 終了(&E) does" zm_quit hosta logout "$program"
+exec 5>&-
+kill "$session_pid" 2>/dev/null
+wait "$session_pid" 2>/dev/null
+cp "$ZM_NET_DIR/session.log" "$out/"
 
 for log in "$ZM_NET_DIR"/zumelko-*.log; do cp "$log" "$out/"; done
 echo "$passed passed, $failed failed"
