@@ -12,7 +12,7 @@ ZUMELKO_PACKAGES=(
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 googletest
   wine64 wine locales
-  sway xwayland wl-clipboard python3-dbus python3-gi mutter
+  sway xwayland wl-clipboard python3-dbus python3-gi mutter libsm-dev
 )
 
 ensure_packages() {
