@@ -29,6 +29,7 @@ int main(int argc, char** argv) {
     // The options are ours alone: Qt gets none of them to read as its own.
     int qtArgc = 1;
     zumelko::platform::qt::ScopedQtDesktop desktop(qtArgc, argv);
+    desktop->QuitOnSessionEnd();
     desktop->network().StartDiscovery();
     return zumelko::RunProgram(line.options);
 }

@@ -88,11 +88,11 @@ ClipboardChoice ChooseClipboardPath() {
     if (!globals.reached) {
         return {ClipboardPath::X11, "the X11 clipboard: the Wayland compositor could not be reached"};
     }
-    // wl-clipboard as Debian 12 ships it speaks the wlroots protocol only.
+    // wl-clipboard as Debian 12 ships it speaks the wlroots protocol only. GNOME offers none,
+    // and needs none: mutter tells X11 programs of every Wayland copy and hands what they copy
+    // to Wayland programs, whichever window has the focus.
     if (!globals.wlrDataControl) {
-        return {ClipboardPath::X11,
-                "the X11 clipboard through XWayland: the compositor offers no data-control protocol, so the "
-                "clipboard is seen only while one of the program's windows has the focus"};
+        return {ClipboardPath::X11, "the X11 clipboard through XWayland: the compositor offers no data-control protocol"};
     }
     if (QStandardPaths::findExecutable(QStringLiteral("wl-paste")).isEmpty() ||
         QStandardPaths::findExecutable(QStringLiteral("wl-copy")).isEmpty()) {

@@ -1,8 +1,9 @@
 #pragma once
 // Which clipboard the Linux desktop talks to. A Wayland compositor hands its clipboard only to
-// the focused window, so a program that lives in the tray needs a compositor that offers a
-// data-control protocol to watch and set it; elsewhere (X11, or a Wayland session without
-// data control) Qt's clipboard through X (XWayland) is what there is.
+// the focused window, so a program that lives in the tray watches and sets it through a
+// data-control protocol where the compositor offers one; elsewhere (X11, or a Wayland session
+// without data control, such as GNOME's, which keeps XWayland's clipboard in step with its
+// own) Qt's clipboard through X (XWayland) is what there is.
 #include <string>
 
 namespace zumelko::platform::qt {

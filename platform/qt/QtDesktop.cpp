@@ -88,7 +88,12 @@ QtDesktop::QtDesktop(int& argc, char** argv, QtDesktopOptions options) {
     ui_ = std::make_unique<QtUiHost>(*loop_);
 }
 
+void QtDesktop::QuitOnSessionEnd() {
+    if (!sessionEnd_) sessionEnd_ = std::make_unique<SessionEnd>(*loop_);
+}
+
 QtDesktop::~QtDesktop() {
+    sessionEnd_.reset();
     ui_.reset();
     shell_.reset();
     clipboard_.reset();

@@ -16,6 +16,7 @@
 #include "platform/qt/QtLoop.h"
 #include "platform/qt/QtShell.h"
 #include "platform/qt/QtUiHost.h"
+#include "platform/qt/SessionEnd.h"
 #include "platform/qt/SmbNetwork.h"
 #include "platform/qt/WaylandClipboard.h"
 
@@ -47,6 +48,10 @@ public:
     BrowserDde& dde() override { return *dde_; }
     QtUiHost& ui() override { return *ui_; }
 
+    // From now on the session's end and the signals that end a program (SessionEnd.h) end the
+    // loop as the program's own exit does. For the program, not for tests.
+    void QuitOnSessionEnd();
+
 private:
     std::unique_ptr<QApplication> app_;
     std::unique_ptr<QtLoop> loop_;
@@ -59,6 +64,7 @@ private:
     std::unique_ptr<SmbNetwork> network_;
     std::unique_ptr<BrowserDde> dde_;
     std::unique_ptr<QtUiHost> ui_;
+    std::unique_ptr<SessionEnd> sessionEnd_;
 };
 
 // Why no desktop can be shown (no X display or Wayland compositor reached), or nothing when

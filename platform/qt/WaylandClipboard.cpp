@@ -4,6 +4,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <sys/prctl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -35,10 +36,14 @@ void Stop(QProcess& process) {
 }
 
 // wl-paste and wl-copy end with the program, however it ends: a watch left behind would run
-// for as long as the compositor does.
+// for as long as the compositor does. Ctrl+C in the program's terminal is the program's to
+// act on (it stops them itself), so they are not in its process group.
 std::unique_ptr<QProcess> Tool() {
     auto process = std::make_unique<QProcess>();
-    process->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    process->setChildProcessModifier([] {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        setpgid(0, 0);
+    });
     process->setStandardErrorFile(QProcess::nullDevice());
     return process;
 }
@@ -53,6 +58,7 @@ QString FirstOf(const QStringList& wanted, const QStringList& offered) {
 }  // namespace
 
 WaylandClipboard::WaylandClipboard(QtLoop& loop, QtGdi& gdi) : StagedClipboard(loop, gdi) {
+    clock_.start();
     for (QTimer* timer : {&offerTimer_, &readTimer_, &retryTimer_, &steadyTimer_}) timer->setSingleShot(true);
     // An offer whose echo is not seen in this time (the watch was lost meanwhile, or another
     // program replaced it first) no longer holds up the next one.
@@ -186,15 +192,16 @@ void WaylandClipboard::StartOffer() {
         if (e == QProcess::FailedToStart) ended();
     });
     inFlight_ = offer;
+    awaitingEcho_.push_back(offer);
+    if (awaitingEcho_.size() > 4) awaitingEcho_.pop_front();
     if (offer.type.isEmpty()) {
-        // Emptying is not reported by the watch: done when wl-copy is.
+        // The watch of wl-clipboard 2.2 and later reports the emptied clipboard, that of 2.1
+        // does not: done when wl-copy is.
         writer->start(kWlCopy, {QStringLiteral("--clear")});
         return;
     }
     // The bytes go through the pipe, never on the command line; wl-copy stays in the foreground
     // serving them until another program takes the clipboard, and is ours to stop.
-    awaitingEcho_.push_back(offer);
-    if (awaitingEcho_.size() > 4) awaitingEcho_.pop_front();
     writer->start(kWlCopy, {QStringLiteral("--foreground"), QStringLiteral("--type"), offer.type});
     writer->write(offer.bytes);
     writer->closeWriteChannel();
@@ -257,7 +264,10 @@ void WaylandClipboard::WatchEnded(const QString& why) {
 
 void WaylandClipboard::WatchOutput() {
     const QByteArray out = watch_->readAllStandardOutput();
-    reported_ += static_cast<int>(out.count('\n'));
+    const int reports = static_cast<int>(out.count('\n'));
+    if (reports == 0) return;
+    if (reported_ == 0) firstReportMs_ = clock_.elapsed();
+    reported_ += reports;
     if (!reading_ && !decoding_) StartReading();
 }
 
@@ -294,6 +304,9 @@ void WaylandClipboard::Read(const QStringList& arguments, std::function<void(std
 
 void WaylandClipboard::StartReading() {
     if (reported_ == 0 || reading_) return;
+    // What is read now is what every report so far told of, or newer.
+    reported_ = 0;
+    readingForMs_ = firstReportMs_;
     reading_.emplace();
     Read({QStringLiteral("--list-types")}, [this](std::optional<QByteArray> list) {
         if (list) {
@@ -320,15 +333,22 @@ void WaylandClipboard::StartReading() {
 }
 
 bool WaylandClipboard::Matches(const Reading& reading, const Offer& offer) {
+    if (offer.type.isEmpty()) return reading.types.isEmpty();
     if (offer.type == kPngType) return reading.picture == offer.bytes;
     return !reading.types.contains(kPngType) && reading.text && *reading.text == offer.bytes;
+}
+
+bool WaylandClipboard::Same(const Reading& a, const Reading& b) {
+    return a.types == b.types && a.text == b.text && a.picture == b.picture;
 }
 
 void WaylandClipboard::Decide() {
     Reading reading = std::move(*reading_);
     reading_.reset();
-    reported_ = std::max(0, reported_ - 1);
     const bool fresh = std::exchange(freshWatch_, false);
+    // Reports that came while the last reading ran, or just after it, may tell of what it found.
+    const bool soon = readingForMs_ <= lastReadEndMs_ + kSameChangeMs;
+    lastReadEndMs_ = clock_.elapsed();
     auto next = [this] { StartReading(); };
 
     // The compositor telling us of our own offer.
@@ -340,14 +360,14 @@ void WaylandClipboard::Decide() {
         if (inFlight_ && Matches(reading, *inFlight_)) OfferDone();
         return next();
     }
-    // A watch started again first reports what is there already: only a change made while it
-    // was away is one.
-    if (fresh) {
-        const bool stillOurs = owned_ && lastOffer_ && Matches(reading, *lastOffer_);
-        const bool stillTheirs = !owned_ && reading.types == outsideRead_.types && reading.text == outsideRead_.text &&
-                                 reading.picture == outsideRead_.picture;
-        if (stillOurs || stillTheirs) return next();
-    }
+    // What the program put there, still there, is no change. Another program's content found
+    // again is the same change when told again soon, and when a watch started again reports
+    // what is there already: only a change made while it was away is one.
+    if (owned_ && lastOffer_ && Matches(reading, *lastOffer_)) return next();
+    if (!owned_ && Same(reading, outsideRead_) && (fresh || soon)) return next();
+    // Nothing there for a watch started again (wl-clipboard 2.2 and later say so) while the
+    // program's content should be: a new compositor, which is given it again (OfferAgain).
+    if (fresh && owned_ && reading.types.isEmpty()) return next();
 
     auto publish = [this](Reading read, QImage image) {
         owned_.reset();

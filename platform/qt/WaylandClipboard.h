@@ -8,10 +8,17 @@
 // are staged and committed as one change at the close, told to the chain while the close runs.
 // Another program's change is read whole (text, and a picture as PNG or BMP) before the chain
 // is told, through the loop, so a viewer reads it at once. `wl-paste --watch` reports the
-// program's own offers too; that echo is recognised by its bytes and not told again.
+// program's own offers too, and from wl-clipboard 2.2 on its own emptying of the clipboard;
+// that echo is recognised by its bytes (or by there being none) and not told again.
 //
-// Not seen: another program emptying the clipboard (the watch reports new content only).
+// One reading answers every report that came before it. A report may still tell of what the
+// last reading found already (a program that sets the clipboard twice, a report that comes a
+// moment after the reading): the same content again soon after is the same change, and the
+// program's own content, while it is still there, is no change at all; so one change is never
+// told twice. Not seen: another program emptying the clipboard under wl-clipboard 2.1 and
+// earlier, whose watch reports new content only.
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFutureWatcher>
 #include <QImage>
 #include <QObject>
@@ -42,6 +49,8 @@ public:
 
     // Largest item read from another program; a larger one is taken as absent.
     static constexpr qint64 kMaxRead = 256LL << 20;
+    // A report this soon after the last reading ended that finds what it found is the same change.
+    static constexpr qint64 kSameChangeMs = 1000;
 
 private:
     // What another program offers, as read after its change.
@@ -77,6 +86,7 @@ private:
     void Read(const QStringList& arguments, std::function<void(std::optional<QByteArray>)> then);
     void Decide();
     static bool Matches(const Reading& reading, const Offer& offer);
+    static bool Same(const Reading& a, const Reading& b);
 
     QObject context_;  // timers and signals are dropped with it
     Outside outside_;
@@ -96,7 +106,11 @@ private:
     // The watch and the readings it asks for.
     std::unique_ptr<QProcess> watch_;
     QByteArray watchLine_;
-    int reported_ = 0;  // changes reported and not read yet
+    int reported_ = 0;  // reports not yet answered by a reading
+    QElapsedTimer clock_;
+    qint64 firstReportMs_ = 0;   // when the oldest of those came
+    qint64 readingForMs_ = 0;    // when the oldest report the reading under way answers came
+    qint64 lastReadEndMs_ = -kSameChangeMs - 1;
     bool freshWatch_ = false;  // the next report may be the watch's first look at old content
     std::unique_ptr<QProcess> reader_;
     QTimer readTimer_;

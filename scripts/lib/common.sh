@@ -23,7 +23,7 @@ ZUMELKO_TEST_PACKAGES=(
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 googletest
   wine64 wine locales nsis
-  sway xwayland python3-dbus python3-gi
+  sway xwayland python3-dbus python3-gi mutter libsm-dev
   debootstrap lintian
 )
 ZUMELKO_PACKAGES=("${ZUMELKO_BUILD_PACKAGES[@]}" "${ZUMELKO_PACKAGE_PACKAGES[@]}" "${ZUMELKO_TEST_PACKAGES[@]}")

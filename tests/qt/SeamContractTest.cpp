@@ -1,5 +1,6 @@
 // The platform seam's contract on the Linux desktop: the real X clipboard with xclip as the other
-// program, or, run in a Wayland session, the real Wayland clipboard with wl-copy; Qt's loop.
+// program, or, run in a Wayland session, the clipboard the program takes there (the Wayland one,
+// or on GNOME the X11 one through XWayland) with wl-copy as the other program; Qt's loop.
 #include <QProcess>
 
 #include "framework/Application.h"
@@ -30,6 +31,8 @@ public:
         if (auto* wayland = qttest::Desk().waylandClipboard()) {
             // Our own offers are on the clipboard first, as they would be before a person copies.
             ASSERT_TRUE(qttest::PumpUntil([wayland] { return wayland->Idle(); }, 10000));
+            other.start(QStringLiteral("wl-copy"), QStringList{});
+        } else if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
             other.start(QStringLiteral("wl-copy"), QStringList{});
         } else {
             other.start(QStringLiteral("xclip"), {"-selection", "clipboard", "-i"});

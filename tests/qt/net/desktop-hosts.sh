@@ -29,6 +29,7 @@ check() {
 # zm_desktop HOST : an X display of its own on the host.
 zm_desktop() {
   local host=$1 fifo="$ZM_NET_DIR/display-$1"
+  rm -f "$fifo"
   mkfifo "$fifo"
   zm_on "$host" Xvfb -displayfd 3 -screen 0 "${ZM_SCREEN_W}x${ZM_SCREEN_H}x24" -nolisten tcp \
     3>"$fifo" 2>"$ZM_NET_DIR/xvfb-$host.log" &
@@ -203,4 +204,67 @@ notice() {
   zm_shot "$1" "$win" "$2"
   zm_keys "$1" "$win" space
   zm_wait_gone "$1" "$win"
+}
+
+# zm_pids HOST PATTERN : the processes on a host whose command line matches.
+zm_pids() {
+  local pid
+  for pid in $(ip netns pids "${ZM_NET_PREFIX}$1"); do
+    ps -o args= -p "$pid" 2>/dev/null | grep -qE -- "$2" && echo "$pid"
+  done
+}
+
+# zm_quit HOST SIGNAL PROGRAM : sends the signal to the program (its path) on the host, or
+# chooses "終了(&E)" when SIGNAL is "exit", or runs the command SIGNAL when there is one (a
+# logout, say); the program must end as its exit does: within 10 seconds,
+# with code 0, ports 8000 and 8001 free at once for a new instance, none of the processes it
+# started (wl-paste, wl-copy) left. (Its display is not asked about its windows afterwards: Xvfb
+# may leave a client that connects while a closing one still holds the server waiting forever.)
+zm_quit() {
+  local host=$1 sig=$2 program=$3 pid i rc=0 start children
+  pid=$(zm_pids "$host" "^$program( |\$)")
+  if [ -z "$pid" ]; then
+    echo "the program does not run on $host" >&2
+    return 1
+  fi
+  children=$(ps -o pid= --ppid "$pid")
+  start=$(date +%s%N)
+  if [ "$sig" = exit ]; then
+    zm_menu "$host" 3 e || return 1
+  elif [ "$(type -t "$sig")" = function ]; then
+    "$sig" || return 1
+  else
+    kill -s "$sig" "$pid"
+  fi
+  for ((i = 0; i < 100; i++)); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$pid" 2>/dev/null; then
+    echo "the program on $host still runs 10 s after $sig" >&2
+    kill -9 "$pid"
+    rc=1
+  fi
+  local code=0
+  wait "${ZM_PID[$host]}" || code=$?
+  zm_say "$host: ended $(((($(date +%s%N) - start) / 1000000))) ms after $sig, with code $code"
+  [ "$code" -eq 0 ] || rc=1
+  if ! zm_on "$host" python3 -c '
+import socket
+for port in (8000, 8001):
+    s = socket.socket()
+    s.bind(("0.0.0.0", port))
+    s.listen()
+'; then
+    echo "ports 8000 and 8001 are not free on $host" >&2
+    rc=1
+  fi
+  local left
+  left=$(for i in $children; do ps -o pid=,args= -p "$i"; done)
+  if [ -n "$left" ]; then
+    echo "what the program started is left on $host:" >&2
+    echo "$left" >&2
+    rc=1
+  fi
+  return $rc
 }

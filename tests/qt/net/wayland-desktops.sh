@@ -5,8 +5,13 @@
 # forwards them to hostb, where wl-paste reads the same bytes and pixels and the import is not
 # sent back. Then the clipboard is lost twice: hosta's wl-paste is killed, and hostb's
 # compositor is stopped and started again; each program keeps running, says so once, and
-# forwards again, and hostb puts what it had taken on the new compositor's clipboard. The dialogs are drawn on an X display of each host's own (Xvfb), where
-# xdotool plays the user as in the other desktop tests; the clipboard is sway's alone.
+# forwards again, and hostb puts what it had taken on the new compositor's clipboard. Last,
+# SIGTERM ends hosta's program and SIGINT hostb's, each as its exit does, wl-paste and wl-copy
+# included (zm_quit). hostb watches as wl-clipboard 2.2 and later do, through the stand-in of
+# wayland/wl-clipboard-2.2, which also reports an emptied clipboard and reports every change
+# twice; hosta through the wl-clipboard installed here. The dialogs are drawn on an X display of
+# each host's own (Xvfb), where xdotool plays the user as in the other desktop tests; the
+# clipboard is sway's alone.
 # Usage: wayland-desktops.sh PATH/TO/zumelko OUTPUT-DIR
 set -uo pipefail
 here=$(dirname "$(readlink -f "$0")")
@@ -23,6 +28,10 @@ ZM_SHOTS="$out"
 zw_user
 # The build tree is root's: the test user runs a copy.
 install -m 755 "$1" "$ZM_NET_DIR/zumelko"
+install -d -m 755 "$ZM_NET_DIR/wl-clipboard-2.2"
+install -m 755 "$here/../wayland/wl-clipboard-2.2/wl-paste" "$here/../wayland/wl-clipboard-2.2/wl-copy" \
+  "$ZM_NET_DIR/wl-clipboard-2.2/"
+declare -A tools=([hosta]=/usr/bin [hostb]="$ZM_NET_DIR/wl-clipboard-2.2")
 
 wl() {
   local host=$1
@@ -31,16 +40,9 @@ wl() {
 }
 start() {
   local host=$1
-  wl "$host" DISPLAY="${ZM_DISPLAY[$host]}" ASAN_OPTIONS="${ASAN_OPTIONS:-}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" \
-    LSAN_OPTIONS="${LSAN_OPTIONS:-}" "$ZM_NET_DIR/zumelko" >"$ZM_NET_DIR/zumelko-$host.log" 2>&1 &
+  wl "$host" DISPLAY="${ZM_DISPLAY[$host]}" PATH="${tools[$host]}:/usr/local/bin:/usr/bin:/bin" \
+    ASAN_OPTIONS="${ASAN_OPTIONS:-}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" LSAN_OPTIONS="${LSAN_OPTIONS:-}" "$ZM_NET_DIR/zumelko" >"$ZM_NET_DIR/zumelko-$host.log" 2>&1 &
   ZM_PID[$host]=$!
-}
-# host_pids HOST PATTERN : the processes on a host whose command line matches.
-host_pids() {
-  local pid
-  for pid in $(ip netns pids "${ZM_NET_PREFIX}$1"); do
-    ps -o args= -p "$pid" 2>/dev/null | grep -qE -- "$2" && echo "$pid"
-  done
 }
 sway_on() { zw_sway "$ZM_NET_DIR/wl-$1" zm_on "$1"; }
 said() { grep -c "$2" "$ZM_NET_DIR/zumelko-$1.log"; }
@@ -105,7 +107,7 @@ check "wl-paste on hostb reads the same pixels (differing: $diff)" [ "$diff" = "
 check "hostb does not send the imported picture back" zm_no_dialog hostb 3
 
 zm_say "hosta: its wl-paste is killed"
-watch=$(host_pids hosta 'wl-paste --watch')
+watch=$(zm_pids hosta 'wl-paste --watch')
 check "hosta watches through wl-paste" [ -n "$watch" ]
 kill -9 $watch
 check "hosta says it lost the clipboard" wait_said hosta "lost the Wayland clipboard"
@@ -114,7 +116,7 @@ check "the next text is forwarded" forward "after the watch came back"
 check "hosta said so once" [ "$(said hosta "lost the Wayland clipboard")" -eq 1 ]
 
 zm_say "hostb: its compositor stops, and starts again a few seconds later"
-kill $(host_pids hostb '^sway ')
+kill $(zm_pids hostb '^sway ')
 check "hostb says it lost the clipboard" wait_said hostb "lost the Wayland clipboard"
 sleep 4
 check "hostb keeps running while the compositor is away" zm_alive hostb
@@ -127,18 +129,11 @@ check "a text is forwarded to the new compositor" forward "to the new compositor
 check "hostb does not send it back" zm_no_dialog hostb 3
 check "both programs still run" eval 'zm_alive hosta && zm_alive hostb'
 
-zm_say "hosta's program is stopped"
-gone() {
-  local i
-  for ((i = 0; i < 30; i++)); do
-    [ -z "$(host_pids hosta '^/usr/bin/wl-(paste|copy)')" ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
-check "hosta watches and serves through wl-paste and wl-copy" [ -n "$(host_pids hosta '^/usr/bin/wl-(paste|copy)')" ]
-kill $(host_pids hosta "^$ZM_NET_DIR/zumelko")
-check "its wl-paste and wl-copy end with it" gone
+zm_say "The programs are ended by signals"
+check "hosta watches and serves through wl-paste and wl-copy" [ -n "$(zm_pids hosta '^/usr/bin/wl-(paste|copy)')" ]
+check "hostb watches through the stand-in's wl-paste" [ -n "$(zm_pids hostb 'wl-paste --watch .*wl-clipboard-2.2')" ]
+check "SIGTERM ends hosta's program as its exit does" zm_quit hosta TERM "$ZM_NET_DIR/zumelko"
+check "SIGINT ends hostb's program as its exit does" zm_quit hostb INT "$ZM_NET_DIR/zumelko"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
