@@ -1,6 +1,6 @@
 #pragma once
-// DDEML as a client, WinExec, and the shell's default browser. One DDEML instance per process: its callback reports a
-// partner's disconnect to the handler.
+// DDEML as a client, WinExec, and the shell's default browser. One DDEML instance per
+// process: its callback reports a partner's disconnect to the handler.
 #include "platform/Dde.h"
 
 namespace zumelko::platform::win32 {
