@@ -140,6 +140,8 @@ std::string HelpText() {
            "  --allow NAMES               machine names or addresses that may send, separated\n"
            "                              by blanks or commas; may be repeated; implies\n"
            "                              --senders known\n"
+           "  /quit                       on Windows: ask the running program to end as its\n"
+           "                              menu's \"終了(&E)\" does (for installers and scripts)\n"
            "  --help                      this text\n"
            "  --version                   the program's version\n"
            "Each option takes its value as --option VALUE or --option=VALUE.\n"

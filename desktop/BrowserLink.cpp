@@ -3,6 +3,8 @@
 #include <array>
 #include <string_view>
 
+#include "platform/Desktop.h"
+
 namespace zumelko {
 
 const char* const kNetscapeNotRunning = "Netscape Navigater が起動していません。";
@@ -118,6 +120,17 @@ bool IsBareHost(Bytes text) {
     return true;
 }
 
+// Netscape opens the item it is asked for; Internet Explorer opens the item poked to it. True
+// when the browser took the address: a request answered, a poke started.
+bool ByDde(TDdeClientConv& conversation, const char* service, int browser, const std::string& address) {
+    conversation.SetLink(service, "WWW_OpenURL");
+    if (!conversation.Connect()) return false;
+    const bool taken =
+        browser == kBrowserNetscape ? conversation.Request(address).has_value() : conversation.Poke(address, "");
+    conversation.Disconnect();
+    return taken;
+}
+
 }  // namespace
 
 std::optional<std::string> WebAddress(const std::string& text) {
@@ -156,19 +169,11 @@ void LinkToBrowser(TDdeClientConv& conversation, int browser, const std::string&
         return;
     }
 
-    conversation.SetLink(service, "WWW_OpenURL");
-    if (!conversation.Connect()) {
-        if (notice) notice(notRunning);
-        return;
-    }
-    // Netscape opens the item it is asked for; Internet Explorer opens the item poked to it.
-    // Neither answer tells us anything we could act on.
-    if (browser == kBrowserNetscape) {
-        conversation.Request(*address);
-    } else {
-        conversation.Poke(*address, "");
-    }
-    conversation.Disconnect();
+    // Browsers that still answer DDE get the address that way; today's answer nothing, and then
+    // the desktop's default browser opens it.
+    if (TDdeClientConv::CanCarry(*address) && ByDde(conversation, service, browser, *address)) return;
+    if (platform::Current().dde().ShellExecuteOpen(*address)) return;
+    if (notice) notice(notRunning);
 }
 
 }  // namespace zumelko

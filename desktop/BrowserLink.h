@@ -32,8 +32,10 @@ constexpr std::size_t kMaxWebAddress = 8192;
 std::optional<std::string> WebAddress(const std::string& text);
 
 // The text goes to the browser as WebAddress gives it; a text that is no web address is not
-// handed over and notice is told so. notice is also told when the browser does not answer;
-// nothing else is reported.
+// handed over and notice is told so. The browser is asked by DDE first. When no conversation
+// comes about, the browser refuses the address or DDE cannot carry it (over 255 characters),
+// the address goes to the desktop's default browser instead, and notice is told that the
+// browser is not running only when that fails too.
 void LinkToBrowser(TDdeClientConv& conversation, int browser, const std::string& text,
                    const std::function<void(const std::string&)>& notice);
 

@@ -92,6 +92,14 @@ bool TDdeClientConv::Poke(const std::string& item, const std::string& data) {
     return started;
 }
 
+bool TDdeClientConv::CanCarry(const std::string& item) {
+    Dde& dde = Current().dde();
+    const platform::Hsz handle = dde.CreateStringHandle(item);
+    if (handle == 0) return false;
+    dde.FreeStringHandle(handle);
+    return true;
+}
+
 void TDdeClientConv::Disconnect() {
     Dde& dde = Current().dde();
     if (conversation_ != 0) {

@@ -33,6 +33,9 @@ public:
 
     std::uint32_t DataFormat() const { return format_; }
 
+    // Whether a text can go as an item at all (DDEML's names hold at most 255 characters).
+    static bool CanCarry(const std::string& item);
+
 private:
     static void PartnerDisconnected(platform::Dde& dde, platform::Hconv conversation);
     void ForgetConversation();

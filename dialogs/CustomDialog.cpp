@@ -17,6 +17,7 @@ constexpr int kGroupTop3 = 258;
 constexpr int kButtonRow = 384;
 constexpr int kGroupLeft = 64;
 constexpr int kSecondRowTop = 16 + 24 + 4;
+constexpr int kWideGroup = 320;
 }  // namespace
 
 TForm4::TForm4(Component* owner) : Form(owner) {
@@ -52,12 +53,14 @@ TForm4::TForm4(Component* owner) : Form(owner) {
     // the machines the program lists and the names added under "詳細".
     Bevel3 = &Place(AddControl<Bevel>("Bevel3"), 8, 244, 401, 112);
     Label4 = &MakeLabel(*this, "Label4", "相手：", 14, 250, 13);
-    RadioGroup3 = &Place(AddControl<RadioGroup>("RadioGroup3"), kGroupLeft, kGroupTop3, 260, 90, 7);
+    // Two rows as high as the others' three, and room for the longer second item beside its
+    // "詳細" button.
+    RadioGroup3 = &Place(AddControl<RadioGroup>("RadioGroup3"), kGroupLeft, kGroupTop3, kWideGroup, 65, 7);
     RadioGroup3->SetCaption("受け取る相手");
     RadioGroup3->SetItems({"だれからでも受け取る", "一覧のマシンと追加した名前だけ"});
     RadioGroup3->OnClick = {this, &TForm4::RadioGroup3Click};
-    Button4 = &MakeButton(*this, "Button4", "詳細", mrNone, kGroupLeft + 260 - 49 - 6, kGroupTop3 + kSecondRowTop, 8, 49);
-    Place(*Button4, kGroupLeft + 260 - 49 - 6, kGroupTop3 + kSecondRowTop, 49, 17);
+    Button4 = &MakeButton(*this, "Button4", "詳細", mrNone, kGroupLeft + kWideGroup - 49 - 6, kGroupTop3 + kSecondRowTop, 8, 49);
+    Place(*Button4, kGroupLeft + kWideGroup - 49 - 6, kGroupTop3 + kSecondRowTop, 49, 17);
     Button4->SetEnabled(false);
     Button4->OnClick = {this, &TForm4::Button4Click};
     LoadComponents();

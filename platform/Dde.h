@@ -1,6 +1,7 @@
 #pragma once
 // Client conversations with a browser (DDEML on Windows; elsewhere the desktop reaches the
-// browser its own way but keeps the same operations), and starting a program.
+// browser its own way but keeps the same operations), starting a program, and the desktop's
+// default browser.
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -51,6 +52,11 @@ public:
 
     // WinExec: a value of 32 or more means the program was started.
     virtual std::uint32_t WinExec(const std::string& commandLine, int show) = 0;
+
+    // ShellExecuteW with the verb "open" on a web address (one that WebAddress gave): the
+    // browser the user has chosen for such addresses opens it. True when it was handed over;
+    // false when the desktop knows no such browser or starting it failed.
+    virtual bool ShellExecuteOpen(const std::string& /*address*/) { return false; }
 };
 
 }  // namespace zumelko::platform

@@ -1,6 +1,7 @@
 #pragma once
 // Simulated browsers: DDE servers known by service and topic that record every connect,
-// request and poke, and a program starter whose programs may start a server.
+// request and poke, a program starter whose programs may start a server, and a default
+// browser that may be there or not.
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -70,6 +71,11 @@ public:
     bool Poke(Hconv conversation, Hsz item, const std::string& data, std::uint32_t format) override;
     void SetDisconnectHandler(std::function<void(Hconv)> handler) override { onDisconnect_ = std::move(handler); }
     std::uint32_t WinExec(const std::string& commandLine, int show) override;
+    // Taken by the default browser while there is one; noted either way.
+    bool ShellExecuteOpen(const std::string& address) override {
+        shellOpens.push_back(address);
+        return defaultBrowser;
+    }
 
     // Servers are matched case-insensitively, as DDE names are.
     SimBrowserServer& AddServer(const std::string& service, const std::string& topic);
@@ -92,6 +98,9 @@ public:
     std::uint32_t initError = DMLERR_NO_ERROR_;
     // CreateStringHandle fails for every text while set.
     bool failStringHandles = false;
+    // Whether the desktop has a default browser, and every address handed to it.
+    bool defaultBrowser = false;
+    std::vector<std::string> shellOpens;
 
 private:
     SimBrowserServer* ServerOf(Hconv conversation);

@@ -3,6 +3,9 @@
 #include <cstdio>
 
 #include "platform/win32/Win32Api.h"
+#include "platform/win32/Win32UiHost.h"
+// COM, for the shell's sake alone, after the headers that must come first.
+#include <objbase.h>
 
 namespace zumelko::platform::win32 {
 
@@ -96,6 +99,28 @@ void Win32Dde::PartnerDisconnected(Hconv conversation) {
 
 std::uint32_t Win32Dde::WinExec(const std::string& commandLine, int show) {
     return ::WinExec(commandLine.c_str(), static_cast<UINT>(show));
+}
+
+bool Win32Dde::ShellExecuteOpen(const std::string& address) {
+    // The handler's command line is the registered one with the address put in place of "%1",
+    // in quotes: a quote of the address's own would end them there. Browsers read %22 as the
+    // same character.
+    std::string quoted;
+    for (char c : address) quoted += c == '"' ? std::string("%22") : std::string(1, c);
+    // Bytes above 0x7F are the code page's, or UTF-8 from a Linux peer, as on the clipboard.
+    const std::wstring wide = FromCaption(quoted);
+    // The shell may hand the address on through COM.
+    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    // No box of the system's own when it fails: the caller tells the user.
+    info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    info.lpVerb = L"open";
+    info.lpFile = wide.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    const bool opened = ::ShellExecuteExW(&info) != FALSE;
+    if (SUCCEEDED(com)) ::CoUninitialize();
+    return opened;
 }
 
 }  // namespace zumelko::platform::win32

@@ -1,6 +1,6 @@
 #pragma once
-// DDEML as a client, and WinExec. One DDEML instance per process: its callback reports a
-// partner's disconnect to the handler.
+// DDEML as a client, WinExec, and the shell's default browser. One DDEML instance per
+// process: its callback reports a partner's disconnect to the handler.
 #include "platform/Dde.h"
 
 namespace zumelko::platform::win32 {
@@ -24,6 +24,8 @@ public:
     bool Poke(Hconv conversation, Hsz item, const std::string& data, std::uint32_t format) override;
     void SetDisconnectHandler(std::function<void(Hconv)> handler) override;
     std::uint32_t WinExec(const std::string& commandLine, int show) override;
+    // A '"' goes as %22: the browser's registered command line has the address in quotes.
+    bool ShellExecuteOpen(const std::string& address) override;
 
     // The DDEML callback's work (the callback itself is in the .cpp).
     void PartnerDisconnected(Hconv conversation);

@@ -15,6 +15,8 @@ constexpr char kClassName[] = "ZumelkoHiddenWindow";
 // Posted to the loop's own window: ends a ProcessMessages round, or only wakes GetMessageW.
 constexpr UINT kMarker = WM_APP + 0x3F00;
 constexpr UINT kWake = WM_APP + 0x3F01;
+// How long a message sent to another program's window may take.
+constexpr UINT kOtherProgramMs = 5000;
 
 LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
     return static_cast<LRESULT>(Win32Loop::Procedure(FromHandle(window), message, w, l));
@@ -108,8 +110,17 @@ bool Win32Loop::PostMessage(Hwnd window, std::uint32_t message, WParam w, LParam
 
 LResult Win32Loop::SendMessage(Hwnd window, std::uint32_t message, WParam w, LParam l) {
     CheckThread();
-    if (!IsWindow(window)) return 0;
-    return static_cast<LResult>(::SendMessageA(AsHandle<HWND>(window), message, w, l));
+    if (IsWindow(window)) return static_cast<LResult>(::SendMessageA(AsHandle<HWND>(window), message, w, l));
+    // Another program's window: the next clipboard viewer usually is one. ::IsWindow also
+    // keeps a handle that is no window (HWND_BROADCAST among them) from going anywhere.
+    HWND other = AsHandle<HWND>(window);
+    if (window == 0 || ::IsWindow(other) == FALSE) return 0;
+    // A program that has stopped answering must not stop this one with it.
+    DWORD_PTR answer = 0;
+    if (::SendMessageTimeoutA(other, message, w, l, SMTO_NORMAL | SMTO_ABORTIFHUNG, kOtherProgramMs, &answer) == 0) {
+        return 0;
+    }
+    return static_cast<LResult>(answer);
 }
 
 void Win32Loop::PopDialog(Hwnd dialog) {

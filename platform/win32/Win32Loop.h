@@ -22,6 +22,8 @@ public:
     void DestroyWindow(Hwnd window) override;
     bool IsWindow(Hwnd window) const override;
     bool PostMessage(Hwnd window, std::uint32_t message, WParam w, LParam l) override;
+    // Also reaches the windows of other programs (it is how the viewer chain is passed on), and
+    // gives up on one that does not answer within 5 seconds, answering 0.
     LResult SendMessage(Hwnd window, std::uint32_t message, WParam w, LParam l) override;
     void ProcessMessages() override;
     void RunUntil(const std::function<bool()>& done) override;

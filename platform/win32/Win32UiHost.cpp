@@ -108,6 +108,32 @@ COLORREF ColorOf(std::uint32_t rgb) {
     return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
 }
 
+// Plain radio buttons check nothing by themselves: the group's selection is the model's, and
+// its buttons show it.
+void ShowSelection(const std::vector<HWND>& buttons, const RadioGroup& group) {
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+        const int index = static_cast<int>(i);
+        ::SendMessageW(buttons[i], BM_SETCHECK, index == group.ItemIndex() ? BST_CHECKED : BST_UNCHECKED, 0);
+        // Tab reaches the selected item (or the first when none is); arrows move within.
+        LONG_PTR style = ::GetWindowLongPtrW(buttons[i], GWL_STYLE);
+        const bool stop = group.TabStop() && index == std::max(0, group.ItemIndex());
+        style = stop ? (style | WS_TABSTOP) : (style & ~static_cast<LONG_PTR>(WS_TABSTOP));
+        ::SetWindowLongPtrW(buttons[i], GWL_STYLE, style);
+    }
+}
+
+// How wide a radio button must be for its mark and its text in that font: no wider, so that it
+// lies under nothing placed beside its text (a "詳細" button at the end of its row).
+int RadioWidth(HWND radio, HFONT font, const std::wstring& text) {
+    HDC dc = ::GetDC(radio);
+    HGDIOBJ old = ::SelectObject(dc, font);
+    SIZE size{0, 0};
+    ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(radio, dc);
+    return ::GetSystemMetrics(SM_CXMENUCHECK) + 8 + size.cx;
+}
+
 }  // namespace
 
 std::wstring FromCaption(const std::string& bytes) {
@@ -268,12 +294,17 @@ LResult Win32UiHost::Procedure(Hwnd window, std::uint32_t message, WParam w, LPa
             return 0;
         }
         if (auto radio = r->radioById.find(id); radio != r->radioById.end()) {
-            if (code != BN_CLICKED) return 0;
+            // A plain radio button takes the focus from the arrow keys but is not clicked by
+            // them; the focus moved that way selects, as in any dialog. (With the mouse, the
+            // click decides.)
+            const bool byKeys = code == BN_SETFOCUS && ::GetKeyState(VK_LBUTTON) >= 0;
+            if (code != BN_CLICKED && !byKeys) return 0;
             auto [group, index] = radio->second;
             if (r->echo == group) return 0;
             r->echo = group;
             Guarded([&] { group->SetItemIndex(index); });
             r->echo = nullptr;
+            ShowSelection(r->radios[group], *group);
             return 0;
         }
         auto it = r->byId.find(id);
@@ -528,19 +559,15 @@ void Win32UiHost::Apply(Rendered& r, Control& c) {
         const int row = count > 0 ? avail / count : 0;
         for (int i = 0; i < count; ++i) {
             HWND radio = buttons[static_cast<std::size_t>(i)];
-            ::SetWindowTextW(radio, FromCaption(items[static_cast<std::size_t>(i)]).c_str());
+            const std::wstring text = FromCaption(items[static_cast<std::size_t>(i)]);
+            ::SetWindowTextW(radio, text.c_str());
             ::SendMessageW(radio, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
             ::MoveWindow(radio, origin.x + b.left + 8, origin.y + b.top + caption + 1 + i * row,
-                         std::max(0, b.width - 10), row, FALSE);
-            ::SendMessageW(radio, BM_SETCHECK, i == group->ItemIndex() ? BST_CHECKED : BST_UNCHECKED, 0);
-            // Tab reaches the selected item (or the first when none is); arrows move within.
-            LONG_PTR style = ::GetWindowLongPtrW(radio, GWL_STYLE);
-            const bool stop = c.TabStop() && (i == std::max(0, group->ItemIndex()));
-            style = stop ? (style | WS_TABSTOP) : (style & ~static_cast<LONG_PTR>(WS_TABSTOP));
-            ::SetWindowLongPtrW(radio, GWL_STYLE, style);
+                         std::clamp(RadioWidth(radio, font, text), 0, std::max(0, b.width - 10)), row, FALSE);
             ::EnableWindow(radio, c.Enabled() ? TRUE : FALSE);
             ::ShowWindow(radio, visible ? SW_SHOWNA : SW_HIDE);
         }
+        ShowSelection(buttons, *group);
     } else if (auto* combo = dynamic_cast<ComboBox*>(&c)) {
         if (r.echo != combo) {
             ::SendMessageW(h, CB_RESETCONTENT, 0, 0);

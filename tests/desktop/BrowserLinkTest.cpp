@@ -68,13 +68,7 @@ TEST_F(BrowserLinkTest, NetscapeIsAskedForTheTextWithATenSecondTimeOut) {
     EXPECT_EQ(ns.transactions[0].timeoutMs, 10000u);
     EXPECT_EQ(ns.disconnects, 1);
     EXPECT_TRUE(notices.empty());
-    ExpectNothingLeft();
-
-    // A refused or timed-out request is not reported either.
-    ns.reply.reset();
-    Link(0, "http://pc01/");
-    EXPECT_EQ(ns.transactions.size(), 2u);
-    EXPECT_TRUE(notices.empty());
+    EXPECT_TRUE(dde().shellOpens.empty());
     ExpectNothingLeft();
 }
 
@@ -89,6 +83,7 @@ TEST_F(BrowserLinkTest, ABrowserThatIsNotRunningGetsOneStartAttemptThenTheNotice
     EXPECT_EQ(dde().ConnectAttempts(), 2);
     EXPECT_EQ(notices, std::vector<std::string>{"Netscape Navigater が起動していません。"});
     EXPECT_TRUE(ns.transactions.empty());
+    EXPECT_EQ(dde().shellOpens, std::vector<std::string>{"http://pc01/"}) << "offered to a default browser first";
 
     // No such program at all: no second connect.
     notices.clear();
@@ -148,6 +143,7 @@ TEST_F(BrowserLinkTest, OnlyWebAddressesReachEitherBrowser) {
         }
         if (!c.address) {
             EXPECT_EQ(dde().ConnectAttempts(), attemptsBefore);
+            EXPECT_TRUE(dde().shellOpens.empty());
             continue;
         }
         ++sent;
@@ -161,14 +157,66 @@ TEST_F(BrowserLinkTest, OnlyWebAddressesReachEitherBrowser) {
     EXPECT_TRUE(dde().Execs().empty());
 }
 
-TEST_F(BrowserLinkTest, AnItemThatCannotBeMadeAHandleSendsNothingAndEndsTheConversation) {
+TEST_F(BrowserLinkTest, AnItemThatCannotBeMadeAHandleSendsNothing) {
     SimBrowserServer& ie = dde().AddServer("IExplore", "WWW_OpenURL");
-    Link(1, "http://pc01/" + std::string(300, 'a'));
-    EXPECT_EQ(ie.connects, 1);
+    conv.SetLink("IExplore", "WWW_OpenURL");
+    ASSERT_TRUE(conv.Connect());
+    EXPECT_FALSE(conv.Poke("http://pc01/" + std::string(300, 'a'), ""));
+    EXPECT_FALSE(conv.Request("http://pc01/" + std::string(300, 'a')).has_value());
     EXPECT_TRUE(ie.transactions.empty());
-    EXPECT_EQ(ie.disconnects, 1);
-    EXPECT_TRUE(notices.empty());
+    conv.Disconnect();
     ExpectNothingLeft();
+}
+
+// Today's browsers answer no DDE: what DDE does not get to a browser goes to the desktop's
+// default browser, and the user hears that the browser is not running only when that fails
+// too. An address too long for DDE goes there at once.
+TEST(BrowserLinkFallback, WhatDdeDoesNotDeliverGoesToTheDefaultBrowser) {
+    enum class Dde { Takes, NotRunning, Refuses };
+    struct Case {
+        const char* what;
+        int browser;
+        Dde dde;
+        std::string text;
+        bool byDde;  // the browser's server saw a connect
+    };
+    const std::string longAddress = "http://pc01/" + std::string(300, 'a');
+    const std::vector<Case> cases = {
+        {"IE takes it", 1, Dde::Takes, "http://pc01/", true},
+        {"Netscape takes it", 0, Dde::Takes, "http://pc01/", true},
+        {"IE is not running", 1, Dde::NotRunning, "http://pc01/", false},
+        {"Netscape is not running", 0, Dde::NotRunning, " www.example.com\r\n", false},
+        {"IE refuses the poke", 1, Dde::Refuses, "http://pc01/", true},
+        {"Netscape refuses (or times out)", 0, Dde::Refuses, "http://pc01/", true},
+        {"too long for DDE, IE", 1, Dde::Takes, longAddress, false},
+        {"too long for DDE, Netscape", 0, Dde::Takes, longAddress, false},
+    };
+    for (const Case& c : cases) {
+        for (bool defaultBrowser : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (defaultBrowser ? ", a default browser" : ", none"));
+            ScopedSimDesktop fresh;
+            SimDde& sim = fresh->dde();
+            zumelko::Component form(nullptr);
+            TDdeClientConv& conversation = form.Create<TDdeClientConv>();
+            SimBrowserServer& server = sim.AddServer(c.browser == 1 ? "IExplore" : "Netscape", "WWW_OpenURL");
+            server.running = c.dde != Dde::NotRunning;
+            server.acceptPokes = c.dde != Dde::Refuses;
+            if (c.dde == Dde::Refuses) server.reply.reset();
+            sim.defaultBrowser = defaultBrowser;
+            std::vector<std::string> told;
+            LinkToBrowser(conversation, c.browser, c.text, [&told](const std::string& n) { told.push_back(n); });
+
+            const std::string address = *zumelko::WebAddress(c.text);
+            EXPECT_EQ(server.connects, c.byDde ? 1 : 0);
+            EXPECT_EQ(server.transactions.size(), c.byDde ? 1u : 0u);
+            const bool fallsBack = c.dde != Dde::Takes || !c.byDde;
+            EXPECT_EQ(sim.shellOpens, fallsBack ? std::vector<std::string>{address} : std::vector<std::string>{});
+            const char* notRunning = c.browser == 1 ? zumelko::kExplorerNotRunning : zumelko::kNetscapeNotRunning;
+            EXPECT_EQ(told, fallsBack && !defaultBrowser ? std::vector<std::string>{notRunning}
+                                                         : std::vector<std::string>{});
+            EXPECT_EQ(sim.OpenConversations(), 0u);
+        }
+    }
 }
 
 TEST_F(BrowserLinkTest, ConversationLifecycle) {

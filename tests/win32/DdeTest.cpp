@@ -1,9 +1,11 @@
 // The browser conversation through DDEML against a stand-in browser in its own process.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -121,6 +123,122 @@ TEST(Dde, WithoutAServerTheBrowserIsStartedByNameWithTheTopicAloneAndTheUserTold
     Pump(300);
     EXPECT_EQ(ReadAll(log), "Netscape WWW_OpenURL\n");
     EXPECT_EQ(notices, (std::vector<std::string>{kNetscapeNotRunning, kNotAWebAddress}));
+}
+
+// The program that opens web addresses for as long as this lives: the session's own browser
+// gives way to one that notes how it was started. (Wine reads the classes of the machine only,
+// not the user's.)
+class StandInDefaultBrowser {
+public:
+    StandInDefaultBrowser(const std::filesystem::path& program, const std::filesystem::path& log)
+        : logged_(L"ZUMELKO_COMMAND_LOG", log.wstring()) {
+        std::filesystem::remove(log);
+        for (const wchar_t* key : kKeys) {
+            wchar_t value[1024] = {};
+            DWORD size = sizeof value;
+            ::RegGetValueW(HKEY_CLASSES_ROOT, key, nullptr, RRF_RT_REG_SZ, nullptr, value, &size);
+            before_.emplace_back(value);
+        }
+        Register(L"\"" + program.wstring() + L"\" \"%1\"");
+    }
+    ~StandInDefaultBrowser() {
+        for (std::size_t i = 0; i < before_.size(); ++i) Set(kKeys[i], before_[i]);
+    }
+    StandInDefaultBrowser(const StandInDefaultBrowser&) = delete;
+    StandInDefaultBrowser& operator=(const StandInDefaultBrowser&) = delete;
+
+    void Register(const std::wstring& command) {
+        for (const wchar_t* key : kKeys) ASSERT_EQ(Set(key, command), ERROR_SUCCESS);
+    }
+
+private:
+    static constexpr const wchar_t* kKeys[] = {L"http\\shell\\open\\command", L"https\\shell\\open\\command"};
+    static LONG Set(const wchar_t* key, const std::wstring& command) {
+        return ::RegSetKeyValueW(HKEY_CLASSES_ROOT, key, nullptr, REG_SZ, command.c_str(),
+                                 static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
+    }
+
+    ScopedVariable logged_;
+    std::vector<std::wstring> before_;
+};
+
+// The arguments of each start noted in the log, after the program's own name.
+std::vector<std::vector<std::wstring>> Starts(const std::filesystem::path& log) {
+    std::vector<std::vector<std::wstring>> starts;
+    std::istringstream lines(ReadAll(log));
+    for (std::string line; std::getline(lines, line);) {
+        int count = 0;
+        const std::wstring wide = platform::win32::Widen(line);
+        std::unique_ptr<LPWSTR, decltype(&::LocalFree)> argv(::CommandLineToArgvW(wide.c_str(), &count), &::LocalFree);
+        if (argv) starts.emplace_back(argv.get() + 1, argv.get() + count);
+    }
+    return starts;
+}
+
+// No browser of today answers DDE: the address goes to the one the user has chosen for web
+// addresses, as one argument (the quotes of the registered command line kept whole), in the
+// characters it was sent in. Only when that fails too is the user told.
+TEST(Dde, WhatNoBrowserTakesByDdeGoesToTheDefaultBrowser) {
+    DdeInstance instance;
+    Component owner{nullptr};
+    auto& conversation = owner.Create<TDdeClientConv>();
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::filesystem::path folder = std::filesystem::path(self).parent_path();
+    const std::filesystem::path log = folder / L"default-browser.log";
+    StandInDefaultBrowser browser(folder / L"command_line_log.exe", log);
+    std::vector<std::string> notices;
+    auto link = [&](int which, const std::string& text) {
+        LinkToBrowser(conversation, which, text, [&notices](const std::string& n) { notices.push_back(n); });
+    };
+
+    const std::string longAddress = "https://www.example.com/" + std::string(400, 'p') + "?q=1";
+    link(kBrowserExplorer, "http://www.example.com/?q=1&r='\"<b>'");
+    link(kBrowserNetscape, " www.example.com/会議\r\n");
+    link(kBrowserExplorer, "http://pc01/\x83\x65\x83\x58\x83\x67/");  // a path in code page 932
+    link(kBrowserExplorer, longAddress);
+    link(kBrowserExplorer, "file:///C:/windows/win.ini");
+    ASSERT_TRUE(PumpUntil([&] { return Starts(log).size() == 4; }, 10000)) << ReadAll(log);
+    Pump(300);
+    // The browsers started run side by side: the order they note in is theirs.
+    auto started = Starts(log);
+    std::sort(started.begin(), started.end());
+    EXPECT_EQ(started, (std::vector<std::vector<std::wstring>>{{L"http://pc01/テスト/"},
+                                                               {L"http://www.example.com/?q=1&r='%22<b>'"},
+                                                               {L"http://www.example.com/会議"},
+                                                               {platform::win32::Widen(longAddress)}}));
+    EXPECT_EQ(notices, std::vector<std::string>{kNotAWebAddress});
+
+    // A browser that answers DDE still gets the address that way, and the default browser does
+    // not; one too long for DDE goes to the default browser without asking.
+    const std::string served = "stand_in_browser.log";
+    std::remove(served.c_str());
+    std::wstring command = L"stand_in_browser.exe IExplore " + platform::win32::Widen(served) + L" 20";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                 &process));
+    ASSERT_TRUE(PumpUntil([&] { return ReadAll(served).find("ready") != std::string::npos; }, 10000));
+    link(kBrowserExplorer, "http://www.example.com/dde");
+    link(kBrowserExplorer, longAddress);
+    EXPECT_TRUE(PumpUntil([&] { return Starts(log).size() == 5; }, 10000));
+    Pump(300);
+    EXPECT_EQ(Starts(log).back(), std::vector<std::wstring>{platform::win32::Widen(longAddress)});
+    // (The poke's item is not compared: Wine sometimes hands it over empty.)
+    EXPECT_EQ(ReadAll(served).find("poke"), ReadAll(served).rfind("poke")) << ReadAll(served);
+    EXPECT_NE(ReadAll(served).find("poke"), std::string::npos) << ReadAll(served);
+    ::TerminateProcess(process.hProcess, 0);
+    ::WaitForSingleObject(process.hProcess, 5000);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+
+    // No program for web addresses to start either: the user is told the browser is not running.
+    browser.Register(L"\"" + (folder / L"no-such-browser.exe").wstring() + L"\" \"%1\"");
+    link(kBrowserExplorer, "http://www.example.com/");
+    link(kBrowserNetscape, "http://www.example.com/");
+    EXPECT_EQ(notices, (std::vector<std::string>{kNotAWebAddress, kExplorerNotRunning, kNetscapeNotRunning}));
+    EXPECT_EQ(Starts(log).size(), 5u);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // windows, driven as the user drives them (button clicks and keys).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -33,6 +34,7 @@ namespace {
 using namespace zumelko::platform;
 using win32::AsHandle;
 using win32::FromCaption;
+using win32::FromHandle;
 using win32::ToAnsi;
 
 TEST(Tray, TheCallbackMessageOpensTheButtonsMenusAndTheIconOutlivesAShellRestart) {
@@ -125,6 +127,76 @@ void PressKey(WPARAM key) {
     ::PostMessageW(focus, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
 }
 
+// A click of the mouse at the middle of a window, through the system's input queue.
+void ClickAt(HWND h) {
+    RECT r{};
+    ::GetWindowRect(h, &r);
+    ::SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_MOUSE;
+    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    ::SendInput(2, input, sizeof(INPUT));
+    Pump(100);
+}
+
+std::vector<HWND> ChildrenOf(HWND parent) {
+    std::vector<HWND> all;
+    for (HWND c = ::GetWindow(parent, GW_CHILD); c != nullptr; c = ::GetWindow(c, GW_HWNDNEXT)) all.push_back(c);
+    return all;
+}
+
+// Every text of a dialog is in full view: a radio button's or a label's text fits its window,
+// and no other control lies on it (frames and group boxes aside).
+void ExpectNoTextCovered(HWND dialog) {
+    struct Shown {
+        HWND h;
+        RECT area;     // what the control takes up on screen; for a text, the text itself
+        bool text;
+        bool frame;
+    };
+    std::vector<Shown> shown;
+    for (HWND c : ChildrenOf(dialog)) {
+        if (!::IsWindowVisible(c)) continue;
+        wchar_t cls[32] = {};
+        ::GetClassNameW(c, cls, 32);
+        const auto style = static_cast<DWORD>(::GetWindowLongPtrW(c, GWL_STYLE));
+        const bool button = ::lstrcmpiW(cls, L"Button") == 0;
+        const bool label = ::lstrcmpiW(cls, L"Static") == 0;
+        const bool radio = button && ((style & BS_TYPEMASK) == BS_RADIOBUTTON || (style & BS_TYPEMASK) == BS_AUTORADIOBUTTON);
+        const bool frame = (button && (style & BS_TYPEMASK) == BS_GROUPBOX) ||
+                           (label && (style & SS_TYPEMASK) == SS_ETCHEDFRAME);
+        const bool text = radio || (label && !frame && (style & SS_TYPEMASK) <= SS_RIGHT && ::GetWindowTextLengthW(c) > 0);
+        Shown s{c, {}, text, frame};
+        ::GetWindowRect(c, &s.area);
+        if (text) {
+            const std::wstring caption = TextOf(c);
+            HDC dc = ::GetDC(c);
+            HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(c, WM_GETFONT, 0, 0)));
+            SIZE size{};
+            ::GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &size);
+            ::SelectObject(dc, old);
+            ::ReleaseDC(c, dc);
+            const int needed = size.cx + (radio ? ::GetSystemMetrics(SM_CXMENUCHECK) + 4 : 0);
+            EXPECT_LE(needed, s.area.right - s.area.left) << "cut: " << win32::Narrow(caption);
+            if (!radio) {
+                s.area.right = std::min(s.area.right, s.area.left + size.cx);
+                s.area.bottom = std::min(s.area.bottom, s.area.top + size.cy);
+            }
+        }
+        shown.push_back(s);
+    }
+    for (const Shown& t : shown) {
+        if (!t.text) continue;
+        for (const Shown& o : shown) {
+            RECT both{};
+            if (o.h == t.h || o.frame || !::IntersectRect(&both, &t.area, &o.area)) continue;
+            ADD_FAILURE() << "\"" << win32::Narrow(TextOf(t.h)) << "\" lies under \"" << win32::Narrow(TextOf(o.h))
+                          << "\"";
+        }
+    }
+}
+
 // Shows a dialog with `act` run once it is on screen, after keeping its picture.
 template <typename F>
 void OnScreen(const std::string& picture, F act) {
@@ -166,6 +238,55 @@ TEST(Dialogs, EveryDialogAsARealWindowAnsweringClicksAndKeys) {
         PressKey(VK_RETURN);
     };
     EXPECT_EQ(settings.ShowSettings("PC-01", 0, 0, 0), mrCancel);
+
+    // A radio button clicked shows the choice, and so does one reached with an arrow key; the
+    // "詳細" button of the second item follows. Every text is in full view.
+    settings.SetSenders(0, "");
+    OnScreen("settings_chosen", [&](Form& form, HWND window) {
+        auto radio = [&form](const char* group, int index) {
+            return AsHandle<HWND>(
+                Desk().ui().RadioButtonOf(*static_cast<const RadioGroup*>(form.FindControl(group)), index));
+        };
+        auto checked = [&radio](const char* group) {
+            std::vector<int> on;
+            for (int i = 0; i < 3; ++i) {
+                if (HWND h = radio(group, i); h != nullptr && ::SendMessageW(h, BM_GETCHECK, 0, 0) == BST_CHECKED) {
+                    on.push_back(i);
+                }
+            }
+            return on;
+        };
+        ExpectNoTextCovered(window);
+        // Each "詳細" button stands on the row of its group's second item.
+        for (auto [group, details] : {std::pair{"RadioGroup1", "Button1"}, {"RadioGroup2", "Button3"},
+                                      {"RadioGroup3", "Button4"}}) {
+            RECT row{}, button{};
+            ::GetWindowRect(radio(group, 1), &row);
+            ::GetWindowRect(Child(form, details), &button);
+            const long middle = (button.top + button.bottom) / 2;
+            EXPECT_TRUE(middle >= row.top && middle < row.bottom) << details;
+        }
+        ClickAt(radio("RadioGroup1", 1));
+        ClickAt(radio("RadioGroup3", 1));
+        EXPECT_EQ(checked("RadioGroup1"), std::vector<int>{1});
+        EXPECT_EQ(checked("RadioGroup3"), std::vector<int>{1});
+        EXPECT_TRUE(::IsWindowEnabled(Child(form, "Button1")));
+        EXPECT_TRUE(::IsWindowEnabled(Child(form, "Button4")));
+        ::SetFocus(radio("RadioGroup2", 0));
+        PressKey(VK_DOWN);
+        Pump(100);
+        EXPECT_EQ(checked("RadioGroup2"), std::vector<int>{1});
+        EXPECT_TRUE(::IsWindowEnabled(Child(form, "Button3")));
+        ClickAt(radio("RadioGroup1", 2));
+        EXPECT_EQ(checked("RadioGroup1"), std::vector<int>{2});
+        EXPECT_FALSE(::IsWindowEnabled(Child(form, "Button1")));
+        EXPECT_NE(SaveShot(FromHandle(window), "dialog_settings_chosen_after"), "");
+        ::PostMessageW(Child(form, "OKBtn"), BM_CLICK, 0, 0);
+    });
+    EXPECT_EQ(settings.ShowSettings("PC-01", 0, 0, 0), mrOk);
+    EXPECT_EQ(settings.RadioGroup1->ItemIndex(), 2);
+    EXPECT_EQ(settings.RadioGroup2->ItemIndex(), 1);
+    EXPECT_EQ(settings.RadioGroup3->ItemIndex(), 1);
 
     // The question: its buttons as clicked.
     auto& question = app.Create<TForm3>();

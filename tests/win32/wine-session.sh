@@ -87,11 +87,13 @@ fi
 server=("$wine_bin/wineserver" -p)
 if [ -n "$netns" ]; then server=(ip netns exec "$netns" "${server[@]}"); fi
 
+# Wine's own browsers stay off: the one that opens web addresses would hand them to this
+# machine's browser. Tests that open addresses name a stand-in of their own.
 cat >"$dir/env" <<ENV
 export WINEPREFIX="$dir/prefix"
 export WINEARCH=win64
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="iexplore.exe=d;winemenubuilder.exe=d;mscoree=d;mshtml=d"
+export WINEDLLOVERRIDES="iexplore.exe=d;winebrowser.exe=d;winemenubuilder.exe=d;mscoree=d;mshtml=d"
 export DISPLAY=":$number"
 export LOCPATH="$locales"
 export LANG=ja_JP.UTF-8
