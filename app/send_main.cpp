@@ -28,6 +28,7 @@
 #include "platform/qt/SmbNetwork.h"
 #include "platform/sim/SimDesktop.h"
 #include "transport/SimpleTcp.h"
+#include "transport/WireText.h"
 
 namespace {
 
@@ -73,9 +74,9 @@ constexpr const char* kHelp =
     "  0  the receiver took the item          1  it was not delivered (the reason is printed)\n"
     "  2  the command line is wrong            3  the file or text cannot be sent\n"
     "\n"
-    "A UTF-8 text, and your names, go in the peers' code page (ZUMELKO_PEER_CODEPAGE, 932\n"
-    "unless set) when it holds every character, and as UTF-8 otherwise; a text that is not\n"
-    "UTF-8 goes as its bytes are. A text is taken by receivers up to 512 MiB.\n"
+    "A text, and your names, go in the peers' code page (ZUMELKO_PEER_CODEPAGE, 932 unless\n"
+    "set) for peers that read only that, and exactly for Zumelko; a text that is not UTF-8\n"
+    "is read in that code page. A text is taken by receivers up to 512 MiB.\n"
     "While receiving, texts are printed as UTF-8 and the sender's names go to standard\n"
     "error; nothing is ever opened or run.\n";
 
@@ -83,8 +84,8 @@ void Fail(const std::string& message) { std::fprintf(stderr, "zumelko-send: %s\n
 
 // Names from the network shown on a terminal, in UTF-8: no control character may reach it,
 // neither a C0 one nor the C1 ones (U+0080 to U+009F) that a terminal takes as escapes too.
-std::string Printable(const std::string& ansi) {
-    const std::string bytes = zumelko::platform::qt::AnsiToUtf8(ansi);
+std::string Printable(const std::string& utf8) {
+    const std::string bytes = zumelko::ValidUtf8(utf8);
     std::string out;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const auto c = static_cast<unsigned char>(bytes[i]);
@@ -201,7 +202,6 @@ int Send(const Options& options, Component& root) {
             Fail("cannot read " + *options.file + ": " + std::strerror(errno));
             return kExitBadInput;
         }
-        text = zumelko::platform::qt::Utf8ToAnsi(text);
         type = "string";
     } else {
         for (const auto& word : options.words) {
@@ -212,8 +212,18 @@ int Send(const Options& options, Component& root) {
             Fail("the text is too large: receivers take texts of less than 512 MiB");
             return kExitBadInput;
         }
-        text = zumelko::platform::qt::Utf8ToAnsi(text);
         type = "string";
+    }
+    const auto& texts = zumelko::platform::qt::QtTexts();
+    if (type == "string") {
+        // A text that is not UTF-8 is taken to be in the peers' code page, as their files are.
+        if (!zumelko::IsValidUtf8(text)) text = texts.ToUtf8(text, texts.PeerCodePage(), 3 * text.size()).value_or("");
+        text = zumelko::TextPayload(texts, text);
+        // Beside the code page's form goes the exact text when the two differ: both count.
+        if (text.size() >= zumelko::kMaxReceivedText) {
+            Fail("the text is too large: receivers take texts of less than 512 MiB");
+            return kExitBadInput;
+        }
     }
 
     auto& header = root.Create<TSimpleTcp>();
@@ -250,9 +260,7 @@ int Send(const Options& options, Component& root) {
     data.OnError = {&handlers, &Handlers::DataError};
 
     StringList lines;
-    lines.Add(type);
-    lines.Add(LocalName(true));
-    lines.Add(LocalName(false));
+    zumelko::MakeHeader(texts, type, LocalName(true), LocalName(false), lines);
     header.SendStrings(options.host, lines);
     zumelko::platform::Current().loop().RunUntil([&] { return result.has_value(); });
     return result.value_or(kExitNotDelivered);
@@ -283,13 +291,16 @@ int Receive(const Options& options, Component& root) {
         const Options& options;
         std::optional<int>& result;
         std::string type, user, machine;
+        int codePage = 0;
 
         void HeaderReceived(Component*) {
             StringList lines;
             header.GetStrings(lines);
-            type = lines.Count() > 0 ? lines[0] : std::string();
-            user = lines.Count() > 1 ? lines[1] : std::string();
-            machine = lines.Count() > 2 ? lines[2] : std::string();
+            zumelko::ReceivedHeader read = zumelko::ReadHeader(zumelko::platform::qt::QtTexts(), lines);
+            type = std::move(read.type);
+            user = std::move(read.user);
+            machine = std::move(read.machine);
+            codePage = read.codePage;
         }
         void Announced(Component*, std::size_t length, bool& accept) {
             if (type != "string" || length <= zumelko::kMaxReceivedText) return;
@@ -299,16 +310,15 @@ int Receive(const Options& options, Component& root) {
         void DataReceived(Component*) {
             const std::string from = "from \"" + Printable(user) + "\" on \"" + Printable(machine) + "\"";
             if (type == "string") {
-                const zumelko::SharedText text = data.TakeString();
-                std::fprintf(stderr, "zumelko-send: text of %zu bytes %s\n", text.Size(), from.c_str());
-                // UTF-8 is written as it came; only a text in the peers' code page is converted.
-                const std::string_view bytes = text.View();
-                if (zumelko::platform::qt::IsValidUtf8(bytes)) {
-                    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-                } else {
-                    const std::string utf8 = zumelko::platform::qt::AnsiToUtf8(bytes);
-                    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+                const zumelko::SharedText received = data.TakeString();
+                const auto text = zumelko::ReadTextPayload(zumelko::platform::qt::QtTexts(), received, codePage,
+                                                           zumelko::kMaxReceivedText - 1);
+                if (!text) {
+                    std::fprintf(stderr, "zumelko-send: refused a text of %zu bytes %s\n", received.Size(), from.c_str());
+                    return;
                 }
+                std::fprintf(stderr, "zumelko-send: text of %zu bytes %s\n", text->Size(), from.c_str());
+                std::fwrite(text->View().data(), 1, text->Size(), stdout);
                 if (options.keepGoing) std::fputc('\n', stdout);
                 std::fflush(stdout);
             } else if (type == "bitmap") {

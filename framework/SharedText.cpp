@@ -38,6 +38,20 @@ SharedText SharedText::Adopt(MemoryStream&& block, std::size_t nul) {
     return text;
 }
 
+SharedText SharedText::Following() const {
+    if (!block_) return {};
+    const std::string_view all = block_->View();
+    const std::size_t from = offset_ + size_ + 1;
+    if (from >= all.size()) return {};
+    const std::size_t nul = all.find('\0', from);
+    if (nul == std::string_view::npos) return SharedText(all.substr(from));
+    SharedText text;
+    text.block_ = block_;
+    text.offset_ = from;
+    text.size_ = nul - from;
+    return text;
+}
+
 std::ostream& operator<<(std::ostream& out, const SharedText& text) { return out << text.View(); }
 
 }  // namespace zumelko

@@ -25,6 +25,10 @@ public:
     static SharedText Adopt(MemoryStream&& block);
     static SharedText Adopt(MemoryStream&& block, std::size_t firstNul);
 
+    // The bytes of the block after this text's NUL, up to the next NUL or the block's end, as a
+    // text of its own: shared when a NUL ends them in the block, else copied.
+    SharedText Following() const;
+
     std::string_view View() const { return {Data(), size_}; }
     // The same bytes followed by their NUL.
     std::string_view ViewWithNul() const { return {Data(), size_ + 1}; }
@@ -36,10 +40,11 @@ public:
 
 private:
     const char* Data() const {
-        return block_ ? reinterpret_cast<const char*>(block_->Data()) : "";
+        return block_ ? reinterpret_cast<const char*>(block_->Data()) + offset_ : "";
     }
 
     std::shared_ptr<const MemoryStream> block_;
+    std::size_t offset_ = 0;
     std::size_t size_ = 0;
 };
 
