@@ -20,7 +20,7 @@ namespace zumelko::testing {
 struct WireTextCase {
     const char* what;
     std::string text;                // UTF-8
-    std::optional<std::string> cp;   // the code page 932 part, when it is fixed
+    std::optional<std::string> cp;   // the code page 932 part, where every system makes the same
     bool exact;                      // whether that part alone is the text
 };
 
@@ -34,10 +34,10 @@ inline const std::vector<WireTextCase>& WireTextCases() {
         {"NEC and IBM extensions", "①髙", "\x87\x40\xfb\xfc", true},
         {"full-width tilde, 932's own", "～", "\x81\x60", true},
         {"yen sign", "¥1,000", "\\1,000", false},
-        {"overline", "‾", "~", false},
-        {"wave dash", "〜", "\x81\x60", false},
-        {"minus sign", "−5", "\x81\x7c" "5", false},
-        {"double vertical line and em dash", "‖—", "\x81\x61\x81\x5c", false},
+        {"overline", "‾", std::nullopt, false},
+        {"wave dash", "〜", std::nullopt, false},
+        {"minus sign", "−5", std::nullopt, false},
+        {"double vertical line and em dash", "‖—", std::nullopt, false},
         {"cent, pound, not", "¢£¬", "\x81\x91\x81\x92\x81\xca", false},
         {"emoji", "ok 😀", std::nullopt, false},
         {"Korean beside Japanese", "日本 한국어", std::nullopt, false},
