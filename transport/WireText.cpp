@@ -104,7 +104,7 @@ std::optional<SharedText> ReadTextPayload(const platform::TextCodec& codec, cons
         utf8 = ValidUtf8(bytes);
         if (utf8->size() > limit) return std::nullopt;
     }
-    return SharedText(*utf8);
+    return SharedText::Adopt(std::move(*utf8));
 }
 
 }  // namespace zumelko
