@@ -233,18 +233,33 @@ std::string EncodeCodePage(std::string_view utf8, int codePage, bool& exact) {
     const DecodeTable* table = DecodeTable::For(codePage);
     Iconv cd(IconvName(codePage).c_str(), "UTF-8");
     if (table == nullptr || !cd.ok()) return std::string(utf8);
-    // Measured first, then written into a block of exactly that size: a large text is never
-    // held in a buffer grown by doubling, half of it empty.
+    // A code page of one- and two-byte characters takes no more bytes than UTF-8 does (every
+    // character beyond ASCII is two bytes or more there): written once into a block of the
+    // text's size. A code page that needs more is measured first and written again.
+    std::string out(utf8.size(), '\0');
     std::size_t size = 0;
-    const bool whole = EncodeRun(cd.get(), utf8, [&](const char*, std::size_t n) { size += n; });
-    std::string out(size, '\0');
-    char* at = out.data();
-    char* const end = at + size;
-    EncodeRun(cd.get(), utf8, [&](const char* p, std::size_t n) {
-        n = std::min(n, static_cast<std::size_t>(end - at));
-        std::memcpy(at, p, n);
-        at += n;
+    bool fits = true;
+    bool whole = EncodeRun(cd.get(), utf8, [&](const char* p, std::size_t n) {
+        if (!fits || n > out.size() - size) {
+            fits = false;
+            return;
+        }
+        std::memcpy(out.data() + size, p, n);
+        size += n;
     });
+    if (!fits) {
+        size = 0;
+        whole = EncodeRun(cd.get(), utf8, [&](const char*, std::size_t n) { size += n; });
+        out.assign(size, '\0');
+        char* at = out.data();
+        char* const end = at + size;
+        EncodeRun(cd.get(), utf8, [&](const char* p, std::size_t n) {
+            n = std::min(n, static_cast<std::size_t>(end - at));
+            std::memcpy(at, p, n);
+            at += n;
+        });
+    }
+    out.resize(size);
     if (!whole) return out;
     // The converter maps some characters to others (U+00A5 to a backslash, U+301C to U+FF5E...)
     // and calls it a success: only reading the bytes back tells whether they are the text.
