@@ -89,6 +89,9 @@ public:
     static constexpr char32_t kLead = 0xFFFFFFFE;
 
     // Nothing when iconv does not know the code page.
+    // Whether ASCII is itself in the code page, byte for byte.
+    bool AsciiSame() const { return asciiSame_; }
+
     static const DecodeTable* For(int codePage) {
         static std::mutex mutex;
         static std::map<int, std::unique_ptr<DecodeTable>> tables;
@@ -157,9 +160,12 @@ private:
                 row[t] = c == kLead ? kInvalid : c;  // longer characters are not read
             }
         }
+        table->asciiSame_ = true;
+        for (unsigned b = 0; b < 0x80; ++b) table->asciiSame_ = table->asciiSame_ && table->single_[b] == b;
         return table;
     }
 
+    bool asciiSame_ = false;
     std::array<char32_t, 256> single_{};
     std::array<std::uint8_t, 256> lead_{};
     std::vector<std::array<char32_t, 256>> pairs_;
@@ -233,6 +239,12 @@ std::string EncodeCodePage(std::string_view utf8, int codePage, bool& exact) {
     const DecodeTable* table = DecodeTable::For(codePage);
     Iconv cd(IconvName(codePage).c_str(), "UTF-8");
     if (table == nullptr || !cd.ok()) return std::string(utf8);
+    // Most texts are ASCII, which most code pages hold as it is.
+    if (table->AsciiSame() &&
+        std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        exact = true;
+        return std::string(utf8);
+    }
     // A code page of one- and two-byte characters takes no more bytes than UTF-8 does (every
     // character beyond ASCII is two bytes or more there): written once into a block of the
     // text's size. A code page that needs more is measured first and written again.
