@@ -217,7 +217,14 @@ int Send(const Options& options, Component& root) {
     const auto& texts = zumelko::platform::qt::QtTexts();
     if (type == "string") {
         // A text that is not UTF-8 is taken to be in the peers' code page, as their files are.
-        if (!zumelko::IsValidUtf8(text)) text = texts.ToUtf8(text, texts.PeerCodePage(), 3 * text.size()).value_or("");
+        if (!zumelko::IsValidUtf8(text)) {
+            auto utf8 = texts.ToUtf8(text, texts.PeerCodePage(), zumelko::kMaxReceivedText);
+            if (!utf8) {
+                Fail("the text is too large: receivers take texts of less than 512 MiB");
+                return kExitBadInput;
+            }
+            text = std::move(*utf8);
+        }
         text = zumelko::TextPayload(texts, text);
         // Beside the code page's form goes the exact text when the two differ: both count.
         if (text.size() >= zumelko::kMaxReceivedText) {

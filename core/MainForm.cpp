@@ -36,7 +36,6 @@ void ReportRefusedText(std::size_t length) {
                  kMaxReceivedText);
 }
 
-
 // A header is a type tag, a logon name and a computer name, a few dozen bytes. Anything near
 // this size comes from no instance of the program, and split into lines it could take many
 // times its size in memory.
@@ -316,7 +315,9 @@ void TForm1::Packet2Received(Component*) {
                 if (Browser == NetscapeNavigator) browserName = "Netscape Navigater";
                 if (Browser == InternetExplorer) browserName = "Internet Explorer";
                 Form3->Label3->SetCaption(SenderLine());
-                if (Form3->ShowQuestion(browserName + "にリンクしますか？") == mrYes) LinkToBrowser(platform::Current().ui().Texts().Utf8ToLocal(text->View()));
+                // The browser is handed the address in the desktop's own form.
+                if (Form3->ShowQuestion(browserName + "にリンクしますか？") == mrYes)
+                    LinkToBrowser(platform::Current().ui().Texts().Utf8ToLocal(text->View()));
             } else if (RecvType == "bitmap") {
                 BitmapImage picture;
                 try {
