@@ -32,6 +32,7 @@
 #include "platform/qt/SmbNetwork.h"
 #include "platform/sim/SimDesktop.h"
 #include "transport/SimpleTcp.h"
+#include "transport/WireText.h"
 
 namespace {
 
@@ -98,9 +99,9 @@ constexpr const char* kHelp =
     "  2  the command line is wrong\n"
     "  3  the file or text cannot be sent\n"
     "\n"
-    "A UTF-8 text, and your names, go in the peers' code page (ZUMELKO_PEER_CODEPAGE, 932\n"
-    "unless set) when it holds every character, and as UTF-8 otherwise; a text that is not\n"
-    "UTF-8 goes as its bytes are. A text is taken by receivers up to 512 MiB.\n"
+    "A text, and your names, go in the peers' code page (ZUMELKO_PEER_CODEPAGE, 932 unless\n"
+    "set) for peers that read only that, and exactly for Zumelko; a text that is not UTF-8\n"
+    "is read in that code page. A text is taken by receivers up to 512 MiB.\n"
     "While receiving, texts are printed as UTF-8, each followed by a line break with\n"
     "--forever (a NUL with -0). On a terminal, control characters other than line breaks\n"
     "and tabs are shown as \\xNN; to a pipe or a file the bytes go as they came. The\n"
@@ -132,7 +133,7 @@ std::string EscapeControls(std::string_view bytes, bool keepLayout) {
 }
 
 // Names from the network, as they are shown.
-std::string Printable(const std::string& ansi) { return EscapeControls(zumelko::platform::qt::AnsiToUtf8(ansi), false); }
+std::string Printable(const std::string& utf8) { return EscapeControls(zumelko::ValidUtf8(utf8), false); }
 
 // Everything that comes from a file or standard input ("-"), up to the receivers' ceiling.
 std::optional<std::string> ReadText(const std::string& path, std::string& text) {
@@ -273,7 +274,6 @@ int Send(const Options& options, Component& root, zumelko::platform::sim::SimDes
             Fail(*why);
             return kExitBadInput;
         }
-        text = zumelko::platform::qt::Utf8ToAnsi(text);
         type = "string";
     } else {
         for (const auto& word : options.words) {
@@ -284,8 +284,25 @@ int Send(const Options& options, Component& root, zumelko::platform::sim::SimDes
             Fail("the text is too large: receivers take texts of less than 512 MiB");
             return kExitBadInput;
         }
-        text = zumelko::platform::qt::Utf8ToAnsi(text);
         type = "string";
+    }
+    const auto& texts = zumelko::platform::qt::QtTexts();
+    if (type == "string") {
+        // A text that is not UTF-8 is taken to be in the peers' code page, as their files are.
+        if (!zumelko::IsValidUtf8(text)) {
+            auto utf8 = texts.ToUtf8(text, texts.PeerCodePage(), zumelko::kMaxReceivedText);
+            if (!utf8) {
+                Fail("the text is too large: receivers take texts of less than 512 MiB");
+                return kExitBadInput;
+            }
+            text = std::move(*utf8);
+        }
+        text = zumelko::TextPayload(texts, text);
+        // Beside the code page's form goes the exact text when the two differ: both count.
+        if (text.size() >= zumelko::kMaxReceivedText) {
+            Fail("the text is too large: receivers take texts of less than 512 MiB");
+            return kExitBadInput;
+        }
     }
 
     auto& header = root.Create<TSimpleTcp>();
@@ -327,9 +344,7 @@ int Send(const Options& options, Component& root, zumelko::platform::sim::SimDes
     data.OnError = {&handlers, &Handlers::DataError};
 
     StringList lines;
-    lines.Add(type);
-    lines.Add(LocalName(true));
-    lines.Add(LocalName(false));
+    zumelko::MakeHeader(texts, type, LocalName(true), LocalName(false), lines);
     header.SendStrings(options.host, lines);
     auto& loop = desktop.loop();
     if (options.timeoutSeconds == 0) {
@@ -440,13 +455,16 @@ int Receive(const Options& options, Component& root) {
         const Output& output;
         std::optional<int>& result;
         std::string type, user, machine;
+        int codePage = 0;
 
         void HeaderReceived(Component*) {
             StringList lines;
             header.GetStrings(lines);
-            type = lines.Count() > 0 ? lines[0] : std::string();
-            user = lines.Count() > 1 ? lines[1] : std::string();
-            machine = lines.Count() > 2 ? lines[2] : std::string();
+            zumelko::ReceivedHeader read = zumelko::ReadHeader(zumelko::platform::qt::QtTexts(), lines);
+            type = std::move(read.type);
+            user = std::move(read.user);
+            machine = std::move(read.machine);
+            codePage = read.codePage;
         }
         void Announced(Component*, std::size_t length, bool& accept) {
             if (type != "string" || length <= zumelko::kMaxReceivedText) return;
@@ -456,16 +474,15 @@ int Receive(const Options& options, Component& root) {
         void DataReceived(Component*) {
             const std::string from = "from \"" + Printable(user) + "\" on \"" + Printable(machine) + "\"";
             if (type == "string") {
-                const zumelko::SharedText text = data.TakeString();
-                std::fprintf(stderr, "zumelko-send: text of %zu bytes %s\n", text.Size(), from.c_str());
-                // UTF-8 is written as it came; only a text in the peers' code page is converted.
-                const std::string_view bytes = text.View();
-                const bool ended = options.keepGoing || options.nulEnds;
-                if (zumelko::platform::qt::IsValidUtf8(bytes)) {
-                    output.Text(bytes, ended);
-                } else {
-                    output.Text(zumelko::platform::qt::AnsiToUtf8(bytes), ended);
+                const zumelko::SharedText received = data.TakeString();
+                const auto text = zumelko::ReadTextPayload(zumelko::platform::qt::QtTexts(), received, codePage,
+                                                           zumelko::kMaxReceivedText - 1);
+                if (!text) {
+                    std::fprintf(stderr, "zumelko-send: refused a text of %zu bytes %s\n", received.Size(), from.c_str());
+                    return;
                 }
+                std::fprintf(stderr, "zumelko-send: text of %zu bytes %s\n", text->Size(), from.c_str());
+                output.Text(text->View(), options.keepGoing || options.nulEnds);
             } else if (type == "bitmap") {
                 BitmapImage picture;
                 MemoryStream file;

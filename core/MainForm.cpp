@@ -23,6 +23,7 @@
 #include "platform/Clipboard.h"
 #include "platform/Desktop.h"
 #include "transport/SimpleTcp.h"
+#include "transport/WireText.h"
 
 namespace zumelko {
 
@@ -33,14 +34,6 @@ namespace {
 void ReportRefusedText(std::size_t length) {
     std::fprintf(stderr, "zumelko: refused a received text of %zu bytes; texts are taken up to %zu bytes\n", length,
                  kMaxReceivedText);
-}
-
-// A text announced under another header and then relabelled by a newer one got past the
-// check at its length field.
-bool TextFits(const SharedText& text) {
-    if (text.Size() < kMaxReceivedText) return true;
-    ReportRefusedText(text.Size() + 1);
-    return false;
 }
 
 // A header is a type tag, a logon name and a computer name, a few dozen bytes. Anything near
@@ -173,7 +166,7 @@ void TForm1::ClipboardViewer1ChangeData(Component*) {
                 Notice(kNoDefaultDestination);
                 return;
             }
-            Notice("ｸﾘｯﾌﾟしたﾃﾞｰﾀを\"" + DefaultDestination + "\"に送信します。");
+            Notice("ｸﾘｯﾌﾟしたﾃﾞｰﾀを\"" + platform::Current().ui().CaptionText(DefaultDestination) + "\"に送信します。");
             SendToDefault();
             break;
         default:
@@ -195,17 +188,19 @@ void TForm1::SendTo(Component*, const std::string& destination) {
     if (destination.empty()) return;
     Packet1->SetHostName(destination);
     Packet2->SetHostName(destination);
-    StringList header;
+    const char* type = nullptr;
     if (ClipboardAccess->HasFormat(platform::CF_TEXT_)) {
-        header.Add("string");
+        type = "string";
     } else if (ClipboardAccess->HasFormat(platform::CF_BITMAP_)) {
-        header.Add("bitmap");
+        type = "bitmap";
     } else {
         ShowUnsupportedFormat();
         return;
     }
-    header.Add(NetUtility1->UserName());
-    header.Add(NetUtility1->ComputerName());
+    const platform::TextCodec& texts = platform::Current().ui().Texts();
+    StringList header;
+    MakeHeader(texts, type, texts.LocalToUtf8(NetUtility1->UserName()), texts.LocalToUtf8(NetUtility1->ComputerName()),
+               header);
     Packet1->SendStrings(header);
 }
 
@@ -217,9 +212,9 @@ void TForm1::Packet1Sended(Component*) {
         std::string text;
         {
             ClipboardAccess::Scope open(*ClipboardAccess);
-            text = ClipboardAccess->GetText();
+            text = ClipboardAccess->GetUnicodeText();
         }
-        Packet2->SendString(text);
+        Packet2->SendString(TextPayload(platform::Current().ui().Texts(), text));
     } else if (ClipboardAccess->HasFormat(platform::CF_BITMAP_)) {
         BitmapImage picture;
         {
@@ -258,14 +253,24 @@ void TForm1::Packet1Received(Component*) {
     StringList header;
     Packet1->GetStrings(header);
     // A short header leaves the missing lines empty.
-    RecvType = header.Count() > 0 ? header[0] : std::string();
-    RecvUser = header.Count() > 1 ? header[1] : std::string();
-    RecvMachine = header.Count() > 2 ? header[2] : std::string();
+    ReceivedHeader read = ReadHeader(platform::Current().ui().Texts(), header);
+    RecvType = std::move(read.type);
+    RecvUser = std::move(read.user);
+    RecvMachine = std::move(read.machine);
+    RecvCodePage = read.codePage;
 }
 
 std::string TForm1::SenderLine() const {
-    platform::UiHost& ui = platform::Current().ui();
-    return "\"" + ui.CaptionText(RecvMachine) + "\" にいる \"" + ui.CaptionText(RecvUser) + "\" から";
+    return "\"" + RecvMachine + "\" にいる \"" + RecvUser + "\" から";
+}
+
+std::optional<SharedText> TForm1::ReceivedText() {
+    // A text announced under another header and then relabelled by a newer one got past the
+    // check at its length field; and a text in a code page grows on its way to UTF-8.
+    const SharedText received = Packet2->TakeString();
+    auto text = ReadTextPayload(platform::Current().ui().Texts(), received, RecvCodePage, kMaxReceivedText - 1);
+    if (!text) ReportRefusedText(received.Size() + 1);
+    return text;
 }
 
 void TForm1::Packet2Received(Component*) {
@@ -274,10 +279,11 @@ void TForm1::Packet2Received(Component*) {
             if (RecvType == "string") {
                 // Taken out of the channel, not copied: the dialog shares these bytes, and the
                 // clipboard's copy is the only other one.
-                const SharedText text = Packet2->TakeString();
-                if (!TextFits(text)) return;
+                const std::optional<SharedText> text = ReceivedText();
+                if (!text) return;
                 Form5->Label3->SetCaption(SenderLine());
-                if (Form5->ShowTextReceived(text) == mrYes) TakeIntoClipboard([&] { ClipboardAccess->SetText(text); });
+                if (Form5->ShowTextReceived(*text) == mrYes)
+                    TakeIntoClipboard([&] { ClipboardAccess->SetUnicodeText(*text); });
             } else if (RecvType == "bitmap") {
                 BitmapImage picture;
                 try {
@@ -303,13 +309,15 @@ void TForm1::Packet2Received(Component*) {
             break;
         case UrlAutoLink:
             if (RecvType == "string") {
-                const SharedText text = Packet2->TakeString();
-                if (!TextFits(text)) return;
+                const std::optional<SharedText> text = ReceivedText();
+                if (!text) return;
                 std::string browserName;
                 if (Browser == NetscapeNavigator) browserName = "Netscape Navigater";
                 if (Browser == InternetExplorer) browserName = "Internet Explorer";
                 Form3->Label3->SetCaption(SenderLine());
-                if (Form3->ShowQuestion(browserName + "にリンクしますか？") == mrYes) LinkToBrowser(text.Str());
+                // The browser is handed the address in the desktop's own form.
+                if (Form3->ShowQuestion(browserName + "にリンクしますか？") == mrYes)
+                    LinkToBrowser(platform::Current().ui().Texts().Utf8ToLocal(text->View()));
             } else if (RecvType == "bitmap") {
                 BitmapImage picture;
                 try {

@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "framework/Form.h"
+#include "framework/SharedText.h"
 #include "framework/Menus.h"
 
 namespace zumelko {
@@ -81,8 +83,12 @@ public:
     // The program's state; the dialogs and tests reach it directly.
     std::unique_ptr<zumelko::ClipboardAccess> ClipboardAccess;
     std::string RecvType;
+    // The sender's names in UTF-8, as shown.
     std::string RecvUser;
     std::string RecvMachine;
+    // The code page the sender named in its header; 0 for a header of three lines, whose texts
+    // are in the peers' code page.
+    int RecvCodePage = 0;
     std::string DefaultDestination;
     std::int32_t Browser = NetscapeNavigator;
     std::uint8_t CheckerMode = NoCheck;
@@ -101,6 +107,9 @@ private:
     // False (and a line in the log) for a packet from a machine that may not send.
     bool SenderAllowed(std::uint32_t peer, int port) const;
     std::string SenderLine() const;
+    // The received text in UTF-8, taken out of Packet2; nothing (and a line in the log) when it
+    // is over the ceiling.
+    std::optional<SharedText> ReceivedText();
     // Replaces the clipboard's contents with what write puts there, without forwarding them.
     void TakeIntoClipboard(const std::function<void()>& write);
     MenuItem& AddItem(PopupMenu& menu, const char* name, const char* caption, void (TForm1::*click)(Component*));

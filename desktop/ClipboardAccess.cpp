@@ -84,6 +84,19 @@ void ClipboardAccess::SetText(const SharedText& text) {
     platform::Current().clipboard().SetText(text.ViewWithNul());
 }
 
+std::string ClipboardAccess::GetUnicodeText() {
+    Scope open(*this);
+    const auto block = platform::Current().clipboard().GetUnicodeText();
+    if (!block) return {};
+    return block->substr(0, block->find('\0'));
+}
+
+void ClipboardAccess::SetUnicodeText(const SharedText& utf8) {
+    Scope open(*this);
+    EmptyOnce();
+    if (platform::Current().clipboard().SetUnicodeText(utf8.ViewWithNul())) changed_ = true;
+}
+
 void ClipboardAccess::GetBitmap(BitmapImage& picture) {
     Scope open(*this);
     auto& clipboard = platform::Current().clipboard();

@@ -36,6 +36,11 @@ public:
     void SetText(std::string_view text);
     // The same for a text that carries its NUL already: no copy is made on the way.
     void SetText(const SharedText& text);
+    // The text exactly, in UTF-8, up to its first NUL; empty when there is none.
+    std::string GetUnicodeText();
+    // Puts a UTF-8 text that carries its NUL, as the clipboard's Unicode text and in the code
+    // page beside it.
+    void SetUnicodeText(const SharedText& utf8);
     // Throws zumelko::Error when the clipboard holds no picture.
     void GetBitmap(BitmapImage& picture);
     void PutBitmap(const BitmapImage& picture);

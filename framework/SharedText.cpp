@@ -12,7 +12,9 @@ SharedText::SharedText(std::string_view text) {
     const char nul = '\0';
     block.Write(&nul, 1);
     size_ = text.size();
-    block_ = std::make_shared<const MemoryStream>(std::move(block));
+    auto held = std::make_shared<const MemoryStream>(std::move(block));
+    block_ = held->View();
+    owner_ = std::move(held);
 }
 
 SharedText SharedText::Adopt(MemoryStream&& block) {
@@ -34,8 +36,34 @@ SharedText SharedText::Adopt(MemoryStream&& block, std::size_t nul) {
         text.size_ = nul;
     }
     block.SetPosition(0);
-    text.block_ = std::make_shared<const MemoryStream>(std::move(block));
+    auto held = std::make_shared<const MemoryStream>(std::move(block));
+    text.block_ = held->View();
+    text.owner_ = std::move(held);
     return text;
+}
+
+SharedText SharedText::Following() const {
+    const std::string_view all = block_;
+    const std::size_t from = offset_ + size_ + 1;
+    if (from >= all.size()) return {};
+    const std::size_t nul = all.find('\0', from);
+    if (nul == std::string_view::npos) return SharedText(all.substr(from));
+    SharedText text;
+    text.owner_ = owner_;
+    text.block_ = block_;
+    text.offset_ = from;
+    text.size_ = nul - from;
+    return text;
+}
+
+SharedText SharedText::Adopt(std::string&& text) {
+    SharedText shared;
+    auto held = std::make_shared<const std::string>(std::move(text));
+    shared.size_ = held->size();
+    // A string keeps a NUL after its bytes.
+    shared.block_ = std::string_view(held->data(), held->size() + 1);
+    shared.owner_ = std::move(held);
+    return shared;
 }
 
 std::ostream& operator<<(std::ostream& out, const SharedText& text) { return out << text.View(); }

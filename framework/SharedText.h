@@ -24,6 +24,12 @@ public:
     // caller knows it already (npos: there is none), spares searching the block.
     static SharedText Adopt(MemoryStream&& block);
     static SharedText Adopt(MemoryStream&& block, std::size_t firstNul);
+    // Takes a text made in the program (a conversion's result) without copying it.
+    static SharedText Adopt(std::string&& text);
+
+    // The bytes of the block after this text's NUL, up to the next NUL or the block's end, as a
+    // text of its own: shared when a NUL ends them in the block, else copied.
+    SharedText Following() const;
 
     std::string_view View() const { return {Data(), size_}; }
     // The same bytes followed by their NUL.
@@ -36,10 +42,13 @@ public:
 
 private:
     const char* Data() const {
-        return block_ ? reinterpret_cast<const char*>(block_->Data()) : "";
+        return block_.empty() ? "" : block_.data() + offset_;
     }
 
-    std::shared_ptr<const MemoryStream> block_;
+    // Whoever holds the bytes (a received block, a string), and all of its bytes.
+    std::shared_ptr<const void> owner_;
+    std::string_view block_;
+    std::size_t offset_ = 0;
     std::size_t size_ = 0;
 };
 

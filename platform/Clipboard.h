@@ -16,6 +16,7 @@ namespace zumelko::platform {
 constexpr std::uint32_t CF_TEXT_ = 1;
 constexpr std::uint32_t CF_BITMAP_ = 2;
 constexpr std::uint32_t CF_PALETTE_ = 9;
+constexpr std::uint32_t CF_UNICODETEXT_ = 13;
 
 class Clipboard {
 public:
@@ -39,6 +40,12 @@ public:
     virtual std::optional<std::string> GetText() = 0;
     // SetClipboardData(CF_TEXT) from bytes that end with their NUL; the clipboard keeps a copy.
     virtual bool SetText(std::string_view bytesWithNul) = 0;
+    // GetClipboardData(CF_UNICODETEXT) in UTF-8, as GetText gives its block. A desktop whose
+    // texts are UTF-8 (Linux, the simulated one) holds its text in one form, which this gives.
+    virtual std::optional<std::string> GetUnicodeText() { return GetText(); }
+    // SetClipboardData(CF_UNICODETEXT) from UTF-8 that ends with its NUL, and the text in the
+    // code page (CF_TEXT) beside it for programs that read only that, in the one change.
+    virtual bool SetUnicodeText(std::string_view utf8WithNul) { return SetText(utf8WithNul); }
     // GetClipboardData(CF_BITMAP / CF_PALETTE): handles that stay the clipboard's (0 when absent).
     virtual Hbitmap GetBitmap() = 0;
     virtual Hpalette GetPalette() = 0;

@@ -3,6 +3,8 @@
 // popup menu, report an escaped exception.
 #include <string>
 
+#include "platform/TextCodec.h"
+
 namespace zumelko {
 class Form;
 class Control;
@@ -31,6 +33,11 @@ public:
     // two forms would read as neither. Desktops that show caption bytes as they are hand it
     // back unchanged.
     virtual std::string CaptionText(const std::string& ansi) { return ansi; }
+    // How this desktop's texts meet the peers' code page.
+    virtual const TextCodec& Texts() const {
+        static const TextCodec plain;
+        return plain;
+    }
 };
 
 }  // namespace zumelko::platform

@@ -91,9 +91,9 @@ bool BrowserDde::Open(Hconv conversation, Hsz item) {
     if (c == conversations_.end() || i == strings_.end()) return false;
     std::string text = i->second;
     if (auto nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
-    // Linux programs read their arguments as UTF-8; an address from a Windows peer is in its
-    // code page. Checked below as converted, so nothing the conversion makes slips past.
-    text = AnsiToUtf8(text);
+    // Linux programs read their arguments as UTF-8, which the program's texts are; anything
+    // else is made so before it is checked below.
+    text = ValidUtf8(text);
     // One argument, never one a program could read as an option: the program above hands over
     // only web addresses, which begin with their scheme, and anything else that reaches here
     // (empty, beginning with "-", holding a line break or another control character) is

@@ -1,5 +1,7 @@
 #include "platform/qt/Charset.h"
 
+#include "framework/Utf8.h"
+
 #include <iconv.h>
 
 #include <algorithm>
@@ -39,47 +41,42 @@ private:
 
 std::string IconvName(int codePage) { return "CP" + std::to_string(codePage); }
 
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-constexpr const char* kUtf16 = "UTF-16BE";
-#else
-constexpr const char* kUtf16 = "UTF-16LE";
-#endif
+// The length of the UTF-8 character that begins with this (well-formed) lead byte.
+std::size_t Utf8Length(unsigned char lead) {
+    if (lead < 0x80) return 1;
+    if (lead < 0xE0) return 2;
+    if (lead < 0xF0) return 3;
+    return 4;
+}
 
-// Runs `in` through the descriptor, handing every converted piece to `sink`; false at the
-// first character that does not convert.
+// Runs well-formed UTF-8 through the descriptor into a code page, handing every converted piece
+// to `sink`; a character with no place there is '?', as Windows writes one. False when one was
+// met.
 template <typename Sink>
-bool Run(iconv_t cd, std::string_view in, Sink&& sink) {
+bool EncodeRun(iconv_t cd, std::string_view in, Sink&& sink) {
     ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
     char buffer[16384];
     char* src = const_cast<char*>(in.data());
     std::size_t left = in.size();
+    bool whole = true;
     while (left > 0) {
         char* dst = buffer;
         std::size_t room = sizeof buffer;
         const std::size_t rc = ::iconv(cd, &src, &left, &dst, &room);
         const int error = errno;
         sink(buffer, static_cast<std::size_t>(dst - buffer));
-        if (rc == static_cast<std::size_t>(-1) && error != E2BIG) return false;
+        if (rc != static_cast<std::size_t>(-1) || error == E2BIG) continue;
+        whole = false;
+        sink("?", 1);
+        const std::size_t skip = std::min(left, Utf8Length(static_cast<unsigned char>(*src)));
+        src += skip;
+        left -= skip;
     }
-    return true;
-}
-
-// Encodes in two passes, the first measuring and the second filling a block of exactly that
-// size: a large text is never held in a buffer grown by doubling, half of it empty.
-std::optional<std::string> Encode(const std::string& to, const char* from, std::string_view in) {
-    Iconv cd(to.c_str(), from);
-    if (!cd.ok()) return std::nullopt;
-    std::size_t size = 0;
-    if (!Run(cd.get(), in, [&](const char*, std::size_t n) { size += n; })) return std::nullopt;
-    std::string out(size, '\0');
-    char* at = out.data();
-    char* const end = at + size;
-    Run(cd.get(), in, [&](const char* p, std::size_t n) {
-        n = std::min(n, static_cast<std::size_t>(end - at));
-        std::memcpy(at, p, n);
-        at += n;
-    });
-    return out;
+    char* dst = buffer;
+    std::size_t room = sizeof buffer;
+    ::iconv(cd, nullptr, nullptr, &dst, &room);
+    sink(buffer, static_cast<std::size_t>(dst - buffer));
+    return whole;
 }
 
 // How a code page of one- and two-byte characters reads, learnt from iconv once: what each
@@ -92,6 +89,9 @@ public:
     static constexpr char32_t kLead = 0xFFFFFFFE;
 
     // Nothing when iconv does not know the code page.
+    // Whether ASCII is itself in the code page, byte for byte.
+    bool AsciiSame() const { return asciiSame_; }
+
     static const DecodeTable* For(int codePage) {
         static std::mutex mutex;
         static std::map<int, std::unique_ptr<DecodeTable>> tables;
@@ -142,6 +142,9 @@ private:
             std::size_t room = sizeof out;
             const std::size_t rc = ::iconv(cd.get(), &src, &left, &dst, &room);
             if (rc == static_cast<std::size_t>(-1)) return errno == EINVAL ? kLead : kInvalid;
+            // Code pages with combining marks (1255, 1258) hold a base letter back, waiting for
+            // a mark to join it; the end of the input lets it go.
+            ::iconv(cd.get(), nullptr, nullptr, &dst, &room);
             return room == sizeof out - sizeof(char32_t) ? out[0] : kInvalid;
         };
         auto table = std::make_unique<DecodeTable>();
@@ -157,9 +160,12 @@ private:
                 row[t] = c == kLead ? kInvalid : c;  // longer characters are not read
             }
         }
+        table->asciiSame_ = true;
+        for (unsigned b = 0; b < 0x80; ++b) table->asciiSame_ = table->asciiSame_ && table->single_[b] == b;
         return table;
     }
 
+    bool asciiSame_ = false;
     std::array<char32_t, 256> single_{};
     std::array<std::uint8_t, 256> lead_{};
     std::vector<std::array<char32_t, 256>> pairs_;
@@ -193,25 +199,18 @@ std::size_t Utf8Of(char32_t c, char* out) {
 
 // Code page bytes to UTF-8, measured first and then written into a block of exactly that size.
 template <typename Out>
-std::optional<Out> Decode(int codePage, std::string_view in) {
+std::optional<Out> Decode(int codePage, std::string_view in, std::size_t limit) {
     const DecodeTable* table = DecodeTable::For(codePage);
     if (table == nullptr) return std::nullopt;
     char scratch[4];
     std::size_t size = 0;
     table->Decode(in, [&](char32_t c) { size += Utf8Of(c, scratch); });
+    if (size > limit) return std::nullopt;
     Out out;
     out.resize(static_cast<decltype(out.size())>(size));
     char* at = out.data();
     table->Decode(in, [&](char32_t c) { at += Utf8Of(c, at); });
     return out;
-}
-
-bool IsAscii(std::string_view bytes) {
-    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-bool IsAscii(const QString& text) {
-    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
 }
 
 }  // namespace
@@ -231,80 +230,87 @@ int PeerCodePage() {
     return page;
 }
 
-bool IsValidUtf8(std::string_view bytes) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const auto* end = p + bytes.size();
-    while (p < end) {
-        // Runs of ASCII, the bulk of most texts, eight bytes at a time.
-        while (end - p >= 8) {
-            std::uint64_t word;
-            std::memcpy(&word, p, 8);
-            if ((word & 0x8080808080808080ULL) != 0) break;
-            p += 8;
-        }
-        if (p == end) break;
-        const unsigned char c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        std::size_t n = 0;
-        unsigned char lo = 0x80, hi = 0xBF;  // the range of the second byte
-        if (c >= 0xC2 && c <= 0xDF) {
-            n = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            n = 3;
-            if (c == 0xE0) lo = 0xA0;  // no overlong forms
-            if (c == 0xED) hi = 0x9F;  // no surrogates
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            n = 4;
-            if (c == 0xF0) lo = 0x90;
-            if (c == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
-        } else {
-            return false;
-        }
-        if (static_cast<std::size_t>(end - p) < n) return false;
-        if (p[1] < lo || p[1] > hi) return false;
-        for (std::size_t k = 2; k < n; ++k)
-            if ((p[k] & 0xC0) != 0x80) return false;
-        p += n;
+std::optional<std::string> DecodeCodePage(std::string_view bytes, int codePage, std::size_t limit) {
+    return Decode<std::string>(codePage, bytes, limit);
+}
+
+std::string EncodeCodePage(std::string_view utf8, int codePage, bool& exact) {
+    exact = false;
+    const DecodeTable* table = DecodeTable::For(codePage);
+    Iconv cd(IconvName(codePage).c_str(), "UTF-8");
+    if (table == nullptr || !cd.ok()) return std::string(utf8);
+    // Most texts are ASCII, which most code pages hold as it is.
+    if (table->AsciiSame() &&
+        std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        exact = true;
+        return std::string(utf8);
     }
-    return true;
-}
-
-QString FromAnsi(std::string_view bytes, int codePage) {
-    if (IsValidUtf8(bytes)) return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    const std::string utf8 = AnsiToUtf8(bytes, codePage);
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
-
-QByteArray AnsiToUtf8(const QByteArray& bytes, int codePage) {
-    const std::string_view view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    if (IsValidUtf8(view)) return bytes;
-    if (auto out = Decode<QByteArray>(codePage, view)) return *out;
-    return QString::fromUtf8(bytes).toUtf8();  // a code page this system lacks: every odd byte is U+FFFD
-}
-
-std::string AnsiToUtf8(std::string_view bytes, int codePage) {
-    if (IsValidUtf8(bytes)) return std::string(bytes);
-    if (auto out = Decode<std::string>(codePage, bytes)) return *out;
-    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())).toStdString();
-}
-
-std::string ToAnsi(const QString& text, int codePage) {
-    if (!IsAscii(text)) {
-        const std::string_view units(reinterpret_cast<const char*>(text.utf16()),
-                                     static_cast<std::size_t>(text.size()) * sizeof(char16_t));
-        if (auto out = Encode(IconvName(codePage), kUtf16, units)) return *out;
+    // A code page of one- and two-byte characters takes no more bytes than UTF-8 does (every
+    // character beyond ASCII is two bytes or more there): written once into a block of the
+    // text's size. A code page that needs more is measured first and written again.
+    std::string out(utf8.size(), '\0');
+    std::size_t size = 0;
+    bool fits = true;
+    bool whole = EncodeRun(cd.get(), utf8, [&](const char* p, std::size_t n) {
+        if (!fits || n > out.size() - size) {
+            fits = false;
+            return;
+        }
+        std::memcpy(out.data() + size, p, n);
+        size += n;
+    });
+    if (!fits) {
+        size = 0;
+        whole = EncodeRun(cd.get(), utf8, [&](const char*, std::size_t n) { size += n; });
+        out.assign(size, '\0');
+        char* at = out.data();
+        char* const end = at + size;
+        EncodeRun(cd.get(), utf8, [&](const char* p, std::size_t n) {
+            n = std::min(n, static_cast<std::size_t>(end - at));
+            std::memcpy(at, p, n);
+            at += n;
+        });
     }
-    const QByteArray utf8 = text.toUtf8();
-    return std::string(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+    out.resize(size);
+    if (!whole) return out;
+    // The converter maps some characters to others (U+00A5 to a backslash, U+301C to U+FF5E...)
+    // and calls it a success: only reading the bytes back tells whether they are the text.
+    std::size_t read = 0;
+    bool same = true;
+    char scratch[4];
+    table->Decode(out, [&](char32_t c) {
+        if (!same) return;
+        const std::size_t n = Utf8Of(c, scratch);
+        same = read + n <= utf8.size() && std::memcmp(utf8.data() + read, scratch, n) == 0;
+        read += n;
+    });
+    exact = same && read == utf8.size();
+    return out;
 }
 
-std::string Utf8ToAnsi(std::string_view utf8, int codePage) {
-    if (IsAscii(utf8) || !IsValidUtf8(utf8)) return std::string(utf8);
-    if (auto out = Encode(IconvName(codePage), "UTF-8", utf8)) return *out;
-    return std::string(utf8);
+QString FromCaption(std::string_view bytes) {
+    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+int QtTextCodec::PeerCodePage() const { return qt::PeerCodePage(); }
+
+bool QtTextCodec::Knows(int codePage) const {
+    return codePage == kUtf8CodePage || DecodeTable::For(codePage) != nullptr;
+}
+
+std::string QtTextCodec::FromUtf8(std::string_view utf8, int codePage, bool& exact) const {
+    if (codePage == kUtf8CodePage) return TextCodec::FromUtf8(utf8, codePage, exact);
+    return EncodeCodePage(utf8, codePage, exact);
+}
+
+std::optional<std::string> QtTextCodec::ToUtf8(std::string_view bytes, int codePage, std::size_t limit) const {
+    if (codePage == kUtf8CodePage) return TextCodec::ToUtf8(bytes, codePage, limit);
+    return DecodeCodePage(bytes, codePage, limit);
+}
+
+const QtTextCodec& QtTexts() {
+    static const QtTextCodec codec;
+    return codec;
 }
 
 }  // namespace zumelko::platform::qt

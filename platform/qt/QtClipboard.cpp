@@ -7,7 +7,6 @@
 
 #include <chrono>
 
-#include "platform/qt/Charset.h"
 
 namespace zumelko::platform::qt {
 
@@ -16,28 +15,19 @@ namespace {
 // What other programs are offered. A picture's PNG form, which is what other programs on X ask
 // for, is made off the loop's thread as soon as the picture is offered: made on request
 // instead, a 4K picture would hold the loop for seconds whenever another program pastes it; a
-// paste that comes before it is ready waits only for the rest. A text in the peers' code page
-// is converted to UTF-8 when a program asks for it and not kept: kept beside the clipboard's
-// own copy, its UTF-8 form (up to three bytes for each of its bytes) would stay for as long as
-// the text is on the clipboard, and most received texts are never pasted.
+// paste that comes before it is ready waits only for the rest.
 class OfferedData final : public QMimeData {
 public:
     void OfferPng(std::shared_future<QByteArray> png) { png_ = std::move(png); }
-    void OfferAnsiText(QByteArray ansi) {
-        ansi_ = std::move(ansi);
-        setData(QStringLiteral("text/plain"), QByteArray());  // listed; served by retrieveData
-    }
 
 protected:
     QVariant retrieveData(const QString& mimeType, QMetaType type) const override {
         if (png_.valid() && mimeType == QLatin1String("image/png")) return png_.get();
-        if (ansi_ && mimeType == QLatin1String("text/plain")) return AnsiToUtf8(*ansi_);
         return QMimeData::retrieveData(mimeType, type);
     }
 
 private:
     std::shared_future<QByteArray> png_;
-    std::optional<QByteArray> ansi_;
 };
 
 // Other programs see a text up to its first NUL, as they would read the block.
@@ -107,8 +97,8 @@ bool QtClipboard::OutsideHas(std::uint32_t format) {
 std::optional<std::string> QtClipboard::OutsideText() {
     const QMimeData* data = clipboard_->mimeData();
     if (data == nullptr || !data->hasText()) return std::nullopt;
-    // In the peers' code page when it holds every character, so that Windows peers can read it.
-    return ToAnsi(data->text());
+    const QByteArray utf8 = data->text().toUtf8();
+    return std::string(utf8.constData(), static_cast<std::size_t>(utf8.size()));
 }
 
 void QtClipboard::Commit() {
@@ -128,14 +118,9 @@ void QtClipboard::Commit() {
     }
     if (staged_.text) {
         // Offered as bytes: a QString would hold the text again, in UTF-16 at twice the size.
-        // Qt serves this format as UTF8_STRING, STRING and TEXT too. UTF-8 (ASCII included) is
-        // offered as the very block the clipboard holds.
-        const QByteArray text = UpToNul(*staged_.text);
-        if (IsValidUtf8(std::string_view(text.constData(), static_cast<std::size_t>(text.size())))) {
-            data->setData(QStringLiteral("text/plain"), text);
-        } else {
-            data->OfferAnsiText(text);
-        }
+        // Qt serves this format as UTF8_STRING, STRING and TEXT too. The text is offered as
+        // the very block the clipboard holds.
+        data->setData(QStringLiteral("text/plain"), UpToNul(*staged_.text));
     }
     offered_ = data.get();
     owned_ = std::move(staged_);
@@ -166,6 +151,6 @@ void QtClipboard::OutsideChange() {
 bool QtClipboard::SameText(const QMimeData& data) const {
     // What we committed is still there: no need to convert or compare a large text.
     if (&data == offered_.data()) return true;
-    return data.data(QStringLiteral("text/plain")) == AnsiToUtf8(UpToNul(*owned_->text));
+    return data.data(QStringLiteral("text/plain")) == UpToNul(*owned_->text);
 }
 }  // namespace zumelko::platform::qt

@@ -91,7 +91,7 @@ void QtShell::Click(std::uint32_t mouseMessage) {
 
 void QtShell::Apply(const NotifyIconData& data) {
     std::string tip(data.szTip.data(), strnlen(data.szTip.data(), data.szTip.size()));
-    const QString text = PlainToolTip(FromAnsi(tip));
+    const QString text = PlainToolTip(FromCaption(tip));
     if (tray_) {
         if (data.uFlags & NIF_ICON_) tray_->setIcon(IconFor(data.hIcon));
         if (data.uFlags & NIF_TIP_) tray_->setToolTip(text);

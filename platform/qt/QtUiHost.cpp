@@ -561,6 +561,8 @@ void QtUiHost::ShowException(const std::string& title, const std::string& messag
     box.exec();
 }
 
-std::string QtUiHost::CaptionText(const std::string& ansi) { return AnsiToUtf8(ansi); }
+std::string QtUiHost::CaptionText(const std::string& ansi) { return ValidUtf8(ansi); }
+
+const TextCodec& QtUiHost::Texts() const { return QtTexts(); }
 
 }  // namespace zumelko::platform::qt

@@ -38,6 +38,7 @@ public:
     void TrackPopupMenu(PopupMenu& menu, int x, int y) override;
     void ShowException(const std::string& title, const std::string& message) override;
     std::string CaptionText(const std::string& ansi) override;
+    const TextCodec& Texts() const override;
 
     // Told when a form has appeared on screen (tests and the demonstration take pictures).
     std::function<void(Form&, QWidget&)> onShown;

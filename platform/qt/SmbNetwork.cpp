@@ -167,9 +167,6 @@ bool SmbNetwork::GetUserName(char* buffer, std::uint32_t& size) {
     std::vector<char> scratch(16384);
     if (::getpwuid_r(::geteuid(), &entry, scratch.data(), scratch.size(), &found) == 0 && found != nullptr)
         name = found->pw_name;
-    // Sent in every header: in the peers' code page when it holds the name, so that Windows
-    // peers show it.
-    name = Utf8ToAnsi(name);
     // The user name counts its NUL, as it always has.
     return Give(name, buffer, size, true);
 }
@@ -187,7 +184,7 @@ std::string HostName() {
 }  // namespace
 
 bool SmbNetwork::GetComputerName(char* buffer, std::uint32_t& size) {
-    return Give(Utf8ToAnsi(HostName()), buffer, size, false);
+    return Give(HostName(), buffer, size, false);
 }
 
 std::vector<std::string> SmbNetwork::DiscoveredMachines() {

@@ -122,7 +122,7 @@ bool WaylandClipboard::OutsideHas(std::uint32_t format) {
 
 std::optional<std::string> WaylandClipboard::OutsideText() {
     if (!outside_.utf8) return std::nullopt;
-    return ToAnsi(QString::fromUtf8(*outside_.utf8));
+    return ValidUtf8(std::string_view(outside_.utf8->constData(), static_cast<std::size_t>(outside_.utf8->size())));
 }
 
 // --- our own changes, handed to wl-copy ---
@@ -149,7 +149,7 @@ void WaylandClipboard::Commit() {
         // Other programs see the text up to its first NUL, as they would read the block.
         const qsizetype nul = owned_->text->indexOf('\0');
         future = QtFuture::makeReadyFuture(
-            Offer{kTextType, AnsiToUtf8(nul < 0 ? *owned_->text : owned_->text->left(nul))});
+            Offer{kTextType, nul < 0 ? *owned_->text : owned_->text->left(nul)});
     } else {
         future = QtFuture::makeReadyFuture(Offer{});
     }

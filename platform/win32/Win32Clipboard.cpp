@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/win32/Win32Api.h"
+#include "platform/win32/Win32Text.h"
 
 namespace zumelko::platform::win32 {
 
@@ -58,33 +59,40 @@ bool PutBlock(UINT format, std::size_t size, Fill&& fill) {
     return true;
 }
 
-// Text from a Linux peer whose characters have no place in the code page comes as UTF-8;
-// code page 932 text is practically never valid UTF-8, and ASCII reads the same either way.
-bool IsUtf8BeyondAscii(std::string_view bytes) {
-    const bool beyond = std::any_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) != 0; });
-    return beyond && bytes.size() < static_cast<std::size_t>(INT_MAX) &&
-           ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), nullptr,
-                                 0) > 0;
-}
-
 }  // namespace
 
 bool Win32Clipboard::SetText(std::string_view bytesWithNul) {
-    std::string_view text = bytesWithNul;
+    return PutBlock(CF_TEXT, bytesWithNul.size(), [&](void* at) {
+        if (!bytesWithNul.empty()) std::memcpy(at, bytesWithNul.data(), bytesWithNul.size());
+    });
+}
+
+std::optional<std::string> Win32Clipboard::GetUnicodeText() {
+    HANDLE h = ::GetClipboardData(CF_UNICODETEXT);
+    if (h == nullptr) return std::nullopt;
+    GlobalLockGuard lock(h);
+    const auto* wide = static_cast<const wchar_t*>(lock.get());
+    if (wide == nullptr) return std::nullopt;
+    // Up to its NUL, within the block.
+    const std::size_t room = ::GlobalSize(h) / sizeof(wchar_t);
+    std::size_t units = 0;
+    while (units < room && wide[units] != L'\0') ++units;
+    return Utf8Of(wide, units, std::string::npos);
+}
+
+bool Win32Clipboard::SetUnicodeText(std::string_view utf8WithNul) {
+    std::string_view text = utf8WithNul;
     if (!text.empty() && text.back() == '\0') text.remove_suffix(1);
-    if (!IsUtf8BeyondAscii(text)) {
-        return PutBlock(CF_TEXT, bytesWithNul.size(), [&](void* at) {
-            if (!bytesWithNul.empty()) std::memcpy(at, bytesWithNul.data(), bytesWithNul.size());
-        });
-    }
-    // UTF-8: Unicode text for the programs that read it, and the code page's best rendering of
-    // it as the text, both in the one change that the caller's open and close make.
+    if (text.size() >= static_cast<std::size_t>(INT_MAX)) return false;
+    // Unicode text for the programs that read it, and the code page's best rendering of it as
+    // the text, both in the one change that the caller's open and close make.
     const int n = static_cast<int>(text.size());
-    const int units = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), n, nullptr, 0);
+    const int units = n == 0 ? 0 : ::MultiByteToWideChar(CP_UTF8, 0, text.data(), n, nullptr, 0);
     const bool unicode = PutBlock(CF_UNICODETEXT, (static_cast<std::size_t>(units) + 1) * sizeof(wchar_t), [&](void* at) {
-        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), n, static_cast<wchar_t*>(at), units);
+        if (units > 0) ::MultiByteToWideChar(CP_UTF8, 0, text.data(), n, static_cast<wchar_t*>(at), units);
     });
     if (!unicode) return false;
+    if (units == 0) return PutBlock(CF_TEXT, 1, [](void*) {});
     // Rendered from the block the clipboard now holds, locked again for it.
     HANDLE held = ::GetClipboardData(CF_UNICODETEXT);
     GlobalLockGuard lock(held);

@@ -14,6 +14,8 @@ public:
     bool IsClipboardFormatAvailable(std::uint32_t format) override;
     std::optional<std::string> GetText() override;
     bool SetText(std::string_view bytesWithNul) override;
+    std::optional<std::string> GetUnicodeText() override;
+    bool SetUnicodeText(std::string_view utf8WithNul) override;
     Hbitmap GetBitmap() override;
     Hpalette GetPalette() override;
     bool SetBitmap(Hbitmap bitmap) override;

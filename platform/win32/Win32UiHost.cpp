@@ -10,6 +10,7 @@
 #include "framework/Stream.h"
 #include "platform/Dib.h"
 #include "platform/win32/Win32Api.h"
+#include "platform/win32/Win32Text.h"
 
 namespace zumelko::platform::win32 {
 
@@ -722,6 +723,8 @@ void Win32UiHost::ShowException(const std::string& title, const std::string& mes
     ::MessageBoxW(nullptr, FromCaption(message).c_str(), FromCaption(title).c_str(), MB_OK | MB_ICONERROR);
 }
 
-std::string Win32UiHost::CaptionText(const std::string& ansi) { return Narrow(FromCaption(ansi)); }
+std::string Win32UiHost::CaptionText(const std::string& ansi) { return Win32Texts().LocalToUtf8(ansi); }
+
+const TextCodec& Win32UiHost::Texts() const { return Win32Texts(); }
 
 }  // namespace zumelko::platform::win32

@@ -32,6 +32,7 @@ public:
     void TrackPopupMenu(PopupMenu& menu, int x, int y) override;
     void ShowException(const std::string& title, const std::string& message) override;
     std::string CaptionText(const std::string& ansi) override;
+    const TextCodec& Texts() const override;
 
     // Told when a form has appeared on screen, with its window (tests and pictures).
     std::function<void(Form&, Hwnd)> onShown;

@@ -98,9 +98,10 @@ void SendPacket(const char* host, std::uint16_t port, const std::string& payload
     ::close(s);
 }
 
-// A header and then the text, as another instance sends them.
+// A header and then the text, as another instance sends them. Its code page is named UTF-8,
+// so the text is taken as it comes on every desktop, as an instance's exact text is.
 void SendItem(const std::string& text) {
-    SendPacket(kReceiver, 8000, "string\r\nbench\r\nPC-BENCH\r\n");
+    SendPacket(kReceiver, 8000, "string\r\nbench\r\nPC-BENCH\r\nzumelko-text cp65001\r\nbench\r\nPC-BENCH\r\n");
     SendPacket(kReceiver, 8001, text + '\0');
 }
 

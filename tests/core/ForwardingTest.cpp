@@ -8,6 +8,7 @@
 #include "dialogs/ReceiveDialog.h"
 #include "dialogs/SendDialog.h"
 #include "tests/core/ProgramFixture.h"
+#include "tests/support/RawPeer.h"
 
 namespace zumelko::testing {
 namespace {
@@ -170,7 +171,9 @@ TEST_F(ProgramTest, SendingPutsTheExactHeaderAndDataOnTheWireAndReportsTheEnd) {
     ASSERT_TRUE(RunUntil([&] { return Notices().size() == 1; }));
     auto [h, d] = got.get();
     ASSERT_TRUE(h && d);
-    EXPECT_EQ(*h, std::string("\x15\0\0\0string\r\nuser1\r\nPC01\r\n", 25));
+    // The original program's three lines, then the code page they are in (the simulated
+    // desktop's is UTF-8) and the names exactly.
+    EXPECT_EQ(*h, LengthPrefixed("string\r\nuser1\r\nPC01\r\nzumelko-text cp65001\r\nuser1\r\nPC01\r\n"));
     EXPECT_EQ(*d, std::string("\x04\0\0\0" "abc\0", 8));
     EXPECT_EQ(Notices(), std::vector<std::string>{"データの転送が終了しました。"});
 }

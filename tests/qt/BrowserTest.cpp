@@ -97,14 +97,14 @@ TEST_F(Browser, OnlyWebAddressesAreHandedToTheStartedProgram) {
     for (const auto& c : cases) {
         if (!c.address) continue;
         SCOPED_TRACE(c.text);
-        // As Linux programs read it: UTF-8, from a Windows peer's code page too.
-        const std::string address = platform::qt::AnsiToUtf8(*c.address);
+        // As Linux programs read it: UTF-8, which anything else is made.
+        const std::string address = ValidUtf8(*c.address);
         Link(kBrowserNetscape, c.text);
         EXPECT_EQ(Arguments(QStringLiteral("firefox")), (std::vector<std::string>{"--", address}));
         Link(kBrowserExplorer, c.text);
         EXPECT_EQ(Arguments(QStringLiteral("xdg-open")), (std::vector<std::string>{address}));
     }
-    Link(kBrowserNetscape, "http://\x97\xe1.jp/\x83\x65");
+    Link(kBrowserNetscape, "http://例.jp/テ");
     EXPECT_EQ(Arguments(QStringLiteral("firefox")), (std::vector<std::string>{"--", "http://例.jp/テ"}));
     EXPECT_TRUE(notices.empty());
     EXPECT_FALSE(QFile::exists(QStringLiteral("/tmp/zumelko-pwned")));

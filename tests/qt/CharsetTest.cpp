@@ -1,79 +1,120 @@
-// How the Linux desktop reads and writes the bytes Windows peers send and expect: valid UTF-8
-// as itself, anything else in the peers' code page; out in that code page when it holds
-// every character, else UTF-8.
+// The Linux desktop's converters between UTF-8 and the Windows peers' code pages, and the UTF-8
+// check that decides whether bytes from the network are taken as UTF-8.
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "platform/qt/Charset.h"
+#include "tests/support/WireTextCases.h"
 
 namespace zumelko::qttest {
 namespace {
 
 using namespace zumelko::platform::qt;
 
-struct Case {
-    const char* what;
-    int codePage;
-    std::string wire;   // the bytes on the wire
-    std::string text;   // what the user sees, in UTF-8
-    bool sentSo;        // whether this machine sends the text as exactly these bytes
-};
-
-TEST(Charset, WireBytesAndTextBothWays) {
-    const std::vector<Case> cases = {
-        {"empty", 932, "", "", true},
-        {"ASCII with a shell's and a path's signs", 932, "ls $(x) C:\\tmp ~\r\n", "ls $(x) C:\\tmp ~\r\n", true},
-        {"Japanese", 932, "\x93\xfa\x96\x7b\x8c\xea", "日本語", true},
-        {"half-width katakana", 932, "\xb1\xb2\xb3", "ｱｲｳ", true},
-        {"NEC and IBM extensions", 932, "\x87\x40\xfb\xfc", "①髙", true},
-        {"emoji: no place in 932", 932, "ok 😀", "ok 😀", true},
-        {"Korean: no place in 932", 932, "한국어", "한국어", true},
-        {"Japanese beside an emoji goes whole as UTF-8", 932, "日本😀", "日本😀", true},
-        {"truncated lead byte", 932, std::string("abc\x93"), "abc\uFFFD", false},
-        {"lead byte before no trail byte", 932, std::string("\x81 x"), "\uFFFD x", false},
-        {"lone bytes that lead nothing", 932, std::string("\x80\xfd\xff"), "\uFFFD\uFFFD\uFFFD", false},
-        {"an embedded NUL", 932, std::string("a\0\x82", 3), std::string("a\0\uFFFD", 5), false},
-        {"another code page: 936", 936, "\xd6\xd0\xce\xc4", "中文", true},
-        {"another code page: 1252", 1252, "caf\xe9", "café", true},
-        {"1252 has no kana", 1252, "カナ", "カナ", true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const QString text = QString::fromUtf8(c.text.data(), static_cast<qsizetype>(c.text.size()));
-        EXPECT_EQ(FromAnsi(c.wire, c.codePage), text);
-        EXPECT_EQ(AnsiToUtf8(c.wire, c.codePage), c.text);
-        EXPECT_EQ(AnsiToUtf8(QByteArray::fromStdString(c.wire), c.codePage).toStdString(), c.text);
-        if (!c.sentSo) continue;
-        EXPECT_EQ(ToAnsi(text, c.codePage), c.wire);
-        EXPECT_EQ(Utf8ToAnsi(c.text, c.codePage), c.wire);
-    }
-    // A text that is not UTF-8 is already in some code page, and goes as it is.
-    EXPECT_EQ(Utf8ToAnsi("\x93\xfa", 932), "\x93\xfa");
+TEST(Charset, TextsOnTheWireWithTheOriginalProgramAndWithInstances) {
     EXPECT_EQ(PeerCodePage(), 932) << "932 unless ZUMELKO_PEER_CODEPAGE says otherwise";
+    testing::CheckWireTexts(QtTexts());
 }
 
-TEST(Charset, LargeTextsAreSharedOrBoundedNotCopiedAgain) {
-    // UTF-8 (ASCII included) is handed on as the very block.
-    const QByteArray utf8 = QByteArray(1 << 20, 'a') + "日本語";
-    EXPECT_EQ(AnsiToUtf8(utf8).constData(), utf8.constData());
-    // The most a hostile text can grow: three bytes for each byte, whatever it holds.
-    const QByteArray hostile(1 << 20, '\xff');
-    const QByteArray grown = AnsiToUtf8(hostile);
-    EXPECT_EQ(grown.size(), 3 * hostile.size());
-    EXPECT_EQ(grown.first(6), QByteArray("\uFFFD\uFFFD"));
-    const QByteArray kana(1 << 20, '\xb1');
-    EXPECT_EQ(AnsiToUtf8(kana).size(), 3 * kana.size());
-    // Any bytes at all, in every code page a LAN may be set to, read as well-formed UTF-8
-    // within that bound.
+// Every edge of well-formed UTF-8, each alone in an otherwise valid text. The same bytes are
+// often a text in code page 932 too: sent by the original program they read in that code page,
+// and as the exact part of an instance's text they must not pass for UTF-8.
+TEST(Charset, Utf8BoundariesAndTheCodePageTextsTheyAlsoAre) {
+    const struct {
+        const char* what;
+        std::string bytes;
+        bool utf8;
+        const char* cp932;  // what the bytes read as in code page 932, when they make a text
+    } cases[] = {
+        {"C0, an overlong lead", "\xC0\xB1", false, "ﾀｱ"},
+        {"C1, an overlong lead", "\xC1\xBF", false, "ﾁｿ"},
+        {"C2, the first lead", "\xC2\x80", true, nullptr},
+        {"half-width kana that are UTF-8 by chance", "\xCA\xB2", true, "ﾊｲ"},
+        {"E0 80, overlong", "\xE0\x80\x80", false, nullptr},
+        {"E0 9F, overlong", "\xE0\x9F\xBF", false, nullptr},
+        {"E0 A0, the first three-byte form", "\xE0\xA0\x80", true, nullptr},
+        {"ED 9F, below the surrogates", "\xED\x9F\xBF", true, nullptr},
+        {"ED A0, a surrogate", "\xED\xA0\x80", false, nullptr},
+        {"ED BF, a surrogate", "\xED\xBF\xBF", false, nullptr},
+        {"F0 80, overlong", "\xF0\x80\x80\x80", false, nullptr},
+        {"F0 8F, overlong", "\xF0\x8F\xBF\xBF", false, nullptr},
+        {"F0 90, the first four-byte form", "\xF0\x90\x80\x80", true, nullptr},
+        {"F4 8F, U+10FFFF", "\xF4\x8F\xBF\xBF", true, nullptr},
+        {"F4 90, beyond U+10FFFF", "\xF4\x90\x80\x80", false, nullptr},
+        {"F5, no lead", "\xF5\x80\x80\x80", false, nullptr},
+        {"a continuation byte alone", "\x80", false, nullptr},
+        {"a third byte that continues nothing", "\xE3\x81\x41", false, nullptr},
+        {"a double-byte character", "\x83\x65", false, "テ"},
+    };
+    const std::string truncated[] = {"\xC3", "\xE3\x81", "\xF0\x9F\x98"};
+    const auto& codec = QtTexts();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Before and after a run of ASCII long enough for the check's fast path.
+        EXPECT_EQ(IsValidUtf8("日本 " + c.bytes + " end"), c.utf8);
+        EXPECT_EQ(IsValidUtf8("abcdefghijklmnop" + c.bytes), c.utf8);
+        EXPECT_TRUE(IsValidUtf8(ValidUtf8("x" + c.bytes + "y")));
+        // As an instance's exact part: taken only when it is UTF-8, else the code page part.
+        const std::string payload = std::string("cp\0", 3) + c.bytes + '\0';
+        EXPECT_EQ(testing::ReadPayload(codec, payload, 932), c.utf8 ? c.bytes : "cp");
+        // As the original program's text and name: read in its code page, never guessed.
+        if (c.cp932 != nullptr) {
+            EXPECT_EQ(testing::ReadPayload(codec, c.bytes + '\0', 0), c.cp932);
+            StringList header;
+            header.SetText("string\r\n" + c.bytes + "\r\nPC\r\n");
+            EXPECT_EQ(ReadHeader(codec, header).user, c.cp932);
+        }
+    }
+    for (const std::string& cut : truncated) {
+        SCOPED_TRACE(cut.size());
+        EXPECT_FALSE(IsValidUtf8("abc" + cut));
+        EXPECT_EQ(testing::ReadPayload(codec, std::string("cp\0abc", 6) + cut, 932), "cp");
+    }
+}
+
+TEST(Charset, CodePagesReadAndWriteEveryCharacterTheyHold) {
+    const struct {
+        const char* what;
+        int codePage;
+        std::string bytes;
+        std::string text;
+    } cases[] = {
+        {"truncated lead byte", 932, "abc\x93", "abc\uFFFD"},
+        {"lead byte before no trail byte", 932, "\x81 x", "\uFFFD x"},
+        {"lone bytes that lead nothing", 932, "\x80\xfd\xff", "\uFFFD\uFFFD\uFFFD"},
+        {"936", 936, "\xd6\xd0\xce\xc4", "中文"},
+        {"1252", 1252, "caf\xe9", "café"},
+        {"1255, whose letters wait for a mark", 1255, "\xf9\xec\xe5\xed", "שלום"},
+        {"1258, whose letters wait for a mark", 1258, "Vi\xeat", "Viêt"},
+        {"1258, a letter and its mark", 1258, "a\xec", "a\xcc\x81"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(DecodeCodePage(c.bytes, c.codePage), c.text);
+        if (c.text.find("\uFFFD") != std::string::npos) continue;
+        bool exact = false;
+        EXPECT_EQ(EncodeCodePage(c.text, c.codePage, exact), c.bytes);
+        EXPECT_TRUE(exact);
+    }
+    bool exact = true;
+    EXPECT_EQ(EncodeCodePage("カナ", 1252, exact), "??");
+    EXPECT_FALSE(exact);
+    EXPECT_EQ(DecodeCodePage("abc", 932, 2), std::nullopt) << "longer than the limit";
+    EXPECT_EQ(DecodeCodePage("abc", 1, 100), std::nullopt) << "no such code page";
+}
+
+TEST(Charset, AnyBytesReadAsUtf8WithinThreeBytesEach) {
+    const std::string hostile(1 << 20, '\xff');
+    EXPECT_EQ(DecodeCodePage(hostile, 932)->size(), 3 * hostile.size());
     std::mt19937 random(932);
-    for (int codePage : {932, 936, 949, 950, 1252}) {
+    for (int codePage : {932, 936, 949, 950, 1252, 1255, 1258}) {
         for (int round = 0; round < 200; ++round) {
             std::string bytes(random() % 64, '\0');
             for (char& b : bytes) b = static_cast<char>(random());
-            const std::string read = AnsiToUtf8(bytes, codePage);
-            ASSERT_TRUE(IsValidUtf8(read)) << codePage;
-            ASSERT_LE(read.size(), 3 * bytes.size()) << codePage;
+            const auto read = DecodeCodePage(bytes, codePage);
+            ASSERT_TRUE(read && IsValidUtf8(*read)) << codePage;
+            ASSERT_LE(read->size(), 3 * bytes.size()) << codePage;
         }
     }
 }

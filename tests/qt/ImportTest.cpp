@@ -78,11 +78,12 @@ TEST_F(Import, TheSendersNamesArriveAsPlainText) {
     EXPECT_EQ(shown.toStdString(), "\"" + machine + "\" にいる \"" + user + "\" から");
 }
 
-TEST_F(Import, JapaneseFromAWindowsPeerLandsAsUnicodeAndACopyGoesOutInItsCodePage) {
-    // A Windows peer's names and text in code page 932: ユーザー on マシン１, 日本語 ｱｲ ①髙.
-    const std::string user = "\x83\x86\x81\x5b\x83\x55\x81\x5b";
+TEST_F(Import, TextsFromTheOriginalProgramAndFromInstancesArriveAsTheSenderMeantThem) {
+    // The original program's names and text in code page 932: ユーザーﾊｲ on マシン１, and half-width
+    // kana that are also well-formed UTF-8 (ﾊｲ, CA B2) or nearly so (ﾀｱ, C0 B1).
+    const std::string user = "\x83\x86\x81\x5b\x83\x55\x81\x5b\xca\xb2";
     const std::string machine = "\x83\x7d\x83\x56\x83\x93\x82\x50";
-    const std::string text = "\x93\xfa\x96\x7b\x8c\xea \xb1\xb2 \x87\x40\xfb\xfc";
+    const std::string text = "\x93\xfa\x96\x7b\x8c\xea \xb1\xb2 \x87\x40\xfb\xfc \xca\xb2 \xc0\xb1";
     QString shown;
     std::vector<std::string> received;
     Desk().ui().onShown = [&](Form& form, QWidget& window) {
@@ -100,21 +101,20 @@ TEST_F(Import, JapaneseFromAWindowsPeerLandsAsUnicodeAndACopyGoesOutInItsCodePag
     });
     ASSERT_TRUE(Deliver(sender));
     EXPECT_TRUE(sender.get());
-    EXPECT_EQ(shown.toStdString(), "\"マシン１\" にいる \"ユーザー\" から");
+    EXPECT_EQ(shown.toStdString(), "\"マシン１\" にいる \"ユーザーﾊｲ\" から");
     const Ran pasted = RunProgram(QStringLiteral("xclip"), {"-selection", "clipboard", "-o"});
     ASSERT_TRUE(pasted.finished);
-    EXPECT_EQ(pasted.out, "日本語 ｱｲ ①髙");
+    EXPECT_EQ(pasted.out, "日本語 ｱｲ ①髙 ﾊｲ ﾀｱ");
 
-    // Copies made here go to the default machine (this one): on the wire in code page 932 when
-    // it holds the text, as UTF-8 when it does not.
+    // Copies made here go to the default machine, this one, which takes each exactly: those
+    // code page 932 holds, those it holds only in a close form, and those it cannot hold.
     Form1->CheckerMode = UseDefault;
     Form1->DefaultDestination = "127.0.0.1";
-    const std::pair<std::string, std::string> copies[] = {{"日本語 ｱｲ ①髙", text}, {"日本 한국 😀", "日本 한국 😀"}};
-    for (const auto& [copied, wire] : copies) {
+    for (const std::string copied : {"日本語 ｱｲ ①髙 ﾊｲ ﾀｱ", "¥1,000 〜 ‾ − ‖", "日本 한국 😀"}) {
         const std::size_t before = received.size();
         ASSERT_TRUE(RunProgram(QStringLiteral("xclip"), {"-selection", "clipboard", "-i"}, copied).finished);
         ASSERT_TRUE(PumpUntil([&] { return received.size() > before; }, 20000)) << copied;
-        EXPECT_EQ(received.back(), wire);
+        EXPECT_EQ(received.back(), copied);
         Pump(300);
     }
     Form1->CheckerMode = NoCheck;

@@ -11,6 +11,7 @@
 #include "desktop/BitmapImage.h"
 #include "desktop/ClipboardAccess.h"
 #include "desktop/ClipboardViewer.h"
+#include "framework/SharedText.h"
 #include "framework/Stream.h"
 #include "platform/Dib.h"
 #include "platform/win32/Win32Api.h"
@@ -107,7 +108,7 @@ TEST_F(Clipboard, AnImportIsExactlyTwoChangesAndItsContentIsWhatCame) {
     // Text: clear, then open, write and close, as a received text is taken in.
     clip.Clear();
     clip.Open();
-    clip.SetText("new \x93\xfa\x96\x7b");  // "new 日本" in code page 932
+    clip.SetText(std::string_view("new \x93\xfa\x96\x7b"));  // "new 日本" in code page 932
     clip.Close();
     EXPECT_EQ(ChangesAfterPumping(), 2);
     {
@@ -121,25 +122,35 @@ TEST_F(Clipboard, AnImportIsExactlyTwoChangesAndItsContentIsWhatCame) {
     EXPECT_EQ(ChangesAfterPumping(), 2);
     EXPECT_FALSE(clip.HasFormat(platform::CF_BITMAP_));
 
-    // UTF-8 from a Linux peer, with characters code page 932 has no place for: two changes
-    // too, Unicode text as it was meant, and the code page's best rendering as the text.
+    // Code page bytes are the code page's, never taken for UTF-8: ﾊｲ (CA B2) would also be.
     clip.Clear();
     clip.Open();
-    clip.SetText("日本 한국 😀");
+    clip.SetText(std::string_view("\xca\xb2"));
     clip.Close();
     EXPECT_EQ(ChangesAfterPumping(), 4);
+    EXPECT_EQ(clip.GetUnicodeText(), "ﾊｲ");
+
+    // A received text, exactly: two changes too, Unicode text as it was meant, and the code
+    // page's best rendering as the text.
+    clip.Clear();
+    clip.Open();
+    clip.SetUnicodeText(SharedText("日本 한국 😀 ﾊｲ"));
+    clip.Close();
+    EXPECT_EQ(ChangesAfterPumping(), 6);
     {
         ClipboardAccess::Scope open(clip);
         HANDLE h = ::GetClipboardData(CF_UNICODETEXT);
         ASSERT_NE(h, nullptr);
         platform::win32::GlobalLockGuard lock(h);
         ASSERT_NE(lock.get(), nullptr);
-        EXPECT_EQ(std::wstring(static_cast<const wchar_t*>(lock.get())), L"日本 한국 😀");
+        EXPECT_EQ(std::wstring(static_cast<const wchar_t*>(lock.get())), L"日本 한국 😀 ﾊｲ");
+        EXPECT_EQ(clip.GetUnicodeText(), "日本 한국 😀 ﾊｲ");
         const std::string ansi = clip.GetText();
         EXPECT_EQ(ansi.substr(0, 5), "\x93\xfa\x96\x7b ");
+        EXPECT_EQ(ansi.substr(ansi.size() - 2), "\xca\xb2");
         EXPECT_EQ(ansi.find("\xed"), std::string::npos) << "no UTF-8 in the code page's text";
     }
-    EXPECT_EQ(ChangesAfterPumping(), 4);
+    EXPECT_EQ(ChangesAfterPumping(), 6);
 
     // A picture in the same way: two changes, and the text is gone.
     BitmapImage picture;
@@ -149,7 +160,7 @@ TEST_F(Clipboard, AnImportIsExactlyTwoChangesAndItsContentIsWhatCame) {
     clip.Open();
     clip.PutBitmap(picture);
     clip.Close();
-    EXPECT_EQ(ChangesAfterPumping(), 6);
+    EXPECT_EQ(ChangesAfterPumping(), 8);
     EXPECT_FALSE(clip.HasFormat(platform::CF_TEXT_));
     EXPECT_TRUE(clip.HasFormat(platform::CF_BITMAP_));
     EXPECT_EQ(viewer.NextViewer(), 0u);

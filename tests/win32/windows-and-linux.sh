@@ -116,18 +116,20 @@ p=$ZM_NET_DIR/probe
 check "the receiver got two headers and two data packets" \
   test -f "$p/8000-2.bin" -a -f "$p/8001-2.bin" -a ! -e "$p/8000-3.bin"
 # The header's second and third lines are the user's and the machine's names, which differ
-# between the two hosts; fixed here, the rest must agree byte for byte.
+# between the two hosts, and so are its fifth and sixth (the same names exactly); fixed here,
+# the rest must agree byte for byte.
 fixed_names() { python3 -c '
 import sys
 data = open(sys.argv[1], "rb").read()[4:]
 lines = data.split(b"\r\n")
 lines[1:3] = [b"USER", b"MACHINE"]
+lines[4:6] = [b"USER", b"MACHINE"]
 body = b"\r\n".join(lines)
 sys.stdout.buffer.write(len(body).to_bytes(4, "little") + body)' "$1"; }
 check "the header packets agree byte for byte (names aside)" \
   cmp <(fixed_names "$p/8000-1.bin") <(fixed_names "$p/8000-2.bin")
-check "the header packets name the type and both names" \
-  python3 -c 'import sys; l = open(sys.argv[1], "rb").read()[4:].split(b"\r\n"); sys.exit(not (l[0] == b"string" and all(l[1:3])))' "$p/8000-2.bin"
+check "the header packets name the type, both names and code page 932" \
+  python3 -c 'import sys; l = open(sys.argv[1], "rb").read()[4:].split(b"\r\n"); sys.exit(not (l[0] == b"string" and all(l[1:3]) and l[3] == b"zumelko-text cp932"))' "$p/8000-2.bin"
 check "the data packets agree byte for byte" cmp "$p/8001-1.bin" "$p/8001-2.bin"
 od -A d -c "$p/8000-2.bin" | head -n 4
 
@@ -188,8 +190,10 @@ check "linpc does not send the picture back" not_sent_back linpc
 zm_say "Japanese text from Linux to Windows and back"
 text_to_windows "Japanese text" '会議は３時から、第２会議室で。ﾃｽﾄ'
 text_to_linux "Japanese text" '資料は「共有」フォルダーにあります。 ｶﾀｶﾅ ﾟ'
-# Characters code page 932 has no place for travel from Linux as UTF-8.
-text_to_windows "text beyond code page 932" 'Grüße, 안녕하세요 😀 — 会議'
+# Characters code page 932 has no place for, or only a close one, travel exactly both ways;
+# half-width kana that are also UTF-8 bytes (ﾊｲ) are read as what they are.
+text_to_windows "text beyond code page 932" 'Grüße, 안녕하세요 😀 — 会議 ¥1,000 〜 ﾊｲ'
+text_to_linux "text beyond code page 932" '¥1,000 〜 − ‖ ‾ 😀 ﾊｲ ﾀｱ 한국어'
 
 check "the Windows program still listens" listening winpc
 check "the Linux program is still running" zm_alive linpc

@@ -6,7 +6,9 @@ one line of what it saw.
 
 Usage: hostile-peer.py COMMAND ADDRESS [ARGUMENTS...]
   item ADDR TAG USER MACHINE TEXT|@FILE   header to 8000, then the data to 8001 (a text gets
-                                          its NUL); waits for each close
+                                          its NUL); waits for each close. Texts and names go
+                                          in code page 932, as the original program's do;
+                                          arguments that are bytes and no text go as they are
   flood ADDR PORT COUNT                   COUNT connections at once, half of them sending part
                                           of a length field; held a second, then dropped, half
                                           of them with a reset
@@ -53,15 +55,22 @@ def hard_close(s):
     s.close()
 
 
+def cp932(text):
+    try:
+        return text.encode("cp932")
+    except UnicodeEncodeError:
+        return os.fsencode(text)
+
+
 def header(tag, user, machine):
-    return b"".join(os.fsencode(line) + b"\r\n" for line in (tag, user, machine))
+    return b"".join(cp932(line) + b"\r\n" for line in (tag, user, machine))
 
 
 def data_of(tag, text):
     if text.startswith("@"):
         with open(text[1:], "rb") as f:
             return f.read()
-    return os.fsencode(text) + (b"\0" if tag == "string" else b"")
+    return cp932(text) + (b"\0" if tag == "string" else b"")
 
 
 def send_packet(addr, port, payload, timeout):

@@ -227,37 +227,48 @@ check "--pictures-to: the picture's name, ended by a NUL" \
   bash -c '[ "$(tail -c1 "$1" | od -An -tx1 | tr -d " ")" = 00 ] && [ -f "$2" ]' _ "$d/pictures" "$pic"
 
 # Japanese between zumelko-send and Windows peers: code page 932 on the wire both ways, UTF-8
-# on the terminal; what 932 cannot hold goes as UTF-8.
+# on the terminal. A header of three lines is read in 932 even where its bytes would also be
+# UTF-8 (ﾊｲ, CA B2); a text 932 holds only in a close form goes as that form, then exactly.
 zm_on rx "$send" --receive --forever --dir "$d" >"$d/rx.out" 2>"$d/rx.err" &
 rx=$!
 sleep 1
 zm_on cli timeout 30 python3 "$here/hostile-peer.py" item "$(zm_net_addr rx)" string \
-  $'\x83\x86\x81\x5b\x83\x55\x81\x5b' $'\x83\x7d\x83\x56\x83\x93' $'\x93\xfa\x96\x7b\x8c\xea\xb1' >/dev/null 2>&1
+  $'\x83\x86\x81\x5b\x83\x55\x81\x5b' $'\x83\x7d\x83\x56\x83\x93\xca\xb2' $'\x93\xfa\x96\x7b\x8c\xea\xb1\xca\xb2' >/dev/null 2>&1
 sleep 0.5
 stop_rx
-check "--receive prints a code page 932 text as UTF-8" cmp "$d/rx.out" <(printf '日本語ｱ\n')
-check "--receive shows code page 932 names as UTF-8" grep -qF 'from "ユーザー" on "マシン"' "$d/rx.err"
-# A plain listener on rx keeps the data packet's bytes as they came.
-zm_on rx timeout 30 python3 -c '
+check "--receive prints a code page 932 text as UTF-8" cmp "$d/rx.out" <(printf '日本語ｱﾊｲ\n')
+check "--receive shows code page 932 names as UTF-8" grep -qF 'from "ユーザー" on "マシンﾊｲ"' "$d/rx.err"
+# A plain listener on rx keeps the packets' bytes as they came, as the original program reads them.
+plain_listener() {
+  zm_on rx timeout 30 python3 -c '
 import socket, struct, sys
 def serve(port):
     s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     s.bind(("", port)); s.listen(1); return s
 head, data = serve(8000), serve(8001)
-for listener in (head, data):
+for listener, out in ((head, sys.argv[1]), (data, sys.argv[2])):
     c, _ = listener.accept(); got = b""
     while len(got) < 4 or len(got) < 4 + struct.unpack("<I", got[:4])[0]:
         more = c.recv(65536)
         if not more: break
         got += more
     c.close()
-sys.stdout.buffer.write(got[4:])' >"$d/wire.bin" &
-listener=$!
-sleep 1
+    open(out, "wb").write(got[4:])' "$1" "$2" &
+  listener=$!
+  sleep 1
+}
+plain_listener "$d/head.bin" "$d/wire.bin"
 cli rx 日本語 ①髙 2>"$d/err"
 wait "$listener"
 check "zumelko-send sends Japanese in code page 932" \
   cmp "$d/wire.bin" <(printf '\x93\xfa\x96\x7b\x8c\xea \x87\x40\xfb\xfc\0')
+check "the header's first three lines are the original program's, the fourth names 932" \
+  python3 -c 'import sys; l = open(sys.argv[1], "rb").read().split(b"\r\n"); sys.exit(not (l[0] == b"string" and all(l[1:3]) and l[3] == b"zumelko-text cp932"))' "$d/head.bin"
+plain_listener "$d/head.bin" "$d/wire.bin"
+cli rx '¥1,000' 'ﾊｲ' 2>"$d/err"
+wait "$listener"
+check "zumelko-send sends the yen sign as 932's close form, then exactly" \
+  cmp "$d/wire.bin" <(printf '\\1,000 \xca\xb2\0¥1,000 ﾊｲ\0')
 
 zm_say "passed $passed, failed $failed"
 [ "$failed" -eq 0 ]
