@@ -7,7 +7,7 @@ ZUMELKO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 ZUMELKO_PACKAGES=(
   build-essential cmake ninja-build pkg-config netbase iproute2 procps python3
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libwayland-dev libsmbclient-dev libavahi-client-dev avahi-daemon dbus-daemon
+  qt6-base-dev libwayland-dev libsmbclient-dev libavahi-client-dev avahi-daemon avahi-utils dbus-daemon
   xvfb xclip xdotool x11-utils imagemagick fonts-ipafont-gothic samba wmdocker
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 googletest
