@@ -251,6 +251,13 @@ int PosixSockets::Bind(SocketHandle s, const SockAddrIn& local) {
     if (st == nullptr) return Fail(10038);
     SockAddrIn a = local;
     if (a.addr == INADDR_ANY_) a.addr = localAddress_;
+    if (st->events & FD_ACCEPT_) {
+        // A listener takes its port back while connections it closed wait in TIME_WAIT (a taken
+        // packet's orderly close leaves one when its sender closes in order as well), as
+        // Windows lets it. Linux still refuses a second listener on the port.
+        const int one = 1;
+        if (::setsockopt(st->fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0) return FailErrno();
+    }
     const sockaddr_in sa = ToSockaddr(a);
     if (::bind(st->fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) return FailErrno();
     st->bound = true;

@@ -89,9 +89,9 @@ TEST_F(SimpleTcpWire, PacketsAreALittleEndianLengthAndThePayload) {
         Settle();
         conn.ReadAvailable(got);
         EXPECT_EQ(got, cases[i].wire) << "nothing more, nothing less";
-        // Delivered only when the receiver closes.
+        // Delivered only when the receiver closes, in order.
         EXPECT_EQ(tx.sended, static_cast<int>(i));
-        conn.Close();
+        conn.CloseGracefully();
         ASSERT_TRUE(Pump([&] { return tx.sended == static_cast<int>(i) + 1; }));
     }
     EXPECT_TRUE(tx.errors.empty());
