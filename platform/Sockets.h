@@ -108,6 +108,8 @@ public:
 
     virtual SocketHandle Socket(int af, int type, int protocol) = 0;
     // Registers interest in events (0 cancels them all) and makes the socket non-blocking.
+    // FD_CLOSE carries the reset's code when the peer reset the connection, 0 for an orderly
+    // close (Wine's Winsock says 0 for both).
     // FD_READ is posted again only after the next Recv on the socket; FD_ACCEPT after the
     // next Accept; FD_WRITE after a Send that would have blocked.
     virtual int WSAAsyncSelect(SocketHandle s, Hwnd window, std::uint32_t message, long events) = 0;
