@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/AllowedSenders.h"
 #include "desktop/BitmapImage.h"
 #include "desktop/BrowserLink.h"
 #include "desktop/ClipboardAccess.h"
@@ -93,12 +94,14 @@ TForm1::TForm1(Component* owner) : Form(owner) {
     Packet1->SetName("Packet1");
     Packet1->SetPort(8000);
     Packet1->SetMaxPacketSize(kMaxHeaderSize);
+    Packet1->OnAdmit = {this, &TForm1::PacketAdmit};
     Packet1->OnReceived = {this, &TForm1::Packet1Received};
     Packet1->OnSended = {this, &TForm1::Packet1Sended};
     Packet1->OnError = {this, &TForm1::Packet1Error};
     Packet2 = &Create<TSimpleTcp>();
     Packet2->SetName("Packet2");
     Packet2->SetPort(8001);
+    Packet2->OnAdmit = {this, &TForm1::PacketAdmit};
     Packet2->OnAnnounced = {this, &TForm1::Packet2Announced};
     Packet2->OnReceived = {this, &TForm1::Packet2Received};
     Packet2->OnSended = {this, &TForm1::Packet2Sended};
@@ -108,6 +111,8 @@ TForm1::TForm1(Component* owner) : Form(owner) {
     NetUtility1->SetName("NetUtility1");
     DdeClientConv1 = &Create<TDdeClientConv>();
     DdeClientConv1->SetName("DdeClientConv1");
+    AllowedSenders1 = &Create<TAllowedSenders>();
+    AllowedSenders1->SetName("AllowedSenders1");
     LoadComponents();
 
     RecvType.clear();
@@ -247,8 +252,15 @@ void TForm1::Packet2Error(Component* sender, const std::string& message) {
 
 // --- Receiving -----------------------------------------------------------------------------
 
+void TForm1::PacketAdmit(Component* sender, std::uint32_t peer, bool& accept) {
+    // Turned away at the door: a refused sender holds no place and no buffer, and its reset
+    // tells its program that nothing was delivered.
+    if (auto* channel = dynamic_cast<TSimpleTcp*>(sender)) accept = SenderAllowed(peer, channel->Port());
+}
+
 void TForm1::Packet1Received(Component*) {
-    // A refused header changes nothing: it cannot relabel an allowed sender's data either.
+    // Looked at again for a setting changed while the packet was on its way. A refused header
+    // changes nothing: it cannot relabel an allowed sender's data either.
     if (!SenderAllowed(Packet1->PeerAddress(), Packet1->Port())) return;
     StringList header;
     Packet1->GetStrings(header);
@@ -396,32 +408,27 @@ void TForm1::BuildDestinationList() {
 }
 
 void TForm1::ResolveAllowedSenders() {
-    allowedAddresses_.clear();
-    if (SenderMode != KnownSenders) return;
     std::vector<std::string> names;
-    for (int i = 0; i < NetUtility1->Count(); ++i) names.push_back(NetUtility1->MachineName(i));
-    std::string name;
-    for (const char c : AllowedNames + " ") {
-        if (c == ' ' || c == ',' || c == '\t') {
-            if (!name.empty()) names.push_back(name);
-            name.clear();
-        } else {
-            name.push_back(c);
+    if (SenderMode == KnownSenders) {
+        // What the option's label promises: the workgroup's machines and the added names. A
+        // machine found by discovery is offered as a destination but may not send for being
+        // found: anyone on the network can announce any name.
+        for (int i = 0; i < NetUtility1->WorkgroupCount(); ++i) names.push_back(NetUtility1->MachineName(i));
+        std::string name;
+        for (const char c : AllowedNames + " ") {
+            if (c == ' ' || c == ',' || c == '\t') {
+                if (!name.empty()) names.push_back(name);
+                name.clear();
+            } else {
+                name.push_back(c);
+            }
         }
     }
-    auto& sockets = platform::Current().sockets();
-    for (const auto& n : names) {
-        std::uint32_t addr = sockets.InetAddr(n);
-        if (addr != platform::INADDR_NONE_ || sockets.GetHostByName(n, addr)) {
-            allowedAddresses_.insert(addr);
-        } else {
-            std::fprintf(stderr, "zumelko: the allowed sender \"%s\" has no address now\n", n.c_str());
-        }
-    }
+    AllowedSenders1->SetNames(names);
 }
 
 bool TForm1::SenderAllowed(std::uint32_t peer, int port) const {
-    if (SenderMode != KnownSenders || allowedAddresses_.count(peer) != 0) return true;
+    if (SenderMode != KnownSenders || AllowedSenders1->Allows(peer)) return true;
     // The address is in network byte order: its first octet is its lowest byte in memory.
     const auto* octet = reinterpret_cast<const unsigned char*>(&peer);
     std::fprintf(stderr, "zumelko: dropped a packet on port %d from %u.%u.%u.%u, which may not send\n", port,

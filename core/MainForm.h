@@ -6,7 +6,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -22,6 +21,7 @@ class TTaskBar;
 class TSimpleTcp;
 class TNetUtility;
 class TDdeClientConv;
+class TAllowedSenders;
 
 enum CheckerModes : std::uint8_t { AskDestination = 0, UseDefault = 1, NoCheck = 2 };
 enum ReceiveModes : std::uint8_t { IndividualSelection = 0, UrlAutoLink = 1, SleepMode = 2 };
@@ -45,6 +45,7 @@ public:
     void Packet2Error(Component* sender, const std::string& message);
 
     // Receiving.
+    void PacketAdmit(Component* sender, std::uint32_t peer, bool& accept);
     void Packet1Received(Component* sender);
     void Packet2Received(Component* sender);
     void Packet2Announced(Component* sender, std::size_t length, bool& accept);
@@ -57,6 +58,12 @@ public:
     void Customize1Click(Component* sender);
     void About1Click(Component* sender);
     void Exit1Click(Component* sender);
+
+    // Looks up the addresses of the machines that may send, when only some may: the
+    // workgroup's machines (never those found by discovery, which anyone can announce) and the
+    // names in AllowedNames. Returns at once; each address admits its sender once its answer
+    // is in. Run whenever SenderMode, AllowedNames or the list change.
+    void ResolveAllowedSenders();
 
     // A listener that could not start while the window was being built is reported once the
     // dialogs exist; the program goes on (it can still send).
@@ -79,6 +86,7 @@ public:
     TSimpleTcp* Packet2;
     TNetUtility* NetUtility1;
     TDdeClientConv* DdeClientConv1;
+    TAllowedSenders* AllowedSenders1;
 
     // The program's state; the dialogs and tests reach it directly.
     std::unique_ptr<zumelko::ClipboardAccess> ClipboardAccess;
@@ -94,17 +102,14 @@ public:
     std::uint8_t CheckerMode = NoCheck;
     std::uint8_t ReceiveMode = IndividualSelection;
     std::uint8_t SkipCount = 0;
-    // Who may send: anyone, or only the machines of the destination list and the names in
-    // AllowedNames (separated by blanks or commas). Off by default, as peers have always known it.
+    // Who may send: anyone, or only the workgroup's machines and the names in AllowedNames
+    // (separated by blanks or commas). Off by default, as peers have always known it.
     std::uint8_t SenderMode = AnySender;
     std::string AllowedNames;
 
 private:
     void StartupError(Component* sender, const std::string& message);
-    // The addresses the allowed names stand for, looked up when the list or the setting
-    // changes, so that a packet is judged without waiting for a name server.
-    void ResolveAllowedSenders();
-    // False (and a line in the log) for a packet from a machine that may not send.
+    // False (and a line in the log) for a connection or packet from a machine that may not send.
     bool SenderAllowed(std::uint32_t peer, int port) const;
     std::string SenderLine() const;
     // The received text in UTF-8, taken out of Packet2; nothing (and a line in the log) when it
@@ -115,7 +120,6 @@ private:
     MenuItem& AddItem(PopupMenu& menu, const char* name, const char* caption, void (TForm1::*click)(Component*));
 
     bool constructing_ = true;
-    std::set<std::uint32_t> allowedAddresses_;
     std::vector<std::string> startupErrors_;
 };
 

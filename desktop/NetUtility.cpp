@@ -86,8 +86,31 @@ std::string AskName(bool (Network::*call)(char*, std::uint32_t&)) {
 
 }  // namespace
 
+bool IsAddressLiteral(std::string_view name) {
+    if (name.find(':') != std::string_view::npos || name.starts_with('[')) return true;
+    if (!name.empty() && name.back() == '.') name.remove_suffix(1);
+    if (name.empty()) return false;
+    if (name.find_first_not_of("0123456789.") == std::string_view::npos) return true;
+    // One to four parts, each a number: decimal, octal with a leading 0, or hexadecimal.
+    int parts = 0;
+    for (std::size_t begin = 0; begin <= name.size();) {
+        std::size_t end = name.find('.', begin);
+        if (end == std::string_view::npos) end = name.size();
+        std::string_view part = name.substr(begin, end - begin);
+        if (++parts > 4) return false;
+        if (part.size() > 2 && part[0] == '0' && (part[1] == 'x' || part[1] == 'X')) {
+            if (part.find_first_not_of("0123456789abcdefABCDEF", 2) != std::string_view::npos) return false;
+        } else if (part.empty() || part.find_first_not_of("0123456789") != std::string_view::npos) {
+            return false;
+        }
+        begin = end + 1;
+    }
+    return true;
+}
+
 int TNetUtility::Detect() {
     machines_.Clear();
+    workgroup_ = 0;
     Network& net = platform::Current().network();
     EntryBuffer buffer;
     NetResource provider;
@@ -103,10 +126,13 @@ int TNetUtility::Detect() {
             if (entry.lpRemoteName == nullptr) continue;
             // The remote name is two backslashes and the machine's name.
             const std::string remote = EntryText(buffer, entry.lpRemoteName);
-            machines_.Add(remote.size() > 2 ? remote.substr(2) : std::string());
+            std::string name = remote.size() > 2 ? remote.substr(2) : std::string();
+            if (IsAddressLiteral(name)) continue;
+            machines_.Add(std::move(name));
             ++counter;
         }
     }
+    workgroup_ = Count();
     AddDiscovered(machines_, net.DiscoveredMachines(), ComputerName());
     OnDetected(this);
     return Count();
@@ -125,7 +151,7 @@ void TNetUtility::AddDiscovered(StringList& machines, std::vector<std::string> d
     known.insert(lower(self));
     for (const auto& name : machines) known.insert(lower(name));
     for (auto& name : discovered) {
-        if (name.empty()) continue;
+        if (name.empty() || IsAddressLiteral(name)) continue;
         if (known.insert(lower(name)).second) machines.Add(std::move(name));
     }
 }

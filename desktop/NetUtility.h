@@ -3,6 +3,7 @@
 // and the local user and computer names.
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "framework/Component.h"
@@ -10,6 +11,12 @@
 #include "framework/StringList.h"
 
 namespace zumelko {
+
+// Whether a name is written as an address: dotted or plain numbers in any form the systems'
+// address parsers take ("10.0.0.5", "10.5", "0x0a000005", "167772165"), with or without a
+// final dot, or anything with a colon (IPv6). No machine is named so: such a name from the
+// network would stand for whatever address its sender chose.
+bool IsAddressLiteral(std::string_view name);
 
 class TNetUtility final : public Component {
 public:
@@ -23,10 +30,14 @@ public:
 
     // Replaces the list with the members of the first workgroup of the first network provider
     // (at most 30), followed by the machines found by discovery, fires OnDetected, and returns
-    // how many are listed.
+    // how many are listed. Names written as addresses are no machines' names and are left out.
     int Detect();
+    // How many names at the start of the list come from the workgroup; the rest were found by
+    // discovery, which anyone on the network can answer.
+    int WorkgroupCount() const { return workgroup_; }
     // Appends to machines the discovered names that are neither listed already nor this machine
-    // (compared without regard to ASCII case), sorted the same way, each once.
+    // (compared without regard to ASCII case) nor written as addresses, sorted the same way,
+    // each once.
     static void AddDiscovered(StringList& machines, std::vector<std::string> discovered, const std::string& self);
     int Count() const { return static_cast<int>(machines_.Count()); }
     // Raises Error for an index outside 0 .. Count() - 1.
@@ -41,6 +52,7 @@ public:
 
 private:
     StringList machines_;
+    int workgroup_ = 0;
 };
 
 }  // namespace zumelko

@@ -12,6 +12,8 @@ namespace zumelko::platform {
 
 using SocketHandle = std::intptr_t;
 constexpr SocketHandle kInvalidSocket = -1;
+// A name lookup under way (WSAAsyncGetHostByName's task handle); 0 is none.
+using AsyncHandle = std::uintptr_t;
 constexpr int kSocketError = -1;
 
 constexpr int AF_INET_ = 2;
@@ -29,7 +31,9 @@ constexpr long FD_CLOSE_ = 32;
 
 // Winsock error codes the program tells apart.
 constexpr int WSAEACCES_ = 10013;
+constexpr int WSAEINVAL_ = 10022;
 constexpr int WSAEWOULDBLOCK_ = 10035;
+constexpr int WSAEALREADY_ = 10037;
 constexpr int WSAENOPROTOOPT_ = 10042;
 constexpr int WSAEADDRINUSE_ = 10048;
 constexpr int WSAENETDOWN_ = 10050;
@@ -81,11 +85,31 @@ public:
                                std::uint16_t& portNetworkOrder) = 0;
     // A dotted IPv4 address in network order, or INADDR_NONE_.
     virtual std::uint32_t InetAddr(const std::string& text) = 0;
-    // The first IPv4 address of a name lookup, in network order.
+    // The first IPv4 address of a name lookup, in network order. Blocks for as long as the name
+    // servers take: never on the loop thread where a user waits.
     virtual bool GetHostByName(const std::string& name, std::uint32_t& addrNetworkOrder) = 0;
+
+    // WSAAsyncGetHostByName, with the answer kept by the desktop instead of in a buffer of the
+    // caller's: looks name up away from the loop thread and returns at once. When the answer is
+    // in, message is posted to window with wParam = the request and lParam =
+    // MakeSelectLParam(0, error): error 0 when the name has an IPv4 address, which
+    // TakeHostAddress then gives (once), else the lookup's code (11001 and the others a failed
+    // GetHostByName leaves). Answers come in any order, each through the loop. Returns 0, with a
+    // code for WSAGetLastError, when no lookup can be started.
+    virtual AsyncHandle WSAAsyncGetHostByName(Hwnd window, std::uint32_t message, const std::string& name) = 0;
+    // The address of a request whose message came with error 0, in network order; false for any
+    // other request, or when the answer was taken already. A request whose message came is
+    // forgotten by the desktop once this is asked, whatever the answer.
+    virtual bool TakeHostAddress(AsyncHandle request, std::uint32_t& addrNetworkOrder) = 0;
+    // WSACancelAsyncRequest: the request's message is not posted after this, and its answer is
+    // dropped. Fails with WSAEALREADY_ when the message was posted already (it may still arrive:
+    // callers ignore requests they no longer wait for), WSAEINVAL_ for an unknown request.
+    virtual int WSACancelAsyncRequest(AsyncHandle request) = 0;
 
     virtual SocketHandle Socket(int af, int type, int protocol) = 0;
     // Registers interest in events (0 cancels them all) and makes the socket non-blocking.
+    // FD_CLOSE carries the reset's code when the peer reset the connection, 0 for an orderly
+    // close (Wine's Winsock says 0 for both).
     // FD_READ is posted again only after the next Recv on the socket; FD_ACCEPT after the
     // next Accept; FD_WRITE after a Send that would have blocked.
     virtual int WSAAsyncSelect(SocketHandle s, Hwnd window, std::uint32_t message, long events) = 0;

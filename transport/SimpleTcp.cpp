@@ -53,6 +53,7 @@ TSimpleTcp::TSimpleTcp(Component* owner)
     sender_.OnData = TOnData(this, &TSimpleTcp::SenderData);
     sender_.OnClose = TOnClose(this, &TSimpleTcp::SenderClose);
     listener_.OnError = TOnError(this, &TSimpleTcp::ListenerError);
+    listener_.OnAdmit = TOnAdmit(this, &TSimpleTcp::ListenerAdmit);
     listener_.OnAccept = TOnAccept(this, &TSimpleTcp::ListenerAccept);
     listener_.OnData = TOnData(this, &TSimpleTcp::ListenerData);
     listener_.OnClose = TOnClose(this, &TSimpleTcp::ListenerClose);
@@ -66,6 +67,7 @@ TSimpleTcp::~TSimpleTcp() {
     sender_.OnWrite.Clear();
     sender_.OnData.Clear();
     sender_.OnClose.Clear();
+    listener_.OnAdmit.Clear();
     listener_.OnAccept.Clear();
     listener_.OnData.Clear();
     listener_.OnClose.Clear();
@@ -206,6 +208,8 @@ void TSimpleTcp::SenderData(Component*, SocketHandleT) {
 void TSimpleTcp::SenderClose(Component*, SocketHandleT) {
     const bool whole = connected_ && written_ == header_.size() + outgoing_.Size();
     const bool failed = writeFailed_;
+    // A receiver that took the packet closes in order; one that refused it resets.
+    const int closeError = sender_.CloseError();
     const std::uint64_t generation = generation_;
     connected_ = false;
     // Closed before anyone hears of it, so a send from OnSended starts on a clean component.
@@ -214,6 +218,10 @@ void TSimpleTcp::SenderClose(Component*, SocketHandleT) {
     if (!whole) {
         // Closed before the packet was out: that is no delivery.
         if (!failed) sender_.ReportError(platform::WSAECONNRESET_);
+        return;
+    }
+    if (closeError != 0) {
+        sender_.ReportError(closeError);
         return;
     }
     OnSended(this);
@@ -229,6 +237,10 @@ void TSimpleTcp::Listen() {
 
 void TSimpleTcp::ListenerError(Component* sender, int, const std::string& msg) {
     OnError(sender, msg + " (in Listener)");
+}
+
+void TSimpleTcp::ListenerAdmit(Component*, const platform::SockAddrIn& peer, bool& accept) {
+    OnAdmit(this, peer.addr, accept);
 }
 
 void TSimpleTcp::ListenerAccept(Component*, SocketHandleT socket) {
@@ -353,7 +365,9 @@ void TSimpleTcp::Finish(SocketHandleT socket) {
     auto it = incoming_.find(socket);
     if (it == incoming_.end()) return;
     incoming_.erase(it);
-    (void)platform::Current().sockets().Shutdown(socket, platform::SD_RECEIVE_);
+    // The packet was taken: an orderly close (a FIN, then the hard close's reset) tells the
+    // sender so, where a refused packet gets the reset alone.
+    (void)platform::Current().sockets().Shutdown(socket, platform::SD_BOTH_);
     listener_.CloseClient(socket);
 }
 

@@ -28,6 +28,10 @@ using TOnTcpError = Event<Component* /*Sender*/, const std::string& /*Message*/>
 // A packet's length field is complete and none of its payload is held yet; clearing Accept
 // refuses the packet, and its connection is closed.
 using TOnAnnounced = Event<Component* /*Sender*/, std::size_t /*Length*/, bool& /*Accept*/>;
+// A connection from Peer (an IPv4 address in network byte order) waits to be taken; clearing
+// Accept refuses it with a reset, before it holds a place or a byte, and its sender hears of
+// an error, not of a delivery.
+using TOnPeer = Event<Component* /*Sender*/, std::uint32_t /*Peer*/, bool& /*Accept*/>;
 
 class TSimpleTcp final : public Component {
 public:
@@ -94,6 +98,7 @@ public:
     std::size_t MaxPacketSize() const { return maxPacket_; }
     void SetMaxPacketSize(std::size_t bytes) { maxPacket_ = bytes; }
 
+    TOnPeer OnAdmit;
     TOnAnnounced OnAnnounced;
     TOnReceived OnReceived;
     TOnSended OnSended;
@@ -125,6 +130,7 @@ private:
     void SenderData(Component* sender, platform::SocketHandle socket);
     void SenderClose(Component* sender, platform::SocketHandle socket);
     void ListenerError(Component* sender, int error, const std::string& msg);
+    void ListenerAdmit(Component* sender, const platform::SockAddrIn& peer, bool& accept);
     void ListenerAccept(Component* sender, platform::SocketHandle socket);
     void ListenerData(Component* sender, platform::SocketHandle socket);
     void ListenerClose(Component* sender, platform::SocketHandle socket);

@@ -354,6 +354,7 @@ void TTCPClient::DoClose(SocketHandleT handle, int error) {
         ReportError(error);
         return;
     }
+    closeError_ = error;
     OnClose(this, handle);
     // The handler may have closed this connection and opened the next one already.
     if (handle_ == handle) Close();
@@ -472,6 +473,14 @@ void TTCPServer::DoAccept(SocketHandleT, int error) {
         const int code = s.WSAGetLastError();
         // The connection went away before it was taken: nothing waits, nothing failed.
         if (code != platform::WSAEWOULDBLOCK_) ReportError(code);
+        return;
+    }
+    bool admit = true;
+    OnAdmit(this, peer, admit);
+    if (!admit) {
+        // A reset, so that the peer's program learns its packet was not taken; nothing of the
+        // connection is read, listed or kept.
+        ShutdownSocket(accepted, window_.get(), true);
         return;
     }
     if (s.SetOobInline(accepted, true) != 0 ||

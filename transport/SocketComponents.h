@@ -33,6 +33,9 @@ using TOnData = Event<Component* /*Sender*/, platform::SocketHandle /*Socket*/>;
 using TOnAccept = Event<Component* /*Sender*/, platform::SocketHandle /*Socket*/>;
 using TOnConnect = Event<Component* /*Sender*/, platform::SocketHandle /*Socket*/>;
 using TOnClose = Event<Component* /*Sender*/, platform::SocketHandle /*Socket*/>;
+// A connection is waiting to be taken, from Peer; clearing Accept refuses it: it is reset at
+// once, before anything of it is read or kept.
+using TOnAdmit = Event<Component* /*Sender*/, const platform::SockAddrIn& /*Peer*/, bool& /*Accept*/>;
 
 // A port text that names no service and is no port number. The one failure the socket
 // components throw: it is a mistake of the caller, not of the network.
@@ -139,6 +142,9 @@ public:
     // Reads and drops whatever waits on the connection, so a peer that talks back cannot hide
     // its close behind unread bytes. A failed read is left to the close notification.
     void Discard();
+    // The error the last close notification carried: 0 when the peer closed in order, else
+    // why the connection ended (a reset gives 10054). Meant for OnClose.
+    int CloseError() const { return closeError_; }
 
     TOnData OnData;
     TOnConnect OnConnect;
@@ -158,6 +164,7 @@ private:
     bool BindAuthorizedPort();
 
     bool authorized_ = false;
+    int closeError_ = 0;
     std::string host_;
     std::string port_;
     NotifyWindowHandle window_;
@@ -200,6 +207,7 @@ public:
     int Receive(platform::SocketHandle handle, void* buffer, int size);
 
     TOnData OnData;
+    TOnAdmit OnAdmit;
     TOnAccept OnAccept;
     TOnClose OnClose;
 

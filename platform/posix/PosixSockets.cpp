@@ -4,11 +4,13 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 namespace zumelko::platform {
 
@@ -73,9 +75,35 @@ sockaddr_in ToSockaddr(const SockAddrIn& a) {
     return sa;
 }
 
+// The system's lookup: 0 and the first IPv4 address, or the Winsock code for the failure.
+// Safe on any thread.
+int LookUp(const std::string& name, std::uint32_t& addr) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* res = nullptr;
+    const int rc = name.empty() ? EAI_NONAME : ::getaddrinfo(name.c_str(), nullptr, &hints, &res);
+    switch (rc) {
+        case 0: break;
+        case EAI_AGAIN: return 11002;
+        case EAI_FAIL: return 11003;
+#ifdef EAI_NODATA
+        case EAI_NODATA: return 11004;
+#endif
+        case EAI_ADDRFAMILY: return 11004;
+        default: return 11001;
+    }
+    addr = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
+    ::freeaddrinfo(res);
+    return 0;
+}
+
 }  // namespace
 
 PosixSockets::~PosixSockets() {
+    // No lookup thread wakes anyone from now on, so the eventfd can go.
+    lookups_.reset();
+    if (wakeFd_ >= 0) ::close(wakeFd_);
     for (auto& [h, st] : sockets_) ::close(st.fd);
 }
 
@@ -130,29 +158,55 @@ std::uint32_t PosixSockets::InetAddr(const std::string& text) {
 
 bool PosixSockets::GetHostByName(const std::string& name, std::uint32_t& addr) {
     if (auto it = hosts_.find(name); it != hosts_.end()) {
-        addr = it->second;
+        std::this_thread::sleep_for(it->second.delay);
+        if (it->second.addr == INADDR_NONE_) {
+            lastError_ = 11001;
+            return false;
+        }
+        addr = it->second.addr;
         return true;
     }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* res = nullptr;
-    const int rc = name.empty() ? EAI_NONAME : ::getaddrinfo(name.c_str(), nullptr, &hints, &res);
-    if (rc != 0) {
-        switch (rc) {
-            case EAI_AGAIN: lastError_ = 11002; break;
-            case EAI_FAIL: lastError_ = 11003; break;
-#ifdef EAI_NODATA
-            case EAI_NODATA: lastError_ = 11004; break;
-#endif
-            case EAI_ADDRFAMILY: lastError_ = 11004; break;
-            default: lastError_ = 11001; break;
+    const int error = LookUp(name, addr);
+    if (error != 0) lastError_ = error;
+    return error == 0;
+}
+
+AsyncHandle PosixSockets::WSAAsyncGetHostByName(Hwnd window, std::uint32_t message, const std::string& name) {
+    if (!lookups_) {
+        wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (wakeFd_ < 0) {
+            FailErrno();
+            return 0;
         }
-        return false;
+        lookups_ = std::make_unique<HostLookups>([fd = wakeFd_] {
+            const std::uint64_t one = 1;
+            (void)!::write(fd, &one, sizeof one);
+        });
+        NotifyChanged();
     }
-    addr = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
-    ::freeaddrinfo(res);
-    return true;
+    HostLookups::Lookup lookup;
+    if (auto it = hosts_.find(name); it != hosts_.end()) {
+        lookup = [host = it->second](std::uint32_t& addr) {
+            std::this_thread::sleep_for(host.delay);
+            if (host.addr == INADDR_NONE_) return 11001;
+            addr = host.addr;
+            return 0;
+        };
+    } else {
+        lookup = [name](std::uint32_t& addr) { return LookUp(name, addr); };
+    }
+    const AsyncHandle request = lookups_->Start(window, message, std::move(lookup));
+    if (request == 0) Fail(10055);
+    return request;
+}
+
+bool PosixSockets::TakeHostAddress(AsyncHandle request, std::uint32_t& addr) {
+    return lookups_ && lookups_->Take(request, addr);
+}
+
+int PosixSockets::WSACancelAsyncRequest(AsyncHandle request) {
+    const int rc = lookups_ ? lookups_->Cancel(request) : WSAEINVAL_;
+    return rc == 0 ? 0 : Fail(rc);
 }
 
 SocketHandle PosixSockets::Socket(int af, int type, int protocol) {
@@ -197,6 +251,13 @@ int PosixSockets::Bind(SocketHandle s, const SockAddrIn& local) {
     if (st == nullptr) return Fail(10038);
     SockAddrIn a = local;
     if (a.addr == INADDR_ANY_) a.addr = localAddress_;
+    if (st->events & FD_ACCEPT_) {
+        // A listener takes its port back while connections it closed wait in TIME_WAIT (a taken
+        // packet's orderly close leaves one when its sender closes in order as well), as
+        // Windows lets it. Linux still refuses a second listener on the port.
+        const int one = 1;
+        if (::setsockopt(st->fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0) return FailErrno();
+    }
     const sockaddr_in sa = ToSockaddr(a);
     if (::bind(st->fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) return FailErrno();
     st->bound = true;
@@ -322,6 +383,7 @@ int PosixSockets::GetSockName(SocketHandle s, SockAddrIn& local) {
 }
 
 void PosixSockets::Collect(std::vector<pollfd>& fds) const {
+    if (wakeFd_ >= 0) fds.push_back({wakeFd_, POLLIN, 0});
     for (const auto& [h, st] : sockets_) {
         if (st.window == 0 || st.events == 0) continue;
         short want = 0;
@@ -344,6 +406,13 @@ void PosixSockets::Post(SocketHandle s, const State& st, int event, int error) {
 }
 
 void PosixSockets::Dispatch(const pollfd& ready) {
+    if (ready.fd == wakeFd_ && wakeFd_ >= 0) {
+        std::uint64_t count = 0;
+        (void)!::read(wakeFd_, &count, sizeof count);
+        for (const HostLookups::Answer& a : lookups_->Collect())
+            loop_.PostMessage(a.window, a.message, static_cast<WParam>(a.request), MakeSelectLParam(0, a.error));
+        return;
+    }
     auto f = byFd_.find(ready.fd);
     if (f == byFd_.end()) return;
     const SocketHandle h = f->second;

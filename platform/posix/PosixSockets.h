@@ -10,11 +10,14 @@
 //  - FD_WRITE after a Send that would have blocked, once the socket takes bytes again.
 // Handles are never reused within a process, so a notification still queued for a socket
 // that was closed meanwhile can never be taken for a newer socket.
+#include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/HostLookups.h"
 #include "platform/Loop.h"
 #include "platform/Sockets.h"
 #include "platform/posix/IoSource.h"
@@ -41,6 +44,9 @@ public:
     bool GetServByName(const std::string& name, const std::string& protocol, std::uint16_t& port) override;
     std::uint32_t InetAddr(const std::string& text) override;
     bool GetHostByName(const std::string& name, std::uint32_t& addr) override;
+    AsyncHandle WSAAsyncGetHostByName(Hwnd window, std::uint32_t message, const std::string& name) override;
+    bool TakeHostAddress(AsyncHandle request, std::uint32_t& addr) override;
+    int WSACancelAsyncRequest(AsyncHandle request) override;
 
     SocketHandle Socket(int af, int type, int protocol) override;
     int WSAAsyncSelect(SocketHandle s, Hwnd window, std::uint32_t message, long events) override;
@@ -62,8 +68,12 @@ public:
     // A host of its own on a shared machine: "any address" means this address, and outgoing
     // connections leave from it (network order; 0 = the machine's own addresses).
     void SetLocalAddress(std::uint32_t addr) { localAddress_ = addr; }
-    // Names this desktop resolves before asking the system (network order).
-    void AddHost(const std::string& name, std::uint32_t addr) { hosts_[name] = addr; }
+    // Names this desktop resolves before asking the system (network order), as a name server
+    // that takes delay to answer; INADDR_NONE_ is a name the name server does not know.
+    void AddHost(const std::string& name, std::uint32_t addr,
+                 std::chrono::milliseconds delay = std::chrono::milliseconds(0)) {
+        hosts_[name] = {addr, delay};
+    }
     std::size_t OpenSocketCount() const { return sockets_.size(); }
 
 private:
@@ -91,7 +101,14 @@ private:
     SocketHandle next_ = 100;
     int lastError_ = 0;
     std::uint32_t localAddress_ = 0;
-    std::map<std::string, std::uint32_t> hosts_;
+    struct Host {
+        std::uint32_t addr;
+        std::chrono::milliseconds delay;
+    };
+    std::map<std::string, Host> hosts_;
+    // Lookups off the loop: their threads wake the loop through an eventfd.
+    std::unique_ptr<HostLookups> lookups_;
+    int wakeFd_ = -1;
 };
 
 }  // namespace zumelko::platform

@@ -8,7 +8,7 @@ namespace zumelko::platform::win32 {
 
 Win32Desktop::Win32Desktop()
     : loop_(std::make_unique<Win32Loop>()),
-      sockets_(std::make_unique<Win32Sockets>()),
+      sockets_(std::make_unique<Win32Sockets>(*loop_)),
       clipboard_(std::make_unique<Win32Clipboard>()),
       gdi_(std::make_unique<Win32Gdi>()),
       shell_(std::make_unique<Win32Shell>()),

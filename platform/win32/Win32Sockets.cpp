@@ -28,7 +28,15 @@ static_assert(FD_READ_ == FD_READ && FD_WRITE_ == FD_WRITE && FD_OOB_ == FD_OOB 
 static_assert(WSAECONNREFUSED_ == WSAECONNREFUSED && WSAHOST_NOT_FOUND_ == WSAHOST_NOT_FOUND &&
               WSAEWOULDBLOCK_ == WSAEWOULDBLOCK && WSAEADDRINUSE_ == WSAEADDRINUSE);
 
+namespace {
+// Posted by a lookup thread to the sockets' own window: answers wait.
+constexpr UINT kLookupsAnswered = WM_USER + 0x4A7;
+}  // namespace
+
 Win32Sockets::~Win32Sockets() {
+    // No lookup thread posts anything from now on.
+    lookups_.reset();
+    if (lookupWindow_ != 0) loop_.DestroyWindow(lookupWindow_);
     while (startups_ > 0) {
         ::WSACleanup();
         --startups_;
@@ -72,6 +80,48 @@ bool Win32Sockets::GetHostByName(const std::string& name, std::uint32_t& addr) {
     if (h == nullptr || h->h_addrtype != AF_INET || h->h_addr_list[0] == nullptr) return false;
     std::memcpy(&addr, h->h_addr_list[0], sizeof addr);
     return true;
+}
+
+AsyncHandle Win32Sockets::WSAAsyncGetHostByName(Hwnd window, std::uint32_t message, const std::string& name) {
+    if (!lookups_) {
+        lookupWindow_ = loop_.CreateHiddenWindow([this](std::uint32_t m, WParam, LParam) -> LResult {
+            if (m != kLookupsAnswered || !lookups_) return 0;
+            for (const HostLookups::Answer& a : lookups_->Collect())
+                loop_.PostMessage(a.window, a.message, static_cast<WParam>(a.request), MakeSelectLParam(0, a.error));
+            return 0;
+        });
+        if (lookupWindow_ == 0) {
+            ::WSASetLastError(WSAENOBUFS);
+            return 0;
+        }
+        lookups_ = std::make_unique<HostLookups>([window = AsHandle<HWND>(lookupWindow_)] {
+            ::PostMessageA(window, kLookupsAnswered, 0, 0);
+        });
+    }
+    const AsyncHandle request = lookups_->Start(window, message, [name](std::uint32_t& addr) {
+        // Winsock keeps gethostbyname's answer per thread, so this thread's is its own.
+        const hostent* h = ::gethostbyname(name.c_str());
+        if (h == nullptr) {
+            const int code = ::WSAGetLastError();
+            return code >= WSAHOST_NOT_FOUND && code <= WSANO_DATA ? code : WSANO_RECOVERY;
+        }
+        if (h->h_addrtype != AF_INET || h->h_addr_list[0] == nullptr) return WSANO_DATA;
+        std::memcpy(&addr, h->h_addr_list[0], sizeof addr);
+        return 0;
+    });
+    if (request == 0) ::WSASetLastError(WSAENOBUFS);
+    return request;
+}
+
+bool Win32Sockets::TakeHostAddress(AsyncHandle request, std::uint32_t& addr) {
+    return lookups_ && lookups_->Take(request, addr);
+}
+
+int Win32Sockets::WSACancelAsyncRequest(AsyncHandle request) {
+    const int rc = lookups_ ? lookups_->Cancel(request) : WSAEINVAL;
+    if (rc == 0) return 0;
+    ::WSASetLastError(rc);
+    return SOCKET_ERROR;
 }
 
 SocketHandle Win32Sockets::Socket(int af, int type, int protocol) {

@@ -17,7 +17,7 @@ ZUMELKO_PACKAGE_PACKAGES=(dpkg-dev file)
 # The tests, the demo without a display, the Windows cross-build and its Wine, the Wayland and
 # SMB test hosts, the package tests (scripts/test installs all of them).
 ZUMELKO_TEST_PACKAGES=(
-  iproute2 procps python3
+  iproute2 procps python3 avahi-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xclip xdotool x11-utils imagemagick samba wmdocker
   clang libclang-rt-14-dev

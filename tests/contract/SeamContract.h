@@ -429,7 +429,99 @@ TYPED_TEST_P(SocketContract, ConnectCompletionCarriesItsError) {
     s.CloseSocket(c);
 }
 
+// A hard close tells its peer a reset; a shutdown first makes it an orderly close, with no
+// error: what lets a sender tell a refused packet from a taken one.
+TYPED_TEST_P(SocketContract, AHardCloseIsAResetUnlessAShutdownWentFirst) {
+    using namespace zumelko::platform;
+    auto& s = this->traits.Desk().sockets();
+    for (const bool shutdownFirst : {false, true}) {
+        SCOPED_TRACE(shutdownFirst ? "shutdown, then the hard close" : "the hard close alone");
+        Recorder r(this->traits.Desk());
+        const std::uint32_t kMsg = WM_USER_ + 51;
+        const SocketHandle listener = s.Socket(AF_INET_, SOCK_STREAM_, 0);
+        ASSERT_EQ(s.Bind(listener, {htonl(INADDR_LOOPBACK), 0}), 0);
+        ASSERT_EQ(s.Listen(listener, 5), 0);
+        SockAddrIn local{};
+        ASSERT_EQ(s.GetSockName(listener, local), 0);
+        ASSERT_EQ(s.WSAAsyncSelect(listener, r.window, kMsg, FD_ACCEPT_), 0);
+        const SocketHandle client = s.Socket(AF_INET_, SOCK_STREAM_, 0);
+        ASSERT_EQ(s.WSAAsyncSelect(client, r.window, kMsg, FD_CONNECT_ | FD_READ_ | FD_CLOSE_), 0);
+        s.Connect(client, {htonl(INADDR_LOOPBACK), local.port});
+        ASSERT_TRUE(this->traits.RunUntil([&] { return r.got.size() == 2; }));
+        const SocketHandle conn = s.Accept(listener, nullptr);
+        ASSERT_NE(conn, kInvalidSocket);
+        ASSERT_EQ(s.Send(client, "packet", 6, 0), 6);
+        char buf[8];
+        ASSERT_TRUE(this->traits.RunUntil([&] { return s.Recv(conn, buf, 8, 0) == 6; }));
+        r.got.clear();
+        if (shutdownFirst) {
+            EXPECT_EQ(s.Shutdown(conn, SD_BOTH_), 0);
+        }
+        EXPECT_EQ(s.SetLinger(conn, true, 0), 0);
+        EXPECT_EQ(s.CloseSocket(conn), 0);
+        int error = -1;
+        ASSERT_TRUE(this->traits.RunUntil([&] {
+            for (const auto& got : r.got) {
+                if (SelectEvent(got.second) == FD_CLOSE_) error = SelectError(got.second);
+            }
+            return error >= 0;
+        }));
+        if (shutdownFirst) {
+            EXPECT_EQ(error, 0);
+        } else {
+            EXPECT_TRUE(error == WSAECONNRESET_ || error == 10053) << error;
+        }
+        EXPECT_EQ(s.CloseSocket(client), 0);
+        EXPECT_EQ(s.CloseSocket(listener), 0);
+    }
+}
+
+// Name lookups away from the loop: every answer through the loop, none for a cancelled
+// request, the address taken once.
+TYPED_TEST_P(SocketContract, LookupsAnswerThroughTheLoopAndCancelledOnesNever) {
+    using namespace zumelko::platform;
+    auto& s = this->traits.Desk().sockets();
+    struct Heard {
+        WParam request;
+        int error;
+    };
+    std::vector<Heard> heard;
+    const std::uint32_t kMsg = WM_USER_ + 52;
+    const Hwnd window = this->traits.Desk().loop().CreateHiddenWindow([&](std::uint32_t m, WParam w, LParam l) {
+        if (m == kMsg) heard.push_back({w, SelectError(l)});
+        return LResult{0};
+    });
+    const AsyncHandle known = s.WSAAsyncGetHostByName(window, kMsg, "localhost");
+    const AsyncHandle unknown = s.WSAAsyncGetHostByName(window, kMsg, "no-such-host.invalid");
+    const AsyncHandle cancelled = s.WSAAsyncGetHostByName(window, kMsg, "localhost");
+    ASSERT_NE(known, 0u);
+    ASSERT_NE(unknown, 0u);
+    ASSERT_NE(cancelled, 0u);
+    EXPECT_NE(known, unknown);
+    EXPECT_EQ(s.WSACancelAsyncRequest(cancelled), 0);
+    EXPECT_TRUE(heard.empty()) << "answers come through the loop only";
+    ASSERT_TRUE(this->traits.RunUntil([&] { return heard.size() == 2; }, 20000));
+    this->traits.Settle();
+    ASSERT_EQ(heard.size(), 2u) << "nothing for the cancelled request";
+    for (const Heard& h : heard) {
+        std::uint32_t addr = 0;
+        if (h.request == known) {
+            EXPECT_EQ(h.error, 0);
+            EXPECT_TRUE(s.TakeHostAddress(known, addr));
+            EXPECT_EQ(addr, htonl(INADDR_LOOPBACK));
+            EXPECT_FALSE(s.TakeHostAddress(known, addr)) << "taken once";
+        } else {
+            EXPECT_EQ(h.request, unknown);
+            EXPECT_TRUE(h.error >= WSAHOST_NOT_FOUND_ && h.error <= 11004) << h.error;
+            EXPECT_FALSE(s.TakeHostAddress(unknown, addr));
+        }
+    }
+    EXPECT_NE(s.WSACancelAsyncRequest(known), 0) << "an answered request is no longer known";
+    this->traits.Desk().loop().DestroyWindow(window);
+}
+
 REGISTER_TYPED_TEST_SUITE_P(SocketContract, ReadinessComesOneAtATimeAndReadIsReArmedOnlyByARecv,
-                            ConnectCompletionCarriesItsError);
+                            ConnectCompletionCarriesItsError, AHardCloseIsAResetUnlessAShutdownWentFirst,
+                            LookupsAnswerThroughTheLoopAndCancelledOnesNever);
 
 }  // namespace zumelko::contract

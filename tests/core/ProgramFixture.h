@@ -62,7 +62,8 @@ protected:
     // dataTimeoutMs for the data).
     std::future<bool> SendItem(const std::string& type, const std::string& user, const std::string& machine,
                                const std::string& data, int dataTimeoutMs = 60000);
-    bool Finished(std::future<bool>& f) {
+    template <typename T>
+    bool Finished(std::future<T>& f) {
         return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
     }
 

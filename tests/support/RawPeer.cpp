@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace zumelko::testing {
@@ -35,6 +36,38 @@ bool WriteAll(int fd, const std::string& bytes) {
     return true;
 }
 
+// How the connection ended, and whether every byte was written before.
+Ending RawSendEnding(const std::string& addr, int port, const std::string& bytes, int timeoutMs,
+                     const std::string& source, bool* written = nullptr) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return Ending::None;
+    if (!source.empty()) {
+        const sockaddr_in from = Address(source, 0);
+        if (::bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) {
+            ::close(fd);
+            return Ending::None;
+        }
+    }
+    const sockaddr_in sa = Address(addr, port);
+    Ending ending = Ending::None;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+        ending = errno == ECONNRESET ? Ending::Reset : Ending::None;
+    } else if (!WriteAll(fd, bytes)) {
+        ending = errno == ECONNRESET || errno == EPIPE ? Ending::Reset : Ending::None;
+    } else {
+        if (written != nullptr) *written = true;
+        char c;
+        while (WaitReadable(fd, timeoutMs)) {
+            const ssize_t n = ::recv(fd, &c, 1, 0);
+            if (n == 0) ending = Ending::Closed;
+            if (n < 0) ending = Ending::Reset;
+            if (n <= 0) break;
+        }
+    }
+    ::close(fd);
+    return ending;
+}
+
 }  // namespace
 
 std::string LengthPrefixed(const std::string& payload) {
@@ -46,29 +79,13 @@ std::string LengthPrefixed(const std::string& payload) {
 
 bool RawSendBytes(const std::string& addr, int port, const std::string& bytes, int timeoutMs,
                   const std::string& source) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    if (!source.empty()) {
-        const sockaddr_in from = Address(source, 0);
-        if (::bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) {
-            ::close(fd);
-            return false;
-        }
-    }
-    const sockaddr_in sa = Address(addr, port);
-    bool closed = false;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 && WriteAll(fd, bytes)) {
-        char c;
-        while (WaitReadable(fd, timeoutMs)) {
-            const ssize_t n = ::recv(fd, &c, 1, 0);
-            if (n <= 0) {
-                closed = true;
-                break;
-            }
-        }
-    }
-    ::close(fd);
-    return closed;
+    bool written = false;
+    return RawSendEnding(addr, port, bytes, timeoutMs, source, &written) != Ending::None && written;
+}
+
+Ending RawSendPacketEnding(const std::string& addr, int port, const std::string& payload, int timeoutMs,
+                           const std::string& source) {
+    return RawSendEnding(addr, port, LengthPrefixed(payload), timeoutMs, source);
 }
 
 bool RawSendPacket(const std::string& addr, int port, const std::string& payload, int timeoutMs,

@@ -16,6 +16,12 @@ bool RawSendPacket(const std::string& addr, int port, const std::string& payload
 bool RawSendBytes(const std::string& addr, int port, const std::string& bytes, int timeoutMs = 5000,
                   const std::string& source = {});
 
+// How a connection that sent a packet ended: the receiver closed in order (it took the packet),
+// reset it (it refused it), or neither within the time.
+enum class Ending { Closed, Reset, None };
+Ending RawSendPacketEnding(const std::string& addr, int port, const std::string& payload, int timeoutMs = 5000,
+                           const std::string& source = {});
+
 // Listens on addr:port (address reuse on, so a test can follow another at once).
 class RawListener {
 public:

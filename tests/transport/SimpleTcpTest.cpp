@@ -1,5 +1,7 @@
 // The packet channel over real loopback TCP: bytes on the wire, every send and read form,
 // delivery reports and failures.
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <set>
 
@@ -87,9 +89,9 @@ TEST_F(SimpleTcpWire, PacketsAreALittleEndianLengthAndThePayload) {
         Settle();
         conn.ReadAvailable(got);
         EXPECT_EQ(got, cases[i].wire) << "nothing more, nothing less";
-        // Delivered only when the receiver closes.
+        // Delivered only when the receiver closes, in order.
         EXPECT_EQ(tx.sended, static_cast<int>(i));
-        conn.Close();
+        conn.CloseGracefully();
         ASSERT_TRUE(Pump([&] { return tx.sended == static_cast<int>(i) + 1; }));
     }
     EXPECT_TRUE(tx.errors.empty());
@@ -300,6 +302,44 @@ TEST_F(SimpleTcpDelivery, AReceiverThatTalksBackStillHasItsCloseSeen) {
     conn.CloseGracefully();
     ASSERT_TRUE(Pump([&] { return tx.sended == 1; }));
     EXPECT_TRUE(tx.errors.empty()) << tx.errors[0];
+}
+
+TEST_F(SimpleTcpFailures, APeerRefusedAtTheDoorIsResetAndItsSenderHearsNoDelivery) {
+    Reports rx, tx;
+    auto& receiver = Listening(rx);
+    auto& sender = Channel(tx);
+    std::vector<std::uint32_t> peers;
+    bool admit = false;
+    int announced = 0;
+    receiver.OnAdmit = [&](Component* who, std::uint32_t peer, bool& accept) {
+        EXPECT_EQ(who, &receiver);
+        peers.push_back(peer);
+        accept = admit;
+    };
+    receiver.OnAnnounced = [&](Component*, std::size_t, bool&) { ++announced; };
+    for (const std::size_t size : {std::size_t{5}, std::size_t{4} << 20}) {
+        SCOPED_TRACE(size);
+        tx.errors.clear();
+        sender.SendString(std::string(size, 'r'));
+        ASSERT_TRUE(Pump([&] { return !tx.errors.empty(); }));
+        Settle(100ms);
+        EXPECT_EQ(tx.sended, 0);
+        const std::set<std::string> texts = {"Connection reset by peer (in Sender)",
+                                             "Software caused connection abort (in Sender)"};
+        EXPECT_TRUE(texts.count(tx.errors[0])) << tx.errors[0];
+        EXPECT_EQ(rx.received, 0);
+        EXPECT_EQ(announced, 0) << "nothing of a refused connection is read";
+        EXPECT_EQ(receiver.IncomingConnections(), 0u);
+        EXPECT_EQ(receiver.ListenerSocket().Clients().Count(), 0u);
+    }
+    EXPECT_EQ(peers, (std::vector<std::uint32_t>{htonl(INADDR_LOOPBACK), htonl(INADDR_LOOPBACK)}));
+    EXPECT_TRUE(rx.errors.empty()) << rx.errors[0];
+
+    // Admitted, the same packet is delivered and the sender told so.
+    admit = true;
+    sender.SendString("taken");
+    ASSERT_TRUE(Pump([&] { return tx.sended == 1; }));
+    EXPECT_EQ(rx.payloads, std::vector<std::string>{std::string("taken", 6)});
 }
 
 TEST_F(SimpleTcpFailures, NothingListeningIsARefusalAndNoDelivery) {

@@ -4,14 +4,21 @@
 // reaches the destination list went through the program's real hand-over to the loop.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/Program.h"
+#include "core/AllowedSenders.h"
+#include "core/MainForm.h"
+#include "desktop/DdeClientConv.h"
 #include "desktop/NetUtility.h"
+#include "dialogs/ReceiveDialog.h"
 #include "framework/Application.h"
+#include "platform/win32/Win32Api.h"
 #include "platform/win32/Win32DnsSd.h"
 #include "tests/win32/Win32TestSupport.h"
 
@@ -263,6 +270,59 @@ TEST(Discovery, MachinesFoundJoinTheListOnceSortedNeverItselfAndLeaveWithTheirGo
     network.StopDiscovery();
     EXPECT_EQ(g_system.cancels, 1);
     EXPECT_EQ(g_system.withdrawals, 2);
+    g_system.Join();
+}
+
+// Anyone on the network can announce a machine. What it announces is offered as a destination,
+// but grants nothing: with only known machines allowed, a stranger announced under a name that
+// resolves to it, or under its address, is still reset at the door.
+TEST(Discovery, AnnouncedMachinesAreOfferedButMayNotSend) {
+    auto& network = Desk().network();
+    g_system.browseAnswer = win32::kDnsRequestPending;
+    network.StartDiscovery(Desk().loop(), StandIns());
+    ASSERT_NE(g_system.browse, nullptr);
+    Application& app = App();
+    DdeInstance dde;
+    CreateForms(app);
+    int offered = 0;
+    Desk().ui().onShown = [&](Form& form, Hwnd window) {
+        if (dynamic_cast<TForm5*>(&form) != nullptr) ++offered;
+        ::PostMessageW(win32::AsHandle<HWND>(window), WM_CLOSE, 0, 0);
+    };
+    const std::wstring type = L"._zumelko._tcp.local";
+    Answer({{DNS_TYPE_PTR, L"localhost" + type, 120}, {DNS_TYPE_PTR, L"127.0.0.9" + type, 120},
+            {DNS_TYPE_PTR, L"0x7f000009" + type, 120}});
+    ASSERT_TRUE(PumpUntil([&] { return network.DiscoveredMachines().size() == 3; }, 3000));
+    Form1->SenderMode = KnownSenders;
+    Form1->UpdateThisList1Click(nullptr);
+    std::vector<std::string> menu;
+    for (std::size_t i = 2; i < Form1->PopupMenu1->Count(); ++i) menu.push_back(Form1->PopupMenu1->Item(i).Caption());
+    EXPECT_EQ(menu, std::vector<std::string>{"localhost"}) << "addresses are no machine's name";
+    Pump(200);  // whatever the list would look up has time to come in
+    EXPECT_EQ(Form1->AllowedSenders1->Pending(), 0u);
+
+    for (const char* source : {"127.0.0.1", "127.0.0.9"}) {
+        SCOPED_TRACE(source);
+        ::testing::internal::CaptureStderr();
+        std::atomic<bool> done{false};
+        Ending ending = Ending::None;
+        std::thread peer([&] {
+            ending = SendPacketFrom(source, 8000, "string\r\nu\r\nM\r\n");
+            if (ending == Ending::Closed) ending = SendPacketFrom(source, 8001, std::string("hello", 6));
+            done = true;
+        });
+        EXPECT_TRUE(PumpUntil([&] { return done.load(); }, 10000));
+        peer.join();
+        Pump(100);
+        const std::string log = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(ending, Ending::Reset);
+        EXPECT_EQ(offered, 0);
+        EXPECT_NE(log.find(std::string("8000 from ") + source), std::string::npos) << log;
+    }
+    Desk().ui().onShown = nullptr;
+    app.DestroyForms();
+    ForgetForms();
+    network.StopDiscovery();
     g_system.Join();
 }
 

@@ -17,4 +17,11 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
 // file; returns its path, or "" when it could not be taken.
 std::string SaveShot(platform::Hwnd window, const std::string& name);
 
+// How a connection that sent a packet ended: the receiver closed in order (it took the packet),
+// reset it (it refused it), or neither (no connection, or nothing within 5 s).
+enum class Ending { Closed, Reset, None };
+// Writes one packet (its length in four bytes, low first, then the payload) from a plain
+// blocking socket bound to the source address to 127.0.0.1:port, on the calling thread.
+Ending SendPacketFrom(const char* source, unsigned short port, const std::string& payload);
+
 }  // namespace zumelko::wintest

@@ -31,6 +31,38 @@ public:
 
 platform::win32::Win32Desktop& Desk() { return **g_desktop; }
 
+Ending SendPacketFrom(const char* source, unsigned short port, const std::string& payload) {
+    std::string bytes(4, '\0');
+    for (std::size_t i = 0; i < 4; ++i) bytes[i] = static_cast<char>((payload.size() >> (8 * i)) & 0xFF);
+    bytes += payload;
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return Ending::None;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = ::inet_addr(source);
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = ::htons(port);
+    remote.sin_addr.s_addr = ::inet_addr("127.0.0.1");
+    DWORD timeout = 5000;
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+    Ending ending = Ending::None;
+    const auto reset = [](int code) { return code == WSAECONNRESET || code == WSAECONNABORTED; };
+    char sink[64];
+    if (::bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        ::connect(s, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
+        ending = reset(::WSAGetLastError()) ? Ending::Reset : Ending::None;
+    } else if (::send(s, bytes.data(), static_cast<int>(bytes.size()), 0) != static_cast<int>(bytes.size())) {
+        ending = reset(::WSAGetLastError()) ? Ending::Reset : Ending::None;
+    } else if (const int n = ::recv(s, sink, sizeof sink, 0); n == 0) {
+        ending = Ending::Closed;
+    } else if (n == SOCKET_ERROR && reset(::WSAGetLastError())) {
+        ending = Ending::Reset;
+    }
+    ::closesocket(s);
+    return ending;
+}
+
 void Pump(int ms) { Desk().loop().RunUntilFor([] { return false; }, ms); }
 
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs) { return Desk().loop().RunUntilFor(done, timeoutMs); }

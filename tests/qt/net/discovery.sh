@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Instances finding each other: three test hosts, each with its own system bus and avahi daemon
-# and the program on its own X display, plus a fourth host with no daemon at all. The user
+# and the program on its own X display, plus a fourth host with no daemon at all, and a stranger
+# that announces itself with avahi-publish but may not send. The user
 # refreshes the destination list through the icon's menu; the program logs the menu's entries.
 # Usage: discovery.sh PATH/TO/zumelko PATH/TO/zumelko-send
 set -uo pipefail
@@ -10,7 +11,7 @@ if [ "$(id -u)" -ne 0 ] || ! ip netns list >/dev/null 2>&1; then
   echo "SKIP: needs root and ip netns for the test hosts"
   exit 77
 fi
-for tool in avahi-daemon dbus-daemon; do
+for tool in avahi-daemon avahi-publish dbus-daemon; do
   command -v "$tool" >/dev/null || { echo "FAILED: $tool is not installed"; exit 1; }
 done
 . "$(dirname "$0")/desktop-hosts.sh"
@@ -86,10 +87,10 @@ lists_within() {
   return 1
 }
 
-zm_say "Four test hosts; hosta, hostb and hostc run an avahi daemon, hostd none"
-zm_net_up hosta hostb hostc hostd
+zm_say "Five test hosts; hosta, hostb, hostc and evil run an avahi daemon, hostd none"
+zm_net_up hosta hostb hostc hostd evil
 ip netns exec "${ZM_NET_PREFIX}sw" sh -c 'echo 0 >/sys/class/net/br0/bridge/multicast_snooping'
-for host in hosta hostb hostc; do zm_mdns "$host"; done
+for host in hosta hostb hostc evil; do zm_mdns "$host"; done
 for host in hosta hostb hostc hostd; do
   zm_desktop "$host"
   zm_start "$host" "$program" ZUMELKO_LOG_DESTINATIONS=1 DBUS_SYSTEM_BUS_ADDRESS="unix:path=$ZM_NET_DIR/mdns-$host/bus"
@@ -103,6 +104,53 @@ check "hosta lists hostb and hostc" lists_within hosta "hostb,hostc" 10
 check "hostb lists hosta and hostc" lists_within hostb "hosta,hostc" 10
 check "hostc lists hosta and hostb" lists_within hostc "hosta,hostb" 10
 
+# allow_only HOST NAME : the settings dialog as the user sets "一覧のマシンと追加した名前だけ" and
+# adds NAME under its "詳細".
+allow_only() {
+  local host=$1 win chooser
+  zm_menu "$host" 3 c
+  win=$(zm_wait_dialog "$host" 417 425) || return 1
+  # From OK: the two groups, About, then (the other details buttons disabled) the senders group.
+  zm_keys "$host" "$win" Tab Tab Tab Tab Tab Down Tab space
+  chooser=$(zm_wait_dialog "$host" 427 123) || return 1
+  zm_keys "$host" "$chooser" Tab Tab ctrl+a BackSpace
+  zm_type "$host" "$chooser" "$2"
+  zm_keys "$host" "$chooser" shift+Tab shift+Tab space
+  zm_wait_gone "$host" "$chooser" || return 1
+  zm_keys "$host" "$win" Tab space
+  zm_wait_gone "$host" "$win"
+}
+announce() {
+  zm_on evil env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$ZM_NET_DIR/mdns-evil/bus" \
+    avahi-publish -s "$1" _zumelko._tcp 8000 >>"$ZM_NET_DIR/publish.log" 2>&1 &
+}
+# stranger_refused : evil sends to hosta with zumelko-send; it is told of a reset and fails,
+# and hosta shows nothing.
+stranger_refused() {
+  local out rc
+  out=$(zm_on evil "$sender" hosta "from a stranger" 2>&1)
+  rc=$?
+  echo "$out" >"$ZM_NET_DIR/send-evil.log"
+  [ "$rc" -eq 1 ] && grep -q "Connection reset by peer" <<<"$out" && zm_no_dialog hosta 2 &&
+    grep -q "from $(zm_net_addr evil)" "$ZM_NET_DIR/zumelko-hosta.log"
+}
+# friend_taken : hostb, an added name, still gets its dialog on hosta; the user says NO.
+friend_taken() {
+  local win
+  zm_on hostb "$sender" hosta "from a friend" >"$ZM_NET_DIR/send-hostb.log" 2>&1 &
+  win=$(zm_wait_dialog hosta 465 159) || return 1
+  zm_keys hosta "$win" Tab space
+  zm_wait_gone hosta "$win"
+}
+
+zm_say "hosta takes items from known machines only, and adds hostb; a stranger announces itself"
+check "settings on hosta" allow_only hosta hostb
+announce evil
+announce "$(zm_net_addr evil)"
+check "hosta offers evil, not its address" lists_within hosta "evil,hostb,hostc" 10
+check "evil, found but not known, is reset and its zumelko-send fails" stranger_refused
+check "hostb, an added name, is still offered" friend_taken
+
 zm_say "hostd has no daemon: it says so once, lists nobody, and still receives"
 check "hostd lists nobody" [ "$(destinations hostd)" = "" ]
 check "hostd says once that there is no daemon" \
@@ -115,8 +163,8 @@ zm_say "hostc quits through its menu: the others no longer list it after a refre
 zm_menu hostc 3 e
 for ((i = 0; i < 50 && $(zm_alive hostc && echo 1 || echo 0); i++)); do sleep 0.1; done
 check "hostc's program has ended" ended hostc
-check "hosta lists only hostb" lists_within hosta "hostb" 10
-check "hostb lists only hosta" lists_within hostb "hosta" 10
+check "hosta lists only evil and hostb" lists_within hosta "evil,hostb" 10
+check "hostb lists only evil and hosta" lists_within hostb "evil,hosta" 10
 
 zm_say "hostb's daemon goes away: hostb says so once and keeps running"
 stop_avahi hostb
