@@ -120,7 +120,7 @@ bool IsBareHost(Bytes text) {
 
 }  // namespace
 
-std::optional<std::string> WebAddress(const std::string& text) {
+std::optional<std::string> WebAddress(std::string_view text) {
     Bytes t = text;
     while (!t.empty() && IsAround(t.front())) t.remove_prefix(1);
     while (!t.empty() && IsAround(t.back())) t.remove_suffix(1);
