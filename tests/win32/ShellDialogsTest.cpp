@@ -225,7 +225,9 @@ TEST(Dialogs, ANoticeThatDoesNotFitWidensTheDialogToTheScreenAndThenWraps) {
             ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&okRect), 2);
             EXPECT_EQ(client.right > 427, c.wider) << c.text.substr(0, 30);
             EXPECT_LE(client.right, work.right - work.left);
-            if (!c.wider) EXPECT_EQ(client.bottom, 141);
+            if (!c.wider) {
+                EXPECT_EQ(client.bottom, 141);
+            }
             const std::wstring shown = TextOf(label);
             EXPECT_EQ(shown.find(L"\r\n") != std::wstring::npos, c.wrapped) << c.text.substr(0, 30);
             // Every line fits in the label, the label in the window, the button below it.
