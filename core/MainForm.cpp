@@ -30,6 +30,18 @@ namespace zumelko {
 
 TForm1* Form1 = nullptr;
 
+// A received item on its way to its question: the header it came under, what it holds (a text,
+// or a picture read but not yet made for the display), and its sender's connection, held open
+// until the question is answered.
+struct TForm1::ReceivedItem {
+    Header header;
+    std::uint8_t mode = IndividualSelection;
+    SharedText text;
+    std::unique_ptr<BitmapImage> picture;
+    std::size_t bytes = 0;
+    THeldConnection connection;
+};
+
 namespace {
 
 void ReportRefusedText(std::size_t length) {
@@ -258,91 +270,213 @@ void TForm1::PacketAdmit(Component* sender, std::uint32_t peer, bool& accept) {
     if (auto* channel = dynamic_cast<TSimpleTcp*>(sender)) accept = SenderAllowed(peer, channel->Port());
 }
 
+namespace {
+
+// Recent senders whose headers are kept; a sender sends its data right after its header, so
+// only the last few matter.
+constexpr std::size_t kHeadersKept = 32;
+
+std::string Dotted(std::uint32_t peer) {
+    // The address is in network byte order: its first octet is its lowest byte in memory.
+    const auto* octet = reinterpret_cast<const unsigned char*>(&peer);
+    return std::to_string(octet[0]) + "." + std::to_string(octet[1]) + "." + std::to_string(octet[2]) + "." +
+           std::to_string(octet[3]);
+}
+
+}  // namespace
+
 void TForm1::Packet1Received(Component*) {
     // Looked at again for a setting changed while the packet was on its way. A refused header
     // changes nothing: it cannot relabel an allowed sender's data either.
     if (!SenderAllowed(Packet1->PeerAddress(), Packet1->Port())) return;
-    StringList header;
-    Packet1->GetStrings(header);
+    StringList lines;
+    Packet1->GetStrings(lines);
     // A short header leaves the missing lines empty.
-    ReceivedHeader read = ReadHeader(platform::Current().ui().Texts(), header);
-    RecvType = std::move(read.type);
-    RecvUser = std::move(read.user);
-    RecvMachine = std::move(read.machine);
+    const ReceivedHeader read = ReadHeader(platform::Current().ui().Texts(), lines);
+    RecvType = read.type;
+    RecvUser = read.user;
+    RecvMachine = read.machine;
     RecvCodePage = read.codePage;
+    // Kept per address as well, so that data from one sender is never taken under the header
+    // another sent in between.
+    const std::uint32_t peer = Packet1->PeerAddress();
+    std::erase_if(headers_, [peer](const auto& kept) { return kept.first == peer; });
+    if (headers_.size() >= kHeadersKept) headers_.erase(headers_.begin());
+    headers_.emplace_back(peer, Header{read.type, read.user, read.machine, read.codePage});
 }
 
-std::string TForm1::SenderLine() const {
-    return "\"" + RecvMachine + "\" にいる \"" + RecvUser + "\" から";
+TForm1::Header TForm1::HeaderFrom(std::uint32_t peer) const {
+    for (const auto& [address, header] : headers_)
+        if (address == peer) return header;
+    return {RecvType, RecvUser, RecvMachine, RecvCodePage};
 }
 
-std::optional<SharedText> TForm1::ReceivedText() {
+std::string TForm1::SenderLine(const Header& header) const {
+    return "\"" + header.machine + "\" にいる \"" + header.user + "\" から";
+}
+
+std::optional<SharedText> TForm1::ReceivedText(int codePage) {
     // A text announced under another header and then relabelled by a newer one got past the
     // check at its length field; and a text in a code page grows on its way to UTF-8.
     const SharedText received = Packet2->TakeString();
-    auto text = ReadTextPayload(platform::Current().ui().Texts(), received, RecvCodePage, kMaxReceivedText - 1);
+    auto text = ReadTextPayload(platform::Current().ui().Texts(), received, codePage, kMaxReceivedText - 1);
     if (!text) ReportRefusedText(received.Size() + 1);
     return text;
 }
 
-void TForm1::Packet2Received(Component*) {
+bool TForm1::Asks(const Header& header) const {
+    if (ReceiveMode == IndividualSelection) return header.type == "string" || header.type == "bitmap";
+    if (ReceiveMode == UrlAutoLink) return header.type == "string";
+    return false;
+}
+
+bool TForm1::RoomToWait(std::size_t bytes) const {
+    // Waiting items together hold no more than one packet may, so the queue costs at most what
+    // one more arriving packet would.
+    const std::size_t ceiling = Packet2->MaxPacketSize();
+    if (waiting_.size() < kMaxWaitingItems && bytes <= ceiling - std::min(waitingBytes_, ceiling)) return true;
+    std::fprintf(stderr,
+                 "zumelko: refused an item of %zu bytes from %s: %zu items (%zu bytes) already wait for an answer\n",
+                 bytes, Dotted(Packet2->PeerAddress()).c_str(), waiting_.size(), waitingBytes_);
+    return false;
+}
+
+std::unique_ptr<TForm1::ReceivedItem> TForm1::TakeItem(const Header& header) {
+    auto item = std::make_unique<ReceivedItem>();
+    item->header = header;
+    item->mode = ReceiveMode;
     switch (ReceiveMode) {
         case IndividualSelection:
-            if (RecvType == "string") {
+            if (header.type == "string") {
                 // Taken out of the channel, not copied: the dialog shares these bytes, and the
                 // clipboard's copy is the only other one.
-                const std::optional<SharedText> text = ReceivedText();
-                if (!text) return;
-                Form5->Label3->SetCaption(SenderLine());
-                if (Form5->ShowTextReceived(*text) == mrYes)
-                    TakeIntoClipboard([&] { ClipboardAccess->SetUnicodeText(*text); });
-            } else if (RecvType == "bitmap") {
-                BitmapImage picture;
+                auto text = ReceivedText(header.codePage);
+                if (!text) return nullptr;
+                item->text = std::move(*text);
+                item->bytes = item->text.Size() + 1;
+                return item;
+            }
+            if (header.type == "bitmap") {
+                item->picture = std::make_unique<BitmapImage>();
                 try {
-                    Packet2->GetGraphic(picture);
-                    // A picture the display cannot make could be neither previewed nor put on
-                    // the clipboard; found out now, before the user is asked for it.
-                    (void)picture.Handle();
+                    Packet2->GetGraphic(*item->picture);
                 } catch (const std::exception&) {
                     // Not a picture this program can read: nothing to offer or import.
                     ShowUnsupportedFormat();
-                    return;
+                    return nullptr;
                 }
-                if (picture.Empty()) {
+                if (item->picture->Empty()) {
                     ShowUnsupportedFormat();
-                    return;
+                    return nullptr;
                 }
-                Form5->Label3->SetCaption(SenderLine());
-                if (Form5->ShowBitmapReceived(picture) == mrYes)
-                    TakeIntoClipboard([&] { ClipboardAccess->PutBitmap(picture); });
-            } else {
-                ShowUnsupportedFormat();
+                item->bytes = Packet2->PacketSize();
+                return item;
             }
-            break;
+            ShowUnsupportedFormat();
+            return nullptr;
         case UrlAutoLink:
-            if (RecvType == "string") {
-                const std::optional<SharedText> text = ReceivedText();
-                if (!text) return;
-                std::string browserName;
-                if (Browser == NetscapeNavigator) browserName = "Netscape Navigater";
-                if (Browser == InternetExplorer) browserName = "Internet Explorer";
-                Form3->Label3->SetCaption(SenderLine());
-                // The browser is handed the address in the desktop's own form.
-                if (Form3->ShowQuestion(browserName + "にリンクしますか？") == mrYes)
-                    LinkToBrowser(platform::Current().ui().Texts().Utf8ToLocal(text->View()));
-            } else if (RecvType == "bitmap") {
+            if (header.type == "string") {
+                auto text = ReceivedText(header.codePage);
+                if (!text) return nullptr;
+                item->text = std::move(*text);
+                item->bytes = item->text.Size() + 1;
+                return item;
+            }
+            if (header.type == "bitmap") {
                 BitmapImage picture;
                 try {
                     Packet2->GetGraphic(picture);
                 } catch (const std::exception&) {
-                    return;
+                    return nullptr;
                 }
                 Notice(kPictureDiscarded);
             }
-            break;
+            return nullptr;
         default:
-            break;
+            // Asleep: the packet is not even read.
+            return nullptr;
     }
+}
+
+void TForm1::Ask(ReceivedItem& item) {
+    if (item.mode == UrlAutoLink) {
+        std::string browserName;
+        if (Browser == NetscapeNavigator) browserName = "Netscape Navigater";
+        if (Browser == InternetExplorer) browserName = "Internet Explorer";
+        Form3->Label3->SetCaption(SenderLine(item.header));
+        // The browser is handed the address in the desktop's own form.
+        if (Form3->ShowQuestion(browserName + "にリンクしますか？") == mrYes)
+            LinkToBrowser(platform::Current().ui().Texts().Utf8ToLocal(item.text.View()));
+        return;
+    }
+    if (!item.picture) {
+        Form5->Label3->SetCaption(SenderLine(item.header));
+        if (Form5->ShowTextReceived(item.text) == mrYes) TakeIntoClipboard([&] { ClipboardAccess->SetUnicodeText(item.text); });
+        return;
+    }
+    BitmapImage& picture = *item.picture;
+    try {
+        // A picture the display cannot make could be neither previewed nor put on the
+        // clipboard; found out now, before the user is asked for it.
+        (void)picture.Handle();
+    } catch (const std::exception&) {
+        ShowUnsupportedFormat();
+        return;
+    }
+    Form5->Label3->SetCaption(SenderLine(item.header));
+    if (Form5->ShowBitmapReceived(picture) == mrYes) TakeIntoClipboard([&] { ClipboardAccess->PutBitmap(picture); });
+}
+
+void TForm1::AskInTurn(std::unique_ptr<ReceivedItem> item) {
+    // Items that arrive while a question is open wait here instead of asking from within its
+    // nested loop, so questions never pile up inside each other, however many arrive.
+    asking_ = true;
+    struct Done {
+        TForm1& form;
+        ~Done() { form.asking_ = false; }
+    } done{*this};
+    while (item) {
+        try {
+            Ask(*item);
+        } catch (const std::exception& e) {
+            // One item's failure is reported as any handler's is; the items after it are still
+            // asked about.
+            if (Application* app = CurrentApplication()) {
+                app->HandleException(this, e);
+            } else {
+                throw;
+            }
+        }
+        // Answered: its sender now hears that the item was taken.
+        item.reset();
+        if (const Application* app = CurrentApplication(); app != nullptr && app->Terminated()) {
+            // Quitting: nothing more is asked, and every waiting sender is let go.
+            waiting_.clear();
+            waitingBytes_ = 0;
+            break;
+        }
+        if (waiting_.empty()) break;
+        item = std::move(waiting_.front());
+        waiting_.pop_front();
+        waitingBytes_ -= std::min(waitingBytes_, item->bytes);
+    }
+}
+
+void TForm1::Packet2Received(Component*) {
+    const Header header = HeaderFrom(Packet2->PeerAddress());
+    // No room to wait: refused before anything is taken (or a picture read), and its
+    // connection closes as the handler returns.
+    if (asking_ && Asks(header) && !RoomToWait(Packet2->PacketSize())) return;
+    std::unique_ptr<ReceivedItem> item = TakeItem(header);
+    if (!item) return;
+    item->connection = Packet2->Hold();
+    if (asking_) {
+        if (!item->connection) return;
+        waitingBytes_ += item->bytes;
+        waiting_.push_back(std::move(item));
+        return;
+    }
+    AskInTurn(std::move(item));
 }
 
 void TForm1::Packet2Announced(Component*, std::size_t length, bool& accept) {
@@ -351,9 +485,16 @@ void TForm1::Packet2Announced(Component*, std::size_t length, bool& accept) {
         accept = false;
         return;
     }
+    const Header header = HeaderFrom(Packet2->PeerAddress());
+    // An item that would have to wait is refused now if there is no room for it, before any of
+    // it is held; its sender's connection is reset.
+    if (asking_ && Asks(header) && !RoomToWait(length)) {
+        accept = false;
+        return;
+    }
     // Refused at the length field, before any of it is held. A header that arrives later may
     // still change what the packet is taken for; Packet2Received looks again.
-    if (RecvType != "string" || length <= kMaxReceivedText) return;
+    if (header.type != "string" || length <= kMaxReceivedText) return;
     accept = false;
     ReportRefusedText(length);
 }

@@ -3,6 +3,7 @@
 // receives headers and data, keeps the destination list and the two tray menus.
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -107,19 +108,56 @@ public:
     std::uint8_t SenderMode = AnySender;
     std::string AllowedNames;
 
+    // Items that arrived while a receive question was open, oldest first; each is asked about
+    // in turn once the open question is answered, and its sender hears of it only then.
+    std::size_t WaitingItems() const { return waiting_.size(); }
+    // At most this many wait; more, or more bytes than one packet may have, are refused.
+    static constexpr std::size_t kMaxWaitingItems = 8;
+
 private:
+    // What a header said: type tag, the sender's logon name and computer name.
+    struct Header {
+        std::string type;
+        std::string user;
+        std::string machine;
+        // As RecvCodePage: 0 for three lines, in the peers' code page.
+        int codePage = 0;
+    };
+    struct ReceivedItem;
+
+    // The header for a data packet from this address: the last one that address sent, or the
+    // last one received when it sent none.
+    Header HeaderFrom(std::uint32_t peer) const;
+    // Whether an item under this header is one the user is asked about in this receive state.
+    bool Asks(const Header& header) const;
+    // Room for one more waiting item of this many bytes; false (and a line in the log) when not.
+    bool RoomToWait(std::size_t bytes) const;
+    // Takes the data packet out of Packet2 as an item; nothing (after any notice) when there is
+    // nothing to ask about.
+    std::unique_ptr<ReceivedItem> TakeItem(const Header& header);
+    // Asks about the item and acts on the answer.
+    void Ask(ReceivedItem& item);
+    // Asks about the item and then about every item that arrives meanwhile, one after another.
+    void AskInTurn(std::unique_ptr<ReceivedItem> item);
+
     void StartupError(Component* sender, const std::string& message);
     // False (and a line in the log) for a connection or packet from a machine that may not send.
     bool SenderAllowed(std::uint32_t peer, int port) const;
-    std::string SenderLine() const;
-    // The received text in UTF-8, taken out of Packet2; nothing (and a line in the log) when it
-    // is over the ceiling.
-    std::optional<SharedText> ReceivedText();
+    std::string SenderLine(const Header& header) const;
+    // The received text in UTF-8, taken out of Packet2 and read in its header's code page;
+    // nothing (and a line in the log) when it is over the ceiling.
+    std::optional<SharedText> ReceivedText(int codePage);
     // Replaces the clipboard's contents with what write puts there, without forwarding them.
     void TakeIntoClipboard(const std::function<void()>& write);
     MenuItem& AddItem(PopupMenu& menu, const char* name, const char* caption, void (TForm1::*click)(Component*));
 
     bool constructing_ = true;
+    // The last header of each recent sender's address, most recent last.
+    std::vector<std::pair<std::uint32_t, Header>> headers_;
+    // A receive question is open (the items asked about in turn are being gone through).
+    bool asking_ = false;
+    std::deque<std::unique_ptr<ReceivedItem>> waiting_;
+    std::size_t waitingBytes_ = 0;
     std::vector<std::string> startupErrors_;
 };
 

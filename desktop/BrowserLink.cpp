@@ -133,7 +133,7 @@ bool ByDde(TDdeClientConv& conversation, const char* service, int browser, const
 
 }  // namespace
 
-std::optional<std::string> WebAddress(const std::string& text) {
+std::optional<std::string> WebAddress(std::string_view text) {
     Bytes t = text;
     while (!t.empty() && IsAround(t.front())) t.remove_prefix(1);
     while (!t.empty() && IsAround(t.back())) t.remove_suffix(1);

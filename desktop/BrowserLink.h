@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "desktop/DdeClientConv.h"
 
@@ -29,7 +30,7 @@ constexpr std::size_t kMaxWebAddress = 8192;
 // so no program can take it for an option, and no other scheme (file, javascript, data, smb,
 // a desktop's own) and no file path reaches a browser. Bytes above 0x7F pass unchanged, so
 // international names and paths arrive as they were sent, in either code page.
-std::optional<std::string> WebAddress(const std::string& text);
+std::optional<std::string> WebAddress(std::string_view text);
 
 // The text goes to the browser as WebAddress gives it; a text that is no web address is not
 // handed over and notice is told so. The browser is asked by DDE first. When no conversation

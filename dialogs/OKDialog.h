@@ -16,6 +16,11 @@ public:
     Bevel* Bevel1;
     Button* Button1;
     Label* Label1;
+
+private:
+    // The designed size takes a notice on one line; a longer one widens the dialog up to what
+    // the screen can show, and is wrapped beyond that, the dialog growing downwards.
+    void FitText();
 };
 
 extern TForm2* Form2;

@@ -61,6 +61,11 @@ void TForm5::Button3Click(Component*) {
 
 void TForm5::Button4Click(Component*) {
     if (IsBitmap) return;
+    // Which browser is a question only for a text a browser may be given at all.
+    if (!WebAddress(ReceivedText.View())) {
+        Form2->ShowNotice(kNotAWebAddress);
+        return;
+    }
     if (Form7->ShowChoice() == mrYes) LinkToBrowser();
 }
 

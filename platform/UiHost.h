@@ -9,9 +9,15 @@ namespace zumelko {
 class Form;
 class Control;
 class PopupMenu;
+struct Font;
 }  // namespace zumelko
 
 namespace zumelko::platform {
+
+struct Extent {
+    int width = 0;
+    int height = 0;
+};
 
 class UiHost {
 public:
@@ -38,6 +44,14 @@ public:
         static const TextCodec plain;
         return plain;
     }
+    // The room a label's caption takes in the font, as the desktop draws labels: its lines as
+    // written when width is 0; otherwise also broken into lines no wider than width, after a
+    // blank where the line has one and anywhere within a word that is wider alone. A label with
+    // WordWrap is drawn broken exactly so, at its width.
+    virtual Extent MeasureCaption(const Font& font, const std::string& caption, int width) = 0;
+    // The largest client area a dialog (with its border) can have and still be seen whole on
+    // the screen.
+    virtual Extent LargestClientArea() = 0;
 };
 
 }  // namespace zumelko::platform

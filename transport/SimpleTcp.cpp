@@ -60,6 +60,8 @@ TSimpleTcp::TSimpleTcp(Component* owner)
 }
 
 TSimpleTcp::~TSimpleTcp() {
+    // Held connections close with the listener now, not through their handles.
+    self_.reset();
     // Nothing is reported while the channel goes away: its owner is going away too.
     for (TCustomSocket* s : {static_cast<TCustomSocket*>(&sender_), static_cast<TCustomSocket*>(&listener_)})
         s->OnError.Clear();
@@ -244,7 +246,9 @@ void TSimpleTcp::ListenerAdmit(Component*, const platform::SockAddrIn& peer, boo
 }
 
 void TSimpleTcp::ListenerAccept(Component*, SocketHandleT socket) {
-    Incoming& fresh = incoming_[socket];
+    // A handle closed meanwhile is taken again for a new connection: it starts afresh.
+    Incoming& fresh = incoming_[socket] = Incoming{};
+    fresh.serial = ++serials_;
     fresh.lastActivity = ++activity_;
     fresh.peer = listener_.LastPeer().addr;
     std::size_t arriving = 0;
@@ -348,20 +352,30 @@ void TSimpleTcp::Deliver(SocketHandleT socket, Incoming& in) {
     received_.SetPosition(0);
     receivedNul_ = in.firstNul;
     peer_ = in.peer;
+    const std::uint64_t serial = in.serial;
+    // Handlers nest when one runs a dialog: each sees its own packet as the one to hold.
+    const SocketHandleT outerSocket = std::exchange(delivering_, socket);
+    const std::uint64_t outerSerial = std::exchange(deliveringSerial_, serial);
+    // The handler may have run a nested loop in which the peer went away, or a held
+    // connection was closed already and its handle given to a new connection.
+    auto finish = [this, socket, serial, outerSocket, outerSerial] {
+        delivering_ = outerSocket;
+        deliveringSerial_ = outerSerial;
+        auto it = incoming_.find(socket);
+        if (it != incoming_.end() && it->second.serial == serial && !it->second.held) Finish(socket);
+    };
     try {
         OnReceived(this);
     } catch (...) {
         // The failure is the owner's to report; the sender still hears that its packet was
         // taken, and the connection does not stay open for ever.
-        Finish(socket);
+        finish();
         throw;
     }
-    Finish(socket);
+    finish();
 }
 
 void TSimpleTcp::Finish(SocketHandleT socket) {
-    // The handler may have run a nested loop in which the peer went away and the listener
-    // closed the connection already.
     auto it = incoming_.find(socket);
     if (it == incoming_.end()) return;
     incoming_.erase(it);
@@ -369,6 +383,41 @@ void TSimpleTcp::Finish(SocketHandleT socket) {
     // sender so, where a refused packet gets the reset alone.
     (void)platform::Current().sockets().Shutdown(socket, platform::SD_BOTH_);
     listener_.CloseClient(socket);
+}
+
+THeldConnection TSimpleTcp::Hold() {
+    auto it = incoming_.find(delivering_);
+    if (it == incoming_.end() || it->second.serial != deliveringSerial_) return {};
+    if (!it->second.held && HeldConnections() >= kMaxHeld) return {};
+    it->second.held = true;
+    return THeldConnection(self_, delivering_, deliveringSerial_);
+}
+
+std::size_t TSimpleTcp::HeldConnections() const {
+    std::size_t n = 0;
+    for (const auto& [h, in] : incoming_) n += in.held ? 1 : 0;
+    return n;
+}
+
+void TSimpleTcp::Release(SocketHandleT socket, std::uint64_t serial) {
+    auto it = incoming_.find(socket);
+    if (it == incoming_.end() || it->second.serial != serial) return;
+    Finish(socket);
+}
+
+THeldConnection& THeldConnection::operator=(THeldConnection&& other) noexcept {
+    if (this != &other) {
+        Close();
+        channel_ = std::exchange(other.channel_, {});
+        socket_ = std::exchange(other.socket_, platform::kInvalidSocket);
+        serial_ = std::exchange(other.serial_, 0);
+    }
+    return *this;
+}
+
+void THeldConnection::Close() {
+    const auto channel = std::exchange(channel_, {}).lock();
+    if (channel) (*channel)->Release(socket_, serial_);
 }
 
 void TSimpleTcp::Drop(SocketHandleT socket) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,34 @@ using TOnAnnounced = Event<Component* /*Sender*/, std::size_t /*Length*/, bool& 
 // Accept refuses it with a reset, before it holds a place or a byte, and its sender hears of
 // an error, not of a delivery.
 using TOnPeer = Event<Component* /*Sender*/, std::uint32_t /*Peer*/, bool& /*Accept*/>;
+
+class TSimpleTcp;
+
+// The connection of a received packet, kept open after OnReceived has returned: its sender
+// hears that the packet was taken only when this closes (Close, or the end of the handle's
+// life), as it would have heard it right after the handler. Empty when nothing is held; a
+// connection the peer closed meanwhile, or a channel gone meanwhile, is simply no more.
+class THeldConnection {
+public:
+    THeldConnection() = default;
+    THeldConnection(THeldConnection&& other) noexcept { *this = std::move(other); }
+    THeldConnection& operator=(THeldConnection&& other) noexcept;
+    THeldConnection(const THeldConnection&) = delete;
+    THeldConnection& operator=(const THeldConnection&) = delete;
+    ~THeldConnection() { Close(); }
+
+    explicit operator bool() const { return !channel_.expired(); }
+    void Close();
+
+private:
+    friend class TSimpleTcp;
+    THeldConnection(std::weak_ptr<TSimpleTcp*> channel, platform::SocketHandle socket, std::uint64_t serial)
+        : channel_(std::move(channel)), socket_(socket), serial_(serial) {}
+
+    std::weak_ptr<TSimpleTcp*> channel_;
+    platform::SocketHandle socket_ = platform::kInvalidSocket;
+    std::uint64_t serial_ = 0;
+};
 
 class TSimpleTcp final : public Component {
 public:
@@ -62,6 +91,7 @@ public:
 
     // The last packet received. Meant for OnReceived; none of them changes the packet.
     std::string GetString() const;       // up to the first NUL
+    std::size_t PacketSize() const { return received_.Size(); }
     // The text GetString gives, taken out of the channel without a copy: the channel holds
     // nothing of the packet afterwards, and the Get operations see an empty payload.
     SharedText TakeString();
@@ -74,6 +104,12 @@ public:
     // The IPv4 address (network byte order) the packet came from, while it is announced
     // (OnAnnounced) and from its delivery on (OnReceived); 0 before any.
     std::uint32_t PeerAddress() const { return peer_; }
+    // Called in OnReceived: the packet's connection stays open when the handler returns, until
+    // the handle closes. At most kMaxHeld are held at once; beyond that, and outside
+    // OnReceived, the handle is empty and the connection closes as usual.
+    THeldConnection Hold();
+    std::size_t HeldConnections() const;
+    static constexpr std::size_t kMaxHeld = 16;
 
     // The inner socket components (for inspection).
     TTCPClient& SenderSocket() { return sender_; }
@@ -118,6 +154,9 @@ private:
         std::size_t firstNul = std::string_view::npos;
         std::uint64_t lastActivity = 0;
         std::uint32_t peer = 0;
+        // Tells this connection from a later one that is given the same socket handle.
+        std::uint64_t serial = 0;
+        bool held = false;
     };
 
     void BeginPacket();
@@ -139,6 +178,9 @@ private:
     void ReadPayload(platform::SocketHandle socket, Incoming& in);
     void Deliver(platform::SocketHandle socket, Incoming& in);
     void Finish(platform::SocketHandle socket);
+    // Closes a held connection as Finish does, if it is still the one that was held.
+    void Release(platform::SocketHandle socket, std::uint64_t serial);
+    friend class THeldConnection;
     void Drop(platform::SocketHandle socket);
     // Gives up quiet arriving packets until the packet on socket can grow by extra bytes;
     // false when that packet itself is gone meanwhile.
@@ -163,6 +205,13 @@ private:
     std::uint32_t peer_ = 0;
     std::map<platform::SocketHandle, Incoming> incoming_;
     std::uint64_t activity_ = 0;
+    std::uint64_t serials_ = 0;
+    // The packet whose OnReceived runs now (innermost, when handlers nest); socket invalid
+    // outside any.
+    platform::SocketHandle delivering_ = platform::kInvalidSocket;
+    std::uint64_t deliveringSerial_ = 0;
+    // What held connections reach the channel through; it expires with the channel.
+    std::shared_ptr<TSimpleTcp*> self_ = std::make_shared<TSimpleTcp*>(this);
 };
 
 }  // namespace zumelko

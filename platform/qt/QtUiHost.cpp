@@ -16,6 +16,7 @@
 #include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTextLayout>
 
 #include <algorithm>
 #include <cstdio>
@@ -89,6 +90,38 @@ QPixmap PictureOf(const Graphic& graphic) {
     QImage image;
     image.loadFromData(stream.Data(), static_cast<int>(stream.Size()), "BMP");
     return QPixmap::fromImage(std::move(image));
+}
+
+// A caption as a label with WordWrap shows it: each of its lines broken to the width after a
+// blank where the line has one, anywhere within a word wider alone (QLabel's own wrapping
+// lets such a word run out of the label). Only line breaks are added.
+QString BrokenToWidth(const QString& text, const QFont& font, int width) {
+    QString out;
+    const QStringList paragraphs = text.split(QLatin1Char('\n'));
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    for (qsizetype p = 0; p < paragraphs.size(); ++p) {
+        if (p > 0) out += QLatin1Char('\n');
+        const QString& paragraph = paragraphs[p];
+        QTextLayout layout(paragraph, font);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        bool first = true;
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(std::max(1, width));
+            if (!first) out += QLatin1Char('\n');
+            out += paragraph.mid(line.textStart(), line.textLength());
+            first = false;
+        }
+        layout.endLayout();
+    }
+    return out;
+}
+
+// What a label shows of its caption.
+QString LabelText(const Label& label, const QFont& font) {
+    const QString caption = FromCaption(label.Caption());
+    return label.WordWrap() ? BrokenToWidth(caption, font, label.Bounds().width) : caption;
 }
 
 // Where the buttons of a radio group sit: the rows share the height below the caption evenly,
@@ -241,12 +274,11 @@ std::unique_ptr<QtUiHost::Rendered> QtUiHost::Render(Form& form) {
             if (it != rr.widgets.end() && it->second) parent = it->second.data();
         }
         QWidget* widget = nullptr;
-        if (auto* label = dynamic_cast<Label*>(c)) {
+        if (dynamic_cast<Label*>(c) != nullptr) {
             auto* l = new QLabel(parent);
             // Captions carry names from the network: never guessed to be markup.
             l->setTextFormat(Qt::PlainText);
             l->setTextInteractionFlags(Qt::NoTextInteraction);
-            l->setWordWrap(label->WordWrap());
             l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             widget = l;
         } else if (auto* button = dynamic_cast<Button*>(c)) {
@@ -373,12 +405,11 @@ void QtUiHost::Apply(Rendered& r, Control& c) {
 
     if (auto* label = dynamic_cast<Label*>(&c)) {
         auto* l = static_cast<QLabel*>(&widget);
-        l->setText(caption);
-        l->setWordWrap(label->WordWrap());
+        l->setText(LabelText(*label, l->font()));
         if (label->AutoSize()) {
-            // Sizes itself to its text from where it stands; one line unless it wraps.
+            // Sizes itself to its text from where it stands; a wrapped one keeps its width.
             const QSize hint = l->sizeHint();
-            l->resize(label->WordWrap() ? b.width : hint.width(), label->WordWrap() ? l->heightForWidth(b.width) : hint.height());
+            l->resize(label->WordWrap() ? b.width : hint.width(), hint.height());
         }
     } else if (dynamic_cast<Button*>(&c) != nullptr) {
         static_cast<QPushButton*>(&widget)->setText(caption);
@@ -564,5 +595,25 @@ void QtUiHost::ShowException(const std::string& title, const std::string& messag
 std::string QtUiHost::CaptionText(const std::string& ansi) { return ValidUtf8(ansi); }
 
 const TextCodec& QtUiHost::Texts() const { return QtTexts(); }
+
+Extent QtUiHost::MeasureCaption(const Font& font, const std::string& caption, int width) {
+    // Measured as a label of that font shows the text and sizes itself to it.
+    QLabel label;
+    label.setTextFormat(Qt::PlainText);
+    label.setFont(FontOf(font));
+    const QString text = FromCaption(caption);
+    label.setText(width > 0 ? BrokenToWidth(text, label.font(), width) : text);
+    const QSize hint = label.sizeHint();
+    return {hint.width(), hint.height()};
+}
+
+Extent QtUiHost::LargestClientArea() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) return {1024, 768};
+    const QRect area = screen->availableGeometry();
+    constexpr int kFrameWidth = 16;
+    constexpr int kFrameHeight = 48;
+    return {std::max(1, area.width() - kFrameWidth), std::max(1, area.height() - kFrameHeight)};
+}
 
 }  // namespace zumelko::platform::qt

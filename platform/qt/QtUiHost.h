@@ -39,6 +39,9 @@ public:
     void ShowException(const std::string& title, const std::string& message) override;
     std::string CaptionText(const std::string& ansi) override;
     const TextCodec& Texts() const override;
+    Extent MeasureCaption(const Font& font, const std::string& caption, int width) override;
+    // The primary screen's available area, less room for a window manager's frame.
+    Extent LargestClientArea() override;
 
     // Told when a form has appeared on screen (tests and the demonstration take pictures).
     std::function<void(Form&, QWidget&)> onShown;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace zumelko::platform::sim {
 
@@ -71,6 +72,54 @@ int SimUiHost::RunModal(Form& form) {
 }
 
 void SimUiHost::ControlChanged(Form&, Control&) { ++changes_; }
+
+Extent SimUiHost::MeasureCaption(const Font& font, const std::string& caption, int width) {
+    const int size = std::max(1, font.sizePx);
+    // One character (a UTF-8 sequence, or a byte that starts none) and its width.
+    struct Char {
+        int width;
+        bool blank;
+    };
+    int widest = 0;
+    int lines = 0;
+    std::vector<Char> line;
+    int lineWidth = 0;
+    auto endLine = [&] {
+        widest = std::max(widest, lineWidth);
+        ++lines;
+        line.clear();
+        lineWidth = 0;
+    };
+    for (std::size_t i = 0; i <= caption.size();) {
+        if (i == caption.size() || caption[i] == '\n' || caption[i] == '\r') {
+            endLine();
+            if (i < caption.size() && caption[i] == '\r' && i + 1 < caption.size() && caption[i + 1] == '\n') ++i;
+            ++i;
+            continue;
+        }
+        const auto lead = static_cast<unsigned char>(caption[i]);
+        std::size_t n = 1;
+        while (lead >= 0xC0 && i + n < caption.size() && (static_cast<unsigned char>(caption[i + n]) & 0xC0) == 0x80) ++n;
+        const Char c{lead < 0x80 ? size / 2 : size, lead == ' '};
+        i += n;
+        if (width > 0 && !line.empty() && lineWidth + c.width > width) {
+            // Back to just after the last blank when the line has one; the rest moves down.
+            std::size_t keep = line.size();
+            while (keep > 1 && !line[keep - 1].blank) --keep;
+            if (keep <= 1) keep = line.size();
+            std::vector<Char> carried(line.begin() + static_cast<std::ptrdiff_t>(keep), line.end());
+            line.resize(keep);
+            lineWidth = 0;
+            for (const Char& k : line) lineWidth += k.width;
+            endLine();
+            line = std::move(carried);
+            for (const Char& k : line) lineWidth += k.width;
+        }
+        line.push_back(c);
+        lineWidth += c.width;
+    }
+    return {widest, lines * (size + 4)};
+}
 
 void SimUiHost::TrackPopupMenu(PopupMenu& menu, int x, int y) {
     if (onMenu) onMenu(menu, x, y);

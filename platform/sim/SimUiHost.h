@@ -65,6 +65,11 @@ public:
     void ControlChanged(Form& form, Control& control) override;
     void TrackPopupMenu(PopupMenu& menu, int x, int y) override;
     void ShowException(const std::string& title, const std::string& message) override;
+    // A plain metric: a character below 0x80 takes half the font's size, any other character
+    // all of it; a line takes the size and 4 pixels.
+    Extent MeasureCaption(const Font& font, const std::string& caption, int width) override;
+    Extent LargestClientArea() override { return screen; }
+    Extent screen{1024, 740};
 
     // Scripts for the next forms shown, in order. When none is queued, onShow runs; when that
     // is unset the form is closed with 2 at once (and recorded).

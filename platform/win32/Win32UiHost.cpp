@@ -105,6 +105,70 @@ std::wstring LinesToText(const StringList& lines) {
     return s;
 }
 
+UniqueGdiObject MakeFont(const Font& font) {
+    LOGFONTW lf{};
+    lf.lfHeight = -std::max(1, font.sizePx);
+    lf.lfWeight = font.bold ? FW_BOLD : FW_NORMAL;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    // The forms name their fonts; the name is asked for as it stands.
+    const std::wstring name = Widen(font.name);
+    wcsncpy(lf.lfFaceName, name.c_str(), LF_FACESIZE - 1);
+    return UniqueGdiObject(::CreateFontIndirectW(&lf));
+}
+
+// A caption as a label with WordWrap shows it, in the font selected into dc: each of its lines
+// broken to the width after a blank where the line has one (the blank goes), anywhere within
+// a word wider alone; the lines as written stay as they are.
+std::wstring BrokenToWidth(HDC dc, const std::wstring& text, int width) {
+    std::wstring out;
+    auto breakLine = [&](std::wstring_view rest) {
+        while (!rest.empty()) {
+            int fit = 0;
+            SIZE size{};
+            ::GetTextExtentExPointW(dc, rest.data(), static_cast<int>(rest.size()), std::max(1, width), &fit,
+                                    nullptr, &size);
+            if (fit >= 0 && static_cast<std::size_t>(fit) >= rest.size()) {
+                out += rest;
+                return;
+            }
+            std::size_t cut = static_cast<std::size_t>(std::max(fit, 1));
+            // Never between the halves of a surrogate pair.
+            if (IS_HIGH_SURROGATE(rest[cut - 1])) cut = cut > 1 ? cut - 1 : std::min<std::size_t>(2, rest.size());
+            const std::size_t blank = rest.substr(0, std::min(cut + 1, rest.size())).find_last_of(L' ');
+            if (blank != std::wstring_view::npos && blank > 0) {
+                out += rest.substr(0, blank);
+                rest.remove_prefix(blank + 1);
+            } else {
+                out += rest.substr(0, cut);
+                rest.remove_prefix(cut);
+            }
+            out += L"\r\n";
+        }
+    };
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = text.find_first_of(L"\r\n", start);
+        breakLine(std::wstring_view(text).substr(start, end == std::wstring::npos ? std::wstring::npos : end - start));
+        if (end == std::wstring::npos) break;
+        std::size_t next = end + 1;
+        if (text[end] == L'\r' && next < text.size() && text[next] == L'\n') ++next;
+        out.append(text, end, next - end);
+        start = next;
+    }
+    return out;
+}
+
+// The caption as the label shows it, in its font.
+std::wstring LabelText(const Label& label, HFONT font) {
+    std::wstring text = FromCaption(label.Caption());
+    if (!label.WordWrap()) return text;
+    ScreenDc screen;
+    HGDIOBJ old = ::SelectObject(screen.get(), font);
+    text = BrokenToWidth(screen.get(), text, label.Bounds().width);
+    ::SelectObject(screen.get(), old);
+    return text;
+}
+
 COLORREF ColorOf(std::uint32_t rgb) {
     return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
 }
@@ -162,14 +226,7 @@ struct Win32UiHost::Rendered {
     int nextId = kFirstId;
 
     HFONT FontFor(const Font& font) {
-        LOGFONTW lf{};
-        lf.lfHeight = -std::max(1, font.sizePx);
-        lf.lfWeight = font.bold ? FW_BOLD : FW_NORMAL;
-        lf.lfCharSet = DEFAULT_CHARSET;
-        // The forms name their fonts; the name is asked for as it stands.
-        const std::wstring name = Widen(font.name);
-        wcsncpy(lf.lfFaceName, name.c_str(), LF_FACESIZE - 1);
-        fonts.emplace_back(::CreateFontIndirectW(&lf));
+        fonts.push_back(MakeFont(font));
         return static_cast<HFONT>(fonts.back().get());
     }
 };
@@ -516,12 +573,12 @@ void Win32UiHost::Apply(Rendered& r, Control& c) {
     }
 
     if (auto* label = dynamic_cast<Label*>(&c)) {
-        ::SetWindowTextW(h, FromCaption(c.Caption()).c_str());
+        const std::wstring text = LabelText(*label, font);
+        ::SetWindowTextW(h, text.c_str());
         if (label->AutoSize() && !label->WordWrap()) {
             // Sizes itself to its text from where it stands.
             HDC dc = ::GetDC(h);
             HGDIOBJ old = ::SelectObject(dc, font);
-            const std::wstring text = FromCaption(c.Caption());
             RECT rc{0, 0, 0, 0};
             ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, DT_CALCRECT | DT_NOPREFIX);
             ::SelectObject(dc, old);
@@ -726,5 +783,29 @@ void Win32UiHost::ShowException(const std::string& title, const std::string& mes
 std::string Win32UiHost::CaptionText(const std::string& ansi) { return Win32Texts().LocalToUtf8(ansi); }
 
 const TextCodec& Win32UiHost::Texts() const { return Win32Texts(); }
+
+Extent Win32UiHost::MeasureCaption(const Font& font, const std::string& caption, int width) {
+    // Measured as a static control in that font draws the text.
+    ScreenDc screen;
+    const UniqueGdiObject made = MakeFont(font);
+    HGDIOBJ old = ::SelectObject(screen.get(), made.get());
+    std::wstring text = FromCaption(caption);
+    if (width > 0) text = BrokenToWidth(screen.get(), text, width);
+    RECT rc{0, 0, 0, 0};
+    ::DrawTextW(screen.get(), text.c_str(), static_cast<int>(text.size()), &rc, DT_CALCRECT | DT_NOPREFIX);
+    ::SelectObject(screen.get(), old);
+    return {rc.right - rc.left, rc.bottom - rc.top};
+}
+
+Extent Win32UiHost::LargestClientArea() {
+    RECT work{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    // The frame of the dialogs Render makes.
+    RECT frame{0, 0, 0, 0};
+    ::AdjustWindowRectEx(&frame, WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_DLGFRAME, FALSE,
+                         WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT | WS_EX_TOPMOST);
+    return {std::max(1, static_cast<int>((work.right - work.left) - (frame.right - frame.left))),
+            std::max(1, static_cast<int>((work.bottom - work.top) - (frame.bottom - frame.top)))};
+}
 
 }  // namespace zumelko::platform::win32

@@ -33,6 +33,9 @@ public:
     void ShowException(const std::string& title, const std::string& message) override;
     std::string CaptionText(const std::string& ansi) override;
     const TextCodec& Texts() const override;
+    Extent MeasureCaption(const Font& font, const std::string& caption, int width) override;
+    // The work area less a dialog's frame.
+    Extent LargestClientArea() override;
 
     // Told when a form has appeared on screen, with its window (tests and pictures).
     std::function<void(Form&, Hwnd)> onShown;

@@ -5,6 +5,7 @@
 #include "dialogs/OKDialog.h"
 #include "dialogs/ReceiveDialog.h"
 #include "tests/core/ProgramFixture.h"
+#include "tests/desktop/WebAddressCases.h"
 
 namespace zumelko::testing {
 namespace {
@@ -17,7 +18,6 @@ TEST_F(ProgramTest, NoticesAndTheAboutBoxNeverOpenTwice) {
     user().Expect([&](ScriptedDialog& s) {
         EXPECT_EQ(Form2->ShowNotice("second"), 0);  // dropped, not queued
         EXPECT_EQ(s.Caption("Label1"), "first");
-        EXPECT_FALSE(s.Get<Label>("Label1").WordWrap());
         s.Click("Button1");
     });
     EXPECT_EQ(Form2->ShowNotice("first"), mrOk);
@@ -39,6 +39,93 @@ TEST_F(ProgramTest, NoticesAndTheAboutBoxNeverOpenTwice) {
     Form1->Customize1->Click();
     EXPECT_EQ(CountShown("AboutBox"), 1u);
     EXPECT_EQ(desk().shell().Beeps(), beepsBefore);  // neither beeps
+}
+
+TEST_F(ProgramTest, ANoticeThatDoesNotFitWidensTheDialogToTheScreenAndThenWraps) {
+    Start();
+    // The simulated desktop's metric: 8 pixels for an ASCII character and 16 for any other at
+    // 16 pixels, 20 to a line; the screen takes a client area of 1024 x 740.
+    struct Case {
+        std::string text;
+        int width, height;
+        bool wrapped;
+    };
+    const std::vector<Case> cases = {
+        {"データの転送が終了しました。", 427, 141, false},
+        // 9 wide, 2 blanks, 1 wide, 36 ASCII: 464 pixels.
+        {"ネットワークエラー ： Address already in use (in Listener)", 464 + 64, 141, false},
+        {std::string(100, 'a'), 100 * 8 + 64, 141, false},
+        // 3200 pixels of Japanese: four lines of at most 960.
+        {std::string(200 * 3, '\0'), 1024, 141 + 60, true},
+        // Breaks after a blank: the second word does not fit beside the first.
+        {std::string(100, 'a') + " " + std::string(100, 'b') + " " + std::string(10, 'c'), 1024, 141 + 20, true},
+        // Lines as written count, short or not.
+        {"one\r\ntwo\nthree", 427, 141 + 40, false},
+        // No taller than the screen, however long.
+        {std::string(100000, 'W'), 1024, 740, true},
+        {"short again", 427, 141, false},
+    };
+    for (const Case& c : cases) {
+        std::string text = c.text;
+        if (!text.empty() && text[0] == '\0') {
+            text.clear();
+            for (int i = 0; i < 200; ++i) text += "あ";
+        }
+        user().Expect([&](ScriptedDialog& s) {
+            const Form& f = s.form();
+            const Rect bevel = s.Get<Bevel>("Bevel1").Bounds();
+            const Rect label = s.Get<Label>("Label1").Bounds();
+            const Rect ok = s.Get<Button>("Button1").Bounds();
+            const std::string what = text.substr(0, 40);
+            EXPECT_EQ(f.ClientWidth(), c.width) << what;
+            EXPECT_EQ(f.ClientHeight(), c.height) << what;
+            EXPECT_EQ(s.Get<Label>("Label1").WordWrap(), c.wrapped) << what;
+            EXPECT_EQ(s.Caption("Label1"), text) << "the text itself is never changed";
+            // The text stands within the bevel, the button centred below it.
+            const int textWidth =
+                c.wrapped ? label.width : user().MeasureCaption(s.Get<Label>("Label1").GetFont(), text, 0).width;
+            EXPECT_LE(label.left + textWidth, bevel.left + bevel.width - 23) << what;
+            EXPECT_EQ(bevel.top + bevel.height + 10, ok.top) << what;
+            EXPECT_LE(std::abs(ok.left * 2 + ok.width - f.ClientWidth()), 1) << what;
+            EXPECT_LE(ok.top + ok.height, f.ClientHeight()) << what;
+            s.Click("Button1");
+        });
+        EXPECT_EQ(Form2->ShowNotice(text), mrOk);
+    }
+    // A screen narrower than the designed dialog leaves the dialog as designed and wraps in it.
+    user().screen = {300, 500};
+    user().Expect([](ScriptedDialog& s) {
+        EXPECT_EQ(s.form().ClientWidth(), 427);
+        EXPECT_EQ(s.Get<Label>("Label1").Bounds().width, 427 - 64);
+        s.Click("Button1");
+    });
+    Form2->ShowNotice(std::string(400, 'x'));
+}
+
+TEST_F(ProgramTest, TheLinkButtonAsksWhichBrowserOnlyForAWebAddress) {
+    Start();
+    std::size_t addresses = 0;
+    std::size_t others = 0;
+    user().Expect([&](ScriptedDialog& s) {
+        for (const auto& c : WebAddressCases()) {
+            Form5->ReceivedText = c.text;
+            s.Click("Button4");  // リンク
+            (c.address ? addresses : others) += 1;
+            EXPECT_EQ(CountShown("Form7"), addresses) << c.text;
+            EXPECT_EQ(Notices().size(), others) << c.text;
+        }
+        s.Click("Button2");
+    });
+    user().onShow = [](ScriptedDialog& s) {
+        // NO to the browser choice, OK to the notice.
+        s.Click(s.form().Name() == "Form7" ? "Button2" : "Button1");
+    };
+    auto item = SendItem("string", "a", "M", std::string("x\0", 2));
+    ASSERT_TRUE(RunUntil([&] { return Finished(item); }, 20000));
+    EXPECT_GT(addresses, 0u);
+    EXPECT_GT(others, 0u);
+    for (const auto& notice : Notices()) EXPECT_EQ(notice, kNotAWebAddress);
+    EXPECT_TRUE(desk().dde().Execs().empty());
 }
 
 TEST_F(ProgramTest, TheLinkButtonOpensTheChosenBrowserOrSaysItIsNotRunning) {

@@ -224,59 +224,6 @@ TEST_F(ProgramTest, FailedSendsShowOnlyTheirOwnNotices) {
     EXPECT_EQ(Notices(), std::vector<std::string>{kNoDefaultDestination});
 }
 
-TEST_F(ProgramTest, SecondItemArrivingWhileTheConfirmationIsOpenIsStoredButTheFirstIsImported) {
-    Start();
-    Form1->CheckerMode = UseDefault;  // an import must not be sent back
-    Form1->DefaultDestination = "PEER";
-    std::future<bool> second;
-    user().Expect([&](ScriptedDialog& s) {
-        EXPECT_EQ(s.Caption("Label1"), kTextReceivedLine);
-        EXPECT_EQ(s.Caption("Label3"), "\"PC-X\" にいる \"alice\" から");
-        second = SendItem("string", "bob", "PC-Y", std::string("second\0", 7));
-        ASSERT_TRUE(s.RunUntil([&] { return Finished(second); }, milliseconds(10000)));
-        EXPECT_TRUE(second.get());  // its connection closed at once
-        EXPECT_EQ(s.Caption("Label1"), kTextReceivedLine);
-        EXPECT_EQ(s.Caption("Label3"), "\"PC-Y\" にいる \"bob\" から");
-        EXPECT_EQ(Form5->ReceivedText, "second");
-        EXPECT_TRUE(s.Get<Button>("Button4").Enabled());
-        s.Click("Button1");  // YES
-    });
-    auto first = SendItem("string", "alice", "PC-X", std::string("first\0", 6));
-    ASSERT_TRUE(RunUntil([&] { return Finished(first); }, 20000));
-    EXPECT_TRUE(first.get());
-    EXPECT_EQ(ClipboardText(), std::optional<std::string>("first"));
-    // The two notifications of the import were swallowed: nothing announced, nothing sent.
-    EXPECT_EQ(Form1->SkipCount, 0);
-    EXPECT_TRUE(Notices().empty());
-    EXPECT_EQ(CountShown("Form5"), 1u);
-}
-
-TEST_F(ProgramTest, PictureArrivingWhileTextIsShownDisablesTheLinkAndChangesThePreview) {
-    Start();
-    std::future<bool> picture;
-    user().Expect([&](ScriptedDialog& s) {
-        EXPECT_TRUE(s.Get<Button>("Button4").Enabled());
-        picture = SendItem("bitmap", "bob", "PC-Y", HandMadeBmp24(3, 2, 9));
-        ASSERT_TRUE(s.RunUntil([&] { return Finished(picture); }, milliseconds(10000)));
-        EXPECT_FALSE(s.Get<Button>("Button4").Enabled());
-        EXPECT_TRUE(Form5->IsBitmap);
-        s.Click("Button4");  // disabled: nothing happens
-        s.Click("Button3");  // the preview now shows the picture
-        s.Click("Button2");  // NO
-    });
-    user().Expect([](ScriptedDialog& s) {
-        EXPECT_EQ(Form6->PageControl1->ActivePage(), Form6->TabSheet1);
-        ASSERT_TRUE(Form6->Image1->Picture());
-        EXPECT_EQ(Form6->Image1->Picture()->Width(), 3);
-        EXPECT_EQ(Form6->Image1->Picture()->Height(), 2);
-        s.Click("Button1");
-    });
-    auto text = SendItem("string", "alice", "PC-X", std::string("http://x\0", 9));
-    ASSERT_TRUE(RunUntil([&] { return Finished(text); }, 20000));
-    EXPECT_EQ(ClipboardText(), std::nullopt);
-    EXPECT_EQ(CountShown("Form7"), 0u);
-}
-
 TEST_F(ProgramTest, PreviewEditsChangeNothingReceivedAndYesImportsThePicture) {
     Start();
     user().Expect([](ScriptedDialog& s) {

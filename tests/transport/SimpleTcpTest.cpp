@@ -254,6 +254,56 @@ TEST_F(SimpleTcpDelivery, SenderHearsOfDeliveryOnlyAfterTheReceiverIsDone) {
     EXPECT_EQ(order, (std::vector<std::string>{"received:header", "handler returned", "sended"}));
 }
 
+TEST_F(SimpleTcpDelivery, AHeldConnectionTellsItsSenderOnlyWhenItsHandleCloses) {
+    Reports rx, a, b;
+    auto& receiver = Listening(rx);
+    std::vector<THeldConnection> held;
+    receiver.OnReceived = [&](Component*) {
+        rx.payloads.push_back(receiver.GetString());
+        held.push_back(receiver.Hold());
+    };
+    EXPECT_FALSE(receiver.Hold()) << "nothing is held outside OnReceived";
+    auto& first = Channel(a);
+    auto& second = Channel(b);
+    first.SendString("one");
+    second.SendString("two");
+    ASSERT_TRUE(Pump([&] { return held.size() == 2; }));
+    Settle(100ms);
+    EXPECT_EQ(a.sended + b.sended, 0) << "a held packet was reported as taken";
+    EXPECT_EQ(receiver.HeldConnections(), 2u);
+    const std::size_t ofSecond = rx.payloads[0] == "two" ? 0 : 1;
+    held[ofSecond].Close();
+    ASSERT_TRUE(Pump([&] { return b.sended == 1; }));
+    Settle(100ms);
+    EXPECT_EQ(a.sended, 0);
+
+    // The peer of a held connection goes away; its socket handle is taken by the next
+    // connection, which the stale handle must leave alone.
+    RawSocket gone = RawConnect(kChannelPort);
+    gone.SendAll(LengthField(1) + "x");
+    ASSERT_TRUE(Pump([&] { return held.size() == 3; }));
+    gone.Close();
+    ASSERT_TRUE(Pump([&] { return receiver.HeldConnections() == 1; }));
+    RawSocket next = RawConnect(kChannelPort);
+    next.SendAll(LengthField(1) + "y");
+    ASSERT_TRUE(Pump([&] { return held.size() == 4; }));
+    held[2].Close();
+    Settle(100ms);
+    EXPECT_FALSE(next.PeerClosed()) << "a stale handle closed another connection";
+    held.clear();  // every handle closes on its way out
+    EXPECT_TRUE(PeerClosedWhilePumping(next));
+    ASSERT_TRUE(Pump([&] { return a.sended == 1; }));
+    EXPECT_EQ(receiver.HeldConnections(), 0u);
+    EXPECT_EQ(receiver.IncomingConnections(), 0u);
+
+    // A handle that outlives its channel is harmless.
+    first.SendString("last");
+    ASSERT_TRUE(Pump([&] { return held.size() == 1; }));
+    root->DestroyComponent(receiver);
+    held.clear();
+    ASSERT_TRUE(Pump([&] { return a.sended == 2; }));
+}
+
 TEST_F(SimpleTcpDelivery, ASendFromOnSendedStartsCleanly) {
     Reports rx, tx;
     Listening(rx);

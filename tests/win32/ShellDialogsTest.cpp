@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <initializer_list>
@@ -312,6 +313,67 @@ TEST(Dialogs, EveryDialogAsARealWindowAnsweringClicksAndKeys) {
     EXPECT_EQ(about.ShowAbout(), mrOk);
     Desk().ui().onShown = nullptr;
     for (Form* f : std::vector<Form*>{&settings, &question, &notice, &browser, &about}) app.DestroyComponent(*f);
+}
+
+TEST(Dialogs, ANoticeThatDoesNotFitWidensTheDialogToTheScreenAndThenWraps) {
+    auto& notice = App().Create<TForm2>();
+    std::string japanese;
+    for (int i = 0; i < 150; ++i) japanese += "受信";
+    struct Case {
+        std::string text;
+        bool wider;
+        bool wrapped;
+    };
+    const std::vector<Case> cases = {
+        {"データの転送が終了しました。", false, false},
+        {"ネットワークエラー ： Address already in use (in Listener) and then some more words", true, false},
+        {"ｸﾘｯﾌﾟしたﾃﾞｰﾀを\"" + japanese + "\"に送信します。", true, true},
+        {"ｸﾘｯﾌﾟしたﾃﾞｰﾀを\"" + std::string(300, 'W') + "\"に送信します。", true, true},
+    };
+    RECT work{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    int shot = 0;
+    for (const Case& c : cases) {
+        OnScreen("notice_fit_" + std::to_string(++shot), [&](Form& form, HWND window) {
+            RECT client{};
+            ::GetClientRect(window, &client);
+            HWND label = Child(form, "Label1");
+            HWND ok = Child(form, "Button1");
+            RECT labelRect{}, okRect{};
+            ::GetWindowRect(label, &labelRect);
+            ::GetWindowRect(ok, &okRect);
+            ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&labelRect), 2);
+            ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&okRect), 2);
+            EXPECT_EQ(client.right > 427, c.wider) << c.text.substr(0, 30);
+            EXPECT_LE(client.right, work.right - work.left);
+            if (!c.wider) {
+                EXPECT_EQ(client.bottom, 141);
+            }
+            const std::wstring shown = TextOf(label);
+            EXPECT_EQ(shown.find(L"\r\n") != std::wstring::npos, c.wrapped) << c.text.substr(0, 30);
+            // Every line fits in the label, the label in the window, the button below it.
+            HDC dc = ::GetDC(label);
+            HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(label, WM_GETFONT, 0, 0)));
+            std::size_t from = 0;
+            while (from <= shown.size()) {
+                std::size_t end = shown.find(L"\r\n", from);
+                if (end == std::wstring::npos) end = shown.size();
+                SIZE size{};
+                ::GetTextExtentPoint32W(dc, shown.data() + from, static_cast<int>(end - from), &size);
+                EXPECT_LE(labelRect.left + size.cx, client.right - 24) << c.text.substr(0, 30);
+                from = end + 2;
+            }
+            ::SelectObject(dc, old);
+            ::ReleaseDC(label, dc);
+            EXPECT_LE(labelRect.bottom, okRect.top);
+            EXPECT_LE(okRect.bottom, client.bottom);
+            EXPECT_LE(std::abs((okRect.left + okRect.right) - client.right), 2);
+            ::PostMessageW(window, WM_CLOSE, 0, 0);
+        });
+        EXPECT_EQ(notice.ShowNotice(c.text), mrCancel);
+    }
+    Desk().ui().onShown = nullptr;
+    App().DestroyComponent(notice);
 }
 
 // Keys through the system's input queue, as the keyboard gives them: the focused control reads

@@ -197,10 +197,27 @@ settings() {
   zm_wait_gone "$host" "$win"
 }
 
+# zm_wait_notice HOST [SECONDS] : the id of a notice on screen: 141 high, 427 wide or wider
+# (a notice longer than the designed dialog widens it).
+zm_wait_notice() {
+  local host=$1 limit=${2:-20} i id
+  for ((i = 0; i < limit * 5; i++)); do
+    id=$(zm_windows "$host" | awk '$3 == 141 && $2 >= 427 { print $1; exit }')
+    if [ -n "$id" ]; then
+      echo "$id"
+      return 0
+    fi
+    sleep 0.2
+  done
+  echo "no notice on $host; windows:" >&2
+  zm_windows "$host" >&2
+  return 1
+}
+
 # notice HOST NAME [SECONDS] : waits for the notice dialog, keeps its picture and presses OK.
 notice() {
   local win
-  win=$(zm_wait_dialog "$1" 427 141 "${3:-20}") || return 1
+  win=$(zm_wait_notice "$1" "${3:-20}") || return 1
   zm_shot "$1" "$win" "$2"
   zm_keys "$1" "$win" space
   zm_wait_gone "$1" "$win"

@@ -113,7 +113,7 @@ zm_say "hosta: a second instance on the same machine"
 ZM_PID[first]=${ZM_PID[hosta]}
 zm_start hosta "$program"
 ZM_PID[second]=${ZM_PID[hosta]}
-win=$(zm_wait_dialog hosta 427 141)
+win=$(zm_wait_notice hosta)
 check "the second instance shows the listener error" [ -n "$win" ]
 zm_shot hosta "$win" notice-second-instance-hosta
 zm_keys hosta "$win" space
