@@ -41,7 +41,7 @@ TEST_F(ProgramTest, AHeaderLargerThanAnyRealOneIsRefusedAndTheLastOneStays) {
 // byte more is refused before any of it is held.
 TEST_F(ProgramTest, HeaderAndTextCeilingsHoldToTheByte) {
     Start();
-    const std::size_t limit = Form1->Packet1->MaxPacketSize();
+    const std::size_t limit = kMaxHeaderSize;
     const std::string frame = "string\r\n\r\nPC-X\r\n";
     for (const std::size_t size : {limit, limit + 1}) {
         SCOPED_TRACE(size);
