@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <initializer_list>
@@ -94,6 +95,41 @@ TEST(Tray, TheCallbackMessageOpensTheButtonsMenusAndTheIconOutlivesAShellRestart
     shellRestarts();
     EXPECT_EQ(shell.TaskbarRestarts(), 2);
     EXPECT_EQ(shell.IconCount(), 0u);
+}
+
+// The notification area gets the program's icon at the size the system asks for at the
+// window's scale, and a new one when the scale changes.
+TEST(Tray, TheIconIsHandedAtTheSizeForTheScaleAndFollowsIt) {
+    auto& shell = Desk().shell();
+    auto handedSize = [&shell] {
+        ICONINFO ii{};
+        if (!::GetIconInfo(AsHandle<HICON>(shell.HandedIcon()), &ii)) return 0;
+        BITMAP bm{};
+        ::GetObjectW(ii.hbmColor != nullptr ? ii.hbmColor : ii.hbmMask, sizeof bm, &bm);
+        if (ii.hbmColor != nullptr) ::DeleteObject(ii.hbmColor);
+        if (ii.hbmMask != nullptr) ::DeleteObject(ii.hbmMask);
+        return static_cast<int>(bm.bmWidth);
+    };
+    Component owner{nullptr};
+    TTaskBar& tray = owner.Create<TTaskBar>();
+    tray.SetIcon(Icon(shell.ApplicationIcon()));
+    tray.SetEnableTaskBar(false);
+    tray.SetEnableTaskTray(true);
+    tray.Loaded();
+    ASSERT_EQ(shell.IconCount(), 1u);
+    const int dpi = shell.WindowDpi();
+    EXPECT_EQ(handedSize(), win32::Win32Shell::SmallIconSize(dpi)) << dpi << " DPI";
+    if (const char* asked = std::getenv("ZUMELKO_DPI")) {
+        EXPECT_EQ(dpi, std::atoi(asked));
+    }
+    HWND window = AsHandle<HWND>(shell.ApplicationWindow());
+    for (int scale : {192, 120, dpi}) {
+        RECT suggested{0, 0, 100, 100};
+        ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(scale, scale), reinterpret_cast<LPARAM>(&suggested));
+        EXPECT_EQ(handedSize(), win32::Win32Shell::SmallIconSize(scale)) << scale << " DPI";
+    }
+    EXPECT_EQ(win32::Win32Shell::SmallIconSize(192), 2 * win32::Win32Shell::SmallIconSize(96));
+    tray.SetEnableTaskTray(false);
 }
 
 TEST(Neighbourhood, WithoutANetworkTheListIsEmptyAndTheLocalNamesAreThere) {
