@@ -161,13 +161,72 @@ void PressKey(WPARAM key) {
     ::PostMessageW(focus, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
 }
 
-// Shows a dialog with `act` run once it is on screen, after keeping its picture.
+int DpiOf(HWND window) {
+    using Fn = UINT(WINAPI*)(HWND);
+    static const auto forWindow =
+        reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    return forWindow != nullptr ? static_cast<int>(forWindow(window)) : 96;
+}
+
+// A form on screen at its window's scale: the client area is the described 96-DPI size times
+// DPI / 96, and every caption fits within its control in the font it is shown in.
+void ExpectLaidOutAtItsScale(const Form& form, HWND window) {
+    const int dpi = DpiOf(window);
+    if (const char* asked = std::getenv("ZUMELKO_DPI")) {
+        EXPECT_EQ(dpi, std::atoi(asked));
+    }
+    RECT client{};
+    ::GetClientRect(window, &client);
+    EXPECT_EQ(client.right, ::MulDiv(form.ClientWidth(), dpi, 96)) << form.Name();
+    EXPECT_EQ(client.bottom, ::MulDiv(form.ClientHeight(), dpi, 96)) << form.Name();
+    const int scale = dpi;
+    auto fits = [&](HWND child) {
+        if (!::IsWindowVisible(child)) return;
+        const std::wstring text = TextOf(child);
+        if (text.empty()) return;
+        wchar_t cls[32] = {};
+        ::GetClassNameW(child, cls, 32);
+        const std::wstring kind(cls);
+        const LONG_PTR style = ::GetWindowLongPtrW(child, GWL_STYLE);
+        int room = 0;  // what the control keeps for itself beside the text
+        UINT format = DT_CALCRECT | DT_NOPREFIX | DT_SINGLELINE;
+        if (_wcsicmp(cls, L"Static") == 0) {
+            const LONG_PTR type = style & SS_TYPEMASK;
+            if (type != SS_LEFT && type != SS_LEFTNOWORDWRAP) return;
+            if (type == SS_LEFT) format = DT_CALCRECT | DT_NOPREFIX | DT_WORDBREAK;
+        } else if (_wcsicmp(cls, L"Button") == 0) {
+            const LONG_PTR type = style & BS_TYPEMASK;
+            room = ::MulDiv(type == BS_GROUPBOX ? 16 : (type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON) ? 18 : 6,
+                            scale, 96);
+            format &= ~static_cast<UINT>(DT_NOPREFIX);
+        } else {
+            return;  // edit fields and lists scroll what they hold
+        }
+        RECT box{};
+        ::GetClientRect(child, &box);
+        HDC dc = ::GetDC(child);
+        HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(child, WM_GETFONT, 0, 0)));
+        RECT need{0, 0, box.right - room, 0};
+        ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &need, format);
+        ::SelectObject(dc, old);
+        ::ReleaseDC(child, dc);
+        const std::string caption = win32::Narrow(text);
+        EXPECT_LE(need.right + room, box.right) << form.Name() << ": " << caption;
+        EXPECT_LE(need.bottom, box.bottom) << form.Name() << ": " << caption;
+    };
+    for (HWND child = ::GetWindow(window, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) fits(child);
+}
+
+// Shows a dialog with `act` run once it is on screen, after keeping its picture (one for each
+// display scale the tests run at).
 template <typename F>
 void OnScreen(const std::string& picture, F act) {
     Desk().ui().onShown = [picture, act](Form& form, Hwnd window) {
         Pump(100);
-        EXPECT_NE(SaveShot(window, "dialog_" + picture), "");
-        act(form, AsHandle<HWND>(window));
+        HWND w = AsHandle<HWND>(window);
+        EXPECT_NE(SaveShot(window, "dialog_" + picture + "_" + std::to_string(DpiOf(w)) + "dpi"), "");
+        ExpectLaidOutAtItsScale(form, w);
+        act(form, w);
     };
 }
 
@@ -367,6 +426,7 @@ protected:
         Desk().ui().onShown = [this](Form& form, Hwnd window) {
             Pump(100);
             HWND w = AsHandle<HWND>(window);
+            ExpectLaidOutAtItsScale(form, w);
             if (&form == &receive) {
                 onReceive(form, w);
             } else if (&form == &preview) {
@@ -382,7 +442,7 @@ protected:
         for (Form* f : std::vector<Form*>{&receive, &preview, &chooser}) App().DestroyComponent(*f);
     }
     static void Shot(HWND window, const std::string& name) {
-        EXPECT_NE(SaveShot(win32::FromHandle(window), "dialog_" + name), "");
+        EXPECT_NE(SaveShot(win32::FromHandle(window), "dialog_" + name + "_" + std::to_string(DpiOf(window)) + "dpi"), "");
     }
 
     TForm5& receive = App().Create<TForm5>();
