@@ -172,6 +172,17 @@ std::wstring FaceFor(const std::string& name) {
     return chosen[name] = face;
 }
 
+// Makes the window's client area width × height. The frame the system draws is what it is
+// at the window's DPI; where it is not what AdjustForDpi said, the difference is made good.
+void SizeClientArea(HWND window, int width, int height) {
+    RECT client{}, outer{};
+    ::GetClientRect(window, &client);
+    if (client.right == width && client.bottom == height) return;
+    ::GetWindowRect(window, &outer);
+    ::SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left + width - client.right,
+                   outer.bottom - outer.top + height - client.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 // Where a page control's sheets place their controls: its display area below the tabs, in
 // the form's client coordinates.
 POINT SheetOrigin(HWND pages, HWND form) {
@@ -435,6 +446,7 @@ std::unique_ptr<Win32UiHost::Rendered> Win32UiHost::Render(Form& form) {
         ::SetWindowPos(top, nullptr, 0, 0, resized.right - resized.left, resized.bottom - resized.top,
                        SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
+    SizeClientArea(top, r->Scale(form.ClientWidth()), r->Scale(form.ClientHeight()));
     ::SendMessageW(top, WM_SETFONT, reinterpret_cast<WPARAM>(r->FontFor(form.GetFont())), FALSE);
 
     Rendered& rr = *r;
@@ -558,6 +570,7 @@ void Win32UiHost::Rescale(Rendered& r, int dpi, int x, int y) {
                  static_cast<DWORD>(::GetWindowLongPtrW(top, GWL_EXSTYLE)), dpi);
     ::SetWindowPos(top, nullptr, x, y, outer.right - outer.left, outer.bottom - outer.top,
                    SWP_NOZORDER | SWP_NOACTIVATE);
+    SizeClientArea(top, r.Scale(form.ClientWidth()), r.Scale(form.ClientHeight()));
     ::SendMessageW(top, WM_SETFONT, reinterpret_cast<WPARAM>(r.FontFor(form.GetFont())), FALSE);
     // In the order they were made: containers first, so that what they hold is placed from
     // where they are now.

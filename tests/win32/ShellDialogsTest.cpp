@@ -276,7 +276,27 @@ TEST(Dialogs, EveryDialogAsARealWindowAnsweringClicksAndKeys) {
     // The close box ends any dialog as cancelled; the rest are kept as pictures.
     auto close = [](Form&, HWND window) { ::PostMessageW(window, WM_CLOSE, 0, 0); };
     auto& notice = app.Create<TForm2>();
-    OnScreen("notice", close);
+    // Moved to a display of twice the scale, the form is laid out again for it.
+    OnScreen("notice", [&](Form& form, HWND window) {
+        RECT suggested{};
+        ::GetWindowRect(window, &suggested);
+        const int dpi = 2 * DpiOf(window);
+        ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        RECT client{}, button{};
+        ::GetClientRect(window, &client);
+        EXPECT_EQ(client.right, ::MulDiv(form.ClientWidth(), dpi, 96));
+        EXPECT_EQ(client.bottom, ::MulDiv(form.ClientHeight(), dpi, 96));
+        HWND ok = Child(form, "Button1");
+        ::GetWindowRect(ok, &button);
+        ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&button), 2);
+        const Rect& b = form.FindControl("Button1")->Bounds();
+        EXPECT_EQ(button.left, ::MulDiv(b.left, dpi, 96));
+        EXPECT_EQ(button.right - button.left, ::MulDiv(b.width, dpi, 96));
+        LOGFONTW font{};
+        ::GetObjectW(reinterpret_cast<HGDIOBJ>(::SendMessageW(ok, WM_GETFONT, 0, 0)), sizeof font, &font);
+        EXPECT_EQ(font.lfHeight, -::MulDiv(form.FindControl("Button1")->GetFont().sizePx, dpi, 96));
+        close(form, window);
+    });
     EXPECT_EQ(notice.ShowNotice("送信できませんでした"), mrCancel);
     auto& browser = app.Create<TForm7>();
     OnScreen("browser", close);
