@@ -49,11 +49,6 @@ void ReportRefusedText(std::size_t length) {
                  kMaxReceivedText);
 }
 
-// A header is a type tag, a logon name and a computer name, a few dozen bytes. Anything near
-// this size comes from no instance of the program, and split into lines it could take many
-// times its size in memory.
-constexpr std::size_t kMaxHeaderSize = 64 * 1024;
-
 void Notice(const std::string& text) {
     if (Form2 != nullptr) Form2->ShowNotice(text);
 }

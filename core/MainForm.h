@@ -169,6 +169,11 @@ extern TForm1* Form1;
 // this size, and 256 MiB with room to spare still passes.
 inline constexpr std::size_t kMaxReceivedText = std::size_t{512} << 20;
 
+// A header is a type tag, a logon name and a computer name, a few dozen bytes. Anything near
+// this size comes from no instance of the program, and split into lines it could take many
+// times its size in memory.
+inline constexpr std::size_t kMaxHeaderSize = 64 * 1024;
+
 // Texts the main window shows.
 inline constexpr const char* kNoDefaultDestination = "ﾃﾞﾌｫﾙﾄ送信先が未設定です。";
 inline constexpr const char* kUnsupportedFormat = "本ﾊﾞｰｼﾞｮﾝではｻﾎﾟｰﾄされていない形式のﾃﾞｰﾀです。";

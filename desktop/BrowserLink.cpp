@@ -94,7 +94,9 @@ bool IsBareHost(Bytes text) {
     std::size_t end = 0;
     while (end < text.size() && !EndsAuthority(text[end]) && text[end] != ':') ++end;
     Bytes host = text.substr(0, end);
-    if (!IsHostName(host) || host.find("..") != Bytes::npos) return false;
+    // Escapes belong to addresses that say their scheme: javascript%3Ahost.example is a
+    // scheme in disguise, not a name anyone types.
+    if (!IsHostName(host) || host.find("..") != Bytes::npos || host.find('%') != Bytes::npos) return false;
     if (host.back() == '.') host.remove_suffix(1);
     const auto lastDot = host.rfind('.');
     if (lastDot == Bytes::npos) return false;

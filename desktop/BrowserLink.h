@@ -25,7 +25,8 @@ constexpr std::size_t kMaxWebAddress = 8192;
 // The address a browser may be given for a received text, or nothing when the text is no web
 // address. Blanks and line breaks around it are dropped; what is left must be an absolute
 // http, https or ftp address with a host (scheme in any letter case), or a host name with a
-// dot in it, optionally with port, path, query and fragment, which is taken as http. Nothing
+// dot in it and no percent escape, optionally with port, path, query and fragment, which is
+// taken as http. Nothing
 // inside may be a blank or a control character. The address always begins with its scheme,
 // so no program can take it for an option, and no other scheme (file, javascript, data, smb,
 // a desktop's own) and no file path reaches a browser. Bytes above 0x7F pass unchanged, so

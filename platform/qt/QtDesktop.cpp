@@ -59,7 +59,7 @@ QtDesktop::QtDesktop(int& argc, char** argv, QtDesktopOptions options) {
     // The program lives in the tray: closing its last dialog is no reason to stop.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(QStringLiteral("zumelko"));
-    QApplication::setWindowIcon(QIcon(ProgramPixmap()));
+    QApplication::setWindowIcon(ProgramIcon());
     loop_ = std::make_unique<QtLoop>();
     sockets_ = std::make_unique<PosixSockets>(*loop_);
     loop_->AddIoSource(*sockets_);

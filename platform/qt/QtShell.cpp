@@ -10,14 +10,27 @@
 
 #include "platform/qt/Charset.h"
 #include "platform/qt/PlainText.h"
+#include "zumelko_icons.h"
 
 namespace zumelko::platform::qt {
 
-namespace {
-#include "resources/zumelko.xpm"
-}  // namespace
+QPixmap ProgramPixmap() {
+    QPixmap pixmap;
+    for (const auto& image : icons::kImages)
+        if (image.size == 32) pixmap.loadFromData(image.data, static_cast<uint>(image.length), "PNG");
+    return pixmap;
+}
 
-QPixmap ProgramPixmap() { return QPixmap(zumelko_xpm); }
+QIcon ProgramIcon() {
+    // Every size drawn for itself: the tray, the panel and the window list take the one they
+    // show, at any display scale.
+    QIcon icon;
+    for (const auto& image : icons::kImages) {
+        QPixmap pixmap;
+        if (pixmap.loadFromData(image.data, static_cast<uint>(image.length), "PNG")) icon.addPixmap(pixmap);
+    }
+    return icon;
+}
 
 // The stand-in for the tray: the icon in a small window that stays above the others.
 class QtShell::IconWindowImpl final : public QWidget {
@@ -81,7 +94,7 @@ QtShell::~QtShell() {
 QIcon QtShell::IconFor(Hicon icon) const {
     // The program has one icon of its own; anything else is shown as that one too.
     (void)icon;
-    return QIcon(ProgramPixmap());
+    return ProgramIcon();
 }
 
 void QtShell::Click(std::uint32_t mouseMessage) {

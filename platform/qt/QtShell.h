@@ -19,6 +19,8 @@ namespace zumelko::platform::qt {
 
 // The program's icon, drawn for this program (32 x 32).
 QPixmap ProgramPixmap();
+// The program icon in every size it is drawn at.
+QIcon ProgramIcon();
 
 class QtShell final : public Shell {
 public:

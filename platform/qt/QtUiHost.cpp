@@ -262,7 +262,7 @@ std::unique_ptr<QtUiHost::Rendered> QtUiHost::Render(Form& form) {
     w.setWindowFlags(flags);
     w.setWindowTitle(PlainWindowTitle(FromCaption(form.Caption())));
     w.setObjectName(QString::fromUtf8(form.Name().c_str()));
-    w.setWindowIcon(QIcon(ProgramPixmap()));
+    w.setWindowIcon(ProgramIcon());
     ApplyFont(w, form.GetFont());
     w.setFixedSize(form.ClientWidth(), form.ClientHeight());
 

@@ -15,6 +15,12 @@ LRESULT CALLBACK ApplicationProc(HWND window, UINT message, WPARAM w, LPARAM l) 
     return static_cast<LRESULT>(Win32Shell::Procedure(FromHandle(window), message, w, l));
 }
 
+// Functions of newer systems, looked up where they exist: the program starts on older ones.
+template <typename F>
+F UserFunction(const char* name) {
+    return reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("user32.dll"), name)));
+}
+
 NOTIFYICONDATAA ToNative(const NotifyIconData& data) {
     // The seam's record is the 32-bit one; this system's own is bigger, and its size is what
     // the shell wants to see.
@@ -68,6 +74,57 @@ Win32Shell::Win32Shell() {
                                CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance, this);
     if (h == nullptr) throw std::runtime_error("CreateWindowExA failed");
     window_ = FromHandle(h);
+    LoadTrayIcon(WindowDpi());
+}
+
+int Win32Shell::WindowDpi() const {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = UserFunction<GetDpiForWindowFn>("GetDpiForWindow");
+    if (getDpiForWindow != nullptr) {
+        if (const UINT dpi = getDpiForWindow(AsHandle<HWND>(window_)); dpi != 0) return static_cast<int>(dpi);
+    }
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+    ::ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
+}
+
+int Win32Shell::SmallIconSize(int dpi) {
+    using GetSystemMetricsForDpiFn = int(WINAPI*)(int, UINT);
+    static const auto forDpi = UserFunction<GetSystemMetricsForDpiFn>("GetSystemMetricsForDpi");
+    if (forDpi != nullptr) return forDpi(SM_CXSMICON, static_cast<UINT>(dpi));
+    // Older systems know one DPI, the system's, and say the size for it.
+    return ::GetSystemMetrics(SM_CXSMICON);
+}
+
+void Win32Shell::LoadTrayIcon(int dpi) {
+    const int size = SmallIconSize(dpi);
+    // The icon file holds an image drawn for each size the shell asks for at 100 to 200 %.
+    HICON icon = static_cast<HICON>(
+        ::LoadImageA(::GetModuleHandleA(nullptr), "MAINICON", IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+    if (icon == nullptr) return;  // no icon resource: the application icon stands in
+    if (trayIcon_ != 0) ::DestroyIcon(AsHandle<HICON>(trayIcon_));
+    trayIcon_ = FromHandle(icon);
+}
+
+Hicon Win32Shell::TrayIconFor(Hicon icon) const {
+    // The program's icon goes to the notification area at the size it is shown there.
+    return icon == icon_ && trayIcon_ != 0 ? trayIcon_ : icon;
+}
+
+void Win32Shell::DpiChanged(int dpi) {
+    const Hicon before = trayIcon_;
+    LoadTrayIcon(dpi);
+    if (trayIcon_ == before) return;
+    for (auto& [key, data] : icons_) {
+        if ((data.uFlags & NIF_ICON) == 0 || data.hIcon != icon_) continue;
+        NotifyIconData changed = data;
+        changed.uFlags = NIF_ICON;
+        NOTIFYICONDATAA n = ToNative(changed);
+        n.hIcon = AsHandle<HICON>(TrayIconFor(data.hIcon));
+        ::Shell_NotifyIconA(NIM_MODIFY, &n);
+        handed_ = FromHandle(n.hIcon);
+    }
 }
 
 Win32Shell::~Win32Shell() {
@@ -77,6 +134,7 @@ Win32Shell::~Win32Shell() {
     }
     ::DestroyWindow(AsHandle<HWND>(window_));
     if (ownsIcon_) ::DestroyIcon(AsHandle<HICON>(icon_));
+    if (trayIcon_ != 0) ::DestroyIcon(AsHandle<HICON>(trayIcon_));
 }
 
 LResult Win32Shell::Procedure(Hwnd window, std::uint32_t message, WParam w, LParam l) {
@@ -88,6 +146,11 @@ LResult Win32Shell::Procedure(Hwnd window, std::uint32_t message, WParam w, LPar
     auto* shell = reinterpret_cast<Win32Shell*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     if (shell != nullptr && message == TaskbarCreatedMessage()) {
         shell->AddAllAgain();
+        return 0;
+    }
+    if (shell != nullptr && (message == WM_DPICHANGED || message == WM_DISPLAYCHANGE)) {
+        // The notification area shows its icons at the size of the new scale.
+        shell->DpiChanged(message == WM_DPICHANGED ? HIWORD(w) : shell->WindowDpi());
         return 0;
     }
     if (message == WM_CLOSE) {
@@ -102,13 +165,16 @@ void Win32Shell::AddAllAgain() {
     ++restarts_;
     for (auto& [key, data] : icons_) {
         NOTIFYICONDATAA n = ToNative(data);
+        n.hIcon = AsHandle<HICON>(TrayIconFor(data.hIcon));
         ::Shell_NotifyIconA(NIM_ADD, &n);
     }
 }
 
 bool Win32Shell::ShellNotifyIcon(std::uint32_t operation, const NotifyIconData& data) {
     NOTIFYICONDATAA n = ToNative(data);
+    n.hIcon = AsHandle<HICON>(TrayIconFor(data.hIcon));
     if (::Shell_NotifyIconA(operation, &n) == FALSE) return false;
+    if ((data.uFlags & NIF_ICON) != 0 && operation != NIM_DELETE) handed_ = FromHandle(n.hIcon);
     const auto key = std::make_pair(data.hWnd, data.uID);
     if (operation == NIM_ADD) {
         icons_[key] = data;

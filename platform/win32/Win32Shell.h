@@ -33,6 +33,11 @@ public:
     std::size_t IconCount() const { return icons_.size(); }
     // How many times the icons were added again after the taskbar came back.
     int TaskbarRestarts() const { return restarts_; }
+    // The icon last handed to the notification area (the program's at the size the system
+    // asks for at the window's DPI), and that size for a DPI.
+    Hicon HandedIcon() const { return handed_; }
+    static int SmallIconSize(int dpi);
+    int WindowDpi() const;
     // The message the shell broadcasts when it makes a new taskbar.
     static std::uint32_t TaskbarCreatedMessage();
 
@@ -41,10 +46,16 @@ public:
 
 private:
     void AddAllAgain();
+    void LoadTrayIcon(int dpi);
+    Hicon TrayIconFor(Hicon icon) const;
+    // The scale changed: the icons in the notification area are shown at the new size.
+    void DpiChanged(int dpi);
 
     Hwnd window_ = 0;
     Hicon icon_ = 0;
     bool ownsIcon_ = false;
+    Hicon trayIcon_ = 0;  // owned
+    Hicon handed_ = 0;
     std::map<std::pair<Hwnd, std::uint32_t>, NotifyIconData> icons_;
     int restarts_ = 0;
 };

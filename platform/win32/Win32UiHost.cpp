@@ -19,6 +19,8 @@ namespace {
 constexpr wchar_t kFormClass[] = L"ZumelkoForm";
 constexpr int kFirstId = 100;  // clear of IDOK and IDCANCEL
 constexpr UINT_PTR kMenuTimer = 0x5A4D;
+// The forms' geometry is laid out in pixels of a 96-DPI display.
+constexpr int kDesignDpi = 96;
 
 LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM w, LPARAM l) {
     return static_cast<LRESULT>(Win32UiHost::Procedure(FromHandle(window), message, w, l));
@@ -105,13 +107,15 @@ std::wstring LinesToText(const StringList& lines) {
     return s;
 }
 
-UniqueGdiObject MakeFont(const Font& font) {
+std::wstring FaceFor(const std::string& name);
+
+// A form's font at a DPI: its size is given for 96.
+UniqueGdiObject MakeFont(const Font& font, int dpi = kDesignDpi) {
     LOGFONTW lf{};
-    lf.lfHeight = -std::max(1, font.sizePx);
+    lf.lfHeight = -::MulDiv(std::max(1, font.sizePx), dpi, kDesignDpi);
     lf.lfWeight = font.bold ? FW_BOLD : FW_NORMAL;
     lf.lfCharSet = DEFAULT_CHARSET;
-    // The forms name their fonts; the name is asked for as it stands.
-    const std::wstring name = Widen(font.name);
+    const std::wstring name = FaceFor(font.name);
     wcsncpy(lf.lfFaceName, name.c_str(), LF_FACESIZE - 1);
     return UniqueGdiObject(::CreateFontIndirectW(&lf));
 }
@@ -158,13 +162,13 @@ std::wstring BrokenToWidth(HDC dc, const std::wstring& text, int width) {
     return out;
 }
 
-// The caption as the label shows it, in its font.
-std::wstring LabelText(const Label& label, HFONT font) {
+// The caption as the label shows it, in its font, at its width in the window's pixels.
+std::wstring LabelText(const Label& label, HFONT font, int width) {
     std::wstring text = FromCaption(label.Caption());
     if (!label.WordWrap()) return text;
     ScreenDc screen;
     HGDIOBJ old = ::SelectObject(screen.get(), font);
-    text = BrokenToWidth(screen.get(), text, label.Bounds().width);
+    text = BrokenToWidth(screen.get(), text, width);
     ::SelectObject(screen.get(), old);
     return text;
 }
@@ -199,6 +203,90 @@ int RadioWidth(HWND radio, HFONT font, const std::wstring& text) {
     return ::GetSystemMetrics(SM_CXMENUCHECK) + 8 + size.cx;
 }
 
+// Functions of newer systems, looked up where they exist: the program starts on older ones.
+template <typename F>
+F UserFunction(const char* name) {
+    return reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
+}
+
+int SystemDpi() {
+    using Fn = UINT(WINAPI*)();
+    static const auto forSystem = UserFunction<Fn>("GetDpiForSystem");
+    if (forSystem != nullptr) return static_cast<int>(forSystem());
+    ScreenDc screen;
+    const int dpi = ::GetDeviceCaps(screen.get(), LOGPIXELSY);
+    return dpi > 0 ? dpi : kDesignDpi;
+}
+
+// The DPI a window is shown at: its monitor's where the system scales per monitor, else the
+// system's.
+int WindowDpi(HWND window) {
+    using Fn = UINT(WINAPI*)(HWND);
+    static const auto forWindow = UserFunction<Fn>("GetDpiForWindow");
+    if (forWindow != nullptr) {
+        if (const UINT dpi = forWindow(window); dpi != 0) return static_cast<int>(dpi);
+    }
+    return SystemDpi();
+}
+
+// The window size for a client area, with the frame and caption of that DPI.
+void AdjustForDpi(RECT& r, DWORD style, DWORD exStyle, int dpi) {
+    using Fn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+    static const auto forDpi = UserFunction<Fn>("AdjustWindowRectExForDpi");
+    if (forDpi == nullptr || !forDpi(&r, style, FALSE, exStyle, static_cast<UINT>(dpi))) {
+        ::AdjustWindowRectEx(&r, style, FALSE, exStyle);
+    }
+}
+
+int CALLBACK FontFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+    *reinterpret_cast<bool*>(found) = true;
+    return 0;
+}
+
+// The face a form's font is shown in: the one it names where the system has it, else the
+// system's own face for messages in its language, chosen once.
+std::wstring FaceFor(const std::string& name) {
+    static std::map<std::string, std::wstring> chosen;
+    if (auto it = chosen.find(name); it != chosen.end()) return it->second;
+    std::wstring face = Widen(name);
+    LOGFONTW wanted{};
+    wanted.lfCharSet = DEFAULT_CHARSET;
+    wcsncpy(wanted.lfFaceName, face.c_str(), LF_FACESIZE - 1);
+    bool found = false;
+    ScreenDc screen;
+    ::EnumFontFamiliesExW(screen.get(), &wanted, FontFound, reinterpret_cast<LPARAM>(&found), 0);
+    if (!found) {
+        NONCLIENTMETRICSW metrics{};
+        metrics.cbSize = sizeof metrics;
+        if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+            face = metrics.lfMessageFont.lfFaceName;
+        }
+    }
+    return chosen[name] = face;
+}
+
+// Makes the window's client area width × height. The frame the system draws is what it is
+// at the window's DPI; where it is not what AdjustForDpi said, the difference is made good.
+void SizeClientArea(HWND window, int width, int height) {
+    RECT client{}, outer{};
+    ::GetClientRect(window, &client);
+    if (client.right == width && client.bottom == height) return;
+    ::GetWindowRect(window, &outer);
+    ::SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left + width - client.right,
+                   outer.bottom - outer.top + height - client.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Where a page control's sheets place their controls: its display area below the tabs, in
+// the form's client coordinates.
+POINT SheetOrigin(HWND pages, HWND form) {
+    RECT area{0, 0, 0, 0};
+    ::GetClientRect(pages, &area);
+    ::SendMessageW(pages, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+    POINT at{area.left, area.top};
+    ::MapWindowPoints(pages, form, &at, 1);
+    return at;
+}
+
 }  // namespace
 
 std::wstring FromCaption(const std::string& bytes) {
@@ -224,9 +312,20 @@ struct Win32UiHost::Rendered {
     std::map<HWND, COLORREF> textColors;
     const Control* echo = nullptr;
     int nextId = kFirstId;
+    int dpi = kDesignDpi;
+
+    // A length of the forms' 96-DPI layout in pixels of the window's display: every position,
+    // size and font of a form becomes window coordinates through here.
+    int Scale(int v) const { return ::MulDiv(v, dpi, kDesignDpi); }
+    RECT Place(const Control& c, POINT origin) const {
+        const Rect& b = c.Bounds();
+        const int left = origin.x + Scale(b.left);
+        const int top = origin.y + Scale(b.top);
+        return {left, top, left + Scale(b.width), top + Scale(b.height)};
+    }
 
     HFONT FontFor(const Font& font) {
-        fonts.push_back(MakeFont(font));
+        fonts.push_back(MakeFont(font, dpi));
         return static_cast<HFONT>(fonts.back().get());
     }
 };
@@ -288,6 +387,11 @@ LResult Win32UiHost::Procedure(Hwnd window, std::uint32_t message, WParam w, LPa
     case WM_CLOSE:
         if (::IsWindowEnabled(hwnd)) form.Close();
         return 0;
+    case WM_DPICHANGED: {
+        const auto* suggested = reinterpret_cast<const RECT*>(l);
+        r->host->Rescale(*r, HIWORD(w), suggested->left, suggested->top);
+        return 0;
+    }
     case WM_NEXTDLGCTL: {
         // A multi-line edit hands Tab on to its dialog this way, as IsDialogMessage does not
         // take it from a control that wants every key.
@@ -415,8 +519,9 @@ std::unique_ptr<Win32UiHost::Rendered> Win32UiHost::Render(Form& form) {
     if (form.Border() != BorderStyle::None) style |= WS_CAPTION | WS_SYSMENU | WS_DLGFRAME;
     DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
     if (form.StayOnTop()) exStyle |= WS_EX_TOPMOST;
-    RECT outer{0, 0, form.ClientWidth(), form.ClientHeight()};
-    ::AdjustWindowRectEx(&outer, style, FALSE, exStyle);
+    r->dpi = SystemDpi();
+    RECT outer{0, 0, r->Scale(form.ClientWidth()), r->Scale(form.ClientHeight())};
+    AdjustForDpi(outer, style, exStyle, r->dpi);
     const int width = outer.right - outer.left;
     const int height = outer.bottom - outer.top;
     const int x = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
@@ -425,6 +530,15 @@ std::unique_ptr<Win32UiHost::Rendered> Win32UiHost::Render(Form& form) {
                                       height, nullptr, nullptr, instance, r.get()));
     if (!r->window) throw std::runtime_error("CreateWindowExW failed");
     HWND top = r->window.get();
+    // The monitor it came up on may have a scale of its own.
+    if (const int shown = WindowDpi(top); shown != r->dpi) {
+        r->dpi = shown;
+        RECT resized{0, 0, r->Scale(form.ClientWidth()), r->Scale(form.ClientHeight())};
+        AdjustForDpi(resized, style, exStyle, r->dpi);
+        ::SetWindowPos(top, nullptr, 0, 0, resized.right - resized.left, resized.bottom - resized.top,
+                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    SizeClientArea(top, r->Scale(form.ClientWidth()), r->Scale(form.ClientHeight()));
     ::SendMessageW(top, WM_SETFONT, reinterpret_cast<WPARAM>(r->FontFor(form.GetFont())), FALSE);
 
     Rendered& rr = *r;
@@ -435,9 +549,9 @@ std::unique_ptr<Win32UiHost::Rendered> Win32UiHost::Render(Form& form) {
             auto it = rr.origins.find(p);
             if (it != rr.origins.end()) origin = it->second;
         }
-        const Rect& b = c->Bounds();
-        const int left = origin.x + b.left;
-        const int topY = origin.y + b.top;
+        const RECT placed = rr.Place(*c, origin);
+        const int left = placed.left;
+        const int topY = placed.top;
         const wchar_t* cls = nullptr;
         DWORD cs = WS_CHILD | WS_GROUP;
         DWORD cex = 0;
@@ -469,7 +583,6 @@ std::unique_ptr<Win32UiHost::Rendered> Win32UiHost::Render(Form& form) {
             cs |= WS_CLIPSIBLINGS;
         } else if (dynamic_cast<TabSheet*>(c) != nullptr) {
             // A sheet is the page control's display area; its controls are placed from there.
-            RECT area{0, 0, 0, 0};
             if (Control* p = c->Parent()) {
                 auto pw = rr.windows.find(p);
                 if (pw != rr.windows.end()) {
@@ -485,11 +598,7 @@ std::unique_ptr<Win32UiHost::Rendered> Win32UiHost::Render(Form& form) {
                                        reinterpret_cast<LPARAM>(&item));
                     }
                     // The display area below the tabs there are so far.
-                    ::GetClientRect(pw->second, &area);
-                    ::SendMessageW(pw->second, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
-                    POINT at{area.left, area.top};
-                    ::MapWindowPoints(pw->second, top, &at, 1);
-                    rr.origins[c] = at;
+                    rr.origins[c] = SheetOrigin(pw->second, top);
                 }
             }
             continue;
@@ -505,7 +614,7 @@ std::unique_ptr<Win32UiHost::Rendered> Win32UiHost::Render(Form& form) {
             continue;
         }
         const int id = rr.nextId++;
-        HWND h = ::CreateWindowExW(cex, cls, L"", cs, left, topY, b.width, b.height, top,
+        HWND h = ::CreateWindowExW(cex, cls, L"", cs, left, topY, placed.right - left, placed.bottom - topY, top,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
         if (h == nullptr) throw std::runtime_error("CreateWindowExW failed for a control");
         rr.windows[c] = h;
@@ -543,6 +652,41 @@ std::unique_ptr<Win32UiHost::Rendered> Win32UiHost::Render(Form& form) {
     return r;
 }
 
+void Win32UiHost::Rescale(Rendered& r, int dpi, int x, int y) {
+    if (dpi <= 0 || dpi == r.dpi) return;
+    r.dpi = dpi;
+    HWND top = r.window.get();
+    Form& form = *r.form;
+    RECT outer{0, 0, r.Scale(form.ClientWidth()), r.Scale(form.ClientHeight())};
+    AdjustForDpi(outer, static_cast<DWORD>(::GetWindowLongPtrW(top, GWL_STYLE)),
+                 static_cast<DWORD>(::GetWindowLongPtrW(top, GWL_EXSTYLE)), dpi);
+    ::SetWindowPos(top, nullptr, x, y, outer.right - outer.left, outer.bottom - outer.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    SizeClientArea(top, r.Scale(form.ClientWidth()), r.Scale(form.ClientHeight()));
+    ::SendMessageW(top, WM_SETFONT, reinterpret_cast<WPARAM>(r.FontFor(form.GetFont())), FALSE);
+    // In the order they were made: containers first, so that what they hold is placed from
+    // where they are now.
+    for (Control* c : form.Controls()) {
+        POINT origin{0, 0};
+        Control* parent = c->Parent();
+        if (parent != nullptr) {
+            auto it = r.origins.find(parent);
+            if (it != r.origins.end()) origin = it->second;
+        }
+        if (dynamic_cast<TabSheet*>(c) != nullptr) {
+            auto pages = parent != nullptr ? r.windows.find(parent) : r.windows.end();
+            if (pages != r.windows.end()) r.origins[c] = SheetOrigin(pages->second, top);
+            continue;
+        }
+        if (dynamic_cast<Panel*>(c) != nullptr) {
+            const RECT placed = r.Place(*c, origin);
+            r.origins[c] = POINT{placed.left, placed.top};
+        }
+        Apply(r, *c);
+    }
+    ::InvalidateRect(top, nullptr, TRUE);
+}
+
 void Win32UiHost::Apply(Rendered& r, Control& c) {
     auto it = r.windows.find(&c);
     if (it == r.windows.end()) return;
@@ -553,8 +697,10 @@ void Win32UiHost::Apply(Rendered& r, Control& c) {
         auto o = r.origins.find(p);
         if (o != r.origins.end()) origin = o->second;
     }
-    const Rect& b = c.Bounds();
-    ::MoveWindow(h, origin.x + b.left, origin.y + b.top, b.width, b.height, FALSE);
+    const RECT placed = r.Place(c, origin);
+    const int placedWidth = placed.right - placed.left;
+    const int placedHeight = placed.bottom - placed.top;
+    ::MoveWindow(h, placed.left, placed.top, placedWidth, placedHeight, FALSE);
     HFONT font = r.FontFor(c.GetFont());
     ::SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     if (c.GetFont().color != clBlack) {
@@ -573,7 +719,7 @@ void Win32UiHost::Apply(Rendered& r, Control& c) {
     }
 
     if (auto* label = dynamic_cast<Label*>(&c)) {
-        const std::wstring text = LabelText(*label, font);
+        const std::wstring text = LabelText(*label, font, r.Scale(label->Bounds().width));
         ::SetWindowTextW(h, text.c_str());
         if (label->AutoSize() && !label->WordWrap()) {
             // Sizes itself to its text from where it stands.
@@ -611,8 +757,8 @@ void Win32UiHost::Apply(Rendered& r, Control& c) {
             }
         }
         // The rows share the height below the caption evenly.
-        const int caption = std::max(1, c.GetFont().sizePx) + 2;
-        const int avail = std::max(0, b.height - caption - 5);
+        const int caption = r.Scale(std::max(1, c.GetFont().sizePx) + 2);
+        const int avail = std::max(0, placedHeight - caption - r.Scale(5));
         const int count = static_cast<int>(buttons.size());
         const int row = count > 0 ? avail / count : 0;
         for (int i = 0; i < count; ++i) {
@@ -620,8 +766,9 @@ void Win32UiHost::Apply(Rendered& r, Control& c) {
             const std::wstring text = FromCaption(items[static_cast<std::size_t>(i)]);
             ::SetWindowTextW(radio, text.c_str());
             ::SendMessageW(radio, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-            ::MoveWindow(radio, origin.x + b.left + 8, origin.y + b.top + caption + 1 + i * row,
-                         std::clamp(RadioWidth(radio, font, text), 0, std::max(0, b.width - 10)), row, FALSE);
+            ::MoveWindow(radio, placed.left + r.Scale(8), placed.top + caption + r.Scale(1) + i * row,
+                         std::clamp(RadioWidth(radio, font, text), 0, std::max(0, placedWidth - r.Scale(10))), row,
+                         FALSE);
             ::EnableWindow(radio, c.Enabled() ? TRUE : FALSE);
             ::ShowWindow(radio, visible ? SW_SHOWNA : SW_HIDE);
         }
@@ -639,8 +786,8 @@ void Win32UiHost::Apply(Rendered& r, Control& c) {
         // field's, and the list below it gets room for up to eight names.
         const auto row = ::SendMessageW(h, CB_GETITEMHEIGHT, 0, 0);
         const int rows = static_cast<int>(std::clamp<std::size_t>(combo->Items().size(), 1, 8));
-        ::MoveWindow(h, origin.x + b.left, origin.y + b.top, b.width,
-                     b.height + rows * static_cast<int>(std::max<LRESULT>(row, 1)) + 2, FALSE);
+        ::MoveWindow(h, placed.left, placed.top, placedWidth,
+                     placedHeight + rows * static_cast<int>(std::max<LRESULT>(row, 1)) + 2, FALSE);
     } else if (auto* memo = dynamic_cast<Memo*>(&c)) {
         if (r.echo != memo) {
             const std::wstring text = LinesToText(memo->Lines());
@@ -656,7 +803,7 @@ void Win32UiHost::Apply(Rendered& r, Control& c) {
         } else {
             UniqueGdiObject picture(image->Picture() ? BitmapOf(*image->Picture()) : nullptr);
             ::SendMessageW(h, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture.get()));
-            ::MoveWindow(h, origin.x + b.left, origin.y + b.top, b.width, b.height, FALSE);
+            ::MoveWindow(h, placed.left, placed.top, placedWidth, placedHeight, FALSE);
             // The control draws from the handle it was given: it stays alive while shown.
             r.pictures[&c] = std::move(picture);
         }
@@ -804,8 +951,10 @@ Extent Win32UiHost::LargestClientArea() {
     RECT frame{0, 0, 0, 0};
     ::AdjustWindowRectEx(&frame, WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_DLGFRAME, FALSE,
                          WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT | WS_EX_TOPMOST);
-    return {std::max(1, static_cast<int>((work.right - work.left) - (frame.right - frame.left))),
-            std::max(1, static_cast<int>((work.bottom - work.top) - (frame.bottom - frame.top)))};
+    // In the forms' 96-DPI pixels, as their layouts are given.
+    const int dpi = SystemDpi();
+    return {std::max(1, ::MulDiv((work.right - work.left) - (frame.right - frame.left), kDesignDpi, dpi)),
+            std::max(1, ::MulDiv((work.bottom - work.top) - (frame.bottom - frame.top), kDesignDpi, dpi))};
 }
 
 }  // namespace zumelko::platform::win32

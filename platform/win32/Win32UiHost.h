@@ -58,6 +58,9 @@ private:
     Rendered* Find(const Form& form) const;
     std::unique_ptr<Rendered> Render(Form& form);
     void Apply(Rendered& r, Control& control);
+    // The form's window moved to a display of another scale: everything is laid out again,
+    // the window at (x, y).
+    void Rescale(Rendered& r, int dpi, int x, int y);
 
     Win32Loop& loop_;
     Win32Shell& shell_;

@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "Support.h"
+#include "tests/bitmap/PictureHeaderCases.h"
 
 namespace zumelko::test {
 namespace {
@@ -99,6 +100,35 @@ TEST_F(BitmapStream, BrokenOrHostileImagesAreRefusedAndThePictureKeepsItsImage) 
         return b;
     }(), kInvalid, "core without width");
     EXPECT_EQ(gdi().LiveObjects(), objects);
+}
+
+// Each check of the reader alone: a refused image leaves the picture as it was, its taken twin
+// becomes the picture and, when small, a device bitmap of the desktop.
+TEST_F(BitmapStream, EachHeaderCheckAloneBetweenItsTakenTwin) {
+    const Bytes kept = MakeBmp(24, 2, {{0x010203, 0x040506}});
+    for (const auto& c : picturecases::Cases()) {
+        SCOPED_TRACE(c.what);
+        BitmapImage picture;
+        Read(picture, kept);
+        MemoryStream s;
+        s.Write(c.bytes.data(), c.bytes.size());
+        s.SetPosition(0);
+        const std::string error = ErrorText([&] {
+            picture.ReadFromStream(s);
+            if (c.small) (void)picture.Handle();
+        });
+        if (c.error != nullptr) {
+            EXPECT_EQ(error, c.error);
+            EXPECT_EQ(Write(picture), kept);
+        } else {
+            EXPECT_EQ(error, "");
+            EXPECT_EQ(picture.Width(), c.width);
+            EXPECT_EQ(picture.Height(), c.height);
+            if (c.small) {
+                EXPECT_NE(picture.Handle(), 0u);
+            }
+        }
+    }
 }
 
 TEST_F(BitmapStream, ReadPictureIsWrittenBackByteForByte) {

@@ -2,6 +2,7 @@
 #include <chrono>
 
 #include "platform/sim/SimDesktop.h"
+#include "tests/contract/ReassemblyContract.h"
 #include "tests/contract/SeamContract.h"
 
 namespace zumelko::contract {
@@ -32,6 +33,7 @@ private:
 INSTANTIATE_TYPED_TEST_SUITE_P(Sim, ClipboardContract, SimSeam);
 INSTANTIATE_TYPED_TEST_SUITE_P(Sim, LoopContract, SimSeam);
 INSTANTIATE_TYPED_TEST_SUITE_P(Sim, SocketContract, SimSeam);
+INSTANTIATE_TYPED_TEST_SUITE_P(Sim, ReassemblyContract, SimSeam);
 
 }  // namespace
 }  // namespace zumelko::contract

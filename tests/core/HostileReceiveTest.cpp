@@ -36,6 +36,45 @@ TEST_F(ProgramTest, AHeaderLargerThanAnyRealOneIsRefusedAndTheLastOneStays) {
     EXPECT_TRUE(user().Shown().empty());
 }
 
+// The two ceilings at the length fields, each on both sides: a header of exactly the limit is
+// taken and one byte more is not; a text announced at exactly its ceiling is waited for and one
+// byte more is refused before any of it is held.
+TEST_F(ProgramTest, HeaderAndTextCeilingsHoldToTheByte) {
+    Start();
+    const std::size_t limit = kMaxHeaderSize;
+    const std::string frame = "string\r\n\r\nPC-X\r\n";
+    for (const std::size_t size : {limit, limit + 1}) {
+        SCOPED_TRACE(size);
+        std::string header = frame;
+        header.insert(8, size - frame.size(), 'u');
+        ASSERT_EQ(header.size(), size);
+        Form1->RecvUser = "before";
+        auto sent = SendPacket(8000, header);
+        ASSERT_TRUE(RunUntil([&] { return Finished(sent); }));
+        EXPECT_TRUE(sent.get()) << "the program closes the connection either way";
+        EXPECT_EQ(Form1->RecvUser, size == limit ? std::string(size - frame.size(), 'u') : "before");
+    }
+
+    auto lengthField = [](std::uint64_t n) {
+        std::string b(4, '\0');
+        for (int i = 0; i < 4; ++i) b[static_cast<std::size_t>(i)] = static_cast<char>(n >> (8 * i));
+        return b;
+    };
+    for (const std::size_t length : {kMaxReceivedText, kMaxReceivedText + 1}) {
+        SCOPED_TRACE(length);
+        auto header = SendPacket(8000, "string\r\nu\r\nPC-X\r\n");
+        ASSERT_TRUE(RunUntil([&] { return Finished(header); }));
+        ASSERT_TRUE(header.get());
+        // The peer announces the text and sends a little of it; closed at once or kept waiting.
+        auto data = std::async(std::launch::async,
+                               [&] { return RawSendBytes(kHere, 8001, lengthField(length) + "abc", 600); });
+        ASSERT_TRUE(RunUntil([&] { return Finished(data); }, 10000));
+        EXPECT_EQ(data.get(), length > kMaxReceivedText) << "closed by the program";
+        ASSERT_TRUE(RunUntil([&] { return Form1->Packet2->IncomingConnections() == 0; }));
+    }
+    EXPECT_TRUE(user().Shown().empty());
+}
+
 TEST_F(ProgramTest, APictureThisDisplayCannotMakeIsRefusedBeforeTheClipboardIsTouched) {
     // The stream is a good BMP, but the display cannot make a bitmap of it: it could be
     // neither previewed nor imported.

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "desktop/BrowserLink.h"
+
 namespace zumelko::testing {
 
 struct WebAddressCase {
@@ -13,7 +15,7 @@ struct WebAddressCase {
     std::optional<std::string> address;
 };
 
-inline std::vector<WebAddressCase> WebAddressCases() {
+inline std::vector<WebAddressCase> WebAddressExamples() {
     const auto same = [](const std::string& t) { return WebAddressCase{t, t}; };
     const auto none = [](const std::string& t) { return WebAddressCase{t, std::nullopt}; };
     return {
@@ -75,6 +77,77 @@ inline std::vector<WebAddressCase> WebAddressCases() {
         none(std::string(60 * 1024, 'a')),
         none("http://example.com/" + std::string(60 * 1024, 'a')),
     };
+}
+
+// Each check of the rule alone: every refused text below is the good address host.example/x
+// (or one of its good forms at the top) with one thing changed, so that it is refused by that
+// one check and would pass if the check let it through.
+inline std::vector<WebAddressCase> WebAddressCheckCases() {
+    const auto same = [](const std::string& t) { return WebAddressCase{t, t}; };
+    const auto none = [](const std::string& t) { return WebAddressCase{t, std::nullopt}; };
+    const std::string longest = "http://host.example/" + std::string(kMaxWebAddress - 20, 'p');
+    const std::string longestBare = "host.example/" + std::string(kMaxWebAddress, 'p');
+    return {
+        // The good forms each refused case departs from.
+        same("http://host.example/x"),
+        same("HTTPS://host.example/x"),
+        same("ftp://host.example/x"),
+        {"host.example/x", "http://host.example/x"},
+        // The schemes: only http, https and ftp, in any letter case, with their two slashes.
+        none("javascript:host.example/x"),
+        none("javascript://host.example/x"),
+        none("JavaScript:host.example/x"),
+        none("JAVASCRIPT://host.example/x"),
+        none("vbscript:host.example"),
+        none("vbscript://host.example/x"),
+        none("file:host/x"),
+        none("file://host.example/x"),
+        none("data:host.example"),
+        none("data://host.example/x"),
+        none("smb:host/share"),
+        none("smb://host.example/share"),
+        none("ftps://host.example/x"),
+        none("httpx://host.example/x"),
+        none("htt://host.example/x"),
+        none("zumelko-open://host.example/x"),
+        none("web+app://host.example/x"),
+        none("http:/host.example/x"),
+        none("http:\\\\host.example/x"),
+        // A scheme in disguise is no host name either: a name without its scheme has no escapes.
+        none("javascript%3Ahost.example/x"),
+        none("javascript%3ahost.example"),
+        same("http://javascript%3Ahost.example/x"),
+        // Blanks and line breaks around the address go; nothing else does, and nothing that is
+        // not printable stays inside.
+        {" \t\r\nhttp://host.example/x \r\n\t", "http://host.example/x"},
+        none("\vhttp://host.example/x"),
+        none("\fhttp://host.example/x"),
+        none(std::string("\0http://host.example/x", 22)),
+        none("\x01http://host.example/x"),
+        none("\x1bhttp://host.example/x"),
+        none("\x7fhttp://host.example/x"),
+        none("\xc2\xa0http://host.example/x"),  // a no-break space in UTF-8
+        none("-http://host.example/x"),
+        none("http://host.example/x\v"),
+        none("http://host.example/\x01x"),
+        none("http://host.example/\x1b[2Jx"),
+        none("http://host.example/x\x7f"),
+        none(std::string("http://host.example/x\0", 22)),
+        none("http://host.example/\tx"),
+        none("host.example/\x01x"),
+        // The length, on both sides of the limit, with and without the scheme that is added.
+        same(longest),
+        none(longest + "p"),
+        {longestBare.substr(0, kMaxWebAddress - 7), "http://" + longestBare.substr(0, kMaxWebAddress - 7)},
+        none(longestBare.substr(0, kMaxWebAddress - 6)),
+    };
+}
+
+// Every case, as the desktops run them.
+inline std::vector<WebAddressCase> WebAddressCases() {
+    auto cases = WebAddressExamples();
+    for (auto& c : WebAddressCheckCases()) cases.push_back(std::move(c));
+    return cases;
 }
 
 }  // namespace zumelko::testing

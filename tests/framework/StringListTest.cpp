@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "framework/Stream.h"
 #include "framework/StringList.h"
 
@@ -36,6 +41,46 @@ TEST(StringListText, SplitsAtCrLfLoneCrAndLoneLfAndStopsAtNul) {
     l.SetText("\n");
     ASSERT_EQ(l.Count(), 1u);
     EXPECT_EQ(l[0], "");
+}
+
+// Each rule of the splitter alone, on a block of exactly the text's size, as a received
+// header is: a look past its end is caught by the address checker.
+TEST(StringListText, EachRuleOfTheSplitterAlone) {
+    using Lines = std::vector<std::string>;
+    const struct {
+        std::string text;
+        Lines lines;
+    } cases[] = {
+        {"a\r\nb", {"a", "b"}},
+        {"a\rb", {"a", "b"}},
+        {"a\nb", {"a", "b"}},
+        {"a\n\rb", {"a", "", "b"}},
+        {"a\r\rb", {"a", "", "b"}},
+        {"a\r\n\nb", {"a", "", "b"}},
+        {"a", {"a"}},
+        {"a\r\n", {"a"}},
+        {"a\r", {"a"}},
+        {"a\n", {"a"}},
+        {"a\r\n\r\n", {"a", ""}},
+        {"a\r\r", {"a", ""}},
+        {"\r\n", {""}},
+        {"\r", {""}},
+        {"", {}},
+        {std::string("a\0b", 3), {"a"}},
+        {std::string("a\r\n\0b\r\n", 7), {"a"}},
+        {std::string("a\r\0\nb", 5), {"a"}},
+        {std::string("\0a\r\n", 4), {}},
+        {"\x01\x7f\x80\xff\t \x83\x65", {"\x01\x7f\x80\xff\t \x83\x65"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.text));
+        const auto block = std::make_unique<char[]>(c.text.size());
+        std::copy(c.text.begin(), c.text.end(), block.get());
+        StringList l;
+        l.Add("left over");
+        l.SetText(std::string_view(block.get(), c.text.size()));
+        EXPECT_EQ(l.Lines(), c.lines);
+    }
 }
 
 TEST(MemoryStream, GrowsOnWriteReadsBackAndResets) {

@@ -4,6 +4,7 @@
 #include <QProcess>
 
 #include "framework/Application.h"
+#include "tests/contract/ReassemblyContract.h"
 #include "tests/contract/SeamContract.h"
 #include "tests/qt/QtTestSupport.h"
 
@@ -50,6 +51,7 @@ public:
 INSTANTIATE_TYPED_TEST_SUITE_P(Qt, ClipboardContract, QtSeam);
 INSTANTIATE_TYPED_TEST_SUITE_P(Qt, LoopContract, QtSeam);
 INSTANTIATE_TYPED_TEST_SUITE_P(Qt, SocketContract, QtSeam);
+INSTANTIATE_TYPED_TEST_SUITE_P(Qt, ReassemblyContract, QtSeam);
 
 }  // namespace
 }  // namespace zumelko::contract

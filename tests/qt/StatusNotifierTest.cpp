@@ -4,6 +4,8 @@
 // stands in.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -69,6 +71,14 @@ TEST(StatusNotifier, BothMenusOpenThroughTheBusOrTheIconWindowStandsIn) {
         const QJsonArray first = pixmaps[0].toArray();
         EXPECT_GT(first[0].toInt(), 0);
         EXPECT_EQ(first[2].toObject()["bytes"].toInt(), first[0].toInt() * first[1].toInt() * 4);
+        // Each size drawn for itself, for a host to pick the one of its panel and scale.
+        std::set<int> sizes;
+        for (const auto& p : pixmaps) {
+            EXPECT_EQ(p.toArray()[0].toInt(), p.toArray()[1].toInt());
+            sizes.insert(p.toArray()[0].toInt());
+        }
+        EXPECT_TRUE(sizes.count(16) == 1 && sizes.count(24) == 1 && sizes.count(32) == 1 && sizes.count(64) == 1)
+            << pixmaps.size() << " sizes";
         const QString tip = item["ToolTip"].toArray()[2].toString();
         EXPECT_TRUE(tip.contains("Zumelko &lt;b&gt;tip&lt;/b&gt;")) << tip.toStdString();
         EXPECT_FALSE(tip.contains("<b>")) << tip.toStdString();

@@ -15,6 +15,7 @@
 #include "framework/Stream.h"
 #include "platform/Dib.h"
 #include "platform/win32/Win32Api.h"
+#include "tests/bitmap/PictureHeaderCases.h"
 #include "tests/win32/Win32TestSupport.h"
 
 namespace zumelko::wintest {
@@ -221,6 +222,35 @@ TEST_F(Clipboard, PackedImagesThatClaimMoreThanTheyHoldAreRefused) {
     const platform::Hbitmap ok = gdi.CreateDIBitmap(dib, 40, dib + 40, 16, 0);
     EXPECT_NE(ok, 0u);
     EXPECT_TRUE(gdi.DeleteObject(ok));
+}
+
+// The reader's checks, the same table as on every desktop, with GDI making the device bitmap
+// of each taken picture at this display's depth.
+TEST_F(Clipboard, EachPictureHeaderCheckAloneBetweenItsTakenTwin) {
+    const Bytes kept = MakeBmp(24, 2, {{0x010203, 0x040506}});
+    for (const auto& c : picturecases::Cases()) {
+        SCOPED_TRACE(c.what);
+        BitmapImage picture;
+        Read(picture, kept);
+        std::string error;
+        try {
+            Read(picture, c.bytes);
+            if (c.small) (void)picture.Handle();
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+        if (c.error != nullptr) {
+            EXPECT_EQ(error, c.error);
+            EXPECT_EQ(ColoursOf(picture), (Pixels{0x010203, 0x040506}));
+        } else {
+            EXPECT_EQ(error, "");
+            EXPECT_EQ(picture.Width(), c.width);
+            EXPECT_EQ(picture.Height(), c.height);
+            if (c.small) {
+                EXPECT_NE(picture.Handle(), 0u);
+            }
+        }
+    }
 }
 
 }  // namespace

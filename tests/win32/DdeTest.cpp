@@ -13,6 +13,7 @@
 #include "desktop/BrowserLink.h"
 #include "desktop/DdeClientConv.h"
 #include "platform/win32/Win32Api.h"
+#include "tests/desktop/WebAddressCases.h"
 #include "tests/win32/Win32TestSupport.h"
 
 namespace zumelko::wintest {
@@ -23,6 +24,15 @@ std::string ReadAll(const std::filesystem::path& path) {
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+// The rule that decides what a browser is given, built by this desktop's compiler: the same
+// table as everywhere.
+TEST(Dde, OnlyWebAddressesAreTakenForLinks) {
+    for (const auto& c : zumelko::testing::WebAddressCases()) {
+        SCOPED_TRACE(c.text.substr(0, 80));
+        EXPECT_EQ(WebAddress(c.text), c.address);
+    }
 }
 
 TEST(Dde, RequestAndPokeReachTheBrowserAndNoServerMeansNoConversation) {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "framework/Application.h"
+#include "tests/contract/ReassemblyContract.h"
 #include "tests/contract/SeamContract.h"
 #include "tests/win32/Win32TestSupport.h"
 
@@ -52,6 +53,7 @@ private:
 INSTANTIATE_TYPED_TEST_SUITE_P(Win32, ClipboardContract, Win32Seam);
 INSTANTIATE_TYPED_TEST_SUITE_P(Win32, LoopContract, Win32Seam);
 INSTANTIATE_TYPED_TEST_SUITE_P(Win32, SocketContract, Win32Seam);
+INSTANTIATE_TYPED_TEST_SUITE_P(Win32, ReassemblyContract, Win32Seam);
 
 }  // namespace
 }  // namespace zumelko::contract

@@ -99,6 +99,41 @@ TEST(Tray, TheCallbackMessageOpensTheButtonsMenusAndTheIconOutlivesAShellRestart
     EXPECT_EQ(shell.IconCount(), 0u);
 }
 
+// The notification area gets the program's icon at the size the system asks for at the
+// window's scale, and a new one when the scale changes.
+TEST(Tray, TheIconIsHandedAtTheSizeForTheScaleAndFollowsIt) {
+    auto& shell = Desk().shell();
+    auto handedSize = [&shell] {
+        ICONINFO ii{};
+        if (!::GetIconInfo(AsHandle<HICON>(shell.HandedIcon()), &ii)) return 0;
+        BITMAP bm{};
+        ::GetObjectW(ii.hbmColor != nullptr ? ii.hbmColor : ii.hbmMask, sizeof bm, &bm);
+        if (ii.hbmColor != nullptr) ::DeleteObject(ii.hbmColor);
+        if (ii.hbmMask != nullptr) ::DeleteObject(ii.hbmMask);
+        return static_cast<int>(bm.bmWidth);
+    };
+    Component owner{nullptr};
+    TTaskBar& tray = owner.Create<TTaskBar>();
+    tray.SetIcon(Icon(shell.ApplicationIcon()));
+    tray.SetEnableTaskBar(false);
+    tray.SetEnableTaskTray(true);
+    tray.Loaded();
+    ASSERT_EQ(shell.IconCount(), 1u);
+    const int dpi = shell.WindowDpi();
+    EXPECT_EQ(handedSize(), win32::Win32Shell::SmallIconSize(dpi)) << dpi << " DPI";
+    if (const char* asked = std::getenv("ZUMELKO_DPI")) {
+        EXPECT_EQ(dpi, std::atoi(asked));
+    }
+    HWND window = AsHandle<HWND>(shell.ApplicationWindow());
+    for (int scale : {192, 120, dpi}) {
+        RECT suggested{0, 0, 100, 100};
+        ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(scale, scale), reinterpret_cast<LPARAM>(&suggested));
+        EXPECT_EQ(handedSize(), win32::Win32Shell::SmallIconSize(scale)) << scale << " DPI";
+    }
+    EXPECT_EQ(win32::Win32Shell::SmallIconSize(192), 2 * win32::Win32Shell::SmallIconSize(96));
+    tray.SetEnableTaskTray(false);
+}
+
 TEST(Neighbourhood, WithoutANetworkTheListIsEmptyAndTheLocalNamesAreThere) {
     Component owner{nullptr};
     TNetUtility& net = owner.Create<TNetUtility>();
@@ -198,13 +233,72 @@ void ExpectNoTextCovered(HWND dialog) {
     }
 }
 
-// Shows a dialog with `act` run once it is on screen, after keeping its picture.
+int DpiOf(HWND window) {
+    using Fn = UINT(WINAPI*)(HWND);
+    static const auto forWindow =
+        reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    return forWindow != nullptr ? static_cast<int>(forWindow(window)) : 96;
+}
+
+// A form on screen at its window's scale: the client area is the described 96-DPI size times
+// DPI / 96, and every caption fits within its control in the font it is shown in.
+void ExpectLaidOutAtItsScale(const Form& form, HWND window) {
+    const int dpi = DpiOf(window);
+    if (const char* asked = std::getenv("ZUMELKO_DPI")) {
+        EXPECT_EQ(dpi, std::atoi(asked));
+    }
+    RECT client{};
+    ::GetClientRect(window, &client);
+    EXPECT_EQ(client.right, ::MulDiv(form.ClientWidth(), dpi, 96)) << form.Name();
+    EXPECT_EQ(client.bottom, ::MulDiv(form.ClientHeight(), dpi, 96)) << form.Name();
+    const int scale = dpi;
+    auto fits = [&](HWND child) {
+        if (!::IsWindowVisible(child)) return;
+        const std::wstring text = TextOf(child);
+        if (text.empty()) return;
+        wchar_t cls[32] = {};
+        ::GetClassNameW(child, cls, 32);
+        const std::wstring kind(cls);
+        const LONG_PTR style = ::GetWindowLongPtrW(child, GWL_STYLE);
+        int room = 0;  // what the control keeps for itself beside the text
+        UINT format = DT_CALCRECT | DT_NOPREFIX | DT_SINGLELINE;
+        if (_wcsicmp(cls, L"Static") == 0) {
+            const LONG_PTR type = style & SS_TYPEMASK;
+            if (type != SS_LEFT && type != SS_LEFTNOWORDWRAP) return;
+            if (type == SS_LEFT) format = DT_CALCRECT | DT_NOPREFIX | DT_WORDBREAK;
+        } else if (_wcsicmp(cls, L"Button") == 0) {
+            const LONG_PTR type = style & BS_TYPEMASK;
+            room = ::MulDiv(type == BS_GROUPBOX ? 16 : (type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON) ? 18 : 6,
+                            scale, 96);
+            format &= ~static_cast<UINT>(DT_NOPREFIX);
+        } else {
+            return;  // edit fields and lists scroll what they hold
+        }
+        RECT box{};
+        ::GetClientRect(child, &box);
+        HDC dc = ::GetDC(child);
+        HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(child, WM_GETFONT, 0, 0)));
+        RECT need{0, 0, box.right - room, 0};
+        ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &need, format);
+        ::SelectObject(dc, old);
+        ::ReleaseDC(child, dc);
+        const std::string caption = win32::Narrow(text);
+        EXPECT_LE(need.right + room, box.right) << form.Name() << ": " << caption;
+        EXPECT_LE(need.bottom, box.bottom) << form.Name() << ": " << caption;
+    };
+    for (HWND child = ::GetWindow(window, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) fits(child);
+}
+
+// Shows a dialog with `act` run once it is on screen, after keeping its picture (one for each
+// display scale the tests run at).
 template <typename F>
 void OnScreen(const std::string& picture, F act) {
     Desk().ui().onShown = [picture, act](Form& form, Hwnd window) {
         Pump(100);
-        EXPECT_NE(SaveShot(window, "dialog_" + picture), "");
-        act(form, AsHandle<HWND>(window));
+        HWND w = AsHandle<HWND>(window);
+        EXPECT_NE(SaveShot(window, "dialog_" + picture + "_" + std::to_string(DpiOf(w)) + "dpi"), "");
+        ExpectLaidOutAtItsScale(form, w);
+        act(form, w);
     };
 }
 
@@ -303,7 +397,27 @@ TEST(Dialogs, EveryDialogAsARealWindowAnsweringClicksAndKeys) {
     // The close box ends any dialog as cancelled; the rest are kept as pictures.
     auto close = [](Form&, HWND window) { ::PostMessageW(window, WM_CLOSE, 0, 0); };
     auto& notice = app.Create<TForm2>();
-    OnScreen("notice", close);
+    // Moved to a display of twice the scale, the form is laid out again for it.
+    OnScreen("notice", [&](Form& form, HWND window) {
+        RECT suggested{};
+        ::GetWindowRect(window, &suggested);
+        const int dpi = 2 * DpiOf(window);
+        ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        RECT client{}, button{};
+        ::GetClientRect(window, &client);
+        EXPECT_EQ(client.right, ::MulDiv(form.ClientWidth(), dpi, 96));
+        EXPECT_EQ(client.bottom, ::MulDiv(form.ClientHeight(), dpi, 96));
+        HWND ok = Child(form, "Button1");
+        ::GetWindowRect(ok, &button);
+        ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&button), 2);
+        const Rect& b = form.FindControl("Button1")->Bounds();
+        EXPECT_EQ(button.left, ::MulDiv(b.left, dpi, 96));
+        EXPECT_EQ(button.right - button.left, ::MulDiv(b.width, dpi, 96));
+        LOGFONTW font{};
+        ::GetObjectW(reinterpret_cast<HGDIOBJ>(::SendMessageW(ok, WM_GETFONT, 0, 0)), sizeof font, &font);
+        EXPECT_EQ(font.lfHeight, -::MulDiv(form.FindControl("Button1")->GetFont().sizePx, dpi, 96));
+        close(form, window);
+    });
     EXPECT_EQ(notice.ShowNotice("送信できませんでした"), mrCancel);
     auto& browser = app.Create<TForm7>();
     OnScreen("browser", close);
@@ -514,6 +628,7 @@ protected:
         Desk().ui().onShown = [this](Form& form, Hwnd window) {
             Pump(100);
             HWND w = AsHandle<HWND>(window);
+            ExpectLaidOutAtItsScale(form, w);
             if (&form == &receive) {
                 onReceive(form, w);
             } else if (&form == &preview) {
@@ -529,7 +644,7 @@ protected:
         for (Form* f : std::vector<Form*>{&receive, &preview, &chooser}) App().DestroyComponent(*f);
     }
     static void Shot(HWND window, const std::string& name) {
-        EXPECT_NE(SaveShot(win32::FromHandle(window), "dialog_" + name), "");
+        EXPECT_NE(SaveShot(win32::FromHandle(window), "dialog_" + name + "_" + std::to_string(DpiOf(window)) + "dpi"), "");
     }
 
     TForm5& receive = App().Create<TForm5>();

@@ -3,7 +3,8 @@
 # Wine prefix under the build tree, a Japanese locale (ANSI code page 932) generated into a
 # private folder, an Xvfb display of its own and one persistent wineserver; `wine-session.sh
 # stop DIR` ends them. wine-run.sh runs a program inside the session.
-# ZUMELKO_XVFB_SCREEN chooses the screen (default 1280x1024x24).
+# ZUMELKO_XVFB_SCREEN chooses the screen (default 1280x1024x24); ZUMELKO_WINE_DPI the display's
+# scale in dots per inch (default 96, 100 %), as Windows' display settings set it.
 # Winsock's sockets are made by the wineserver, in whatever network it runs in; so, as root, the
 # wineserver runs in a network namespace of the session's own with only loopback, and no test
 # program listens on the machine's own network. ZUMELKO_WINE_OWN_NETWORK=0 keeps the caller's
@@ -109,6 +110,16 @@ if [ ! -f "$WINEPREFIX/.zumelko-ready" ]; then
   touch "$WINEPREFIX/.zumelko-ready"
 fi
 SETSID=1 detached "${server[@]}" </dev/null >"$dir/wineserver.log" 2>&1
+# The scale: read by every program as it starts, so set before any starts.
+for key in 'HKCU\Control Panel\Desktop' 'HKCC\Software\Fonts'; do
+  "$wine_bin/wine64" reg add "$key" /v LogPixels /t REG_DWORD /d "${ZUMELKO_WINE_DPI:-96}" /f \
+    </dev/null >>"$dir/wineserver.log" 2>&1
+done
+# The dialogs' font, as a Japanese Windows has it: the IPA font of the same widths stands in.
+for face in 'ＭＳ Ｐゴシック' 'MS PGothic'; do
+  "$wine_bin/wine64" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d 'IPAPGothic' /f \
+    </dev/null >>"$dir/wineserver.log" 2>&1
+done
 # Wine's own services and its desktop window start with the first program that has windows;
 # start them here, detached too, and on the machine's own network, where the display is.
 SETSID=1 detached "$wine_bin/wine64" rundll32.exe user32.dll,GetDesktopWindow </dev/null \
