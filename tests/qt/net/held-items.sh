@@ -98,6 +98,7 @@ send_from c ninth "ninth"
 for ((i = 0; i < 100; i++)); do [ -e "$d/ninth.rc" ] && break; sleep 0.1; done
 check "the ninth sender is let go while the question is open" [ -e "$d/ninth.rc" ]
 zm_say "the refused sender's zumelko-send ended with $(cat "$d/ninth.rc" 2>/dev/null): $(cat "$d/ninth.err")"
+check "the refused sender hears that nothing was delivered" [ "$(cat "$d/ninth.rc" 2>/dev/null)" = 1 ]
 check "the program says why in its log" grep -q "refused an item of 6 bytes from $(zm_net_addr c): 8 items" "$d/zumelko-prog.log"
 check "the eight still wait" none_ended w1 w2 w3 w4 w5 w6 w7 w8
 asked=0
