@@ -126,7 +126,9 @@ TEST_F(BrowserLinkTest, OtherBrowserValuesDoNothing) {
 TEST_F(BrowserLinkTest, OnlyWebAddressesReachEitherBrowser) {
     SimBrowserServer& ie = dde().AddServer("IExplore", "WWW_OpenURL");
     SimBrowserServer& ns = dde().AddServer("Netscape", "WWW_OpenURL");
-    std::size_t sent = 0, linked = 0;
+    // What DDE cannot carry goes to the default browser.
+    dde().defaultBrowser = true;
+    std::size_t sent = 0;
     for (const auto& c : zumelko::testing::WebAddressCases()) {
         SCOPED_TRACE(c.text.substr(0, 80));
         EXPECT_EQ(zumelko::WebAddress(c.text), c.address);
@@ -146,17 +148,22 @@ TEST_F(BrowserLinkTest, OnlyWebAddressesReachEitherBrowser) {
             EXPECT_TRUE(dde().shellOpens.empty());
             continue;
         }
-        ++linked;
-        // An address longer than a DDE string is connected for but never sent (below).
-        if (c.address->size() > SimDde::kMaxStringHandle) continue;
+        // An address longer than a DDE string goes to the default browser, once for each.
+        if (c.address->size() > SimDde::kMaxStringHandle) {
+            EXPECT_EQ(dde().ConnectAttempts(), attemptsBefore);
+            EXPECT_EQ(dde().shellOpens, std::vector<std::string>(2, *c.address));
+            dde().shellOpens.clear();
+            continue;
+        }
+        EXPECT_TRUE(dde().shellOpens.empty());
         ++sent;
         ASSERT_EQ(ie.transactions.size(), sent);
         ASSERT_EQ(ns.transactions.size(), sent);
         EXPECT_EQ(ie.transactions.back().item, *c.address);
         EXPECT_EQ(ns.transactions.back().item, *c.address);
     }
-    EXPECT_EQ(ie.connects, static_cast<int>(linked));
-    EXPECT_EQ(ie.disconnects, static_cast<int>(linked));
+    EXPECT_EQ(ie.connects, static_cast<int>(sent));
+    EXPECT_EQ(ie.disconnects, static_cast<int>(sent));
     EXPECT_TRUE(dde().Execs().empty());
 }
 

@@ -296,12 +296,14 @@ TEST_F(SimpleTcpDelivery, AHeldConnectionTellsItsSenderOnlyWhenItsHandleCloses) 
     EXPECT_EQ(receiver.HeldConnections(), 0u);
     EXPECT_EQ(receiver.IncomingConnections(), 0u);
 
-    // A handle that outlives its channel is harmless.
+    // A handle that outlives its channel is harmless; the channel gone, its sender hears that
+    // the item was not taken.
     first.SendString("last");
     ASSERT_TRUE(Pump([&] { return held.size() == 1; }));
     root->DestroyComponent(receiver);
     held.clear();
-    ASSERT_TRUE(Pump([&] { return a.sended == 2; }));
+    ASSERT_TRUE(Pump([&] { return !a.errors.empty(); }));
+    EXPECT_EQ(a.sended, 1);
 }
 
 TEST_F(SimpleTcpDelivery, ASendFromOnSendedStartsCleanly) {
