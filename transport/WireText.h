@@ -1,8 +1,9 @@
 #pragma once
-// Texts on the wire between this program, its own kind and the original program's peers.
+// Texts on the wire between this program, its own kind and classic peers.
 //
-// The original program sends a header of three lines (type tag, user name, computer name) and
-// a text in its code page with a NUL after it; it keeps only the first three lines of a header
+// A classic peer (a program that speaks these packets but knows only its Windows code page)
+// sends a header of three lines (type tag, user name, computer name) and a text in its code
+// page with a NUL after it; it keeps only the first three lines of a header
 // and reads a text up to its first NUL. So this program sends what those peers read in the
 // places they read, and what its own kind needs beyond them where those peers do not look:
 //
@@ -11,7 +12,7 @@
 //   text:   the code page's best form and its NUL, and, only when that form does not read back
 //           as the very text, the text in UTF-8 and a NUL after it.
 //
-// A header of three lines (the original program's) means the code page of the peers, never a
+// A header of three lines (a classic peer's) means the code page of the peers, never a
 // guess; an exact part that is not well-formed UTF-8 is ignored for the code page's form.
 #include <cstddef>
 #include <optional>

@@ -1,6 +1,6 @@
 #pragma once
 // Texts between UTF-8 and the code pages, through the system's own converters: what Windows
-// makes of a text is what the original program's peers read.
+// makes of a text is what classic peers read.
 #include "platform/TextCodec.h"
 
 namespace zumelko::platform::win32 {

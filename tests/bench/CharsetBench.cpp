@@ -3,7 +3,7 @@
 //   Copy              the received bytes into a new block
 //   ReceivedExact     an instance's text that code page 932 does not hold: its exact UTF-8
 //                     part checked and shared
-//   ReceivedCp932     the original program's text (Japanese, code page 932) to UTF-8
+//   ReceivedCp932     a classic peer's text (Japanese, code page 932) to UTF-8
 //   ReceivedHostile   bytes that make no character in 932 at all, each one U+FFFD
 //   SentCp932         a Japanese copy made on Linux to what is sent: the code page form and
 //                     the check that it reads back as the text

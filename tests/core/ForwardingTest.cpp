@@ -171,7 +171,7 @@ TEST_F(ProgramTest, SendingPutsTheExactHeaderAndDataOnTheWireAndReportsTheEnd) {
     ASSERT_TRUE(RunUntil([&] { return Notices().size() == 1; }));
     auto [h, d] = got.get();
     ASSERT_TRUE(h && d);
-    // The original program's three lines, then the code page they are in (the simulated
+    // A classic peer's three lines, then the code page they are in (the simulated
     // desktop's is UTF-8) and the names exactly.
     EXPECT_EQ(*h, LengthPrefixed("string\r\nuser1\r\nPC01\r\nzumelko-text cp65001\r\nuser1\r\nPC01\r\n"));
     EXPECT_EQ(*d, std::string("\x04\0\0\0" "abc\0", 8));

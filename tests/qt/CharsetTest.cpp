@@ -18,7 +18,7 @@ TEST(Charset, TextsOnTheWireWithTheOriginalProgramAndWithInstances) {
 }
 
 // Every edge of well-formed UTF-8, each alone in an otherwise valid text. The same bytes are
-// often a text in code page 932 too: sent by the original program they read in that code page,
+// often a text in code page 932 too: sent by a classic peer they read in that code page,
 // and as the exact part of an instance's text they must not pass for UTF-8.
 TEST(Charset, Utf8BoundariesAndTheCodePageTextsTheyAlsoAre) {
     const struct {
@@ -58,7 +58,7 @@ TEST(Charset, Utf8BoundariesAndTheCodePageTextsTheyAlsoAre) {
         // As an instance's exact part: taken only when it is UTF-8, else the code page part.
         const std::string payload = std::string("cp\0", 3) + c.bytes + '\0';
         EXPECT_EQ(testing::ReadPayload(codec, payload, 932), c.utf8 ? c.bytes : "cp");
-        // As the original program's text and name: read in its code page, never guessed.
+        // As a classic peer's text and name: read in its code page, never guessed.
         if (c.cp932 != nullptr) {
             EXPECT_EQ(testing::ReadPayload(codec, c.bytes + '\0', 0), c.cp932);
             StringList header;

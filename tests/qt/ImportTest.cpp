@@ -79,7 +79,7 @@ TEST_F(Import, TheSendersNamesArriveAsPlainText) {
 }
 
 TEST_F(Import, TextsFromTheOriginalProgramAndFromInstancesArriveAsTheSenderMeantThem) {
-    // The original program's names and text in code page 932: ユーザーﾊｲ on マシン１, and half-width
+    // A classic peer's names and text in code page 932: ユーザーﾊｲ on マシン１, and half-width
     // kana that are also well-formed UTF-8 (ﾊｲ, CA B2) or nearly so (ﾀｱ, C0 B1).
     const std::string user = "\x83\x86\x81\x5b\x83\x55\x81\x5b\xca\xb2";
     const std::string machine = "\x83\x7d\x83\x56\x83\x93\x82\x50";

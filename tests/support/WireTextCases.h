@@ -1,8 +1,8 @@
 #pragma once
-// Texts between two instances and between an instance and the original program's peers, as
-// one table run against every desktop's converters: what the original program reads (the code
+// Texts between two instances and between an instance and classic peers, as
+// one table run against every desktop's converters: what a classic peer reads (the code
 // page 932 bytes up to the NUL), what an instance of this program reads (the very text), and
-// how the original program's own bytes read. The same table on every desktop makes the pairs
+// how a classic peer's own bytes read. The same table on every desktop makes the pairs
 // across desktops: each side writes exactly these bytes and reads them back.
 #include <gtest/gtest.h>
 
@@ -65,10 +65,10 @@ inline void CheckWireTexts(const platform::TextCodec& codec) {
         const std::size_t nul = payload.find('\0');
         const std::string cpPart = payload.substr(0, nul);
         if (c.cp) {
-            EXPECT_EQ(cpPart, *c.cp) << "what the original program reads";
+            EXPECT_EQ(cpPart, *c.cp) << "what a classic peer reads";
         }
         if (c.exact) {
-            EXPECT_EQ(nul, std::string::npos) << "a text the code page holds goes as the original program's would";
+            EXPECT_EQ(nul, std::string::npos) << "a text the code page holds goes as a classic peer's would";
         } else {
             ASSERT_NE(nul, std::string::npos);
             EXPECT_EQ(payload.substr(nul + 1), c.text);
@@ -76,7 +76,7 @@ inline void CheckWireTexts(const platform::TextCodec& codec) {
         // SendString puts a NUL after the payload.
         EXPECT_EQ(ReadPayload(codec, payload + '\0', 932), c.text) << "an instance reads the very text";
         if (c.exact) {
-            EXPECT_EQ(ReadPayload(codec, *c.cp + '\0', 0), c.text) << "the original program's bytes read as it meant";
+            EXPECT_EQ(ReadPayload(codec, *c.cp + '\0', 0), c.text) << "a classic peer's bytes read as it meant";
         }
 
         // The same text as the user's and the machine's names (a name holds no line end).
@@ -96,7 +96,7 @@ inline void CheckWireTexts(const platform::TextCodec& codec) {
             StringList original;
             original.SetText("string\r\n" + *c.cp + "\r\nPC\r\n");
             read = ReadHeader(codec, original);
-            EXPECT_EQ(read.user, c.text) << "a name from the original program";
+            EXPECT_EQ(read.user, c.text) << "a name from a classic peer";
             EXPECT_EQ(read.codePage, 0);
         }
     }

@@ -1,5 +1,5 @@
 // Texts in the Windows program: the wire table on the system's own converters, and the whole
-// program sending to itself over real TCP, taking what the original program sends, and
+// program sending to itself over real TCP, taking what a classic peer sends, and
 // announcing a default machine whose name is in the code page.
 #include <gtest/gtest.h>
 
@@ -115,7 +115,7 @@ TEST(Texts, TheProgramTakesTheOriginalProgramsTextsAndSendsItsOwnExactly) {
         }
     };
 
-    // The original program: three lines and its code page, half-width kana that are also
+    // A classic peer: three lines and its code page, half-width kana that are also
     // UTF-8 (ﾊｲ, CA B2) in the name and the text.
     std::atomic<bool> done{false};
     bool sent = false;

@@ -7,7 +7,7 @@ one line of what it saw.
 Usage: hostile-peer.py COMMAND ADDRESS [ARGUMENTS...]
   item ADDR TAG USER MACHINE TEXT|@FILE   header to 8000, then the data to 8001 (a text gets
                                           its NUL); waits for each close. Texts and names go
-                                          in code page 932, as the original program's do;
+                                          in code page 932, as a classic peer's do;
                                           arguments that are bytes and no text go as they are
   flood ADDR PORT COUNT                   COUNT connections at once, half of them sending part
                                           of a length field; held a second, then dropped, half

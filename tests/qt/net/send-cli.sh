@@ -238,7 +238,7 @@ sleep 0.5
 stop_rx
 check "--receive prints a code page 932 text as UTF-8" cmp "$d/rx.out" <(printf '日本語ｱﾊｲ\n')
 check "--receive shows code page 932 names as UTF-8" grep -qF 'from "ユーザー" on "マシンﾊｲ"' "$d/rx.err"
-# A plain listener on rx keeps the packets' bytes as they came, as the original program reads them.
+# A plain listener on rx keeps the packets' bytes as they came, as a classic peer reads them.
 plain_listener() {
   zm_on rx timeout 30 python3 -c '
 import socket, struct, sys
@@ -262,7 +262,7 @@ cli rx 日本語 ①髙 2>"$d/err"
 wait "$listener"
 check "zumelko-send sends Japanese in code page 932" \
   cmp "$d/wire.bin" <(printf '\x93\xfa\x96\x7b\x8c\xea \x87\x40\xfb\xfc\0')
-check "the header's first three lines are the original program's, the fourth names 932" \
+check "the header's first three lines are a classic peer's, the fourth names 932" \
   python3 -c 'import sys; l = open(sys.argv[1], "rb").read().split(b"\r\n"); sys.exit(not (l[0] == b"string" and all(l[1:3]) and l[3] == b"zumelko-text cp932"))' "$d/head.bin"
 plain_listener "$d/head.bin" "$d/wire.bin"
 cli rx '¥1,000' 'ﾊｲ' 2>"$d/err"
