@@ -71,6 +71,9 @@ unshare -n bash -c '
   if [ -n "$(DISPLAY=$display xdotool search --onlyvisible --classname zumelko 2>/dev/null)" ]; then
     echo "ok: its icon window is on the display"
   else echo "FAILED: its icon window is on the display"; fi
+  # The first start as a user sees it, kept beside the packages.
+  mkdir -p "$ZM_ARTIFACTS" && DISPLAY=$display import -window root "$ZM_ARTIFACTS/first-start.png" 2>/dev/null &&
+    echo "picture of the first start: $ZM_ARTIFACTS/first-start.png"
   kill $pid; wait $pid 2>/dev/null
   # Without avahi-daemon (only recommended) the program says once that it finds no one.
   if grep -v "no avahi daemon" "$r/tmp/zumelko.log" | grep -qiE "error|cannot|could not|not found|abort|warning"; then

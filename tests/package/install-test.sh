@@ -73,7 +73,7 @@ Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 Xvfb_pid=$!
 for _ in $(seq 50); do [ -S "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
 
-export ZM_DEBS=$debs ZM_ROOT=$root ZM_ARCHIVES=$cache/archives ZM_WORK=$work ZM_DISPLAY=$display
+export ZM_ARTIFACTS=$debs/artifacts ZM_DEBS=$debs ZM_ROOT=$root ZM_ARCHIVES=$cache/archives ZM_WORK=$work ZM_DISPLAY=$display
 unshare -m --propagation private bash -c '
   set -u
   w=$ZM_WORK; r=$w/merged
