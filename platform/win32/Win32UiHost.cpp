@@ -932,16 +932,20 @@ std::string Win32UiHost::CaptionText(const std::string& ansi) { return Win32Text
 const TextCodec& Win32UiHost::Texts() const { return Win32Texts(); }
 
 Extent Win32UiHost::MeasureCaption(const Font& font, const std::string& caption, int width) {
-    // Measured as a static control in that font draws the text.
+    // Measured as a static control in that font draws the text at the display's scale, and
+    // given back in the forms' 96-DPI pixels, rounded up, so that the room scaled back is
+    // never less than the text takes there.
+    const int dpi = SystemDpi();
     ScreenDc screen;
-    const UniqueGdiObject made = MakeFont(font);
+    const UniqueGdiObject made = MakeFont(font, dpi);
     HGDIOBJ old = ::SelectObject(screen.get(), made.get());
     std::wstring text = FromCaption(caption);
-    if (width > 0) text = BrokenToWidth(screen.get(), text, width);
+    if (width > 0) text = BrokenToWidth(screen.get(), text, ::MulDiv(width, dpi, kDesignDpi));
     RECT rc{0, 0, 0, 0};
     ::DrawTextW(screen.get(), text.c_str(), static_cast<int>(text.size()), &rc, DT_CALCRECT | DT_NOPREFIX);
     ::SelectObject(screen.get(), old);
-    return {rc.right - rc.left, rc.bottom - rc.top};
+    const auto designed = [dpi](LONG v) { return static_cast<int>((v * kDesignDpi + dpi - 1) / dpi); };
+    return {designed(rc.right - rc.left), designed(rc.bottom - rc.top)};
 }
 
 Extent Win32UiHost::LargestClientArea() {

@@ -45,7 +45,7 @@ struct Module {
     }
 };
 
-TEST(Program, CarriesItsManifestVersionAndIconInEverySize) {
+TEST(ProgramResources, CarriesItsManifestVersionAndIconInEverySize) {
     const Module program;
     ASSERT_NE(program.h, nullptr) << ZUMELKO_PROGRAM_EXE;
     // RT_MANIFEST 1: what the process is created with.
@@ -116,7 +116,7 @@ TEST(Program, CarriesItsManifestVersionAndIconInEverySize) {
 }
 
 // The tests carry the program's manifest: what it asks for is what the process got.
-TEST(Program, RunsWithCommonControlsSixAndPerMonitorAwareness) {
+TEST(ProgramResources, RunsWithCommonControlsSixAndPerMonitorAwareness) {
     // By name, as any import of it is resolved: through the manifest's assembly. Windows says
     // 6 from DllGetVersion; Wine's copy of version 6 still answers 5.81 there, but it is the
     // copy of the Common-Controls 6.0 assembly that is loaded.

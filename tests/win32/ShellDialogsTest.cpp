@@ -458,10 +458,12 @@ TEST(Dialogs, ANoticeThatDoesNotFitWidensTheDialogToTheScreenAndThenWraps) {
             ::GetWindowRect(ok, &okRect);
             ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&labelRect), 2);
             ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&okRect), 2);
-            EXPECT_EQ(client.right > 427, c.wider) << c.text.substr(0, 30);
+            // The described size, at the window's scale.
+            const int dpi = DpiOf(window);
+            EXPECT_EQ(client.right > ::MulDiv(427, dpi, 96), c.wider) << c.text.substr(0, 30);
             EXPECT_LE(client.right, work.right - work.left);
             if (!c.wider) {
-                EXPECT_EQ(client.bottom, 141);
+                EXPECT_EQ(client.bottom, ::MulDiv(141, dpi, 96));
             }
             const std::wstring shown = TextOf(label);
             EXPECT_EQ(shown.find(L"\r\n") != std::wstring::npos, c.wrapped) << c.text.substr(0, 30);
