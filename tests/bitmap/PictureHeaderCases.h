@@ -16,7 +16,7 @@ namespace zumelko::picturecases {
 using Bytes = std::vector<std::uint8_t>;
 
 // The fields of a BMP file image; the table and the rows are as many bytes as asked.
-struct Spec {
+struct PictureFields {
     std::uint32_t headerSize = 40;
     std::int64_t width = 5;
     std::int64_t height = 3;
@@ -91,37 +91,37 @@ inline std::vector<Case> Cases() {
     using platform::dib::kMaxColors;
     using platform::dib::kMaxPixels;
     std::vector<Case> cases;
-    auto taken = [&](std::string what, const Spec& s, bool small = true) {
+    auto taken = [&](std::string what, const PictureFields& s, bool small = true) {
         const auto h = s.height < 0 ? -s.height : s.height;
         cases.push_back({std::move(what), s.Build(), nullptr, static_cast<int>(s.width), static_cast<int>(h), small});
     };
-    auto refused = [&](std::string what, const Spec& s, const char* error = kInvalidBitmap) {
+    auto refused = [&](std::string what, const PictureFields& s, const char* error = kInvalidBitmap) {
         cases.push_back({std::move(what), s.Build(), error});
     };
     auto with = [](auto change) {
-        Spec s;
+        PictureFields s;
         change(s);
         return s;
     };
     const auto bitsOf = [](int bits, std::size_t colors) {
-        return [bits, colors](Spec& s) {
+        return [bits, colors](PictureFields& s) {
             s.bits = static_cast<std::uint16_t>(bits);
             s.colorsUsed = static_cast<std::uint32_t>(colors);
             s.tableEntries = colors;
-            s.rowBytes = Spec::RowsOf(s.width, s.height, bits);
+            s.rowBytes = PictureFields::RowsOf(s.width, s.height, bits);
         };
     };
 
-    taken("8 bits, 15 colours", Spec{});
-    refused("not BM", with([](Spec& s) { s.second = 'A'; }));
-    const Bytes base = Spec{}.Build();
+    taken("8 bits, 15 colours", PictureFields{});
+    refused("not BM", with([](PictureFields& s) { s.second = 'A'; }));
+    const Bytes base = PictureFields{}.Build();
     cases.push_back({"file header only", Bytes(base.begin(), base.begin() + 14), kInvalidBitmap});
     cases.push_back({"13 bytes", Bytes(base.begin(), base.begin() + 13), kStreamReadError});
 
     for (std::uint32_t size : {0u, 39u, 41u, 64u, 108u, 124u})
-        refused("header size " + std::to_string(size), with([size](Spec& s) { s.headerSize = size; }));
-    refused("no planes", with([](Spec& s) { s.planes = 0; }));
-    refused("two planes", with([](Spec& s) { s.planes = 2; }));
+        refused("header size " + std::to_string(size), with([size](PictureFields& s) { s.headerSize = size; }));
+    refused("no planes", with([](PictureFields& s) { s.planes = 0; }));
+    refused("two planes", with([](PictureFields& s) { s.planes = 2; }));
 
     for (int bits : {1, 4, 8}) taken(std::to_string(bits) + " bits", with(bitsOf(bits, 2)));
     for (int bits : {16, 24, 32}) taken(std::to_string(bits) + " bits", with(bitsOf(bits, 0)));
@@ -136,7 +136,7 @@ inline std::vector<Case> Cases() {
     taken("24 bits, the longest table", with(bitsOf(24, kMaxColors)));
     refused("24 bits, a table one entry too long", with(bitsOf(24, kMaxColors + 1)));
     {
-        Spec s;
+        PictureFields s;
         s.rowBytes = 0;
         Bytes b = s.Build();
         b.pop_back();
@@ -144,28 +144,28 @@ inline std::vector<Case> Cases() {
     }
 
     // The rows, and the size the header gives them.
-    refused("rows one byte short", with([](Spec& s) { s.rowBytes -= 1; }));
-    taken("size of rows given", with([](Spec& s) { s.sizeImage = 24; }));
-    refused("size of rows one short", with([](Spec& s) { s.sizeImage = 23; }));
+    refused("rows one byte short", with([](PictureFields& s) { s.rowBytes -= 1; }));
+    taken("size of rows given", with([](PictureFields& s) { s.sizeImage = 24; }));
+    refused("size of rows one short", with([](PictureFields& s) { s.sizeImage = 23; }));
 
     // Width and height.
-    taken("one column", with([](Spec& s) {
+    taken("one column", with([](PictureFields& s) {
               s.width = 1;
               s.rowBytes = 4 * 3;
           }));
-    refused("no columns", with([](Spec& s) { s.width = 0; }));
-    refused("a negative width", with([](Spec& s) { s.width = -1; }));
-    taken("top-down rows", with([](Spec& s) { s.height = -3; }));
-    refused("no rows", with([](Spec& s) { s.height = 0; }));
-    refused("the most negative height", with([](Spec& s) { s.height = INT_MIN; }));
+    refused("no columns", with([](PictureFields& s) { s.width = 0; }));
+    refused("a negative width", with([](PictureFields& s) { s.width = -1; }));
+    taken("top-down rows", with([](PictureFields& s) { s.height = -3; }));
+    refused("no rows", with([](PictureFields& s) { s.height = 0; }));
+    refused("the most negative height", with([](PictureFields& s) { s.height = INT_MIN; }));
     const auto wide = [](std::uint64_t width) {
-        return [width](Spec& s) {
+        return [width](PictureFields& s) {
             s.bits = 1;
             s.colorsUsed = 2;
             s.tableEntries = 2;
             s.width = static_cast<std::int64_t>(width);
             s.height = 1;
-            s.rowBytes = Spec::RowsOf(s.width, 1, 1);
+            s.rowBytes = PictureFields::RowsOf(s.width, 1, 1);
         };
     };
     taken("the most pixels", with(wide(kMaxPixels)), false);
@@ -173,42 +173,42 @@ inline std::vector<Case> Cases() {
 
     // Compression, by bit count; run lengths bottom-up only.
     const Bytes endOfPicture = {0, 0, 0, 1};
-    taken("run lengths at 8 bits", with([&](Spec& s) {
+    taken("run lengths at 8 bits", with([&](PictureFields& s) {
               s.compression = 1;
               s.rows = endOfPicture;
           }));
-    refused("run lengths at 8 bits, top-down", with([&](Spec& s) {
+    refused("run lengths at 8 bits, top-down", with([&](PictureFields& s) {
                 s.compression = 1;
                 s.height = -3;
                 s.rows = endOfPicture;
             }));
-    refused("run lengths at 8 bits with 4", with([&](Spec& s) {
+    refused("run lengths at 8 bits with 4", with([&](PictureFields& s) {
                 bitsOf(4, 2)(s);
                 s.compression = 1;
                 s.rows = endOfPicture;
             }));
-    taken("run lengths at 4 bits", with([&](Spec& s) {
+    taken("run lengths at 4 bits", with([&](PictureFields& s) {
               bitsOf(4, 2)(s);
               s.compression = 2;
               s.rows = endOfPicture;
           }));
-    refused("run lengths at 4 bits with 8", with([&](Spec& s) {
+    refused("run lengths at 4 bits with 8", with([&](PictureFields& s) {
                 s.compression = 2;
                 s.rows = endOfPicture;
             }));
-    refused("run lengths without their end", with([&](Spec& s) {
+    refused("run lengths without their end", with([&](PictureFields& s) {
                 s.compression = 1;
                 s.rows = {0, 0, 0, 0};
             }));
     const auto masked = [&](std::vector<std::uint32_t> masks) {
-        return [&, masks](Spec& s) {
+        return [&, masks](PictureFields& s) {
             bitsOf(16, 0)(s);
             s.compression = 3;
             s.masks = masks;
         };
     };
     taken("masks at 16 bits", with(masked({0xF800, 0x07E0, 0x001F})));
-    refused("masks at 8 bits", with([&](Spec& s) {
+    refused("masks at 8 bits", with([&](PictureFields& s) {
                 s.compression = 3;
                 s.masks = {0xE0, 0x1C, 0x03};
             }));
@@ -217,29 +217,29 @@ inline std::vector<Case> Cases() {
     refused("an empty mask", with(masked({0xF800, 0x07E0, 0})));
     refused("a mask past the pixel", with(masked({0x1F800, 0x07E0, 0x001F})));
     for (std::uint32_t compression : {4u, 5u, 6u, 0x80000001u})
-        refused("compression " + std::to_string(compression), with([compression](Spec& s) { s.compression = compression; }));
+        refused("compression " + std::to_string(compression), with([compression](PictureFields& s) { s.compression = compression; }));
 
     // The 12-byte header of older writers: three-byte colours, 16-bit sizes.
-    const auto core = [](Spec& s) {
+    const auto core = [](PictureFields& s) {
         s.headerSize = 12;
         s.bits = 1;
         s.tableEntries = 2;
-        s.rowBytes = Spec::RowsOf(s.width, s.height, 1);
+        s.rowBytes = PictureFields::RowsOf(s.width, s.height, 1);
     };
     taken("core header", with(core));
-    refused("core header, two planes", with([&](Spec& s) {
+    refused("core header, two planes", with([&](PictureFields& s) {
                 core(s);
                 s.planes = 2;
             }));
-    refused("core header, 5 bits", with([&](Spec& s) {
+    refused("core header, 5 bits", with([&](PictureFields& s) {
                 core(s);
                 s.bits = 5;
             }));
-    refused("core header, no columns", with([&](Spec& s) {
+    refused("core header, no columns", with([&](PictureFields& s) {
                 core(s);
                 s.width = 0;
             }));
-    refused("core header, rows one byte short", with([&](Spec& s) {
+    refused("core header, rows one byte short", with([&](PictureFields& s) {
                 core(s);
                 s.rowBytes -= 1;
             }));
