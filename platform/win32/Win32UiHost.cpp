@@ -193,6 +193,8 @@ void ShowSelection(const std::vector<HWND>& buttons, const RadioGroup& group) {
 
 // How wide a radio button must be for its mark and its text in that font: no wider, so that it
 // lies under nothing placed beside its text (a "詳細" button at the end of its row).
+int WindowDpi(HWND window);
+
 int RadioWidth(HWND radio, HFONT font, const std::wstring& text) {
     HDC dc = ::GetDC(radio);
     HGDIOBJ old = ::SelectObject(dc, font);
@@ -200,7 +202,8 @@ int RadioWidth(HWND radio, HFONT font, const std::wstring& text) {
     ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
     ::SelectObject(dc, old);
     ::ReleaseDC(radio, dc);
-    return ::GetSystemMetrics(SM_CXMENUCHECK) + 8 + size.cx;
+    // The mark, and the gap before the text at the window's scale.
+    return ::GetSystemMetrics(SM_CXMENUCHECK) + ::MulDiv(8, WindowDpi(radio), kDesignDpi) + size.cx;
 }
 
 // Functions of newer systems, looked up where they exist: the program starts on older ones.
