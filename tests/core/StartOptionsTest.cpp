@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/CommandLine.h"
+#include "core/AllowedSenders.h"
 #include "tests/core/ProgramFixture.h"
 
 namespace zumelko::testing {
@@ -88,7 +89,9 @@ TEST_F(ProgramTest, StartOptionsSetTheInitialStateAndTheAllowListWorksAtOnce) {
     EXPECT_EQ(Form1->Browser, InternetExplorer);
     EXPECT_EQ(Form1->ReceiveMode, IndividualSelection) << "left as it was";
 
-    // The added name is looked up at once: FRIEND gets a dialog, a stranger does not.
+    // The added name is looked up at once (off the loop): once its answer is in, FRIEND gets a
+    // dialog and a stranger does not.
+    ASSERT_TRUE(RunUntil([] { return Form1->AllowedSenders1->Pending() == 0; }, 10000));
     user().onShow = [](platform::sim::ScriptedDialog& s) { s.Click("Button2"); };
     for (const auto& [source, offered] : {std::pair{"127.0.0.5", 1u}, std::pair{"127.0.0.9", 0u}}) {
         user().ClearShown();
