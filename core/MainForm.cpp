@@ -565,10 +565,8 @@ void TForm1::ResolveAllowedSenders() {
 
 bool TForm1::SenderAllowed(std::uint32_t peer, int port) const {
     if (SenderMode != KnownSenders || AllowedSenders1->Allows(peer)) return true;
-    // The address is in network byte order: its first octet is its lowest byte in memory.
-    const auto* octet = reinterpret_cast<const unsigned char*>(&peer);
-    std::fprintf(stderr, "zumelko: dropped a packet on port %d from %u.%u.%u.%u, which may not send\n", port,
-                 octet[0], octet[1], octet[2], octet[3]);
+    std::fprintf(stderr, "zumelko: dropped a packet on port %d from %s, which may not send\n", port,
+                 Dotted(peer).c_str());
     return false;
 }
 
