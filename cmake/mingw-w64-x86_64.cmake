@@ -21,3 +21,13 @@ find_program(ZUMELKO_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_DEFAULT_PATH)
 if(ZUMELKO_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${ZUMELKO_WINE})
 endif()
+
+# OpenSSL: the static libraries scripts/lib/openssl-mingw.sh builds from Debian's source
+# (configure_windows_build hands their folder over as ZUMELKO_OPENSSL_ROOT). Searched like the
+# mingw-w64 root, so that find_package(OpenSSL) finds them and nothing of the Linux system.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ZUMELKO_OPENSSL_ROOT)
+if(ZUMELKO_OPENSSL_ROOT)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${ZUMELKO_OPENSSL_ROOT})
+  set(OPENSSL_ROOT_DIR ${ZUMELKO_OPENSSL_ROOT})
+  set(OPENSSL_USE_STATIC_LIBS TRUE)
+endif()

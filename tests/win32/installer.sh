@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Windows installer under Wine, in a Wine session and prefix of its own (Japanese locale):
-# a silent install puts the program, its shortcuts, its Add/Remove Programs entry and its
-# firewall rule in place; the program, started from its Startup shortcut, takes a text sent to
-# it; an upgrade first asks the installed exe to quit; a silent uninstall leaves nothing; and
-# the wizard's pages, installing and uninstalling, are pictured for looking at.
+# a silent install puts the program (OpenSSL's licence beside it), its shortcuts, its
+# Add/Remove Programs entry and its firewall rule in place; the program, started from its
+# Startup shortcut, takes a text sent to it; an upgrade first asks the installed exe to quit; a
+# silent uninstall leaves nothing; and the wizard's pages, installing and uninstalling, are
+# pictured for looking at.
 # Wine's netsh does nothing; the command lines it is given are checked (WINEDEBUG fixme+netsh).
 # Usage: installer.sh WINDOWS-BUILD-DIR INSTALLER VERSION OUTPUT-DIR
 set -uo pipefail
@@ -24,7 +25,8 @@ fi
 mount -t tmpfs tmpfs /tmp/.X11-unix || exit 1
 tools="$winbuild/tests/win32"
 packed="$winbuild/installer/zumelko.exe"  # the exe the installer holds: the one built, stripped
-for f in "$setup" "$packed" "$tools/desk_user.exe" "$tools/setup_user.exe" "$tools/command_line_log.exe"; do
+license="$winbuild/installer/OpenSSL-LICENSE.txt"  # and OpenSSL's licence, which goes beside it
+for f in "$setup" "$packed" "$license" "$tools/desk_user.exe" "$tools/setup_user.exe" "$tools/command_line_log.exe"; do
   [ -e "$f" ] || { echo "missing $f" >&2; exit 1; }
 done
 started=$(date +%s)
@@ -144,6 +146,7 @@ win "$setup" /S 2>"$work/install.log"
 check "the silent install exits 0" [ $? -eq 0 ]
 check "zumelko.exe is in Program Files (the one built, stripped)" cmp -s "$packed" "$instdir/zumelko.exe"
 check "the uninstaller is beside it" [ -f "$instdir/uninstall.exe" ]
+check "OpenSSL's licence is beside it" cmp -s "$license" "$instdir/OpenSSL-LICENSE.txt"
 check "a Start menu shortcut to it" grep -qaF 'Zumelko\zumelko.exe' "$menu_lnk"
 arp_entry >"$work/arp.txt"
 cat "$work/arp.txt"
@@ -169,7 +172,7 @@ EOF
 check "the Add/Remove Programs entry: name, version $version, publisher, icon, uninstall strings" \
   bash -c 'diff <(sort "$0") <(grep -v -e ^EstimatedSize= -e ^StartupShortcut= "$1" | sort)' \
   <(expected_entry) "$work/arp.txt"
-size_kib=$(( ($(stat -c %s "$instdir/zumelko.exe") + $(stat -c %s "$instdir/uninstall.exe")) / 1024 ))
+size_kib=$(( ($(stat -c %s "$instdir/zumelko.exe") + $(stat -c %s "$instdir/uninstall.exe") + $(stat -c %s "$instdir/OpenSSL-LICENSE.txt")) / 1024 ))
 check "the entry's size is the folder's ($size_kib KiB)" \
   bash -c 'd=$(( $0 - $1 )); [ "${d#-}" -le 2 ]' "$(value EstimatedSize)" "$size_kib"
 netsh_calls "$work/install.log" >"$work/netsh-install.txt"
