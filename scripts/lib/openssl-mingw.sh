@@ -77,6 +77,22 @@ _openssl_mingw_versions() {
   for v in "${all[@]}"; do [ "$v" = "$wanted" ] || echo "$v"; done
 }
 
+# _openssl_mingw_check PREFIX BUILD-PATH...: what the build must have given: no DLL loading, and
+# no path of this machine inside the libraries (a Windows PC would look there for its
+# configuration). Says what is wrong and fails otherwise.
+_openssl_mingw_check() {
+  local prefix=$1 path
+  shift
+  grep -q '^# *define OPENSSL_NO_DSO$' "$prefix/include/openssl/configuration.h" ||
+    { _openssl_mingw_log "the build can load DLLs (no OPENSSL_NO_DSO)"; return 1; }
+  for path in "$@"; do
+    if grep -qaF "$path" "$prefix/lib/libcrypto.a" "$prefix/lib/libssl.a"; then
+      _openssl_mingw_log "the libraries name a folder of this machine ($path)"
+      return 1
+    fi
+  done
+}
+
 # _openssl_mingw_build CACHE: fetches, checks and builds; prints the version built.
 _openssl_mingw_build() {
   local cache=$1 apt="$1/apt" wanted version src tree prefix opts=()
@@ -115,6 +131,7 @@ _openssl_mingw_build() {
       make -j "$(nproc)" "${ZUMELKO_OPENSSL_WINDOWS_DIRS[@]}" build_libs &&
       make "${ZUMELKO_OPENSSL_WINDOWS_DIRS[@]}" install_dev
   ) >"$src/build.log" 2>&1 || { tail -30 "$src/build.log" >&2; return 1; }
+  _openssl_mingw_check "$prefix" "$prefix" "$tree" || return 1
   cp "$tree/LICENSE.txt" "$prefix/LICENSE.txt"
   _openssl_mingw_stamp "$version" >"$prefix/zumelko-stamp"
   echo "$version" >"$cache/current"
