@@ -24,18 +24,23 @@ void TlsEnd::Drive() {
 
 TlsServerEnd::TlsServerEnd(Component& root, const tls::TlsContext& context)
     : server_(root.Create<TTCPServer>()), context_(context) {
-    auto drive = [this](Component*, platform::SocketHandle) { end_.Drive(); };
+    // As a channel does: a session that failed has its connection closed.
+    auto drive = [this](Component*, platform::SocketHandle handle) {
+        end_.Drive();
+        if (end_.session && end_.session->State() == tls::TlsState::Failed && server_.Clients().Contains(handle))
+            server_.CloseClient(handle);
+    };
     server_.OnData = drive;
     server_.OnWrite = drive;
     server_.OnClose = drive;
-    server_.OnAccept = [this](Component*, platform::SocketHandle handle) {
+    server_.OnAccept = [this, drive](Component* sender, platform::SocketHandle handle) {
         ++accepted_;
         end_ = TlsEnd{};
         end_.pipe = std::make_unique<tls::ServerPipe>(server_, handle);
         end_.session = std::make_unique<tls::TlsSession>(context_, tls::TlsRole::Server, *end_.pipe);
         if (onAccept) onAccept(end_);
         end_.session->Start();
-        end_.Drive();
+        drive(sender, handle);
     };
     server_.SetPort("0");
     server_.Listen();
@@ -61,6 +66,23 @@ TlsClientEnd::TlsClientEnd(Component& root, const tls::TlsContext& context, std:
     client_.SetHost("127.0.0.1");
     client_.SetPort(std::to_string(port));
     client_.Open();
+}
+
+int MemoryPipe::Send(const void* data, int length, int&) {
+    written.append(static_cast<const char*>(data), static_cast<std::size_t>(length));
+    return length;
+}
+
+int MemoryPipe::Receive(void*, int, int& error) {
+    error = platform::WSAEWOULDBLOCK_;
+    return -1;
+}
+
+std::string ClientHello(const tls::TlsContext& context) {
+    MemoryPipe pipe;
+    tls::TlsSession session(context, tls::TlsRole::Client, pipe);
+    session.Start();
+    return pipe.written;
 }
 
 bool Pump(platform::sim::ScopedSimDesktop& desktop, const std::function<bool()>& done,

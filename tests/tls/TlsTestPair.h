@@ -58,6 +58,16 @@ private:
     TlsEnd end_;
 };
 
+// Keeps what is written; nothing ever arrives.
+struct MemoryPipe final : tls::TlsPipe {
+    std::string written;
+    int Send(const void* data, int length, int& error) override;
+    int Receive(void* buffer, int size, int& error) override;
+};
+
+// The first flight of a client session of the context, as it goes on the wire.
+std::string ClientHello(const tls::TlsContext& context);
+
 bool Pump(platform::sim::ScopedSimDesktop& desktop, const std::function<bool()>& done,
           std::chrono::milliseconds limit = std::chrono::milliseconds(20000));
 
