@@ -172,5 +172,58 @@ TEST_F(TlsHostile, OpensslClientAtItsDefaultsAndWithOlderOrOddSettings) {
     EXPECT_EQ(s.CheckCode(), tls::FormatCheckCode(material));
 }
 
+// The client side against a real server: openssl s_server at its defaults serves it TLS 1.3
+// with the same check code, one limited to TLS 1.2 is refused.
+TEST_F(TlsHostile, ClientSessionAgainstOpensslServer) {
+    MakeCertificate("server");
+    const std::uint16_t port = [] {
+        testing::RawListener probe;  // a port free now, in this test's own network
+        return probe.Port();
+    }();
+    for (const bool tls12 : {false, true}) {
+        SCOPED_TRACE(tls12 ? "TLS 1.2 server" : "default server");
+        const fs::path out = dir / (tls12 ? "server12.txt" : "server13.txt");
+        std::atomic<bool> done{false};
+        std::jthread tool([&] {
+            std::system(("(sleep 1; printf 'hello from s_server') | timeout 20 openssl s_server -naccept 1 -accept " +
+                         std::to_string(port) + " -cert " + (dir / "server.pem").string() + " -key " +
+                         (dir / "server.key").string() + (tls12 ? " -tls1_2" : "") + " -keymatexport \"" +
+                         tls::kCheckCodeLabel + "\" -keymatexportlen 8 >" + out.string() + " 2>&1")
+                            .c_str());
+            done = true;
+        });
+        auto text = [&] {
+            std::ifstream in(out);
+            std::stringstream t;
+            t << in.rdbuf();
+            return t.str();
+        };
+        ASSERT_TRUE(Pump(desktop, [&] { return text().find("ACCEPT") != std::string::npos || done.load(); }));
+        auto scope = std::make_unique<Component>(root.get());
+        TlsClientEnd client(*scope, clientContext, port);
+        client.End().outgoing = "hello from the session";
+        ASSERT_TRUE(Pump(desktop, [&] { return Settled(client.End()); }));
+        const tls::TlsSession& s = *client.End().session;
+        if (tls12) {
+            EXPECT_EQ(s.ErrorText(), "TLS handshake failed: the peer refused it (tlsv1 alert protocol version)");
+        } else {
+            ASSERT_EQ(s.State(), TlsState::Open) << s.ErrorText();
+            ASSERT_TRUE(Pump(desktop, [&] { return client.End().received == "hello from s_server"; }));
+            client.End().session->Close();
+        }
+        ASSERT_TRUE(Pump(desktop, [&] { return done.load(); }, std::chrono::milliseconds(25000)));
+        scope.reset();
+        if (tls12) continue;
+        const std::string log = text();
+        EXPECT_NE(log.find("hello from the session"), std::string::npos) << log;
+        const std::size_t at = log.find("Keying material: ");
+        ASSERT_NE(at, std::string::npos) << log;
+        std::uint8_t material[8];
+        for (int i = 0; i < 8; ++i)
+            material[i] = static_cast<std::uint8_t>(std::stoi(log.substr(at + 17 + 2 * i, 2), nullptr, 16));
+        EXPECT_EQ(s.CheckCode(), tls::FormatCheckCode(material));
+    }
+}
+
 }  // namespace
 }  // namespace zumelko

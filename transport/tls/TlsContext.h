@@ -4,6 +4,7 @@
 // passphrase. Certificates are not checked against any authority: a peer is known by the
 // fingerprint of its certificate and by the check code both users compare once, or, with a
 // passphrase, by knowing the same passphrase.
+#include <openssl/crypto.h>
 #include <openssl/ssl.h>
 
 #include <array>
@@ -34,9 +35,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The pre-shared key of a team, derived from its passphrase.
+// The pre-shared key of a team, derived from its passphrase; wiped from memory when dropped.
 struct PassphraseKey {
     std::array<std::uint8_t, 32> bytes{};
+    PassphraseKey() = default;
+    PassphraseKey(const PassphraseKey&) = default;
+    PassphraseKey& operator=(const PassphraseKey&) = default;
+    ~PassphraseKey() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
 };
 
 // The cost of the derivation: scrypt with N = 2^15, r = 8, p = 1 (32 MiB, about a tenth of a

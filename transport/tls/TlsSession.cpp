@@ -335,9 +335,14 @@ std::string TlsSession::FailureReason(int sslError) {
         } else {
             reason = "error " + std::to_string(r);
         }
-        // A server that refused our team's key says so with an alert; the text names the likely cause.
-        if (passphrase_ && role_ == TlsRole::Client && r == SSL_R_TLSV1_ALERT_DECRYPT_ERROR)
-            reason = "the team passphrases differ (" + reason + ")";
+        // An alert from the peer: it refused. A server refuses a team key made from another
+        // passphrase for its binder, with illegal_parameter.
+        if (r > SSL_AD_REASON_OFFSET) {
+            const int alert = r - SSL_AD_REASON_OFFSET;
+            const bool otherKey = passphrase_ && role_ == TlsRole::Client &&
+                                  (alert == SSL_AD_ILLEGAL_PARAMETER || alert == SSL_AD_DECRYPT_ERROR);
+            reason = (otherKey ? "the team passphrases differ (" : "the peer refused it (") + reason + ")";
+        }
     } else if (sawFin_) {
         reason = "the peer closed the connection";
     } else {

@@ -79,8 +79,8 @@ enum class TlsEnding {
 
 class TlsSession {
 public:
-    // The context must outlive the session, the pipe too. The passphrase key in use is the
-    // context's at construction.
+    // The session takes what it needs of the context (identity, passphrase key) now; the pipe
+    // must outlive it.
     TlsSession(const TlsContext& context, TlsRole role, TlsPipe& pipe);
     ~TlsSession();
     TlsSession(const TlsSession&) = delete;
@@ -103,7 +103,8 @@ public:
     // -1 when the connection is of no further use. Before the handshake is done nothing is taken.
     int Write(const void* data, int length);
     // Sends close_notify (now, or on the next Advance when the socket is full); nothing is written
-    // after it. Reading goes on until the peer's own close.
+    // after it. Reading goes on until the peer's own close. Before the handshake is done there is
+    // nothing to close in order: close the socket instead.
     void Close();
     // True while a close_notify waits for room on the socket.
     bool ClosePending() const { return closeState_ == CloseState::Pending; }
