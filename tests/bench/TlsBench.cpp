@@ -99,10 +99,10 @@ void PassphraseDerivation(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(tls::DerivePassphraseKey("correct horse battery staple"));
 }
 
-BENCHMARK(PlainConnect)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
-BENCHMARK_CAPTURE(TlsConnect, Certificates, false)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
-BENCHMARK_CAPTURE(TlsConnect, Team, true)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
-BENCHMARK(PassphraseDerivation)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(PlainConnect)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK_CAPTURE(TlsConnect, Certificates, false)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK_CAPTURE(TlsConnect, Team, true)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(PassphraseDerivation)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 // The runs as usual, then each against PlainConnect in wall time and in CPU time.
 class TwoRatios : public benchmark::ConsoleReporter {

@@ -9,7 +9,14 @@
 //                        whatever was left over
 //
 // A session never raises and never closes the socket: it reports what happened (State, Ending,
-// ErrorText) and the owner of the socket acts on it.
+// ErrorText) and the owner of the socket acts on it. A send or receive that fails is reported
+// by the component too (OnError), from inside the session's call: a handler there may close the
+// socket but must not destroy the session or the component; the session's own report follows
+// when its call returns.
+//
+// Writes go out as OpenSSL makes its records, so a connection carrying TLS wants Nagle's
+// algorithm off: otherwise the client's last small record (its Finished, a short record, the
+// close_notify) waits for the peer's delayed acknowledgement, some 40 ms on Linux.
 #include <openssl/ssl.h>
 
 #include <cstdint>
