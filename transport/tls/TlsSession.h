@@ -123,7 +123,11 @@ public:
     const std::string& ErrorText() const { return error_; }
 
     // The check code both ends show once the handshake is done: twelve decimal digits in three
-    // groups of four ("0123 4567 8901"); empty before.
+    // groups of four ("0123 4567 8901"); empty before. It comes from the exporter, whose secret
+    // hashes the whole handshake with both certificates and key shares: a machine in the middle
+    // holds two sessions with unrelated codes and would have to try some 10^12 key shares within
+    // one handshake's time-out to make them equal; eight digits would be in reach of one machine.
+    // The users compare it once.
     const std::string& CheckCode() const { return checkCode_; }
     // Both ends proved they hold the team's passphrase key.
     bool PassphraseAuthenticated() const { return passphraseAuthenticated_; }
