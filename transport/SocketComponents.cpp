@@ -438,6 +438,10 @@ int TTCPServer::Receive(SocketHandleT handle, void* buffer, int size) {
     return SocketReceive(handle, buffer, 0, size);
 }
 
+int TTCPServer::Send(SocketHandleT handle, const void* data, int length) {
+    return SocketSend(handle, data, 0, length);
+}
+
 platform::LResult TTCPServer::WndProc(std::uint32_t message, platform::WParam w, platform::LParam l) {
     if (message != WM_SOCKET_NOTIFY) return 0;
     const auto handle = static_cast<SocketHandleT>(w);
@@ -447,12 +451,15 @@ platform::LResult TTCPServer::WndProc(std::uint32_t message, platform::WParam w,
     const bool listening = handle != kInvalidSocket && handle == handle_;
     const bool accepted = clients_.Contains(handle);
     const bool current = event == platform::FD_ACCEPT_                                ? listening
-                         : event == platform::FD_READ_ || event == platform::FD_CLOSE_ ? accepted
+                         : event == platform::FD_READ_ || event == platform::FD_CLOSE_ ||
+                                   event == platform::FD_WRITE_
+                             ? accepted
                                                                                       : listening || accepted;
     if (!current) return 0;
     switch (event) {
         case platform::FD_READ_: DoRead(handle, error); break;
         case platform::FD_ACCEPT_: DoAccept(handle, error); break;
+        case platform::FD_WRITE_: DoWrite(handle, error); break;
         case platform::FD_CLOSE_: DoClose(handle, error); break;
         default:
             if (error != 0) ReportError(error);
@@ -483,8 +490,9 @@ void TTCPServer::DoAccept(SocketHandleT, int error) {
         ShutdownSocket(accepted, window_.get(), true);
         return;
     }
+    const long events = platform::FD_READ_ | platform::FD_CLOSE_ | (OnWrite ? platform::FD_WRITE_ : 0);
     if (s.SetOobInline(accepted, true) != 0 ||
-        s.WSAAsyncSelect(accepted, window_.get(), WM_SOCKET_NOTIFY, platform::FD_READ_ | platform::FD_CLOSE_) != 0) {
+        s.WSAAsyncSelect(accepted, window_.get(), WM_SOCKET_NOTIFY, events) != 0) {
         // Nobody else knows the socket: close it rather than leave it open for ever.
         const int code = s.WSAGetLastError();
         ShutdownSocket(accepted, window_.get(), true);
@@ -505,6 +513,14 @@ void TTCPServer::DoRead(SocketHandleT handle, int error) {
         return;
     }
     OnData(this, handle);
+}
+
+void TTCPServer::DoWrite(SocketHandleT handle, int error) {
+    if (error != 0) {
+        ReportError(error);
+        return;
+    }
+    OnWrite(this, handle);
 }
 
 void TTCPServer::DoClose(SocketHandleT handle, int error) {

@@ -205,8 +205,14 @@ public:
     // Closes one accepted socket; a handle that is not in the list is closed all the same.
     void CloseClient(platform::SocketHandle handle);
     int Receive(platform::SocketHandle handle, void* buffer, int size);
+    // Writes on an accepted connection, as TTCPClient::Send does.
+    int Send(platform::SocketHandle handle, const void* data, int length);
 
     TOnData OnData;
+    // An accepted connection takes bytes again after a send that would have blocked. Watched
+    // only on connections accepted while a handler is attached, so a server that never writes
+    // gets no write notices.
+    TOnData OnWrite;
     TOnAdmit OnAdmit;
     TOnAccept OnAccept;
     TOnClose OnClose;
@@ -215,6 +221,7 @@ private:
     platform::LResult WndProc(std::uint32_t message, platform::WParam w, platform::LParam l);
     void DoAccept(platform::SocketHandle handle, int error);
     void DoRead(platform::SocketHandle handle, int error);
+    void DoWrite(platform::SocketHandle handle, int error);
     void DoClose(platform::SocketHandle handle, int error);
 
     std::string port_;

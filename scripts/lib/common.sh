@@ -7,9 +7,8 @@ ZUMELKO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 # Debian packages that building and running the program need (scripts/run).
 ZUMELKO_BUILD_PACKAGES=(
-  build-essential cmake ninja-build pkg-config netbase
+  build-essential cmake ninja-build pkg-config netbase libssl-dev
   qt6-base-dev libwayland-dev libxcb1-dev libsmbclient-dev libavahi-client-dev avahi-daemon dbus-daemon
-  libssl-dev
   wl-clipboard fonts-ipafont-gothic
 )
 # What scripts/run's demo (without a display) needs besides: test hosts, X displays, a user
@@ -24,7 +23,7 @@ ZUMELKO_TEST_PACKAGES=(
   iproute2 procps python3 avahi-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xclip xdotool x11-utils imagemagick samba wmdocker
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev openssl
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 googletest dpkg-dev
   wine64 wine locales nsis
   sway xwayland python3-dbus python3-gi mutter libsm-dev

@@ -1,0 +1,188 @@
+// Two sessions over real loopback TCP: who gets through the handshake with which passphrases,
+// what both ends show, plaintext both ways through full sockets, and how each ending is told.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "tests/tls/TlsTestPair.h"
+
+namespace zumelko {
+namespace {
+
+using testing::Pump;
+using testing::Settled;
+using testing::TlsClientEnd;
+using testing::TlsServerEnd;
+using tls::TlsEnding;
+using tls::TlsState;
+
+// Keys are slow to derive on purpose: once per passphrase for the whole program.
+const tls::PassphraseKey& KeyOf(const std::string& passphrase) {
+    static const tls::PassphraseKey a = tls::DerivePassphraseKey("correct horse battery staple");
+    static const tls::PassphraseKey b = tls::DerivePassphraseKey("correct horse battery stapler");
+    return passphrase == "A" ? a : b;
+}
+
+class TlsSessions : public ::testing::Test {
+protected:
+    platform::sim::ScopedSimDesktop desktop;
+    std::unique_ptr<Component> root = std::make_unique<Component>(nullptr);
+    tls::TlsContext clientContext;
+    tls::TlsContext serverContext;
+
+    void TearDown() override {
+        root.reset();
+        EXPECT_EQ(desktop->sockets().OpenSocketCount(), 0u) << "a socket outlived its component";
+    }
+};
+
+TEST(CheckCode, TwelveDigitsInThreeGroups) {
+    const std::uint8_t zero[8] = {};
+    EXPECT_EQ(tls::FormatCheckCode(zero), "0000 0000 0000");
+    const std::uint8_t max[8] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    EXPECT_EQ(tls::FormatCheckCode(max), "0737 0955 1615");  // 18446744073709551615 mod 10^12
+    const std::uint8_t small[8] = {0, 0, 0, 0, 0, 0, 0x30, 0x39};
+    EXPECT_EQ(tls::FormatCheckCode(small), "0000 0001 2345");
+}
+
+TEST(PassphraseKey, SameTextSameKeyAndEveryByteCounts) {
+    EXPECT_EQ(tls::DerivePassphraseKey("パスワード").bytes, tls::DerivePassphraseKey("パスワード").bytes);
+    EXPECT_NE(KeyOf("A").bytes, KeyOf("B").bytes);
+    EXPECT_NE(tls::DerivePassphraseKey("").bytes, tls::DerivePassphraseKey(std::string(1, '\0')).bytes);
+}
+
+TEST_F(TlsSessions, HandshakeByPassphrasesOnBothEnds) {
+    struct Case {
+        const char* client;  // passphrase, or nullptr for none
+        const char* server;
+        bool ok;
+        const char* serverError;  // when it fails
+        const char* clientError;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, true, "", ""},
+        {"A", "A", true, "", ""},
+        {"A", "B", false, "TLS handshake failed: the team passphrases differ",
+         "TLS handshake failed: the team passphrases differ (sslv3 alert illegal parameter)"},
+        {"A", nullptr, false, "TLS handshake failed: the peer uses a team passphrase, this end none",
+         "TLS handshake failed: the peer refused it (sslv3 alert handshake failure)"},
+        {nullptr, "A", false, "TLS handshake failed: the peer has no team passphrase",
+         "TLS handshake failed: the peer refused it (sslv3 alert handshake failure)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.client ? c.client : "-") + " / " + (c.server ? c.server : "-"));
+        if (c.client) clientContext.SetPassphraseKey(KeyOf(c.client)); else clientContext.ClearPassphrase();
+        if (c.server) serverContext.SetPassphraseKey(KeyOf(c.server)); else serverContext.ClearPassphrase();
+        auto scope = std::make_unique<Component>(root.get());
+        TlsServerEnd server(*scope, serverContext);
+        TlsClientEnd client(*scope, clientContext, server.Port());
+        ASSERT_TRUE(Pump(desktop, [&] { return Settled(client.End()) && Settled(server.End()); }));
+        const tls::TlsSession& cs = *client.End().session;
+        const tls::TlsSession& ss = *server.End().session;
+        if (c.ok) {
+            ASSERT_EQ(cs.State(), TlsState::Open) << cs.ErrorText();
+            ASSERT_EQ(ss.State(), TlsState::Open) << ss.ErrorText();
+            EXPECT_EQ(cs.CheckCode(), ss.CheckCode());
+            EXPECT_EQ(cs.CheckCode().size(), 14u);
+            EXPECT_EQ(cs.PassphraseAuthenticated(), c.client != nullptr);
+            EXPECT_EQ(ss.PassphraseAuthenticated(), c.client != nullptr);
+            // Without a passphrase each end knows the other's certificate; with one, none is sent.
+            EXPECT_EQ(cs.PeerFingerprint(), c.client ? "" : serverContext.Fingerprint());
+            EXPECT_EQ(ss.PeerFingerprint(), c.client ? "" : clientContext.Fingerprint());
+            EXPECT_TRUE(cs.ErrorText().empty());
+        } else {
+            EXPECT_EQ(cs.State(), TlsState::Failed);
+            EXPECT_EQ(ss.State(), TlsState::Failed);
+            EXPECT_EQ(ss.ErrorText(), c.serverError);
+            EXPECT_EQ(cs.ErrorText(), c.clientError);
+            EXPECT_TRUE(cs.CheckCode().empty());
+            EXPECT_FALSE(cs.PassphraseAuthenticated());
+            EXPECT_FALSE(ss.PassphraseAuthenticated());
+        }
+    }
+    // Two connections between the same two contexts never show the same code.
+    clientContext.ClearPassphrase();
+    serverContext.ClearPassphrase();
+    std::string codes[2];
+    for (std::string& code : codes) {
+        TlsServerEnd server(*root, serverContext);
+        TlsClientEnd client(*root, clientContext, server.Port());
+        ASSERT_TRUE(Pump(desktop, [&] { return Settled(client.End()) && Settled(server.End()); }));
+        code = server.End().session->CheckCode();
+    }
+    EXPECT_NE(codes[0], codes[1]);
+}
+
+std::string Pattern(std::size_t size, unsigned seed) {
+    std::string s(size, '\0');
+    std::uint32_t x = seed;
+    for (char& c : s) {
+        x = x * 1664525u + 1013904223u;
+        c = static_cast<char>(x >> 24);
+    }
+    return s;
+}
+
+TEST_F(TlsSessions, PlaintextBothWaysThroughFullSocketsThenEveryEnding) {
+    for (const char* passphrase : {static_cast<const char*>(nullptr), "A"}) {
+        SCOPED_TRACE(passphrase ? "with a passphrase" : "without");
+        if (passphrase) clientContext.SetPassphraseKey(KeyOf(passphrase)); else clientContext.ClearPassphrase();
+        if (passphrase) serverContext.SetPassphraseKey(KeyOf(passphrase)); else serverContext.ClearPassphrase();
+        auto scope = std::make_unique<Component>(root.get());
+        // More than loopback's socket buffers hold, both ways at once, so writes meet full sockets.
+        const std::string up = Pattern(12u << 20, 1);
+        const std::string down = Pattern(12u << 20, 2);
+        TlsServerEnd server(*scope, serverContext);
+        server.onAccept = [&](testing::TlsEnd& e) { e.outgoing = down; };
+        TlsClientEnd client(*scope, clientContext, server.Port());
+        client.End().outgoing = up;
+        ASSERT_TRUE(Pump(desktop, [&] {
+            return client.End().received.size() >= down.size() && server.End().received.size() >= up.size();
+        }, std::chrono::milliseconds(60000)));
+        EXPECT_TRUE(client.End().received == down);
+        EXPECT_TRUE(server.End().received == up);
+        EXPECT_GT(client.End().wouldBlock + server.End().wouldBlock, 0) << "no write ever met a full socket";
+
+        // close_notify: the server sees an orderly end; the client reads on until the server's own.
+        client.End().session->Close();
+        ASSERT_TRUE(Pump(desktop, [&] { return server.End().readEnded; }));
+        EXPECT_EQ(server.End().session->State(), TlsState::Closed);
+        EXPECT_EQ(server.End().session->Ending(), TlsEnding::CloseNotify);
+        EXPECT_EQ(client.End().session->Write("x", 1), -1) << "a write after close_notify";
+        server.End().session->Write("last", 4);
+        server.End().session->Close();
+        ASSERT_TRUE(Pump(desktop, [&] { return client.End().readEnded; }));
+        EXPECT_EQ(client.End().received.substr(down.size()), "last");
+        EXPECT_EQ(client.End().session->Ending(), TlsEnding::CloseNotify);
+        EXPECT_TRUE(client.End().session->ErrorText().empty());
+    }
+
+    // A FIN without close_notify, then a reset: each told for what it is.
+    for (bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset" : "fin");
+        auto scope = std::make_unique<Component>(root.get());
+        TlsServerEnd server(*scope, serverContext);
+        TlsClientEnd client(*scope, clientContext, server.Port());
+        ASSERT_TRUE(Pump(desktop, [&] { return Settled(client.End()) && Settled(server.End()); }));
+        ASSERT_EQ(server.End().session->State(), TlsState::Open);
+        if (reset) {
+            client.Client().Close();  // a hard close: a reset
+        } else {
+            ASSERT_EQ(desktop->sockets().Shutdown(client.Client().SocketHandle(), platform::SD_SEND_), 0);
+        }
+        ASSERT_TRUE(Pump(desktop, [&] { return server.End().readEnded; }));
+        const tls::TlsSession& ss = *server.End().session;
+        EXPECT_EQ(ss.Ending(), reset ? TlsEnding::Reset : TlsEnding::Fin);
+        EXPECT_EQ(ss.State(), reset ? TlsState::Failed : TlsState::Closed);
+        if (reset) {
+            EXPECT_EQ(ss.ErrorText().rfind("TLS connection failed: ", 0), 0u) << ss.ErrorText();
+        } else {
+            EXPECT_EQ(ss.ErrorText(), "");
+        }
+    }
+}
+
+}  // namespace
+}  // namespace zumelko
