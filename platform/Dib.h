@@ -111,6 +111,10 @@ private:
 void EncodeRows(int bitCount, int width, int height, const std::uint32_t* in, std::size_t inStride,
                 const std::vector<PaletteEntry>& table, std::uint8_t* pixels);
 
+// One row of width pixels 0x..RRGGBB as 24-bit blue, green, red triples (width × 3 bytes, no
+// padding).
+void EncodeRow24(const std::uint32_t* in, int width, std::uint8_t* out);
+
 // Writes table as 4-byte entries (blue, green, red, 0).
 void WriteColorTable(const std::vector<PaletteEntry>& table, std::uint8_t* out);
 

@@ -3,7 +3,10 @@
 #include <QBuffer>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QMimeData>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <chrono>
 
@@ -36,17 +39,32 @@ QByteArray UpToNul(const QByteArray& block) {
     return nul < 0 ? block : block.left(nul);
 }
 
+// The picture type to read of those offered, as Qt picks it: PNG first, then any other type
+// a picture can be read from. Empty when none is offered.
+QString PictureType(const QMimeData& data) {
+    const QStringList offered = data.formats();
+    const QString png = QStringLiteral("image/png");
+    if (offered.contains(png)) return png;
+    const QList<QByteArray> readable = QImageReader::supportedMimeTypes();
+    for (const QString& type : offered)
+        if (readable.contains(type.toLatin1())) return type;
+    return {};
+}
+
 }  // namespace
 
 QtClipboard::QtClipboard(QtLoop& loop, QtGdi& gdi)
     : StagedClipboard(loop, gdi), clipboard_(QGuiApplication::clipboard()) {
     connection_ = QObject::connect(clipboard_, &QClipboard::dataChanged, [this] { OutsideChange(); });
+    // What another program put there before the program started.
+    ReadAheadSoon();
 }
 
 QtClipboard::~QtClipboard() {
     QObject::disconnect(connection_);
     DropHandles();
     for (auto& encoding : encodings_) encoding.worker.join();
+    if (ahead_) ahead_->waitForFinished();
 }
 
 std::shared_future<QByteArray> QtClipboard::EncodePng(const QImage& image) {
@@ -80,7 +98,43 @@ std::shared_future<QByteArray> QtClipboard::EncodePng(const QImage& image) {
     encodings_.push_back(std::move(encoding));
     return result;
 }
+void QtClipboard::ReadAheadSoon() {
+    ahead_.reset();
+    if (readAheadDue_) return;
+    readAheadDue_ = true;
+    QTimer::singleShot(0, &context_, [this] {
+        if (readAheadDue_) ReadAhead();
+    });
+}
+
+void QtClipboard::ReadAhead() {
+    readAheadDue_ = false;
+    ahead_.reset();
+    if (clipboard_->ownsClipboard()) return;
+    const QMimeData* data = clipboard_->mimeData();
+    if (data == nullptr) return;
+    const QString type = PictureType(*data);
+    if (type.isEmpty()) return;
+    // The transfer from the other program is Qt's and runs here; only the decoding leaves the
+    // loop. The picture comes out in the display's format, as the device bitmap holds it.
+    QByteArray bytes = data->data(type);
+    if (bytes.isEmpty()) return;
+    const QImage::Format display = gdi_.DisplayFormat();
+    ahead_ = QtConcurrent::run([bytes = std::move(bytes), display] {
+        QImage image = QImage::fromData(bytes);
+        if (!image.isNull() && display != QImage::Format_Indexed8 && image.format() != QImage::Format_Mono &&
+            image.format() != display)
+            image = image.convertToFormat(display);
+        return image;
+    });
+}
+
 QImage QtClipboard::OutsideImage() {
+
+    // Asked before the idle turn came: read now.
+    if (readAheadDue_) ReadAhead();
+    // Null when the bytes were no picture: Qt would make nothing of them either.
+    if (ahead_) return ahead_->result();
     const QMimeData* data = clipboard_->mimeData();
     if (data == nullptr || !data->hasImage()) return {};
     return qvariant_cast<QImage>(data->imageData());
@@ -103,6 +157,8 @@ std::optional<std::string> QtClipboard::OutsideText() {
 
 void QtClipboard::Commit() {
     DropHandles();
+    readAheadDue_ = false;
+    ahead_.reset();
     committing_ = true;
     // An emptied clipboard is taken over with no data at all, so that what another program
     // offered before is gone for everyone, as after emptying it anywhere else.
@@ -145,6 +201,7 @@ void QtClipboard::OutsideChange() {
     owned_.reset();
     offered_.clear();
     DropHandles();
+    ReadAheadSoon();
     Notify(false);
 }
 

@@ -7,6 +7,7 @@
 // notice is sent at the close instead, so the count never depends on what Qt happens to emit.
 // Changes by other programs come from Qt's loop and are posted.
 #include <QByteArray>
+#include <QFuture>
 #include <QImage>
 #include <QMetaObject>
 #include <QMimeData>
@@ -39,6 +40,11 @@ private:
     // The PNG form of a picture, made on a thread of its own.
     std::shared_future<QByteArray> EncodePng(const QImage& image);
     void OutsideChange();
+    // Another program's picture is fetched on the loop's next idle turn after it appears (or
+    // after the program starts) and decoded on a thread of its own, so that the first send of
+    // a large picture does not wait for the decoding. Dropped at the next change.
+    void ReadAheadSoon();
+    void ReadAhead();
     bool SameText(const QMimeData& data) const;
 
     QClipboard* clipboard_;
@@ -50,6 +56,9 @@ private:
         std::shared_future<QByteArray> done;
     };
     std::vector<Encoding> encodings_;
+    QObject context_;  // the idle turn is dropped with it
+    bool readAheadDue_ = false;
+    std::optional<QFuture<QImage>> ahead_;
 };
 
 }  // namespace zumelko::platform::qt

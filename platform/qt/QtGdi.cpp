@@ -301,43 +301,64 @@ bool QtGdi::GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* header, st
         cache.emplace(c, i);
         return i;
     };
-    for (int y = 0; y < h; ++y) {
-        std::uint8_t* out = pixels + stride * static_cast<std::size_t>(bottomUp ? h - 1 - y : y);
-        std::memset(out, 0, stride);
-        if (sameIndices) {
-            std::memcpy(out, image.constScanLine(y), bits == 8 ? static_cast<std::size_t>(w) : static_cast<std::size_t>((w + 7) / 8));
-            if (bits == 1 && w % 8 != 0) out[w / 8] &= static_cast<std::uint8_t>(0xFF << (8 - w % 8));
-            continue;
-        }
-        const auto* in = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
-        switch (bits) {
-            case 24:
-                for (int x = 0; x < w; ++x, out += 3) {
-                    out[0] = static_cast<std::uint8_t>(qBlue(in[x]));
-                    out[1] = static_cast<std::uint8_t>(qGreen(in[x]));
-                    out[2] = static_cast<std::uint8_t>(qRed(in[x]));
+    auto rows = [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+            std::uint8_t* out = pixels + stride * static_cast<std::size_t>(bottomUp ? h - 1 - y : y);
+            if (sameIndices) {
+                std::memset(out, 0, stride);
+                std::memcpy(out, image.constScanLine(y), bits == 8 ? static_cast<std::size_t>(w) : static_cast<std::size_t>((w + 7) / 8));
+                if (bits == 1 && w % 8 != 0) out[w / 8] &= static_cast<std::uint8_t>(0xFF << (8 - w % 8));
+                continue;
+            }
+            const auto* in = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+            switch (bits) {
+                case 24: {
+                    const std::size_t used = static_cast<std::size_t>(w) * 3;
+                    dib::EncodeRow24(in, w, out);
+                    std::memset(out + used, 0, stride - used);
+                    break;
                 }
-                break;
-            case 32:
-                for (int x = 0; x < w; ++x, out += 4) Wr32(out, in[x] & 0xFFFFFFu);
-                break;
-            case 16:
-                for (int x = 0; x < w; ++x, out += 2) {
-                    const int v = ((qRed(in[x]) >> 3) << 10) | ((qGreen(in[x]) >> 3) << 5) | (qBlue(in[x]) >> 3);
-                    out[0] = static_cast<std::uint8_t>(v);
-                    out[1] = static_cast<std::uint8_t>(v >> 8);
-                }
-                break;
-            case 8:
-                for (int x = 0; x < w; ++x) out[x] = static_cast<std::uint8_t>(index(in[x]));
-                break;
-            case 4:
-                for (int x = 0; x < w; ++x) out[x / 2] |= static_cast<std::uint8_t>(index(in[x]) << (x % 2 == 0 ? 4 : 0));
-                break;
-            default:
-                for (int x = 0; x < w; ++x) out[x / 8] |= static_cast<std::uint8_t>(index(in[x]) << (7 - x % 8));
-                break;
+                case 32:
+                    for (int x = 0; x < w; ++x, out += 4) Wr32(out, in[x] & 0xFFFFFFu);
+                    break;
+                case 16:
+                    std::memset(out, 0, stride);
+                    for (int x = 0; x < w; ++x, out += 2) {
+                        const int v = ((qRed(in[x]) >> 3) << 10) | ((qGreen(in[x]) >> 3) << 5) | (qBlue(in[x]) >> 3);
+                        out[0] = static_cast<std::uint8_t>(v);
+                        out[1] = static_cast<std::uint8_t>(v >> 8);
+                    }
+                    break;
+                case 8:
+                    std::memset(out, 0, stride);
+                    for (int x = 0; x < w; ++x) out[x] = static_cast<std::uint8_t>(index(in[x]));
+                    break;
+                case 4:
+                    std::memset(out, 0, stride);
+                    for (int x = 0; x < w; ++x) out[x / 2] |= static_cast<std::uint8_t>(index(in[x]) << (x % 2 == 0 ? 4 : 0));
+                    break;
+                default:
+                    std::memset(out, 0, stride);
+                    for (int x = 0; x < w; ++x) out[x / 8] |= static_cast<std::uint8_t>(index(in[x]) << (7 - x % 8));
+                    break;
+            }
         }
+    };
+    // Colours written as they are (no index to look up) are written in two halves at once for
+    // a large picture, as a received one is decoded.
+    const bool direct = !sameIndices && bits >= 16;
+    if (direct && static_cast<std::int64_t>(w) * h >= kSplitPixels) {
+        const int half = h / 2;
+        std::optional<std::thread> lower;
+        try {
+            lower.emplace([&] { rows(half, h); });
+        } catch (const std::system_error&) {
+            // No thread to be had: all of it here.
+        }
+        rows(0, lower ? half : h);
+        if (lower) lower->join();
+    } else {
+        rows(0, h);
     }
     return true;
 }

@@ -17,6 +17,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTextLayout>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -226,7 +227,56 @@ struct QtUiHost::Rendered {
     const Control* echo = nullptr;
 };
 
-QtUiHost::QtUiHost(QtLoop& loop) : loop_(loop) {}
+QtUiHost::QtUiHost(QtLoop& loop) : loop_(loop) {
+    // Soon after the start, not during it: the icon comes first.
+    QTimer::singleShot(kWarmUpDelayMs, &context_, [this] { WarmUp(); });
+}
+
+// The first dialog of a run costs several times what the later ones do: the style's first
+// use, the dialog fonts and their glyphs, the first native window with its backing store. That
+// is paid soon after the start with a window that never shows, a part per idle turn so that no
+// turn holds the loop long, and the first item to arrive is asked about as quickly as the
+// later ones.
+void QtUiHost::WarmUp() {
+    if (rendered_) {  // a dialog came first and paid it
+        warm_.reset();
+        return;
+    }
+    if (!warm_) {
+        warm_ = std::make_unique<QWidget>();
+        QWidget& window = *warm_;
+        window.setAttribute(Qt::WA_DontShowOnScreen);
+        window.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+        window.setWindowIcon(ProgramIcon());
+        ApplyFont(window, Font{});
+        window.setFixedSize(465, 159);
+        auto* frame = new QFrame(&window);
+        frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
+        frame->setGeometry(8, 8, 449, 105);
+        for (const bool bold : {false, true}) {
+            auto* label = new QLabel(&window);
+            Font font;
+            font.sizePx = 16;
+            font.bold = bold;
+            ApplyFont(*label, font);
+            label->setTextFormat(Qt::PlainText);
+            label->setText(QStringLiteral("\"Zumelko\" にいる \"ｸﾘｯﾌﾟﾎﾞｰﾄﾞ\" から 0123456789 ABCxyz"));
+            label->setGeometry(24, bold ? 46 : 16, 420, 20);
+        }
+        auto* button = new QPushButton(QStringLiteral("YES NO プレビュー"), &window);
+        button->setGeometry(16, 124, 100, 25);
+        window.ensurePolished();
+        (void)window.winId();
+        for (QWidget* part : window.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) warmParts_.push_back(part);
+    } else if (!warmParts_.isEmpty()) {
+        if (QWidget* part = warmParts_.takeFirst()) (void)part->grab();
+    } else {
+        (void)warm_->grab();
+        warm_.reset();
+        return;
+    }
+    QTimer::singleShot(0, &context_, [this] { WarmUp(); });
+}
 QtUiHost::~QtUiHost() = default;
 
 QtUiHost::Rendered* QtUiHost::Find(const Form& form) const {
@@ -248,6 +298,7 @@ QWidget* QtUiHost::WidgetOf(const Control& control) const {
 }
 
 std::unique_ptr<QtUiHost::Rendered> QtUiHost::Render(Form& form) {
+    rendered_ = true;
     auto r = std::make_unique<Rendered>();
     r->form = &form;
     r->window = std::make_unique<Window>(form);

@@ -62,11 +62,17 @@ private:
     Rendered* Find(const Form& form) const;
     std::unique_ptr<Rendered> Render(Form& form);
     void Apply(Rendered& r, Control& control);
+    void WarmUp();
+    static constexpr int kWarmUpDelayMs = 500;
 
     QtLoop& loop_;
     std::vector<Rendered*> open_;
     std::vector<std::string> exceptions_;
     bool exceptionBoxes_ = true;
+    bool rendered_ = false;
+    std::unique_ptr<QWidget> warm_;  // the window of the warm-up, while it runs
+    QList<QPointer<QWidget>> warmParts_;
+    QObject context_;  // the warm-up turn is dropped with it
 };
 
 }  // namespace zumelko::platform::qt

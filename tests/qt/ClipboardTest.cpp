@@ -157,6 +157,67 @@ TEST_F(Clipboard, PicturesKeepTheirPixelsBothWays) {
     clip().CloseClipboard();
 }
 
+QByteArray Encoded(const QImage& image, const char* format) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+// Another program's picture is read ahead of the first send: whatever the program offers it
+// as, the picture read is the one on the clipboard now, never one it replaced, with the pixels
+// Qt itself would have made of it; also when it was there before the clipboard was watched,
+// and when two come one right after the other. What cannot be read gives no bitmap.
+TEST_F(Clipboard, PicturesOfOtherProgramsAreReadAsTheyAreNow) {
+    auto& gdi = Desk().gdi();
+    QImage alpha = Pattern(33, 17).convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < alpha.height(); ++y) alpha.setPixel(y % alpha.width(), y, qRgba(200, 100, 50, 90));
+    const struct {
+        const char* what;
+        QString type;
+        QByteArray bytes;
+        QImage expected;  // null: nothing to read
+        bool rightAfterAnother;
+    } cases[] = {
+        {"png", QStringLiteral("image/png"), Encoded(Pattern(61, 7), "PNG"), Pattern(61, 7), false},
+        {"png with alpha", QStringLiteral("image/png"), Encoded(alpha, "PNG"), alpha, false},
+        {"bmp only", QStringLiteral("image/bmp"), Encoded(Pattern(9, 40).mirrored(), "BMP"), Pattern(9, 40).mirrored(), false},
+        {"a second right after", QStringLiteral("image/png"), Encoded(Pattern(5, 5), "PNG"), Pattern(5, 5), true},
+        {"not a picture", QStringLiteral("image/png"), QByteArray("\x89PNG\r\n\x1a\n not really", 20), {}, false},
+    };
+    auto expectOn = [&](platform::qt::QtClipboard& clipboard, const QImage& expected) {
+        clipboard.OpenClipboard(viewer_);
+        const Hbitmap got = clipboard.GetBitmap();
+        if (expected.isNull()) {
+            EXPECT_EQ(got, 0u);
+        } else {
+            ASSERT_NE(got, 0u);
+            EXPECT_EQ(gdi.Bitmap(got)->convertToFormat(QImage::Format_RGB32),
+                      expected.convertToFormat(gdi.DisplayFormat()).convertToFormat(QImage::Format_RGB32));
+        }
+        clipboard.CloseClipboard();
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        changes_ = 0;
+        if (c.rightAfterAnother) {
+            ASSERT_TRUE(Xclip({"-i", "-t", "image/png"}, Encoded(Pattern(70, 70), "PNG").toStdString()).finished);
+        }
+        ASSERT_TRUE(Xclip({"-i", "-t", c.type}, c.bytes.toStdString()).finished);
+        ASSERT_TRUE(PumpUntil([&] { return changes_ >= 1; }));
+        Settle();
+        expectOn(clip(), c.expected);
+    }
+    // There before the clipboard is watched, as when the program starts.
+    const QImage before = Pattern(12, 34);
+    ASSERT_TRUE(Xclip({"-i", "-t", "image/png"}, Encoded(before, "PNG").toStdString()).finished);
+    Settle();
+    platform::qt::QtClipboard started(Desk().loop(), gdi);
+    Settle();
+    expectOn(started, before);
+}
+
 TEST_F(Clipboard, PaletteAndTextBesideAPictureStayWithIt) {
     auto& gdi = Desk().gdi();
     const Hbitmap bitmap = gdi.Adopt(Pattern(8, 8));

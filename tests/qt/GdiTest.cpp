@@ -91,8 +91,8 @@ TEST(Gdi, NewBitmapsAreBlackAndCopiesStayApart) {
     EXPECT_EQ(gdi.ObjectCount(), before);
 }
 
-// A picture large enough to be decoded in parts comes out whole, every row in its place,
-// bottom-up and top-down alike.
+// A picture large enough to be decoded and written in parts comes out whole, every row in its
+// place, bottom-up and top-down alike.
 TEST(Gdi, LargePicturesAreDecodedWhole) {
     auto& gdi = Desk().gdi();
     const int w = 1031, h = 1029;  // odd sizes: the halves differ by a row, rows are padded
@@ -126,6 +126,13 @@ TEST(Gdi, LargePicturesAreDecodedWhole) {
             for (int x = 0; x < w; ++x)
                 if ((image.pixel(x, y) & kept) != (colour(x, y) & kept)) ++wrong;
         EXPECT_EQ(wrong, 0);
+        // Written back (in halves as well) at 24 bits as the same rows, bottom-up, padding zero.
+        if (gdi.DisplayBitsPerPixel() == 32) {
+            std::vector<std::uint8_t> back(rows.size(), 0xEE);
+            auto out = Header(w, h, 24);
+            ASSERT_TRUE(gdi.GetDIBits(b, 0, out.data(), back.data()));
+            EXPECT_TRUE(back == rows);
+        }
         gdi.DeleteObject(b);
     }
 }
