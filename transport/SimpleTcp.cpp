@@ -265,69 +265,95 @@ void TSimpleTcp::ListenerAccept(Component*, SocketHandleT socket) {
 }
 
 void TSimpleTcp::ListenerData(Component*, SocketHandleT socket) {
-    Incoming& in = incoming_[socket];
-    in.lastActivity = ++activity_;
-    switch (in.stage) {
-        case Incoming::Stage::Length: ReadLength(socket, in); break;
-        case Incoming::Stage::Payload: ReadPayload(socket, in); break;
-        case Incoming::Stage::Delivered:
-            // Bytes beyond the packet are not read; the connection closes when the owner is done.
-            break;
+    Incoming& first = incoming_[socket];
+    first.lastActivity = ++activity_;
+    // One notice takes what has arrived, the length field and the payload behind it, read after
+    // read until the socket has nothing more or the turn has taken kMostRead bytes: a notice per
+    // read would cost a turn of the loop for every block. What is left past the bound comes with
+    // the next notice, queued behind those of the other connections, so a connection that floods
+    // does not starve one that trickles, and no turn keeps the dialogs waiting.
+    std::size_t budget = kMostRead;
+    for (;;) {
+        auto it = incoming_.find(socket);
+        if (it == incoming_.end()) return;
+        Incoming& in = it->second;
+        std::size_t got = 0;
+        switch (in.stage) {
+            case Incoming::Stage::Length: got = ReadLength(socket, in); break;
+            case Incoming::Stage::Payload: got = ReadPayload(socket, in, budget); break;
+            case Incoming::Stage::Delivered:
+                // Bytes beyond the packet are not read; the connection closes when the owner is done.
+                return;
+        }
+        if (got == 0 || got >= budget) return;
+        budget -= got;
     }
 }
 
-void TSimpleTcp::ReadLength(SocketHandleT socket, Incoming& in) {
-    const int n = listener_.Receive(socket, in.length.data() + in.lengthGot, 4 - in.lengthGot);
-    if (n <= 0) return;
+std::size_t TSimpleTcp::ReadLength(SocketHandleT socket, Incoming& in) {
+    const int asked = 4 - in.lengthGot;
+    const int n = listener_.Receive(socket, in.length.data() + in.lengthGot, asked);
+    if (n <= 0) return 0;
     in.lengthGot += n;
-    if (in.lengthGot < 4) return;
+    // Fewer bytes than asked for: nothing more waits now.
+    if (in.lengthGot < 4) return 0;
     const std::int32_t length = DecodeLength(in.length);
     if (length < 0 || static_cast<std::size_t>(length) > maxPacket_) {
         Drop(socket);
-        return;
+        return 0;
     }
     bool accept = true;
     peer_ = in.peer;
     OnAnnounced(this, static_cast<std::size_t>(length), accept);
     // The handler may have let the loop run, in which the peer went away.
-    if (incoming_.count(socket) == 0) return;
+    if (incoming_.count(socket) == 0) return 0;
     if (!accept) {
         Drop(socket);
-        return;
+        return 0;
     }
     in.expected = static_cast<std::size_t>(length);
     in.stage = Incoming::Stage::Payload;
-    if (in.expected == 0) Deliver(socket, in);
+    if (in.expected == 0) {
+        Deliver(socket, in);
+        return 0;
+    }
+    return static_cast<std::size_t>(n);
 }
 
-void TSimpleTcp::ReadPayload(SocketHandleT socket, Incoming& in) {
+std::size_t TSimpleTcp::ReadPayload(SocketHandleT socket, Incoming& in, std::size_t budget) {
     const std::size_t have = in.payload.Size();
-    const std::size_t want = std::min(in.expected - have, std::clamp(have, kFirstRead, kMostRead));
+    const std::size_t want =
+        std::min({in.expected - have, std::clamp(have, kFirstRead, kMostRead), budget});
     const std::size_t capacity = in.payload.Capacity();
     if (have + want > capacity) {
         const std::size_t grown = std::min(in.expected, std::max(have + want, capacity * 2));
         // Giving others up may report a failed close, whose notice runs the loop.
-        if (!MakeRoom(socket, grown - capacity)) return;
+        if (!MakeRoom(socket, grown - capacity)) return 0;
         try {
             incoming_.at(socket).payload.Reserve(grown);
         } catch (const std::bad_alloc&) {
             // Memory the system will not give is a packet this program cannot hold: the
             // connection goes, and what the others are sending keeps arriving.
             Drop(socket);
-            return;
+            return 0;
         }
     }
     MemoryStream& payload = incoming_.at(socket).payload;
     // Straight from the socket into the packet's own buffer, never more than the packet lacks.
     std::uint8_t* dst = payload.WriteSpace(want);
     const int n = listener_.Receive(socket, dst, static_cast<int>(want));
-    if (n <= 0) return;
+    if (n <= 0) return 0;
     if (in.firstNul == std::string_view::npos) {
         if (const void* nul = std::memchr(dst, 0, static_cast<std::size_t>(n)))
             in.firstNul = have + static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - dst);
     }
     payload.Commit(static_cast<std::size_t>(n));
-    if (payload.Size() == in.expected) Deliver(socket, in);
+    if (payload.Size() == in.expected) {
+        Deliver(socket, in);
+        return 0;
+    }
+    // Fewer bytes than asked for: the socket has nothing more now.
+    return static_cast<std::size_t>(n) < want ? 0 : static_cast<std::size_t>(n);
 }
 
 bool TSimpleTcp::MakeRoom(SocketHandleT socket, std::size_t extra) {

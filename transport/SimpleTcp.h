@@ -174,8 +174,10 @@ private:
     void ListenerData(Component* sender, platform::SocketHandle socket);
     void ListenerClose(Component* sender, platform::SocketHandle socket);
 
-    void ReadLength(platform::SocketHandle socket, Incoming& in);
-    void ReadPayload(platform::SocketHandle socket, Incoming& in);
+    // One read each: the bytes taken when more may be waiting, 0 when the socket had no more
+    // (or the packet is delivered or given up meanwhile, when in is no more).
+    std::size_t ReadLength(platform::SocketHandle socket, Incoming& in);
+    std::size_t ReadPayload(platform::SocketHandle socket, Incoming& in, std::size_t budget);
     void Deliver(platform::SocketHandle socket, Incoming& in);
     void Finish(platform::SocketHandle socket);
     // Closes a held connection as Finish does, if it is still the one that was held.

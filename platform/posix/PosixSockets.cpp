@@ -129,6 +129,9 @@ int PosixSockets::WSAStartup(std::uint16_t version, WsaData& data) {
 }
 
 bool PosixSockets::GetProtoByNumber(int protocol) {
+    // TCP is always there (see below): no need to read the protocol database for it on every
+    // connection.
+    if (protocol == IPPROTO_TCP) return true;
     protoent entry{};
     protoent* result = nullptr;
     char buf[1024];
@@ -330,8 +333,12 @@ int PosixSockets::Recv(SocketHandle s, void* buffer, int length, int flags) {
     State* st = Find(s);
     if (st == nullptr) return Fail(10038);
     if (length < 0) return Fail(10014);
-    st->readArmed = true;
-    NotifyChanged();
+    // Only a change of what is watched is news for the loop; a notice that is armed already
+    // stays armed.
+    if (!st->readArmed) {
+        st->readArmed = true;
+        NotifyChanged();
+    }
     const ssize_t n = ::recv(st->fd, buffer, static_cast<std::size_t>(length), flags);
     if (n < 0) return FailErrno();
     return static_cast<int>(n);
