@@ -18,9 +18,8 @@ using SocketHandleT = platform::SocketHandle;
 // The first read of a payload asks for this much; later reads for as much as has arrived, so
 // the buffer grows with the bytes actually received, never with the announced length alone.
 constexpr std::size_t kFirstRead = 256 * 1024;
-// Nor does one read ask for more than this, whatever a host's socket buffers hold: copying it
-// is one turn of the loop, and the dialogs and menus wait for that turn to end.
-constexpr std::size_t kMostRead = 4 * 1024 * 1024;
+// Nor does one read ask for more than this, nor one notice take more (see kMostPerTurn).
+constexpr std::size_t kMostRead = TSimpleTcp::kMostPerTurn;
 // The length field goes out in one write with the start of the payload; two small writes in a
 // row would wait for the peer's delayed acknowledgement.
 constexpr std::size_t kCoalesce = 16 * 1024;
@@ -268,11 +267,11 @@ void TSimpleTcp::ListenerData(Component*, SocketHandleT socket) {
     Incoming& first = incoming_[socket];
     first.lastActivity = ++activity_;
     // One notice takes what has arrived, the length field and the payload behind it, read after
-    // read until the socket has nothing more or the turn has taken kMostRead bytes: a notice per
-    // read would cost a turn of the loop for every block. What is left past the bound comes with
-    // the next notice, queued behind those of the other connections, so a connection that floods
-    // does not starve one that trickles, and no turn keeps the dialogs waiting.
-    std::size_t budget = kMostRead;
+    // read until the socket has nothing more or the turn has taken kMostPerTurn bytes: a notice
+    // per read would cost a turn of the loop for every block. What is left past the bound comes
+    // with the next notice, queued behind those of the other connections, so a connection that
+    // floods does not starve one that trickles, and no turn keeps the dialogs waiting.
+    std::size_t budget = kMostPerTurn;
     for (;;) {
         auto it = incoming_.find(socket);
         if (it == incoming_.end()) return;
@@ -326,7 +325,12 @@ std::size_t TSimpleTcp::ReadPayload(SocketHandleT socket, Incoming& in, std::siz
         std::min({in.expected - have, std::clamp(have, kFirstRead, kMostRead), budget});
     const std::size_t capacity = in.payload.Capacity();
     if (have + want > capacity) {
-        const std::size_t grown = std::min(in.expected, std::max(have + want, capacity * 2));
+        // Twice what is held, and four times once a peer has sent kMostRead: where the system
+        // cannot grow a block in place (Windows) every growth copies what is held, and a big
+        // packet would otherwise be copied once more in all on its way in. The block still
+        // grows only when bytes fill it, so it is never more than four times what arrived.
+        const std::size_t factor = have >= kMostRead ? 4 : 2;
+        const std::size_t grown = std::min(in.expected, std::max(have + want, capacity * factor));
         // Giving others up may report a failed close, whose notice runs the loop.
         if (!MakeRoom(socket, grown - capacity)) return 0;
         try {

@@ -122,6 +122,11 @@ public:
     // has been quiet longest, so idle connections cannot use up the program's sockets.
     static constexpr std::size_t kMaxIncoming = 16;
 
+    // The most one read notice takes from its connection, however much keeps arriving: copying
+    // it is one turn of the loop, which the dialogs and menus wait for, and what is left comes
+    // with the connection's next notice, behind those of the others.
+    static constexpr std::size_t kMostPerTurn = std::size_t{4} << 20;
+
     // The longest payload taken, and at the same time the most this channel holds at once for
     // all the packets still arriving. Anyone on the network may connect and announce up to
     // 2 GB per connection: without a ceiling, a few connections trickling bytes would take
