@@ -20,9 +20,10 @@ using SocketHandleT = platform::SocketHandle;
 constexpr std::size_t kFirstRead = 256 * 1024;
 // Nor does one read ask for more than this, nor one notice take more (see kMostPerTurn).
 constexpr std::size_t kMostRead = TSimpleTcp::kMostPerTurn;
-// The length field goes out in one write with the start of the payload; two small writes in a
-// row would wait for the peer's delayed acknowledgement.
-constexpr std::size_t kCoalesce = 16 * 1024;
+// The length field, kept in front of the payload in the outgoing block, so that the two go out
+// in one write: two small writes in a row would wait for the peer's delayed acknowledgement,
+// and the receiver takes a small packet whole in one read.
+constexpr std::size_t kHeader = 4;
 // One send call never asks for more than an int can say.
 constexpr std::size_t kMaxSend = std::size_t{1} << 30;
 constexpr std::size_t kMaxPayload = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
@@ -79,16 +80,18 @@ TSimpleTcp::~TSimpleTcp() {
 // ---------------------------------------------------------------------------------------------
 // Sending
 
-void TSimpleTcp::BeginPacket() {
+void TSimpleTcp::BeginPacket(std::size_t payload) {
     // Let a large earlier packet go instead of keeping its block for a small one.
     outgoing_.Clear();
+    outgoing_.Reserve(kHeader + payload);
+    const std::array<std::uint8_t, kHeader> unknown{};
+    outgoing_.Write(unknown.data(), unknown.size());
 }
 
 void TSimpleTcp::SendString(std::string_view text) { SendString(hostName_, text); }
 
 void TSimpleTcp::SendString(const std::string& host, std::string_view text) {
-    BeginPacket();
-    outgoing_.Reserve(text.size() + 1);
+    BeginPacket(text.size() + 1);
     outgoing_.Write(text.data(), text.size());
     const char nul = '\0';
     outgoing_.Write(&nul, 1);
@@ -98,8 +101,8 @@ void TSimpleTcp::SendString(const std::string& host, std::string_view text) {
 void TSimpleTcp::SendStrings(const StringList& lines) { SendStrings(hostName_, lines); }
 
 void TSimpleTcp::SendStrings(const std::string& host, const StringList& lines) {
-    BeginPacket();
     const std::string text = lines.Text();
+    BeginPacket(text.size());
     outgoing_.Write(text.data(), text.size());
     StartSend(host);
 }
@@ -107,7 +110,7 @@ void TSimpleTcp::SendStrings(const std::string& host, const StringList& lines) {
 void TSimpleTcp::SendGraphic(const Graphic& picture) { SendGraphic(hostName_, picture); }
 
 void TSimpleTcp::SendGraphic(const std::string& host, const Graphic& picture) {
-    BeginPacket();
+    BeginPacket(0);
     picture.WriteToStream(outgoing_);
     StartSend(host);
 }
@@ -115,13 +118,12 @@ void TSimpleTcp::SendGraphic(const std::string& host, const Graphic& picture) {
 void TSimpleTcp::SendStream(Stream& stream) { SendStream(hostName_, stream); }
 
 void TSimpleTcp::SendStream(const std::string& host, Stream& stream) {
-    BeginPacket();
+    BeginPacket(stream.Size());
     if (auto* memory = dynamic_cast<MemoryStream*>(&stream)) {
         outgoing_.Write(memory->Data(), memory->Size());
     } else {
         const std::size_t kept = stream.Position();
         stream.SetPosition(0);
-        outgoing_.Reserve(stream.Size());
         for (;;) {
             const std::size_t want = std::max<std::size_t>(stream.Remaining(), 1);
             std::uint8_t* dst = outgoing_.WriteSpace(std::min<std::size_t>(want, 1 << 20));
@@ -137,8 +139,7 @@ void TSimpleTcp::SendStream(const std::string& host, Stream& stream) {
 void TSimpleTcp::SendBuffer(const void* data, std::size_t count) { SendBuffer(hostName_, data, count); }
 
 void TSimpleTcp::SendBuffer(const std::string& host, const void* data, std::size_t count) {
-    BeginPacket();
-    outgoing_.Reserve(count);
+    BeginPacket(count);
     outgoing_.Write(data, count);
     StartSend(host);
 }
@@ -151,11 +152,12 @@ void TSimpleTcp::StartSend(const std::string& host) {
     connected_ = false;
     writeFailed_ = false;
     written_ = 0;
-    if (outgoing_.Size() > kMaxPayload) {
+    const std::size_t payload = outgoing_.Size() - kHeader;
+    if (payload > kMaxPayload) {
         sender_.ReportError(10040);  // "Message too long": the length field cannot say it
         return;
     }
-    EncodeLength(static_cast<std::uint32_t>(outgoing_.Size()), header_.data());
+    EncodeLength(static_cast<std::uint32_t>(payload), outgoing_.Data());
     sender_.SetAuthorized(true);
     sender_.SetHost(host);
     sender_.SetPort(std::to_string(port_));
@@ -165,21 +167,10 @@ void TSimpleTcp::StartSend(const std::string& host) {
 void TSimpleTcp::WriteMore() {
     if (!connected_ || writeFailed_) return;
     const std::uint64_t generation = generation_;
-    const std::size_t total = header_.size() + outgoing_.Size();
+    const std::size_t total = outgoing_.Size();
     while (written_ < total) {
-        int n = 0;
-        if (written_ < header_.size()) {
-            std::array<std::uint8_t, 4 + kCoalesce> first{};
-            const std::size_t head = header_.size() - written_;
-            const std::size_t body = std::min(outgoing_.Size(), kCoalesce);
-            std::memcpy(first.data(), header_.data() + written_, head);
-            if (body > 0) std::memcpy(first.data() + head, outgoing_.Data(), body);
-            n = sender_.Send(first.data(), static_cast<int>(head + body));
-        } else {
-            const std::size_t offset = written_ - header_.size();
-            const std::size_t left = std::min(outgoing_.Size() - offset, kMaxSend);
-            n = sender_.Send(outgoing_.Data() + offset, static_cast<int>(left));
-        }
+        const std::size_t left = std::min(total - written_, kMaxSend);
+        const int n = sender_.Send(outgoing_.Data() + written_, static_cast<int>(left));
         // A failed send was reported, and its handler may already have started another packet.
         if (generation != generation_) return;
         if (n < 0) {
@@ -207,7 +198,7 @@ void TSimpleTcp::SenderData(Component*, SocketHandleT) {
 }
 
 void TSimpleTcp::SenderClose(Component*, SocketHandleT) {
-    const bool whole = connected_ && written_ == header_.size() + outgoing_.Size();
+    const bool whole = connected_ && written_ == outgoing_.Size();
     const bool failed = writeFailed_;
     // A receiver that took the packet closes in order; one that refused it resets.
     const int closeError = sender_.CloseError();

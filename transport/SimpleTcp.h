@@ -164,7 +164,8 @@ private:
         bool held = false;
     };
 
-    void BeginPacket();
+    // Starts the outgoing block: room for the length field and a payload of about this size.
+    void BeginPacket(std::size_t payload);
     void StartSend(const std::string& host);
     void WriteMore();
 
@@ -199,10 +200,9 @@ private:
     TTCPClient& sender_;
     TTCPServer& listener_;
 
-    // The payload of the packet being sent, kept until the next send; its length field apart.
+    // The packet being sent, its length field and payload, kept until the next send.
     MemoryStream outgoing_;
-    std::array<std::uint8_t, 4> header_{};
-    std::size_t written_ = 0;  // bytes of the length field and payload taken by the socket
+    std::size_t written_ = 0;  // bytes of it taken by the socket
     std::uint64_t generation_ = 0;  // counts sends, so a handler that starts one is noticed
     bool connected_ = false;
     bool writeFailed_ = false;
