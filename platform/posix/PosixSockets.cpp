@@ -235,8 +235,13 @@ SocketHandle PosixSockets::Socket(int af, int type, int protocol) {
 int PosixSockets::WSAAsyncSelect(SocketHandle s, Hwnd window, std::uint32_t message, long events) {
     State* st = Find(s);
     if (st == nullptr) return Fail(10038);
-    const int flags = ::fcntl(st->fd, F_GETFL);
-    if (flags < 0 || ::fcntl(st->fd, F_SETFL, flags | O_NONBLOCK) < 0) return FailErrno();
+    // Once is enough: the flag stays, and every connection would otherwise pay two more calls
+    // for each of its registrations.
+    if (!st->nonBlocking) {
+        const int flags = ::fcntl(st->fd, F_GETFL);
+        if (flags < 0 || ::fcntl(st->fd, F_SETFL, flags | O_NONBLOCK) < 0) return FailErrno();
+        st->nonBlocking = true;
+    }
     st->window = window;
     st->message = message;
     st->events = events;
@@ -309,6 +314,7 @@ SocketHandle PosixSockets::Accept(SocketHandle s, SockAddrIn* peer) {
     State accepted;
     accepted.fd = fd;
     accepted.bound = true;
+    accepted.nonBlocking = true;  // accept4 made it so
     sockets_.emplace(h, accepted);
     byFd_[fd] = h;
     return h;
