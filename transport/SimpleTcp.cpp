@@ -317,9 +317,9 @@ std::size_t TSimpleTcp::ReadPayload(SocketHandleT socket, Incoming& in, std::siz
     const std::size_t capacity = in.payload.Capacity();
     if (have + want > capacity) {
         // Twice what is held, and four times once a peer has sent kMostRead: where the system
-        // cannot grow a block in place (Windows) every growth copies what is held, and a big
-        // packet would otherwise be copied once more in all on its way in. The block still
-        // grows only when bytes fill it, so it is never more than four times what arrived.
+        // cannot grow a block in place (Windows) every growth copies what is held, which for a
+        // big packet came to a whole extra copy of it. The block still grows only when bytes
+        // fill it, so it is never more than four times what arrived.
         const std::size_t factor = have >= kMostRead ? 4 : 2;
         const std::size_t grown = std::min(in.expected, std::max(have + want, capacity * factor));
         // Giving others up may report a failed close, whose notice runs the loop.
