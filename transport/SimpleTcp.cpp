@@ -18,12 +18,12 @@ using SocketHandleT = platform::SocketHandle;
 // The first read of a payload asks for this much; later reads for as much as has arrived, so
 // the buffer grows with the bytes actually received, never with the announced length alone.
 constexpr std::size_t kFirstRead = 256 * 1024;
-// Nor does one read ask for more than this, whatever a host's socket buffers hold: copying it
-// is one turn of the loop, and the dialogs and menus wait for that turn to end.
-constexpr std::size_t kMostRead = 4 * 1024 * 1024;
-// The length field goes out in one write with the start of the payload; two small writes in a
-// row would wait for the peer's delayed acknowledgement.
-constexpr std::size_t kCoalesce = 16 * 1024;
+// Nor does one read ask for more than this, nor one notice take more (see kMostPerTurn).
+constexpr std::size_t kMostRead = TSimpleTcp::kMostPerTurn;
+// The length field, kept in front of the payload in the outgoing block, so that the two go out
+// in one write: two small writes in a row would wait for the peer's delayed acknowledgement,
+// and the receiver takes a small packet whole in one read.
+constexpr std::size_t kHeader = 4;
 // One send call never asks for more than an int can say.
 constexpr std::size_t kMaxSend = std::size_t{1} << 30;
 constexpr std::size_t kMaxPayload = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
@@ -80,16 +80,18 @@ TSimpleTcp::~TSimpleTcp() {
 // ---------------------------------------------------------------------------------------------
 // Sending
 
-void TSimpleTcp::BeginPacket() {
+void TSimpleTcp::BeginPacket(std::size_t payload) {
     // Let a large earlier packet go instead of keeping its block for a small one.
     outgoing_.Clear();
+    outgoing_.Reserve(kHeader + payload);
+    const std::array<std::uint8_t, kHeader> unknown{};
+    outgoing_.Write(unknown.data(), unknown.size());
 }
 
 void TSimpleTcp::SendString(std::string_view text) { SendString(hostName_, text); }
 
 void TSimpleTcp::SendString(const std::string& host, std::string_view text) {
-    BeginPacket();
-    outgoing_.Reserve(text.size() + 1);
+    BeginPacket(text.size() + 1);
     outgoing_.Write(text.data(), text.size());
     const char nul = '\0';
     outgoing_.Write(&nul, 1);
@@ -99,8 +101,8 @@ void TSimpleTcp::SendString(const std::string& host, std::string_view text) {
 void TSimpleTcp::SendStrings(const StringList& lines) { SendStrings(hostName_, lines); }
 
 void TSimpleTcp::SendStrings(const std::string& host, const StringList& lines) {
-    BeginPacket();
     const std::string text = lines.Text();
+    BeginPacket(text.size());
     outgoing_.Write(text.data(), text.size());
     StartSend(host);
 }
@@ -108,7 +110,7 @@ void TSimpleTcp::SendStrings(const std::string& host, const StringList& lines) {
 void TSimpleTcp::SendGraphic(const Graphic& picture) { SendGraphic(hostName_, picture); }
 
 void TSimpleTcp::SendGraphic(const std::string& host, const Graphic& picture) {
-    BeginPacket();
+    BeginPacket(0);
     picture.WriteToStream(outgoing_);
     StartSend(host);
 }
@@ -116,13 +118,12 @@ void TSimpleTcp::SendGraphic(const std::string& host, const Graphic& picture) {
 void TSimpleTcp::SendStream(Stream& stream) { SendStream(hostName_, stream); }
 
 void TSimpleTcp::SendStream(const std::string& host, Stream& stream) {
-    BeginPacket();
+    BeginPacket(stream.Size());
     if (auto* memory = dynamic_cast<MemoryStream*>(&stream)) {
         outgoing_.Write(memory->Data(), memory->Size());
     } else {
         const std::size_t kept = stream.Position();
         stream.SetPosition(0);
-        outgoing_.Reserve(stream.Size());
         for (;;) {
             const std::size_t want = std::max<std::size_t>(stream.Remaining(), 1);
             std::uint8_t* dst = outgoing_.WriteSpace(std::min<std::size_t>(want, 1 << 20));
@@ -138,8 +139,7 @@ void TSimpleTcp::SendStream(const std::string& host, Stream& stream) {
 void TSimpleTcp::SendBuffer(const void* data, std::size_t count) { SendBuffer(hostName_, data, count); }
 
 void TSimpleTcp::SendBuffer(const std::string& host, const void* data, std::size_t count) {
-    BeginPacket();
-    outgoing_.Reserve(count);
+    BeginPacket(count);
     outgoing_.Write(data, count);
     StartSend(host);
 }
@@ -152,11 +152,12 @@ void TSimpleTcp::StartSend(const std::string& host) {
     connected_ = false;
     writeFailed_ = false;
     written_ = 0;
-    if (outgoing_.Size() > kMaxPayload) {
+    const std::size_t payload = outgoing_.Size() - kHeader;
+    if (payload > kMaxPayload) {
         sender_.ReportError(10040);  // "Message too long": the length field cannot say it
         return;
     }
-    EncodeLength(static_cast<std::uint32_t>(outgoing_.Size()), header_.data());
+    EncodeLength(static_cast<std::uint32_t>(payload), outgoing_.Data());
     sender_.SetAuthorized(true);
     sender_.SetHost(host);
     sender_.SetPort(std::to_string(port_));
@@ -166,21 +167,10 @@ void TSimpleTcp::StartSend(const std::string& host) {
 void TSimpleTcp::WriteMore() {
     if (!connected_ || writeFailed_) return;
     const std::uint64_t generation = generation_;
-    const std::size_t total = header_.size() + outgoing_.Size();
+    const std::size_t total = outgoing_.Size();
     while (written_ < total) {
-        int n = 0;
-        if (written_ < header_.size()) {
-            std::array<std::uint8_t, 4 + kCoalesce> first{};
-            const std::size_t head = header_.size() - written_;
-            const std::size_t body = std::min(outgoing_.Size(), kCoalesce);
-            std::memcpy(first.data(), header_.data() + written_, head);
-            if (body > 0) std::memcpy(first.data() + head, outgoing_.Data(), body);
-            n = sender_.Send(first.data(), static_cast<int>(head + body));
-        } else {
-            const std::size_t offset = written_ - header_.size();
-            const std::size_t left = std::min(outgoing_.Size() - offset, kMaxSend);
-            n = sender_.Send(outgoing_.Data() + offset, static_cast<int>(left));
-        }
+        const std::size_t left = std::min(total - written_, kMaxSend);
+        const int n = sender_.Send(outgoing_.Data() + written_, static_cast<int>(left));
         // A failed send was reported, and its handler may already have started another packet.
         if (generation != generation_) return;
         if (n < 0) {
@@ -208,7 +198,7 @@ void TSimpleTcp::SenderData(Component*, SocketHandleT) {
 }
 
 void TSimpleTcp::SenderClose(Component*, SocketHandleT) {
-    const bool whole = connected_ && written_ == header_.size() + outgoing_.Size();
+    const bool whole = connected_ && written_ == outgoing_.Size();
     const bool failed = writeFailed_;
     // A receiver that took the packet closes in order; one that refused it resets.
     const int closeError = sender_.CloseError();
@@ -265,69 +255,100 @@ void TSimpleTcp::ListenerAccept(Component*, SocketHandleT socket) {
 }
 
 void TSimpleTcp::ListenerData(Component*, SocketHandleT socket) {
-    Incoming& in = incoming_[socket];
-    in.lastActivity = ++activity_;
-    switch (in.stage) {
-        case Incoming::Stage::Length: ReadLength(socket, in); break;
-        case Incoming::Stage::Payload: ReadPayload(socket, in); break;
-        case Incoming::Stage::Delivered:
-            // Bytes beyond the packet are not read; the connection closes when the owner is done.
-            break;
+    Incoming& first = incoming_[socket];
+    first.lastActivity = ++activity_;
+    // One notice takes what has arrived, the length field and the payload behind it, read after
+    // read until the socket has nothing more or the turn has taken kMostPerTurn bytes: a notice
+    // per read would cost a turn of the loop for every block. What is left past the bound comes
+    // with the next notice, queued behind those of the other connections, so a connection that
+    // floods does not starve one that trickles, and no turn keeps the dialogs waiting.
+    std::size_t budget = kMostPerTurn;
+    for (;;) {
+        auto it = incoming_.find(socket);
+        if (it == incoming_.end()) return;
+        Incoming& in = it->second;
+        std::size_t got = 0;
+        switch (in.stage) {
+            case Incoming::Stage::Length: got = ReadLength(socket, in); break;
+            case Incoming::Stage::Payload: got = ReadPayload(socket, in, budget); break;
+            case Incoming::Stage::Delivered:
+                // Bytes beyond the packet are not read; the connection closes when the owner is done.
+                return;
+        }
+        if (got == 0 || got >= budget) return;
+        budget -= got;
     }
 }
 
-void TSimpleTcp::ReadLength(SocketHandleT socket, Incoming& in) {
-    const int n = listener_.Receive(socket, in.length.data() + in.lengthGot, 4 - in.lengthGot);
-    if (n <= 0) return;
+std::size_t TSimpleTcp::ReadLength(SocketHandleT socket, Incoming& in) {
+    const int asked = 4 - in.lengthGot;
+    const int n = listener_.Receive(socket, in.length.data() + in.lengthGot, asked);
+    if (n <= 0) return 0;
     in.lengthGot += n;
-    if (in.lengthGot < 4) return;
+    // Fewer bytes than asked for: nothing more waits now.
+    if (in.lengthGot < 4) return 0;
     const std::int32_t length = DecodeLength(in.length);
     if (length < 0 || static_cast<std::size_t>(length) > maxPacket_) {
         Drop(socket);
-        return;
+        return 0;
     }
     bool accept = true;
     peer_ = in.peer;
     OnAnnounced(this, static_cast<std::size_t>(length), accept);
     // The handler may have let the loop run, in which the peer went away.
-    if (incoming_.count(socket) == 0) return;
+    if (incoming_.count(socket) == 0) return 0;
     if (!accept) {
         Drop(socket);
-        return;
+        return 0;
     }
     in.expected = static_cast<std::size_t>(length);
     in.stage = Incoming::Stage::Payload;
-    if (in.expected == 0) Deliver(socket, in);
+    if (in.expected == 0) {
+        Deliver(socket, in);
+        return 0;
+    }
+    return static_cast<std::size_t>(n);
 }
 
-void TSimpleTcp::ReadPayload(SocketHandleT socket, Incoming& in) {
+std::size_t TSimpleTcp::ReadPayload(SocketHandleT socket, Incoming& in, std::size_t budget) {
     const std::size_t have = in.payload.Size();
-    const std::size_t want = std::min(in.expected - have, std::clamp(have, kFirstRead, kMostRead));
+    const std::size_t want =
+        std::min({in.expected - have, std::clamp(have, kFirstRead, kMostRead), budget});
     const std::size_t capacity = in.payload.Capacity();
     if (have + want > capacity) {
-        const std::size_t grown = std::min(in.expected, std::max(have + want, capacity * 2));
+        // Twice what is held, and four times once a peer has sent kMostRead: where the system
+        // cannot grow a block in place (Windows) every growth copies what is held, which for a
+        // big packet came to a whole extra copy of it. The block still grows only when bytes
+        // fill it, so it is never more than four times what arrived.
+        const std::size_t factor = have >= kMostRead ? 4 : 2;
+        const std::size_t grown = std::min(in.expected, std::max(have + want, capacity * factor));
         // Giving others up may report a failed close, whose notice runs the loop.
-        if (!MakeRoom(socket, grown - capacity)) return;
+        if (!MakeRoom(socket, grown - capacity)) return 0;
         try {
             incoming_.at(socket).payload.Reserve(grown);
         } catch (const std::bad_alloc&) {
             // Memory the system will not give is a packet this program cannot hold: the
             // connection goes, and what the others are sending keeps arriving.
             Drop(socket);
-            return;
+            return 0;
         }
     }
     MemoryStream& payload = incoming_.at(socket).payload;
     // Straight from the socket into the packet's own buffer, never more than the packet lacks.
     std::uint8_t* dst = payload.WriteSpace(want);
     const int n = listener_.Receive(socket, dst, static_cast<int>(want));
-    if (n <= 0) return;
+    if (n <= 0) return 0;
     if (in.firstNul == std::string_view::npos) {
         if (const void* nul = std::memchr(dst, 0, static_cast<std::size_t>(n)))
             in.firstNul = have + static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - dst);
     }
     payload.Commit(static_cast<std::size_t>(n));
-    if (payload.Size() == in.expected) Deliver(socket, in);
+    if (payload.Size() == in.expected) {
+        Deliver(socket, in);
+        return 0;
+    }
+    // Fewer bytes than asked for: the socket has nothing more now.
+    return static_cast<std::size_t>(n) < want ? 0 : static_cast<std::size_t>(n);
 }
 
 bool TSimpleTcp::MakeRoom(SocketHandleT socket, std::size_t extra) {

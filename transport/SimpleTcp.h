@@ -122,6 +122,11 @@ public:
     // has been quiet longest, so idle connections cannot use up the program's sockets.
     static constexpr std::size_t kMaxIncoming = 16;
 
+    // The most one read notice takes from its connection, however much keeps arriving: copying
+    // it is one turn of the loop, which the dialogs and menus wait for, and what is left comes
+    // with the connection's next notice, behind those of the others.
+    static constexpr std::size_t kMostPerTurn = std::size_t{4} << 20;
+
     // The longest payload taken, and at the same time the most this channel holds at once for
     // all the packets still arriving. Anyone on the network may connect and announce up to
     // 2 GB per connection: without a ceiling, a few connections trickling bytes would take
@@ -159,7 +164,8 @@ private:
         bool held = false;
     };
 
-    void BeginPacket();
+    // Starts the outgoing block: room for the length field and a payload of about this size.
+    void BeginPacket(std::size_t payload);
     void StartSend(const std::string& host);
     void WriteMore();
 
@@ -174,8 +180,10 @@ private:
     void ListenerData(Component* sender, platform::SocketHandle socket);
     void ListenerClose(Component* sender, platform::SocketHandle socket);
 
-    void ReadLength(platform::SocketHandle socket, Incoming& in);
-    void ReadPayload(platform::SocketHandle socket, Incoming& in);
+    // One read each: the bytes taken when more may be waiting, 0 when the socket had no more
+    // (or the packet is delivered or given up meanwhile, when in is no more).
+    std::size_t ReadLength(platform::SocketHandle socket, Incoming& in);
+    std::size_t ReadPayload(platform::SocketHandle socket, Incoming& in, std::size_t budget);
     void Deliver(platform::SocketHandle socket, Incoming& in);
     void Finish(platform::SocketHandle socket);
     // Closes a held connection as Finish does, if it is still the one that was held.
@@ -192,10 +200,9 @@ private:
     TTCPClient& sender_;
     TTCPServer& listener_;
 
-    // The payload of the packet being sent, kept until the next send; its length field apart.
+    // The packet being sent, its length field and payload, kept until the next send.
     MemoryStream outgoing_;
-    std::array<std::uint8_t, 4> header_{};
-    std::size_t written_ = 0;  // bytes of the length field and payload taken by the socket
+    std::size_t written_ = 0;  // bytes of it taken by the socket
     std::uint64_t generation_ = 0;  // counts sends, so a handler that starts one is noticed
     bool connected_ = false;
     bool writeFailed_ = false;

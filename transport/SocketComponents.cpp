@@ -137,11 +137,13 @@ void TCustomSocket::ReportError(int code) {
 }
 
 std::uint16_t TCustomSocket::PortOf(const std::string& port) {
+    // A number first: no service is named with digits alone, and the services database is a
+    // file the system reads through on every lookup, once for every packet sent.
+    std::uint16_t number = 0;
+    if (ParsePortNumber(port, number)) return ToNetworkOrder(number);
     std::uint16_t network = 0;
     if (Api().GetServByName(port, protocol_ == 17 ? "udp" : "tcp", network)) return network;
-    std::uint16_t number = 0;
-    if (!ParsePortNumber(port, number)) throw EConvertError("'" + port + "' is not a valid port");
-    return ToNetworkOrder(number);
+    throw EConvertError("'" + port + "' is not a valid port");
 }
 
 bool TCustomSocket::ResolveAddress(const std::string& host, const std::string& port, SockAddrIn& address) {

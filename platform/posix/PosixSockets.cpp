@@ -129,6 +129,9 @@ int PosixSockets::WSAStartup(std::uint16_t version, WsaData& data) {
 }
 
 bool PosixSockets::GetProtoByNumber(int protocol) {
+    // TCP is always there (see below): no need to read the protocol database for it on every
+    // connection.
+    if (protocol == IPPROTO_TCP) return true;
     protoent entry{};
     protoent* result = nullptr;
     char buf[1024];
@@ -232,8 +235,13 @@ SocketHandle PosixSockets::Socket(int af, int type, int protocol) {
 int PosixSockets::WSAAsyncSelect(SocketHandle s, Hwnd window, std::uint32_t message, long events) {
     State* st = Find(s);
     if (st == nullptr) return Fail(10038);
-    const int flags = ::fcntl(st->fd, F_GETFL);
-    if (flags < 0 || ::fcntl(st->fd, F_SETFL, flags | O_NONBLOCK) < 0) return FailErrno();
+    // Once is enough: the flag stays, and every connection would otherwise pay two more calls
+    // for each of its registrations.
+    if (!st->nonBlocking) {
+        const int flags = ::fcntl(st->fd, F_GETFL);
+        if (flags < 0 || ::fcntl(st->fd, F_SETFL, flags | O_NONBLOCK) < 0) return FailErrno();
+        st->nonBlocking = true;
+    }
     st->window = window;
     st->message = message;
     st->events = events;
@@ -306,6 +314,7 @@ SocketHandle PosixSockets::Accept(SocketHandle s, SockAddrIn* peer) {
     State accepted;
     accepted.fd = fd;
     accepted.bound = true;
+    accepted.nonBlocking = true;  // accept4 made it so
     sockets_.emplace(h, accepted);
     byFd_[fd] = h;
     return h;
@@ -330,8 +339,12 @@ int PosixSockets::Recv(SocketHandle s, void* buffer, int length, int flags) {
     State* st = Find(s);
     if (st == nullptr) return Fail(10038);
     if (length < 0) return Fail(10014);
-    st->readArmed = true;
-    NotifyChanged();
+    // Only a change of what is watched is news for the loop; a notice that is armed already
+    // stays armed.
+    if (!st->readArmed) {
+        st->readArmed = true;
+        NotifyChanged();
+    }
     const ssize_t n = ::recv(st->fd, buffer, static_cast<std::size_t>(length), flags);
     if (n < 0) return FailErrno();
     return static_cast<int>(n);

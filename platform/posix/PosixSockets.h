@@ -83,6 +83,7 @@ private:
         std::uint32_t message = 0;
         long events = 0;
         bool bound = false;
+        bool nonBlocking = false;
         bool listening = false;
         bool connecting = false;
         bool readArmed = true;

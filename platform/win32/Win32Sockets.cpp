@@ -64,7 +64,14 @@ int Win32Sockets::WSACleanup() {
 
 int Win32Sockets::WSAGetLastError() const { return ::WSAGetLastError(); }
 
-bool Win32Sockets::GetProtoByNumber(int protocol) { return ::getprotobynumber(protocol) != nullptr; }
+bool Win32Sockets::GetProtoByNumber(int protocol) {
+    // The protocol database does not change under a running program, and asking it costs a
+    // millisecond under Wine, once for every packet sent: a protocol found once is known.
+    if (std::find(knownProtocols_.begin(), knownProtocols_.end(), protocol) != knownProtocols_.end()) return true;
+    if (::getprotobynumber(protocol) == nullptr) return false;
+    knownProtocols_.push_back(protocol);
+    return true;
+}
 
 bool Win32Sockets::GetServByName(const std::string& name, const std::string& protocol, std::uint16_t& port) {
     const servent* s = ::getservbyname(name.c_str(), protocol.c_str());

@@ -2,6 +2,7 @@
 // Winsock itself: every call passes straight through, so the notifications, their order and
 // their error codes are the system's own.
 #include <memory>
+#include <vector>
 
 #include "platform/HostLookups.h"
 #include "platform/Loop.h"
@@ -54,6 +55,7 @@ private:
     Hwnd lookupWindow_ = 0;
     std::unique_ptr<HostLookups> lookups_;
     int startups_ = 0;  // balanced by the destructor if the program forgot its WSACleanup
+    std::vector<int> knownProtocols_;  // found by getprotobynumber already
 };
 
 }  // namespace zumelko::platform::win32

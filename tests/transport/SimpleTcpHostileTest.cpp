@@ -1,5 +1,7 @@
 // Anyone on the network can connect to a listening channel. Whatever a peer sends, slowly,
 // wrongly or not at all, the channel stays able to receive the next good packet.
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <future>
 #include <stdexcept>
@@ -164,6 +166,111 @@ TEST_F(SimpleTcpHostile, AStalledSenderBlocksNobody) {
     slow.SendAll(std::string(1, '\0'));
     ASSERT_TRUE(Pump([&] { return rx.received == 2; }));
     EXPECT_EQ(rx.payloads[1], std::string("half-done", 10));
+}
+
+// The simulated desktop with its sockets seen through a peer that never runs dry: once its
+// length field is read, every read of the flooded connection is filled to the last byte asked
+// for, as from a peer faster than any loop. The real connection keeps a byte unread, so it
+// stays readable and its notices keep coming.
+class FloodingDesktop final : public platform::Desktop, public platform::Sockets {
+public:
+    explicit FloodingDesktop(platform::sim::SimDesktop& sim) : sim_(sim), real_(sim.sockets()) {}
+
+    platform::SocketHandle flooded = platform::kInvalidSocket;
+    std::size_t taken = 0;  // bytes made up for the flooded connection since last cleared
+
+    platform::Loop& loop() override { return sim_.loop(); }
+    platform::Sockets& sockets() override { return *this; }
+    platform::Clipboard& clipboard() override { return sim_.clipboard(); }
+    platform::Gdi& gdi() override { return sim_.gdi(); }
+    platform::Shell& shell() override { return sim_.shell(); }
+    platform::Network& network() override { return sim_.network(); }
+    platform::Dde& dde() override { return sim_.dde(); }
+    platform::UiHost& ui() override { return sim_.ui(); }
+
+    int Recv(platform::SocketHandle s, void* buffer, int length, int flags) override {
+        if (s != flooded || lengthRead_ < 4) {
+            const int n = real_.Recv(s, buffer, length, flags);
+            if (s == flooded && n > 0) lengthRead_ += n;
+            return n;
+        }
+        // Answers the notice on the real socket (it is armed again) without taking its byte.
+        char probe = 0;
+        if (real_.Recv(s, &probe, 1, MSG_PEEK) != 1) return real_.Recv(s, buffer, length, flags);
+        std::fill_n(static_cast<char*>(buffer), length, 'f');
+        taken += static_cast<std::size_t>(length);
+        return length;
+    }
+
+    int WSAStartup(std::uint16_t v, platform::WsaData& d) override { return real_.WSAStartup(v, d); }
+    int WSACleanup() override { return real_.WSACleanup(); }
+    int WSAGetLastError() const override { return real_.WSAGetLastError(); }
+    bool WSAIsBlocking() const override { return real_.WSAIsBlocking(); }
+    int WSACancelBlockingCall() override { return real_.WSACancelBlockingCall(); }
+    bool GetProtoByNumber(int p) override { return real_.GetProtoByNumber(p); }
+    bool GetServByName(const std::string& n, const std::string& p, std::uint16_t& port) override {
+        return real_.GetServByName(n, p, port);
+    }
+    std::uint32_t InetAddr(const std::string& t) override { return real_.InetAddr(t); }
+    bool GetHostByName(const std::string& n, std::uint32_t& a) override { return real_.GetHostByName(n, a); }
+    platform::AsyncHandle WSAAsyncGetHostByName(platform::Hwnd w, std::uint32_t m, const std::string& n) override {
+        return real_.WSAAsyncGetHostByName(w, m, n);
+    }
+    bool TakeHostAddress(platform::AsyncHandle r, std::uint32_t& a) override { return real_.TakeHostAddress(r, a); }
+    int WSACancelAsyncRequest(platform::AsyncHandle r) override { return real_.WSACancelAsyncRequest(r); }
+    platform::SocketHandle Socket(int af, int type, int p) override { return real_.Socket(af, type, p); }
+    int WSAAsyncSelect(platform::SocketHandle s, platform::Hwnd w, std::uint32_t m, long e) override {
+        return real_.WSAAsyncSelect(s, w, m, e);
+    }
+    int Bind(platform::SocketHandle s, const platform::SockAddrIn& a) override { return real_.Bind(s, a); }
+    int Connect(platform::SocketHandle s, const platform::SockAddrIn& a) override { return real_.Connect(s, a); }
+    int Listen(platform::SocketHandle s, int b) override { return real_.Listen(s, b); }
+    platform::SocketHandle Accept(platform::SocketHandle s, platform::SockAddrIn* p) override {
+        return real_.Accept(s, p);
+    }
+    int Send(platform::SocketHandle s, const void* d, int n, int f) override { return real_.Send(s, d, n, f); }
+    int Shutdown(platform::SocketHandle s, int how) override { return real_.Shutdown(s, how); }
+    int SetOobInline(platform::SocketHandle s, bool on) override { return real_.SetOobInline(s, on); }
+    int SetLinger(platform::SocketHandle s, bool on, std::uint16_t t) override { return real_.SetLinger(s, on, t); }
+    int CloseSocket(platform::SocketHandle s) override { return real_.CloseSocket(s); }
+    int GetSockName(platform::SocketHandle s, platform::SockAddrIn& a) override { return real_.GetSockName(s, a); }
+
+private:
+    platform::sim::SimDesktop& sim_;
+    platform::Sockets& real_;
+    int lengthRead_ = 0;
+};
+
+TEST_F(SimpleTcpHostile, AFloodingSenderTakesTurnsWithTheOthers) {
+    // One notice reads a bounded amount however much keeps arriving, so a packet on another
+    // connection is taken while the flooded one is still coming in, and every turn of the loop
+    // ends in time.
+    FloodingDesktop flooding(*desktop);
+    platform::Install(&flooding);
+    struct Restore {
+        platform::sim::ScopedSimDesktop& d;
+        ~Restore() { platform::Install(&*d); }
+    } restore{desktop};
+    RawSocket flood = Connect();
+    RawSocket quick = Connect();
+    ASSERT_EQ(receiver->ListenerSocket().Clients().Count(), 2u);
+    flooding.flooded = receiver->ListenerSocket().Clients()[0];
+    constexpr std::size_t kFlood = std::size_t{32} << 20;
+    flood.SendAll(LengthField(static_cast<std::int32_t>(kFlood)) + "x");
+    quick.SendAll(LengthField(6) + std::string("quick", 6));
+    std::size_t mostInATurn = 0;
+    std::size_t turnsBefore = 0;
+    for (int turn = 0; turn < 1000 && rx.received < 2; ++turn) {
+        desktop->loop().ProcessMessages();
+        mostInATurn = std::max(mostInATurn, std::exchange(flooding.taken, 0));
+        if (rx.received == 0) ++turnsBefore;
+    }
+    ASSERT_EQ(rx.received, 2);
+    EXPECT_TRUE(rx.payloads[0] == std::string("quick", 6)) << "first came " << rx.payloads[0].size() << " bytes";
+    EXPECT_TRUE(rx.payloads[1] == std::string(kFlood, 'f')) << "the flooded packet differs";
+    EXPECT_LE(mostInATurn, TSimpleTcp::kMostPerTurn);
+    EXPECT_LE(turnsBefore, 10u) << "the small packet waited for the flood";
+    EXPECT_TRUE(rx.errors.empty());
 }
 
 TEST_F(SimpleTcpHostile, BytesBeyondThePacketAreNotTakenForAnother) {
