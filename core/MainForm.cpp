@@ -25,6 +25,15 @@
 #include "platform/Desktop.h"
 #include "transport/SimpleTcp.h"
 #include "transport/WireText.h"
+#include "framework/Error.h"
+#if ZUMELKO_TLS
+#include "transport/tls/TlsContext.h"
+#else
+namespace zumelko::tls {
+// A build without OpenSSL has no identity to hold: Tls stays null there.
+class TlsContext {};
+}  // namespace zumelko::tls
+#endif
 
 namespace zumelko {
 
@@ -113,6 +122,9 @@ TForm1::TForm1(Component* owner) : Form(owner) {
     Packet2->OnReceived = {this, &TForm1::Packet2Received};
     Packet2->OnSended = {this, &TForm1::Packet2Sended};
     Packet2->OnError = {this, &TForm1::Packet2Error};
+#if ZUMELKO_TLS
+    Tls = std::make_unique<tls::TlsContext>();
+#endif
 
     NetUtility1 = &Create<TNetUtility>();
     NetUtility1->SetName("NetUtility1");
@@ -399,6 +411,7 @@ void TForm1::Ask(ReceivedItem& item) {
         if (Browser == NetscapeNavigator) browserName = "Netscape Navigater";
         if (Browser == InternetExplorer) browserName = "Internet Explorer";
         Form3->Label3->SetCaption(SenderLine(item.header));
+        Form3->Label4->SetCaption(SecurityLine(RecvSecurity));
         // The browser is handed the address in the desktop's own form.
         if (Form3->ShowQuestion(browserName + "にリンクしますか？") == mrYes)
             LinkToBrowser(platform::Current().ui().Texts().Utf8ToLocal(item.text.View()));
@@ -406,6 +419,7 @@ void TForm1::Ask(ReceivedItem& item) {
     }
     if (!item.picture) {
         Form5->Label3->SetCaption(SenderLine(item.header));
+        Form5->Label4->SetCaption(SecurityLine(RecvSecurity));
         if (Form5->ShowTextReceived(item.text) == mrYes) TakeIntoClipboard([&] { ClipboardAccess->SetUnicodeText(item.text); });
         return;
     }
@@ -419,6 +433,7 @@ void TForm1::Ask(ReceivedItem& item) {
         return;
     }
     Form5->Label3->SetCaption(SenderLine(item.header));
+    Form5->Label4->SetCaption(SecurityLine(RecvSecurity));
     if (Form5->ShowBitmapReceived(picture) == mrYes) TakeIntoClipboard([&] { ClipboardAccess->PutBitmap(picture); });
 }
 
@@ -587,12 +602,19 @@ void TForm1::DestinationItemClick(Component* sender) {
 
 void TForm1::Customize1Click(Component*) {
     Form4->SetSenders(SenderMode, AllowedNames);
-    if (Form4->ShowSettings(DefaultDestination, CheckerMode, ReceiveMode, Browser) != mrOk) return;
+    Form4->SetSecurity(HasPassphrase(), StrictMode);
+    const int answer = Form4->ShowSettings(DefaultDestination, CheckerMode, ReceiveMode, Browser);
+    // Taken out of the field whatever the answer: the typed passphrase does not stay there.
+    const std::optional<std::string> passphrase = Form4->TakePassphrase();
+    if (answer != mrOk) return;
+    StrictMode = Form4->RadioGroup5->ItemIndex() == 1;
     DefaultDestination = Form4->Destination;
     Browser = Form4->Browser;
     CheckerMode = static_cast<std::uint8_t>(Form4->RadioGroup1->ItemIndex());
     ReceiveMode = static_cast<std::uint8_t>(Form4->RadioGroup2->ItemIndex());
     SetSenders(static_cast<std::uint8_t>(Form4->RadioGroup3->ItemIndex()), Form4->AllowedNames);
+    // Last, as it takes a moment (the key is derived on purpose slowly).
+    if (passphrase && (!passphrase->empty() || HasPassphrase())) SetPassphrase(*passphrase);
 }
 
 void TForm1::SetSenders(std::uint8_t mode, const std::string& names) {
@@ -604,5 +626,41 @@ void TForm1::SetSenders(std::uint8_t mode, const std::string& names) {
 void TForm1::About1Click(Component*) { AboutBox->ShowAbout(); }
 
 void TForm1::Exit1Click(Component*) { App().Terminate(); }
+
+bool TForm1::HasPassphrase() const {
+#if ZUMELKO_TLS
+    return Tls && Tls->Passphrase().has_value();
+#else
+    return false;
+#endif
+}
+
+void TForm1::SetPassphrase(const std::string& utf8) {
+#if ZUMELKO_TLS
+    if (!Tls) throw Error("暗号化を使えません");
+    if (utf8.empty()) {
+        Tls->ClearPassphrase();
+        return;
+    }
+    Tls->SetPassphraseKey(tls::DerivePassphraseKey(utf8));
+#else
+    // A build without TLS sends nothing securely, and a passphrase would promise it did.
+    if (!utf8.empty()) throw Error("暗号化を使えません");
+#endif
+}
+
+std::string SecurityLine(const ItemSecurity& security) {
+    if (!security.encrypted) return kUnencryptedLine;
+    // The code comes from the session, but it is shown only as the digits and blanks it should be.
+    std::string code;
+    for (const char c : security.checkCode)
+        if ((c >= '0' && c <= '9') || c == ' ') code += c;
+    return (security.passphrase ? kPassphraseLine : kEncryptedLine) + code;
+}
+
+std::string SecurityNotice(const ItemSecurity& security) {
+    if (!security.encrypted) return "";
+    return "\r\n" + SecurityLine(security);
+}
 
 }  // namespace zumelko

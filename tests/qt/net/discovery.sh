@@ -109,7 +109,7 @@ check "hostc lists hosta and hostb" lists_within hostc "hosta,hostb" 10
 allow_only() {
   local host=$1 win chooser
   zm_menu "$host" 3 c
-  win=$(zm_wait_dialog "$host" 417 425) || return 1
+  win=$(zm_wait_dialog "$host" 417 587) || return 1
   # From OK: the two groups, About, then (the other details buttons disabled) the senders group.
   zm_keys "$host" "$win" Tab Tab Tab Tab Tab Down Tab space
   chooser=$(zm_wait_dialog "$host" 427 123) || return 1
@@ -117,7 +117,8 @@ allow_only() {
   zm_type "$host" "$chooser" "$2"
   zm_keys "$host" "$chooser" shift+Tab shift+Tab space
   zm_wait_gone "$host" "$chooser" || return 1
-  zm_keys "$host" "$win" Tab space
+  # Back on the details button; from the next group Enter presses OK.
+  zm_keys "$host" "$win" Tab Return
   zm_wait_gone "$host" "$win"
 }
 announce() {
@@ -138,7 +139,7 @@ stranger_refused() {
 friend_taken() {
   local win
   zm_on hostb "$sender" hosta "from a friend" >"$ZM_NET_DIR/send-hostb.log" 2>&1 &
-  win=$(zm_wait_dialog hosta 465 159) || return 1
+  win=$(zm_wait_dialog hosta 465 183) || return 1
   zm_keys hosta "$win" Tab space
   zm_wait_gone hosta "$win"
 }
@@ -156,7 +157,7 @@ check "hostd lists nobody" [ "$(destinations hostd)" = "" ]
 check "hostd says once that there is no daemon" \
   [ "$(grep -c 'no avahi daemon' "$ZM_NET_DIR/zumelko-hostd.log")" = 1 ]
 zm_x hosta "$sender" hostd "sent to a host without discovery" >"$ZM_NET_DIR/send.log" 2>&1 &
-check "hostd asks whether to take a text from hosta" zm_wait_dialog hostd 465 159 >/dev/null
+check "hostd asks whether to take a text from hosta" zm_wait_dialog hostd 465 183 >/dev/null
 check "hostd's program still runs" zm_alive hostd
 
 zm_say "hostc quits through its menu: the others no longer list it after a refresh"
