@@ -213,7 +213,7 @@ inline constexpr const char* kPictureDiscarded = "\"画像\"データが送ら�
 // How an item came, under the sender's line in the receive question and in the sender's notice:
 // the encrypted line ends with the check code ("0123 4567 8901").
 inline constexpr const char* kEncryptedLine = "暗号化 ： 確認コード ";
-inline constexpr const char* kPassphraseLine = "暗号化 (パスフレーズ認証済み) ： 確認コード ";
+inline constexpr const char* kPassphraseLine = "暗号化 (ﾊﾟｽﾌﾚｰｽﾞ認証) ： 確認コード ";
 inline constexpr const char* kUnencryptedLine = "暗号化されずに届きました";
 
 // The line about how an item came, plain text.

@@ -690,7 +690,7 @@ TEST_F(ReceivingDialogs, TextAndPictureArePreviewedAndTypedTextIsReadBack) {
     onReceive = [&](Form& form, HWND window) {
         Shot(window, "receive_text");
         EXPECT_EQ(TextOf(Child(form, "Label3")), L"\"営業部-PC\" にいる \"山田\" から");
-        EXPECT_EQ(TextOf(Child(form, "Label4")), L"暗号化 (パスフレーズ認証済み) ： 確認コード 0123 4567 8901");
+        EXPECT_EQ(TextOf(Child(form, "Label4")), L"暗号化 (ﾊﾟｽﾌﾚｰｽﾞ認証) ： 確認コード 0123 4567 8901");
         EXPECT_EQ(TextOf(Child(form, "Label1")), L"\"文字列\"データを受信しました。");
         PressKey(VK_ESCAPE);
         Pump(100);
