@@ -554,6 +554,14 @@ void TForm1::BuildDestinationList() {
         std::string line;
         for (std::size_t i = 2; i < PopupMenu1->Count(); ++i) line += (i > 2 ? "," : "") + PopupMenu1->Item(i).Caption();
         std::fprintf(stderr, "zumelko: destinations: %s\n", line.c_str());
+        // And those whose DNS-SD record says they take the encrypted channel, with its port.
+        std::string secure;
+        for (std::size_t i = 2; i < PopupMenu1->Count(); ++i) {
+            const std::string& name = PopupMenu1->Item(i).Caption();
+            if (const int port = NetUtility1->SecurePort(name))
+                secure += (secure.empty() ? "" : ",") + name + ":" + std::to_string(port);
+        }
+        std::fprintf(stderr, "zumelko: encrypted: %s\n", secure.c_str());
     }
     ResolveAllowedSenders();
 }
