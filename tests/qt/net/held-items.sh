@@ -43,7 +43,7 @@ all_ended_with_0() {
   local name
   for name in "$@"; do ended_with_0 "$name" || return 1; done
 }
-receive_dialogs() { zm_windows prog | awk '$2 == 465 && $3 == 159' | wc -l; }
+receive_dialogs() { zm_windows prog | awk '$2 == 465 && $3 == 183' | wc -l; }
 clipboard_is() { [ "$(zm_x prog xclip -selection clipboard -o 2>/dev/null)" = "$1" ]; }
 
 # Three senders: the first is asked about; the other two arrive while its question is open.

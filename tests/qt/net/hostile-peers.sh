@@ -98,7 +98,7 @@ settle() {
         zm_shot prog "$id" "notice-$case_name-$notices"
         zm_keys prog "$id" space
         ;;
-      465x159)
+      465x183)
         offers=$((offers + 1))
         if [ "$answer" = yes ]; then
           zm_keys prog "$id" space
