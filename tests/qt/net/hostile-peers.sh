@@ -74,8 +74,8 @@ alive() {
 
 # Clicks at a point of a window (the dialogs' buttons stand where their forms put them).
 click() { zm_x prog xdotool mousemove --window "$1" "$2" "$3" click 1; }
-click_no() { click "$1" 176 136; }    # Form5's NO
-click_link() { click "$1" 396 136; }  # Form5's リンク
+click_no() { click "$1" 176 160; }    # Form5's NO
+click_link() { click "$1" 396 160; }  # Form5's リンク
 
 # settle [yes|no [PID]] : answers whatever the attack left on screen: notices with OK,
 # receive dialogs with NO (or the first with YES), until the peer PID has ended and nothing but
