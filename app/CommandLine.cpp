@@ -1,8 +1,10 @@
 #include "app/CommandLine.h"
 
+#include <fstream>
 #include <utility>
 
 #include "core/MainForm.h"
+#include "framework/Utf8.h"
 
 #ifndef ZUMELKO_VERSION
 #error "ZUMELKO_VERSION comes from the project's version in CMake"
@@ -37,6 +39,63 @@ std::string Words(const Choice (&choices)[N]) {
 }
 
 }  // namespace
+
+bool TakeSecurityOption(const std::vector<std::string>& args, std::size_t& i, SecurityOptions& options,
+                        std::string& error) {
+    const std::string& arg = args[i];
+    if (arg == "--strict") {
+        options.strict = true;
+        return true;
+    }
+    constexpr std::string_view kFile = "--passphrase-file";
+    if (arg.rfind(kFile, 0) != 0) return false;
+    if (arg.size() > kFile.size() && arg[kFile.size()] == '=') {
+        options.passphraseFile = arg.substr(kFile.size() + 1);
+    } else if (arg.size() == kFile.size() && i + 1 < args.size()) {
+        options.passphraseFile = args[++i];
+    } else if (arg.size() == kFile.size()) {
+        error = "--passphrase-file needs a file (- for standard input)";
+    } else {
+        return false;
+    }
+    if (options.passphraseFile && options.passphraseFile->empty()) error = "--passphrase-file needs a file (- for standard input)";
+    return true;
+}
+
+std::optional<std::string> LoadPassphrase(SecurityOptions& options, const std::optional<std::string>& environment,
+                                          std::istream& standardInput) {
+    std::string text;
+    std::string from;
+    if (options.passphraseFile) {
+        const std::string& path = *options.passphraseFile;
+        from = path == "-" ? "the passphrase from standard input" : "the passphrase file " + path;
+        std::ifstream file;
+        std::istream* in = &standardInput;
+        if (path != "-") {
+            file.open(path, std::ios::binary);
+            if (!file) return "cannot read " + from;
+            in = &file;
+        }
+        // Only the first line, and never more than a passphrase can be: a device or a huge
+        // file without a line break ends the read too.
+        char c = 0;
+        while (text.size() <= kMaxPassphrase + 3 && in->get(c) && c != '\n') text += c;
+        if (in->bad()) return "cannot read " + from;
+        if (!text.empty() && text.back() == '\r') text.pop_back();
+        if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+    } else if (environment) {
+        from = std::string("the passphrase in ") + kPassphraseVariable;
+        text = *environment;
+    } else {
+        return std::nullopt;
+    }
+    if (text.empty()) return from + " is empty";
+    if (text.size() > kMaxPassphrase) return from + " is longer than " + std::to_string(kMaxPassphrase) + " bytes";
+    // Both desktops derive the key from the same bytes only when both read UTF-8.
+    if (!IsValidUtf8(text)) return from + " is not UTF-8";
+    options.passphrase = std::move(text);
+    return std::nullopt;
+}
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args, bool slashes) {
     CommandLine line;
@@ -97,6 +156,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, bool slashes)
             const auto v = take();
             if (!v) return wrong("--destination needs a machine name");
             line.options.defaultDestination = *v;
+        } else if (name == "strict" && !value) {
+            line.options.security.strict = true;
+        } else if (name == "passphrase-file") {
+            const auto v = take();
+            if (!v || v->empty()) return wrong("--passphrase-file needs a file (- for standard input)");
+            line.options.security.passphraseFile = *v;
         } else if (name == "allow") {
             const auto v = take();
             if (!v || v->find_first_not_of(" ,\t") == std::string::npos)
@@ -140,11 +205,21 @@ std::string HelpText() {
            "  --allow NAMES               machine names or addresses that may send, separated\n"
            "                              by blanks or commas; may be repeated; implies\n"
            "                              --senders known\n"
+           "  --strict                    no unencrypted transfer, neither sent nor received:\n"
+           "                              only machines running Zumelko with encryption\n"
+           "  --passphrase-file FILE      the team's passphrase, the first line of FILE (UTF-8;\n"
+           "                              - reads it from standard input); machines that do\n"
+           "                              not know it can neither send to this one nor receive\n"
+           "                              from it, and nothing travels unencrypted\n"
            "  /quit                       on Windows: ask the running program to end as its\n"
            "                              menu's \"終了(&E)\" does (for installers and scripts)\n"
            "  --help                      this text\n"
            "  --version                   the program's version\n"
            "Each option takes its value as --option VALUE or --option=VALUE.\n"
+           "\n"
+           "The passphrase may come from the environment variable ZUMELKO_PASSPHRASE instead\n"
+           "(--passphrase-file wins). It is never taken on the command line, where other users\n"
+           "could read it in the process list, and never saved.\n"
            "\n"
            "Exit status: 0 after the menu's \"終了(&E)\", 1 without a display, 2 for a wrong\n"
            "command line.\n";
@@ -157,6 +232,8 @@ void ApplyStartOptions(TForm1& form, const StartOptions& options) {
     if (options.browser) form.Browser = *options.browser;
     if (options.senderMode || options.allowedNames)
         form.SetSenders(options.senderMode.value_or(form.SenderMode), options.allowedNames.value_or(form.AllowedNames));
+    if (options.security.strict) form.StrictMode = true;
+    if (options.security.passphrase) form.SetPassphrase(*options.security.passphrase);
 }
 
 }  // namespace zumelko

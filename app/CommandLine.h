@@ -3,6 +3,7 @@
 // options that set the initial state of a run (so that a start-at-login entry can carry a
 // user's choices). Nothing is ever written anywhere; every option lasts one run.
 #include <cstdint>
+#include <istream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +12,34 @@ namespace zumelko {
 
 class TForm1;
 
+// The encrypted channel's options, the same for zumelko and zumelko-send. The passphrase never
+// stands on the command line, which every user of the machine can read in the process list: it
+// comes from a file (its first line; "-" is standard input) or from the environment variable
+// ZUMELKO_PASSPHRASE, which only its own user (and root) can read. A file given wins.
+struct SecurityOptions {
+    // --strict: no plain transfer, neither sent nor received.
+    bool strict = false;
+    std::optional<std::string> passphraseFile;
+    // The passphrase in UTF-8 once LoadPassphrase has read it; nothing when none was given.
+    std::optional<std::string> passphrase;
+};
+
+inline constexpr const char* kPassphraseVariable = "ZUMELKO_PASSPHRASE";
+// The longest passphrase taken, in bytes.
+inline constexpr std::size_t kMaxPassphrase = 1024;
+
+// Takes args[i] (and its value) when it is one of the options above, moving i past them; false
+// for any other argument. Sets error (and returns true) for a wrong one.
+bool TakeSecurityOption(const std::vector<std::string>& args, std::size_t& i, SecurityOptions& options,
+                        std::string& error);
+
+// Reads the passphrase from the options' file (standardInput for "-") or else from environment
+// (the variable's value, UTF-8), into options.passphrase. It must be UTF-8, not empty, at most
+// kMaxPassphrase bytes; a file's first line counts (without its CR LF or LF, and without a
+// UTF-8 byte order mark). Returns the reason in one line when it cannot be taken.
+std::optional<std::string> LoadPassphrase(SecurityOptions& options, const std::optional<std::string>& environment,
+                                          std::istream& standardInput);
+
 struct StartOptions {
     std::optional<std::uint8_t> checkerMode;
     std::optional<std::string> defaultDestination;
@@ -18,6 +47,7 @@ struct StartOptions {
     std::optional<std::int32_t> browser;
     std::optional<std::uint8_t> senderMode;
     std::optional<std::string> allowedNames;
+    SecurityOptions security;
 };
 
 struct CommandLine {
@@ -36,6 +66,7 @@ std::string VersionText();
 std::string HelpText();
 
 // Sets what the options name on the main window; what they leave out keeps its initial value.
+// A passphrase is applied here: its key is derived.
 void ApplyStartOptions(TForm1& form, const StartOptions& options);
 
 // The exit codes of a start that runs no program.

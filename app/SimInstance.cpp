@@ -300,6 +300,8 @@ std::string RunSimCommand(SimDesktop& desktop, const std::string& line) {
             combo->SetText(text);
         } else if (auto* memo = dynamic_cast<Memo*>(&c)) {
             memo->SetText(text);
+        } else if (auto* edit = dynamic_cast<Edit*>(&c)) {
+            edit->SetText(text);
         } else {
             throw std::invalid_argument("cannot type there");
         }

@@ -1,5 +1,8 @@
 // The program on the Linux desktop.
 #include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,7 +11,7 @@
 #include "platform/qt/QtDesktop.h"
 
 int main(int argc, char** argv) {
-    const zumelko::CommandLine line = zumelko::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    zumelko::CommandLine line = zumelko::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     switch (line.action) {
         case zumelko::CommandLine::Action::Help:
             std::fputs(zumelko::HelpText().c_str(), stdout);
@@ -21,6 +24,12 @@ int main(int argc, char** argv) {
             return zumelko::kExitWrongCommandLine;
         case zumelko::CommandLine::Action::Run:
             break;
+    }
+    std::optional<std::string> environment;
+    if (const char* value = std::getenv(zumelko::kPassphraseVariable)) environment = value;
+    if (const auto why = zumelko::LoadPassphrase(line.options.security, environment, std::cin)) {
+        std::fprintf(stderr, "zumelko: %s\n", why->c_str());
+        return zumelko::kExitWrongCommandLine;
     }
     if (const auto why = zumelko::platform::qt::MissingDisplay()) {
         std::fprintf(stderr, "zumelko: %s; the program needs a desktop to show its icon\n", why->c_str());

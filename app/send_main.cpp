@@ -18,11 +18,13 @@
 #include <ctime>
 #include <exception>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/CommandLine.h"
 #include "core/MainForm.h"
 #include "transport/SocketComponents.h"
 #include "desktop/BitmapImage.h"
@@ -33,6 +35,7 @@
 #include "platform/sim/SimDesktop.h"
 #include "transport/SimpleTcp.h"
 #include "transport/WireText.h"
+#include "transport/tls/TlsContext.h"
 
 namespace {
 
@@ -86,6 +89,14 @@ constexpr const char* kHelp =
     "  --pictures-to FILE  while receiving, write the pictures' file names to FILE\n"
     "                      (appended) instead of standard output, which then holds texts\n"
     "                      only\n"
+    "  --strict            nothing unencrypted: send and take items only over the\n"
+    "                      encrypted channel, and fail where a receiver cannot take it\n"
+    "  --passphrase-file FILE\n"
+    "                      the team's passphrase, the first line of FILE (UTF-8; - reads it\n"
+    "                      from standard input, then the text to send cannot come from\n"
+    "                      there too); only peers that know it are sent to or taken from,\n"
+    "                      and never unencrypted. ZUMELKO_PASSPHRASE in the environment does\n"
+    "                      the same (the file wins); never give it on the command line\n"
     "  --port-offset N     use ports 8000+N and 8001+N instead of 8000 and 8001 (both sides\n"
     "                      must agree; for trying things out on one machine)\n"
     "\n"
@@ -233,6 +244,19 @@ struct Options {
     std::optional<std::string> image;
     std::vector<std::string> words;
     bool version = false;
+    // The encrypted channel, for sending and receiving alike. strict (--strict): never the plain
+    // channel; a send that cannot go encrypted fails. passphraseKey (from --passphrase-file or
+    // ZUMELKO_PASSPHRASE, derived once at start): peers must know the team's passphrase, and
+    // nothing travels plain either, as with strict. Neither: encrypted with instances that speak
+    // it, plain with the others.
+    struct Security {
+        bool strict = false;
+        std::optional<zumelko::tls::PassphraseKey> passphraseKey;
+        // Whether the plain channel is out, for either reason.
+        bool PlainForbidden() const { return strict || passphraseKey.has_value(); }
+    } security;
+    // Where the passphrase comes from, as the command line says; read by LoadSecurity.
+    std::optional<std::string> passphraseFile;
 };
 
 // The channel's text for a failed socket call, without the channel's own "(in Sender)".
@@ -546,9 +570,13 @@ std::optional<Options> Parse(int argc, char** argv) {
     std::vector<std::string> positional;
     std::optional<std::size_t> dashAt;  // where a "-" that means standard input stands
     bool timeoutGiven = false;
+    zumelko::SecurityOptions security;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (endOfOptions || a.empty() || a[0] != '-' || a == "-") {
+        std::string wrong;
+        if (!endOfOptions && zumelko::TakeSecurityOption(args, i, security, wrong)) {
+            if (!wrong.empty()) throw std::runtime_error(wrong);
+        } else if (endOfOptions || a.empty() || a[0] != '-' || a == "-") {
             if (a == "-" && !endOfOptions) dashAt = positional.size();
             positional.push_back(a);
         } else if (a == "--") {
@@ -591,6 +619,8 @@ std::optional<Options> Parse(int argc, char** argv) {
             throw std::runtime_error("unknown option " + a);
         }
     }
+    options.security.strict = security.strict;
+    options.passphraseFile = security.passphraseFile;
     if (options.receive) {
         if (!positional.empty() || options.file || options.image)
             throw std::runtime_error("--receive takes no host, text or file");
@@ -611,10 +641,23 @@ std::optional<Options> Parse(int argc, char** argv) {
         options.words.clear();
         options.file = "-";
     }
+    if (security.passphraseFile == "-" && (options.file == "-" || options.image == "-"))
+        throw std::runtime_error("standard input gives the passphrase or what to send, not both");
     const int what = (options.file ? 1 : 0) + (options.image ? 1 : 0) + (options.words.empty() ? 0 : 1);
     if (what == 0) throw std::runtime_error("nothing to send: give a text, --file or --image");
     if (what > 1) throw std::runtime_error("send one thing at a time: a text, --file or --image");
     return options;
+}
+
+// Reads the passphrase, once the command line is known to be right, and derives its key.
+void LoadSecurity(Options& options) {
+    zumelko::SecurityOptions security;
+    security.passphraseFile = options.passphraseFile;
+    const char* environment = std::getenv(zumelko::kPassphraseVariable);
+    if (const auto why = zumelko::LoadPassphrase(
+            security, environment ? std::optional<std::string>(environment) : std::nullopt, std::cin))
+        throw std::runtime_error(*why);
+    if (security.passphrase) options.security.passphraseKey = zumelko::tls::DerivePassphraseKey(*security.passphrase);
 }
 
 }  // namespace
@@ -623,6 +666,7 @@ int main(int argc, char** argv) {
     std::optional<Options> options;
     try {
         options = Parse(argc, argv);
+        if (options && !options->version) LoadSecurity(*options);
     } catch (const std::exception& e) {
         Fail(e.what());
         std::fprintf(stderr, "Try 'zumelko-send --help'.\n");

@@ -25,6 +25,8 @@
 #include "platform/Desktop.h"
 #include "transport/SimpleTcp.h"
 #include "transport/WireText.h"
+#include "framework/Error.h"
+#include "transport/tls/TlsContext.h"
 
 namespace zumelko {
 
@@ -113,6 +115,7 @@ TForm1::TForm1(Component* owner) : Form(owner) {
     Packet2->OnReceived = {this, &TForm1::Packet2Received};
     Packet2->OnSended = {this, &TForm1::Packet2Sended};
     Packet2->OnError = {this, &TForm1::Packet2Error};
+    Tls = std::make_unique<tls::TlsContext>();
 
     NetUtility1 = &Create<TNetUtility>();
     NetUtility1->SetName("NetUtility1");
@@ -399,6 +402,7 @@ void TForm1::Ask(ReceivedItem& item) {
         if (Browser == NetscapeNavigator) browserName = "Netscape Navigater";
         if (Browser == InternetExplorer) browserName = "Internet Explorer";
         Form3->Label3->SetCaption(SenderLine(item.header));
+        Form3->Label4->SetCaption(SecurityLine(RecvSecurity));
         // The browser is handed the address in the desktop's own form.
         if (Form3->ShowQuestion(browserName + "にリンクしますか？") == mrYes)
             LinkToBrowser(platform::Current().ui().Texts().Utf8ToLocal(item.text.View()));
@@ -406,6 +410,7 @@ void TForm1::Ask(ReceivedItem& item) {
     }
     if (!item.picture) {
         Form5->Label3->SetCaption(SenderLine(item.header));
+        Form5->Label4->SetCaption(SecurityLine(RecvSecurity));
         if (Form5->ShowTextReceived(item.text) == mrYes) TakeIntoClipboard([&] { ClipboardAccess->SetUnicodeText(item.text); });
         return;
     }
@@ -419,6 +424,7 @@ void TForm1::Ask(ReceivedItem& item) {
         return;
     }
     Form5->Label3->SetCaption(SenderLine(item.header));
+    Form5->Label4->SetCaption(SecurityLine(RecvSecurity));
     if (Form5->ShowBitmapReceived(picture) == mrYes) TakeIntoClipboard([&] { ClipboardAccess->PutBitmap(picture); });
 }
 
@@ -539,6 +545,14 @@ void TForm1::BuildDestinationList() {
         std::string line;
         for (std::size_t i = 2; i < PopupMenu1->Count(); ++i) line += (i > 2 ? "," : "") + PopupMenu1->Item(i).Caption();
         std::fprintf(stderr, "zumelko: destinations: %s\n", line.c_str());
+        // And those whose DNS-SD record says they take the encrypted channel, with its port.
+        std::string secure;
+        for (std::size_t i = 2; i < PopupMenu1->Count(); ++i) {
+            const std::string& name = PopupMenu1->Item(i).Caption();
+            if (const int port = NetUtility1->SecurePort(name))
+                secure += (secure.empty() ? "" : ",") + name + ":" + std::to_string(port);
+        }
+        std::fprintf(stderr, "zumelko: encrypted: %s\n", secure.c_str());
     }
     ResolveAllowedSenders();
 }
@@ -587,12 +601,19 @@ void TForm1::DestinationItemClick(Component* sender) {
 
 void TForm1::Customize1Click(Component*) {
     Form4->SetSenders(SenderMode, AllowedNames);
-    if (Form4->ShowSettings(DefaultDestination, CheckerMode, ReceiveMode, Browser) != mrOk) return;
+    Form4->SetSecurity(HasPassphrase(), StrictMode);
+    const int answer = Form4->ShowSettings(DefaultDestination, CheckerMode, ReceiveMode, Browser);
+    // Taken out of the field whatever the answer: the typed passphrase does not stay there.
+    const std::optional<std::string> passphrase = Form4->TakePassphrase();
+    if (answer != mrOk) return;
+    StrictMode = Form4->RadioGroup5->ItemIndex() == 1;
     DefaultDestination = Form4->Destination;
     Browser = Form4->Browser;
     CheckerMode = static_cast<std::uint8_t>(Form4->RadioGroup1->ItemIndex());
     ReceiveMode = static_cast<std::uint8_t>(Form4->RadioGroup2->ItemIndex());
     SetSenders(static_cast<std::uint8_t>(Form4->RadioGroup3->ItemIndex()), Form4->AllowedNames);
+    // Last, as it takes a moment (the key is derived on purpose slowly).
+    if (passphrase && (!passphrase->empty() || HasPassphrase())) SetPassphrase(*passphrase);
 }
 
 void TForm1::SetSenders(std::uint8_t mode, const std::string& names) {
@@ -604,5 +625,32 @@ void TForm1::SetSenders(std::uint8_t mode, const std::string& names) {
 void TForm1::About1Click(Component*) { AboutBox->ShowAbout(); }
 
 void TForm1::Exit1Click(Component*) { App().Terminate(); }
+
+bool TForm1::HasPassphrase() const {
+    return Tls && Tls->Passphrase().has_value();
+}
+
+void TForm1::SetPassphrase(const std::string& utf8) {
+    if (!Tls) throw Error("暗号化を使えません");
+    if (utf8.empty()) {
+        Tls->ClearPassphrase();
+        return;
+    }
+    Tls->SetPassphraseKey(tls::DerivePassphraseKey(utf8));
+}
+
+std::string SecurityLine(const ItemSecurity& security) {
+    if (!security.encrypted) return kUnencryptedLine;
+    // The code comes from the session, but it is shown only as the digits and blanks it should be.
+    std::string code;
+    for (const char c : security.checkCode)
+        if ((c >= '0' && c <= '9') || c == ' ') code += c;
+    return (security.passphrase ? kPassphraseLine : kEncryptedLine) + code;
+}
+
+std::string SecurityNotice(const ItemSecurity& security) {
+    if (!security.encrypted) return "";
+    return "\r\n" + SecurityLine(security);
+}
 
 }  // namespace zumelko

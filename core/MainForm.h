@@ -23,6 +23,18 @@ class TSimpleTcp;
 class TNetUtility;
 class TDdeClientConv;
 class TAllowedSenders;
+namespace tls {
+class TlsContext;
+}
+
+// How a received item came: over the encrypted channel (with the check code both ends compute
+// from the session, and whether the team passphrase authenticated the peer) or over the plain
+// one.
+struct ItemSecurity {
+    bool encrypted = false;
+    std::string checkCode;
+    bool passphrase = false;
+};
 
 enum CheckerModes : std::uint8_t { AskDestination = 0, UseDefault = 1, NoCheck = 2 };
 enum ReceiveModes : std::uint8_t { IndividualSelection = 0, UrlAutoLink = 1, SleepMode = 2 };
@@ -108,6 +120,19 @@ public:
     std::uint8_t SenderMode = AnySender;
     std::string AllowedNames;
 
+    // The encrypted channel: this run's identity and, once set, the team's key. Null only in a
+    // build without TLS.
+    std::unique_ptr<tls::TlsContext> Tls;
+    // No plain transfer, neither sent nor received.
+    bool StrictMode = false;
+    // How the item being asked about came; plain until the receive path says otherwise.
+    ItemSecurity RecvSecurity;
+    bool HasPassphrase() const;
+    // Derives the team's key from the passphrase (UTF-8, the same bytes on every desktop) and
+    // sets it for every session started from now on; empty clears it. The passphrase itself is
+    // not kept. Slow on purpose (a tenth of a second or so): call it when the user changes it.
+    void SetPassphrase(const std::string& utf8);
+
     // Items that arrived while a receive question was open, oldest first; each is asked about
     // in turn once the open question is answered, and its sender hears of it only then.
     std::size_t WaitingItems() const { return waiting_.size(); }
@@ -163,6 +188,10 @@ private:
 
 extern TForm1* Form1;
 
+// What the sender's notice adds to kTransferDone after a transfer: a line with the check code
+// (and the passphrase's word) for an encrypted one, nothing for a plain one.
+std::string SecurityNotice(const ItemSecurity& security);
+
 // The longest text payload (its NUL included) taken from a peer. A received text is held twice
 // on its way to the clipboard (once as received, once by the clipboard), so this keeps a text
 // within the cost of the largest picture packet the channel takes; no desktop copies texts of
@@ -181,5 +210,13 @@ inline constexpr const char* kNotRunning = "起動されていない、もしく
 inline constexpr const char* kNetworkError = "ネットワークエラー ： ";
 inline constexpr const char* kTransferDone = "データの転送が終了しました。";
 inline constexpr const char* kPictureDiscarded = "\"画像\"データが送られてきたので、破棄します。";
+// How an item came, under the sender's line in the receive question and in the sender's notice:
+// the encrypted line ends with the check code ("0123 4567 8901").
+inline constexpr const char* kEncryptedLine = "暗号化 ： 確認コード ";
+inline constexpr const char* kPassphraseLine = "暗号化 (ﾊﾟｽﾌﾚｰｽﾞ認証) ： 確認コード ";
+inline constexpr const char* kUnencryptedLine = "暗号化されずに届きました";
+
+// The line about how an item came, plain text.
+std::string SecurityLine(const ItemSecurity& security);
 
 }  // namespace zumelko

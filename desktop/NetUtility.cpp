@@ -7,9 +7,11 @@
 #include <functional>
 #include <optional>
 #include <set>
+#include <string_view>
 
 #include "framework/Error.h"
 #include "platform/Desktop.h"
+#include "platform/Network.h"
 
 namespace zumelko {
 
@@ -154,6 +156,54 @@ void TNetUtility::AddDiscovered(StringList& machines, std::vector<std::string> d
         if (name.empty() || IsAddressLiteral(name)) continue;
         if (known.insert(lower(name)).second) machines.Add(std::move(name));
     }
+}
+
+int TNetUtility::SecurePortIn(const std::vector<std::string>& txt) {
+    const std::string_view key = platform::kSecureTxtKey;
+    bool found = false;
+    int port = 0;
+    for (const std::string& entry : txt) {
+        const std::size_t eq = entry.find('=');
+        const std::string_view name = std::string_view(entry).substr(0, eq);
+        if (name.size() != key.size()) continue;
+        bool same = true;
+        for (std::size_t i = 0; i < key.size(); ++i) {
+            char c = name[i];
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            same = same && c == key[i];
+        }
+        if (!same) continue;
+        if (found) return 0;  // twice: nothing to go by
+        found = true;
+        if (eq == std::string::npos) continue;
+        const std::string_view value = std::string_view(entry).substr(eq + 1);
+        if (value.empty() || value.size() > 5) continue;
+        int number = 0;
+        bool digits = true;
+        for (const char c : value) {
+            digits = digits && c >= '0' && c <= '9';
+            if (digits) number = number * 10 + (c - '0');
+        }
+        if (digits && number >= 1 && number <= 65535) port = number;
+    }
+    return port;
+}
+
+int TNetUtility::SecurePort(const std::string& machine) const {
+    const auto lower = [](std::string_view text) {
+        std::string out(text);
+        for (char& c : out) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        }
+        return out;
+    };
+    if (machine.empty()) return 0;
+    const std::string wanted = lower(machine);
+    for (const auto& record : platform::Current().network().DiscoveredRecords()) {
+        if (lower(record.machine) != wanted) continue;
+        if (const int port = SecurePortIn(record.txt)) return port;
+    }
+    return 0;
 }
 
 const std::string& TNetUtility::MachineName(int index) const {

@@ -44,6 +44,18 @@ public:
     const std::string& MachineName(int index) const;
     const StringList& Machines() const { return machines_; }
 
+    // Whether the machine's DNS-SD record says it takes the encrypted channel, and on which port
+    // (0 when it does not, or was not seen by discovery). Asked of discovery on every call, as
+    // known at that moment; the name compares without regard to ASCII case. A machine seen
+    // with several records announces the channel when any of them does.
+    bool AnnouncesSecure(const std::string& machine) const { return SecurePort(machine) != 0; }
+    int SecurePort(const std::string& machine) const;
+    // The port a record's TXT strings give for the encrypted channel; 0 for none. Keys compare
+    // without regard to case, as DNS-SD reads them; the value must be a port in plain decimal
+    // digits, 1 to 65535. A record that gives the key more than once says nothing: DNS-SD would
+    // take the first, but not every system's DNS-SD keeps the strings in their order.
+    static int SecurePortIn(const std::vector<std::string>& txt);
+
     // Asked of the system on every call; empty when it cannot tell.
     std::string UserName() const;
     std::string ComputerName() const;

@@ -14,14 +14,16 @@ namespace {
 constexpr int kGroupTop1 = 22;
 constexpr int kGroupTop2 = 140;
 constexpr int kGroupTop3 = 258;
-constexpr int kButtonRow = 384;
+constexpr int kGroupTop4 = 376;
+constexpr int kGroupTop5 = kGroupTop4 + 65 + 6;
+constexpr int kButtonRow = 546;
 constexpr int kGroupLeft = 64;
 constexpr int kSecondRowTop = 16 + 24 + 4;
 constexpr int kWideGroup = 320;
 }  // namespace
 
 TForm4::TForm4(Component* owner) : Form(owner) {
-    ApplyDialogLook(*this, "Form4", 417, 425, false);
+    ApplyDialogLook(*this, "Form4", 417, 587, false);
     Bevel1 = &Place(AddControl<Bevel>("Bevel1"), 8, 8, 401, 112);
     Label1 = &MakeLabel(*this, "Label1", "送信：", 14, 14, 13);
     Bevel2 = &Place(AddControl<Bevel>("Bevel2"), 8, 126, 401, 112);
@@ -63,6 +65,21 @@ TForm4::TForm4(Component* owner) : Form(owner) {
     Place(*Button4, kGroupLeft + kWideGroup - 49 - 6, kGroupTop3 + kSecondRowTop, 49, 17);
     Button4->SetEnabled(false);
     Button4->OnClick = {this, &TForm4::Button4Click};
+    // The encryption, below the rest: a team's passphrase (typed, never shown back) and whether
+    // anything may travel unencrypted.
+    Bevel4 = &Place(AddControl<Bevel>("Bevel4"), 8, 362, 401, 156);
+    Label5 = &MakeLabel(*this, "Label5", kSecurityGroupLabel, 14, 368, 13);
+    RadioGroup4 = &Place(AddControl<RadioGroup>("RadioGroup4"), kGroupLeft, kGroupTop4, kWideGroup, 65, 9);
+    RadioGroup4->SetCaption(kPassphraseCaption);
+    RadioGroup4->SetItems({kPassphraseOff, kPassphraseOn});
+    RadioGroup4->OnClick = {this, &TForm4::RadioGroup4Click};
+    // Beside "使う", as the "詳細" buttons stand beside their items.
+    Edit1 = &Place(AddControl<Edit>("Edit1"), kGroupLeft + 96, kGroupTop4 + kSecondRowTop - 2, kWideGroup - 96 - 6, 20, 10);
+    Edit1->SetPassword(true);
+    Edit1->SetEnabled(false);
+    RadioGroup5 = &Place(AddControl<RadioGroup>("RadioGroup5"), kGroupLeft, kGroupTop5, kWideGroup, 65, 11);
+    RadioGroup5->SetCaption(kStrictCaption);
+    RadioGroup5->SetItems({kStrictOff, kStrictOn});
     LoadComponents();
 }
 
@@ -80,6 +97,25 @@ void TForm4::SetSenders(std::uint8_t senderMode, const std::string& allowedNames
     if (Showing()) return;
     AllowedNames = allowedNames;
     RadioGroup3->SetItemIndex(senderMode);
+}
+
+void TForm4::SetSecurity(bool hasPassphrase, bool strict) {
+    if (Showing()) return;
+    Edit1->SetText("");
+    RadioGroup4->SetItemIndex(hasPassphrase ? 1 : 0);
+    RadioGroup4Click(nullptr);
+    RadioGroup5->SetItemIndex(strict ? 1 : 0);
+}
+
+void TForm4::RadioGroup4Click(Component*) { Edit1->SetEnabled(RadioGroup4->ItemIndex() == 1); }
+
+std::optional<std::string> TForm4::TakePassphrase() {
+    std::string typed = Edit1->Text();
+    Edit1->SetText("");
+    if (RadioGroup4->ItemIndex() != 1) return std::string();
+    // "使う" with the field left empty keeps the passphrase that is set (if any).
+    if (typed.empty()) return std::nullopt;
+    return typed;
 }
 
 void TForm4::RadioGroup3Click(Component*) { Button4->SetEnabled(RadioGroup3->ItemIndex() == 1); }

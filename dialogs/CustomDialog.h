@@ -1,7 +1,9 @@
 #pragma once
 // The settings dialog: edits copies of the checker mode, the receive state, the default
-// destination and the browser; the caller copies them back only on OK.
+// destination, the browser, who may send and the encryption; the caller copies them back only
+// on OK.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "framework/Form.h"
@@ -23,6 +25,13 @@ public:
     void Button3Click(Component* sender);
     void RadioGroup3Click(Component* sender);
     void Button4Click(Component* sender);
+    // The encryption, shown from these at the next ShowSettings: whether a team passphrase is
+    // set (never the passphrase itself: the field starts empty) and strict mode.
+    void SetSecurity(bool hasPassphrase, bool strict);
+    void RadioGroup4Click(Component* sender);
+    // What OK asks for the passphrase: nothing to change, a new one (UTF-8), or none (empty).
+    // Takes the typed text out of the field, which is empty afterwards.
+    std::optional<std::string> TakePassphrase();
 
     Bevel* Bevel1;
     Label* Label1;
@@ -39,6 +48,11 @@ public:
     Label* Label4;
     RadioGroup* RadioGroup3;
     Button* Button4;
+    Bevel* Bevel4;
+    Label* Label5;
+    RadioGroup* RadioGroup4;
+    Edit* Edit1;
+    RadioGroup* RadioGroup5;
 
     std::string Destination;
     std::int32_t Browser = 0;
@@ -46,5 +60,14 @@ public:
 };
 
 extern TForm4* Form4;
+
+// The encryption group's texts.
+inline constexpr const char* kSecurityGroupLabel = "暗号：";
+inline constexpr const char* kPassphraseCaption = "チームのパスフレーズ";
+inline constexpr const char* kPassphraseOff = "使わない";
+inline constexpr const char* kPassphraseOn = "使う";
+inline constexpr const char* kStrictCaption = "暗号化されていない送受信";
+inline constexpr const char* kStrictOff = "許可する";
+inline constexpr const char* kStrictOn = "しない (厳格モード)";
 
 }  // namespace zumelko

@@ -36,6 +36,7 @@ public:
     Button* Button4;
     TDdeClientConv* DdeClientConv1;
     Label* Label3;
+    Label* Label4;
 
     bool IsBitmap = false;
     BitmapImage ReceivedBitmap;

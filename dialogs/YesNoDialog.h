@@ -18,6 +18,7 @@ public:
     Button* Button2;
     Label* Label2;
     Label* Label3;
+    Label* Label4;
 };
 
 extern TForm3* Form3;

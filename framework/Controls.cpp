@@ -92,6 +92,20 @@ void ComboBox::Clear() {
     Changed();
 }
 
+Edit::Edit(Component* owner, Form& form, Control* parent) : Control(owner, form, parent) { SetTabStop(true); }
+
+void Edit::SetText(std::string text) {
+    if (text == text_) return;
+    text_ = std::move(text);
+    Changed();
+}
+
+void Edit::SetPassword(bool on) {
+    if (on == password_) return;
+    password_ = on;
+    Changed();
+}
+
 Memo::Memo(Component* owner, Form& form, Control* parent) : Control(owner, form, parent) {
     SetTabStop(true);
 }

@@ -153,6 +153,23 @@ private:
     std::vector<std::string> items_;
 };
 
+// One-line edit field. Its text is UTF-8 on every desktop, unlike the combo box's names in the
+// desktop's code page: it holds what no code page may change, such as a passphrase.
+class Edit final : public Control {
+public:
+    Edit(Component* owner, Form& form, Control* parent = nullptr);
+    const std::string& Text() const { return text_; }
+    // The program set it, or the user typed.
+    void SetText(std::string text);
+    // Every character shows as a dot, and the text cannot be copied out of the field.
+    bool Password() const { return password_; }
+    void SetPassword(bool on);
+
+private:
+    std::string text_;
+    bool password_ = false;
+};
+
 class Memo final : public Control {
 public:
     Memo(Component* owner, Form& form, Control* parent = nullptr);

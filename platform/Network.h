@@ -1,6 +1,7 @@
 #pragma once
 // Network neighbourhood enumeration (one entry per read into the caller's buffer) and the
 // local identity.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -8,6 +9,13 @@
 #include "platform/WinTypes.h"
 
 namespace zumelko::platform {
+
+// What this program's DNS-SD record says besides its name: that it takes the encrypted channel,
+// and on which port ("secure=8002").
+inline constexpr const char* kSecureTxtKey = "secure";
+inline constexpr int kSecureChannelPort = 8002;
+// Most TXT strings kept of one record, each at most the 255 bytes DNS allows one string.
+inline constexpr std::size_t kMaxTxtStrings = 32;
 
 constexpr std::uint32_t RESOURCE_GLOBALNET_ = 2;
 constexpr std::uint32_t RESOURCETYPE_ANY_ = 0;
@@ -62,6 +70,14 @@ public:
     // known at this moment, in no particular order: never waits on the network. Empty where the
     // desktop has no such discovery (or its daemon is not running).
     virtual std::vector<std::string> DiscoveredMachines() { return {}; }
+    // The TXT strings of those machines' records ("key=value" each, as the network gave them:
+    // any bytes at all), by machine name, as known at this moment; never waits. A machine seen
+    // on several interfaces may have several records.
+    struct DiscoveredRecord {
+        std::string machine;
+        std::vector<std::string> txt;
+    };
+    virtual std::vector<DiscoveredRecord> DiscoveredRecords() { return {}; }
 };
 
 }  // namespace zumelko::platform

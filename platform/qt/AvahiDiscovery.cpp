@@ -7,10 +7,14 @@
 #include <avahi-common/thread-watch.h>
 
 #include <cstdio>
+#include <string_view>
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <set>
 #include <tuple>
+
+#include "platform/Network.h"
 
 namespace zumelko::platform::qt {
 
@@ -33,6 +37,12 @@ void ClientChanged(AvahiClient* client, AvahiClientState state, void* self);
 void GroupChanged(AvahiEntryGroup* group, AvahiEntryGroupState state, void* self);
 void Browsed(AvahiServiceBrowser* browser, AvahiIfIndex iface, AvahiProtocol protocol, AvahiBrowserEvent event,
              const char* name, const char* type, const char* domain, AvahiLookupResultFlags flags, void* self);
+void Resolved(AvahiServiceResolver* resolver, AvahiIfIndex iface, AvahiProtocol protocol, AvahiResolverEvent event,
+              const char* name, const char* type, const char* domain, const char* host, const AvahiAddress* address,
+              uint16_t port, AvahiStringList* txt, AvahiLookupResultFlags flags, void* self);
+
+// What this instance says in its record: the port of the encrypted channel.
+std::string SecureTxt() { return std::string(kSecureTxtKey) + "=" + std::to_string(kSecureChannelPort); }
 
 }  // namespace
 
@@ -54,6 +64,12 @@ struct AvahiDiscovery::State {
     // A machine is seen once per interface and address family, and is gone only when the last
     // of these is withdrawn.
     std::set<std::tuple<AvahiIfIndex, AvahiProtocol, std::string>> found;
+    // The TXT strings of the records resolved so far, for the machines in found.
+    std::map<std::tuple<AvahiIfIndex, AvahiProtocol, std::string>, std::vector<std::string>> txt;
+    // Resolvers under way (each frees itself when answered); a flood of announcements is not
+    // resolved beyond this many at once.
+    int resolving = 0;
+    static constexpr int kMaxResolving = 64;
 
     // The calls below run on avahi's thread, or before it is started.
     void Running(AvahiClient* c) {
@@ -63,9 +79,10 @@ struct AvahiDiscovery::State {
             if (!group) return Say("cannot announce this machine", avahi_client_errno(c));
         }
         if (avahi_entry_group_is_empty(group.get())) {
+            const std::string secure = SecureTxt();
             const int error = avahi_entry_group_add_service(group.get(), AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC,
                                                             AvahiPublishFlags(0), name.c_str(), kServiceType,
-                                                            nullptr, nullptr, kPort, nullptr);
+                                                            nullptr, nullptr, kPort, secure.c_str(), nullptr);
             if (error < 0) return Say("cannot announce this machine", error);
             avahi_entry_group_commit(group.get());
         }
@@ -82,6 +99,7 @@ struct AvahiDiscovery::State {
         group.reset();
         std::lock_guard lock(mutex);
         found.clear();
+        txt.clear();
     }
 
     void Absent(int error) {
@@ -142,12 +160,38 @@ void Browsed(AvahiServiceBrowser*, AvahiIfIndex iface, AvahiProtocol protocol, A
              const char* name, const char*, const char*, AvahiLookupResultFlags, void* self) {
     auto& s = *static_cast<AvahiDiscovery::State*>(self);
     if (name == nullptr) return;
+    if (event == AVAHI_BROWSER_NEW && s.client && s.resolving < AvahiDiscovery::State::kMaxResolving) {
+        // Its TXT strings come with the record's resolution; the resolver frees itself.
+        if (avahi_service_resolver_new(s.client.get(), iface, protocol, name, AvahiDiscovery::kServiceType, nullptr,
+                                       AVAHI_PROTO_UNSPEC, AvahiLookupFlags(0), Resolved, self) != nullptr)
+            ++s.resolving;
+    }
     std::lock_guard lock(s.mutex);
     if (event == AVAHI_BROWSER_NEW) {
         s.found.emplace(iface, protocol, name);
     } else if (event == AVAHI_BROWSER_REMOVE) {
         s.found.erase({iface, protocol, name});
+        s.txt.erase({iface, protocol, name});
     }
+}
+
+void Resolved(AvahiServiceResolver* resolver, AvahiIfIndex iface, AvahiProtocol protocol, AvahiResolverEvent event,
+              const char* name, const char*, const char*, const char*, const AvahiAddress*, uint16_t,
+              AvahiStringList* txt, AvahiLookupResultFlags, void* self) {
+    auto& s = *static_cast<AvahiDiscovery::State*>(self);
+    --s.resolving;
+    if (event == AVAHI_RESOLVER_FOUND && name != nullptr) {
+        // Anyone on the network writes these: kept as bytes, bounded, and read only by the
+        // program's own parser.
+        std::vector<std::string> strings;
+        for (AvahiStringList* t = txt; t != nullptr && strings.size() < kMaxTxtStrings; t = avahi_string_list_get_next(t)) {
+            const auto* bytes = reinterpret_cast<const char*>(avahi_string_list_get_text(t));
+            strings.emplace_back(bytes, std::min<std::size_t>(avahi_string_list_get_size(t), 255));
+        }
+        std::lock_guard lock(s.mutex);
+        if (s.found.count({iface, protocol, name}) != 0) s.txt[{iface, protocol, name}] = std::move(strings);
+    }
+    avahi_service_resolver_free(resolver);
 }
 
 }  // namespace
@@ -191,6 +235,13 @@ std::vector<std::string> AvahiDiscovery::Machines() const {
         for (const auto& entry : state_->found) names.insert(std::get<2>(entry));
     }
     return {names.begin(), names.end()};
+}
+
+std::vector<AvahiDiscovery::Record> AvahiDiscovery::Records() const {
+    std::vector<Record> records;
+    std::lock_guard lock(state_->mutex);
+    for (const auto& [key, strings] : state_->txt) records.push_back({std::get<2>(key), strings});
+    return records;
 }
 
 }  // namespace zumelko::platform::qt

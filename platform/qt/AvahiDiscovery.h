@@ -23,6 +23,13 @@ public:
 
     // The names announced by the other instances seen now, each once.
     std::vector<std::string> Machines() const;
+    // Their records' TXT strings, one entry per record resolved (a machine may be seen on
+    // several interfaces); at most kMaxTxtStrings strings each.
+    struct Record {
+        std::string machine;
+        std::vector<std::string> txt;
+    };
+    std::vector<Record> Records() const;
 
     struct State;
 

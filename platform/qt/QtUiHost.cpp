@@ -354,6 +354,15 @@ std::unique_ptr<QtUiHost::Rendered> QtUiHost::Render(Form& form) {
                 rr.echo = nullptr;
             });
             widget = b;
+        } else if (auto* edit = dynamic_cast<Edit*>(c)) {
+            auto* e = new QLineEdit(parent);
+            QObject::connect(e, &QLineEdit::textEdited, e, [&rr, edit](const QString& text) {
+                if (rr.echo == edit) return;
+                rr.echo = edit;
+                Guarded([&] { edit->SetText(Typed(text)); });
+                rr.echo = nullptr;
+            });
+            widget = e;
         } else if (auto* memo = dynamic_cast<Memo*>(c)) {
             auto* m = new QPlainTextEdit(parent);
             m->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -516,6 +525,13 @@ void QtUiHost::Apply(Rendered& r, Control& c) {
         }
         const QString text = FromCaption(combo->Text());
         if (box->currentText() != text) box->setEditText(text);
+    } else if (auto* field = dynamic_cast<Edit*>(&c)) {
+        if (r.echo == field) return;
+        auto* e = static_cast<QLineEdit*>(&widget);
+        const QSignalBlocker block(e);
+        e->setEchoMode(field->Password() ? QLineEdit::Password : QLineEdit::Normal);
+        const QString text = QString::fromUtf8(field->Text());
+        if (e->text() != text) e->setText(text);
     } else if (auto* memo = dynamic_cast<Memo*>(&c)) {
         if (r.echo == memo) return;
         auto* edit = static_cast<QPlainTextEdit*>(&widget);

@@ -191,6 +191,13 @@ std::vector<std::string> SmbNetwork::DiscoveredMachines() {
     return discovery_ ? discovery_->Machines() : std::vector<std::string>{};
 }
 
+std::vector<Network::DiscoveredRecord> SmbNetwork::DiscoveredRecords() {
+    std::vector<DiscoveredRecord> records;
+    if (!discovery_) return records;
+    for (auto& r : discovery_->Records()) records.push_back({std::move(r.machine), std::move(r.txt)});
+    return records;
+}
+
 void SmbNetwork::StartDiscovery() {
     if (discovery_) return;
     // The daemon takes UTF-8, as the system keeps the name.

@@ -24,6 +24,7 @@ public:
     bool GetUserName(char* buffer, std::uint32_t& size) override;
     bool GetComputerName(char* buffer, std::uint32_t& size) override;
     std::vector<std::string> DiscoveredMachines() override;
+    std::vector<DiscoveredRecord> DiscoveredRecords() override;
 
     // Announces this machine to the other instances and starts looking for them; until then
     // (and in programs that only send) nothing is announced or found.

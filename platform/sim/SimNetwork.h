@@ -43,9 +43,12 @@ public:
     bool GetUserName(char* buffer, std::uint32_t& size) override;
     bool GetComputerName(char* buffer, std::uint32_t& size) override;
     std::vector<std::string> DiscoveredMachines() override { return discovered; }
+    std::vector<DiscoveredRecord> DiscoveredRecords() override { return records; }
 
     // What discovery answers, as it stands.
     std::vector<std::string> discovered;
+    // What the records of discovered machines say, as tests set it.
+    std::vector<DiscoveredRecord> records;
 
     // The top of the tree: its members are the providers; openError fails the top level.
     // Shape it before enumerating: open enumerations point into it.

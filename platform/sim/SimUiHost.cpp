@@ -23,6 +23,8 @@ void ScriptedDialog::Type(const std::string& comboOrMemo, const std::string& tex
         combo->SetText(text);
     } else if (auto* memo = dynamic_cast<Memo*>(c)) {
         memo->SetText(text);
+    } else if (auto* edit = dynamic_cast<Edit*>(c)) {
+        edit->SetText(text);
     } else {
         throw std::logic_error("cannot type into " + comboOrMemo);
     }

@@ -1,5 +1,6 @@
 #include "platform/win32/Win32Discovery.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <deque>
 #include <mutex>
 
+#include "platform/Network.h"
 #include "platform/win32/Win32DnsSd.h"
 #include "platform/win32/Win32Loop.h"
 
@@ -85,6 +87,15 @@ bool InstanceOf(const wchar_t* target, std::wstring& name) {
     return true;
 }
 
+std::string Utf8(const wchar_t* text, std::size_t units) {
+    if (units == 0) return {};
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(units), nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return {};
+    std::string out(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(units), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
 std::wstring Lower(std::wstring text) {
     for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(static_cast<std::wint_t>(c)));
     return text;
@@ -114,6 +125,9 @@ struct Win32Discovery::Shared {
     struct Event {
         std::wstring name;
         bool gone = false;
+        // A TXT record's strings rather than a name's announcement.
+        bool hasTxt = false;
+        std::vector<std::string> txt;
     };
 
     std::mutex mutex;
@@ -158,15 +172,28 @@ VOID WINAPI Browsed(DWORD status, PVOID context, PDNS_RECORD records) {
     }
     // The answers come as the wide-character records the request asked for.
     for (auto* r = reinterpret_cast<const DNS_RECORDW*>(records); r != nullptr; r = r->pNext) {
-        if (r->wType != DNS_TYPE_PTR || r->Data.PTR.pNameHost == nullptr) continue;
-        std::wstring name;
-        if (!InstanceOf(r->Data.PTR.pNameHost, name)) continue;
         if (s.events.size() >= kMaxQueued) {
             s.overflowed = true;
             break;
         }
+        std::wstring name;
+        if (r->wType == DNS_TYPE_TEXT && r->pName != nullptr && r->dwTtl != 0 && InstanceOf(r->pName, name)) {
+            // The instance's TXT strings come along with its name: bytes from anyone, kept
+            // bounded and read only by the program's parser.
+            Win32Discovery::Shared::Event e{std::move(name), false, true, {}};
+            const DWORD count = std::min<DWORD>(r->Data.TXT.dwStringCount, static_cast<DWORD>(kMaxTxtStrings));
+            for (DWORD i = 0; i < count; ++i) {
+                const wchar_t* text = r->Data.TXT.pStringArray[i];
+                if (text == nullptr) continue;
+                e.txt.push_back(Utf8(text, ::wcsnlen(text, 255)));
+            }
+            s.events.push_back(std::move(e));
+            continue;
+        }
+        if (r->wType != DNS_TYPE_PTR || r->Data.PTR.pNameHost == nullptr) continue;
+        if (!InstanceOf(r->Data.PTR.pNameHost, name)) continue;
         // A time to live of 0 is the instance's goodbye.
-        s.events.push_back({std::move(name), r->dwTtl == 0});
+        s.events.push_back({std::move(name), r->dwTtl == 0, false, {}});
     }
     s.Wake();
 }
@@ -238,9 +265,14 @@ void Win32Discovery::Start(const std::string& machineName, const DnsSdApi& api, 
     if (!name.empty() && name.size() <= kMaxNameBytes) {
         const std::wstring instance = name + L"." + kServiceType;
         const std::wstring host = LocalHostName();
+        // The record says that this instance takes the encrypted channel, and on which port.
+        const std::wstring key = FromAnsi(kSecureTxtKey);
+        const std::wstring value = std::to_wstring(kSecureChannelPort);
+        PCWSTR keys[] = {key.c_str()};
+        PCWSTR values[] = {value.c_str()};
         s.instance = std::unique_ptr<DNS_SERVICE_INSTANCE, InstanceFree>(
             api.constructInstance(instance.c_str(), host.empty() ? nullptr : host.c_str(), nullptr, nullptr, kPort,
-                                  0, 0, 0, nullptr, nullptr),
+                                  0, 0, 1, keys, values),
             InstanceFree{api.freeInstance});
         if (s.instance) {
             s.registration.Version = DNS_QUERY_REQUEST_VERSION1;
@@ -324,8 +356,13 @@ void Win32Discovery::Take() {
         if (!ToAnsi(e.name, name) || name.size() > kMaxNameBytes) continue;
         std::wstring key = Lower(e.name);
         if (key == self_) continue;  // this machine's own announcement
+        if (e.hasTxt) {
+            if (txt_.size() < kMaxMachines || txt_.count(key) != 0) txt_[key] = std::move(e.txt);
+            continue;
+        }
         if (e.gone) {
             found_.erase(key);
+            txt_.erase(key);
         } else if (found_.size() < kMaxMachines || found_.count(key) != 0) {
             found_.emplace(std::move(key), std::move(name));  // as first announced
         } else {
@@ -351,6 +388,15 @@ std::vector<std::string> Win32Discovery::Machines() {
     names.reserve(found_.size());
     for (const auto& entry : found_) names.push_back(entry.second);
     return names;
+}
+
+std::vector<Win32Discovery::Record> Win32Discovery::Records() const {
+    std::vector<Record> records;
+    for (const auto& [key, strings] : txt_) {
+        const auto name = found_.find(key);
+        if (name != found_.end()) records.push_back({name->second, strings});
+    }
+    return records;
 }
 
 }  // namespace zumelko::platform::win32

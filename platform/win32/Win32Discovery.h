@@ -39,6 +39,12 @@ public:
     // The names announced by the other instances known now, each once, in the ANSI code page.
     // Never waits.
     std::vector<std::string> Machines();
+    // Their records' TXT strings ("key=value", UTF-8), at most kMaxTxtStrings each.
+    struct Record {
+        std::string machine;
+        std::vector<std::string> txt;
+    };
+    std::vector<Record> Records() const;
     // False when the system cannot browse (the list is then the workgroup's alone).
     bool Browsing() const { return browsing_; }
 
@@ -53,6 +59,8 @@ private:
     std::shared_ptr<Shared> shared_;
     // The name in lower case to the name as announced, in the ANSI code page.
     std::map<std::wstring, std::string> found_;
+    // The name in lower case to its record's TXT strings.
+    std::map<std::wstring, std::vector<std::string>> txt_;
     std::wstring self_;
     bool browsing_ = false;
     bool registered_ = false;

@@ -63,6 +63,13 @@ std::vector<std::string> Win32Network::DiscoveredMachines() {
     return discovery_ ? discovery_->Machines() : std::vector<std::string>{};
 }
 
+std::vector<Network::DiscoveredRecord> Win32Network::DiscoveredRecords() {
+    std::vector<DiscoveredRecord> records;
+    if (!discovery_) return records;
+    for (auto& r : discovery_->Records()) records.push_back({std::move(r.machine), std::move(r.txt)});
+    return records;
+}
+
 std::string Win32Network::LocalName() {
     char name[MAX_COMPUTERNAME_LENGTH + 2] = {};
     std::uint32_t size = sizeof name - 1;

@@ -19,6 +19,7 @@ public:
     bool GetUserName(char* buffer, std::uint32_t& size) override;
     bool GetComputerName(char* buffer, std::uint32_t& size) override;
     std::vector<std::string> DiscoveredMachines() override;
+    std::vector<DiscoveredRecord> DiscoveredRecords() override;
 
     // Announces this machine to the other instances and starts looking for them, with the
     // system's functions or with api in their place; until then (and in programs that only

@@ -45,6 +45,17 @@ std::optional<std::string> Utf8Of(const wchar_t* wide, std::size_t units, std::s
     return Narrow(CP_UTF8, wide, units, nullptr);
 }
 
+std::optional<std::string> EnvironmentUtf8(const wchar_t* name) {
+    const DWORD size = ::GetEnvironmentVariableW(name, nullptr, 0);
+    if (size == 0) return std::nullopt;
+    std::wstring value(size, L'\0');
+    const DWORD n = ::GetEnvironmentVariableW(name, value.data(), size);
+    // Set but empty: the size asked for was its NUL alone.
+    if (n == 0) return std::string();
+    if (n >= size) return std::nullopt;
+    return Utf8Of(value.data(), n, 4 * static_cast<std::size_t>(n));
+}
+
 int Win32TextCodec::PeerCodePage() const { return static_cast<int>(::GetACP()); }
 
 bool Win32TextCodec::Knows(int codePage) const {

@@ -22,4 +22,8 @@ const Win32TextCodec& Win32Texts();
 std::optional<std::wstring> WideOf(std::string_view utf8);
 std::optional<std::string> Utf8Of(const wchar_t* wide, std::size_t units, std::size_t limit);
 
+// An environment variable's value in UTF-8, read in UTF-16 so that no code page changes it;
+// nothing when it is not set.
+std::optional<std::string> EnvironmentUtf8(const wchar_t* name);
+
 }  // namespace zumelko::platform::win32

@@ -496,6 +496,14 @@ LResult Win32UiHost::Procedure(Hwnd window, std::uint32_t message, WParam w, LPa
             r->echo = combo;
             Guarded([&] { combo->SetText(ToAnsi(text)); });
             r->echo = nullptr;
+        } else if (auto* edit = dynamic_cast<Edit*>(c)) {
+            if (code != EN_CHANGE || r->echo == edit) return 0;
+            r->echo = edit;
+            // UTF-8, never the code page: a passphrase must be the same bytes on every desktop.
+            const std::wstring typed = WindowText(child);
+            const std::string text = Utf8Of(typed.data(), typed.size(), 4 * typed.size() + 1).value_or(std::string());
+            Guarded([&] { edit->SetText(text); });
+            r->echo = nullptr;
         } else if (auto* memo = dynamic_cast<Memo*>(c)) {
             if (code != EN_CHANGE || r->echo == memo) return 0;
             r->echo = memo;
@@ -574,6 +582,10 @@ std::unique_ptr<Win32UiHost::Rendered> Win32UiHost::Render(Form& form) {
         } else if (dynamic_cast<ComboBox*>(c) != nullptr) {
             cls = L"COMBOBOX";
             cs |= CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL;
+        } else if (auto* edit = dynamic_cast<Edit*>(c)) {
+            cls = L"EDIT";
+            cs |= ES_AUTOHSCROLL | (edit->Password() ? ES_PASSWORD : 0);
+            cex = WS_EX_CLIENTEDGE;
         } else if (dynamic_cast<Memo*>(c) != nullptr) {
             cls = L"EDIT";
             cs |= ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_WANTRETURN | WS_VSCROLL | WS_HSCROLL;
@@ -791,6 +803,18 @@ void Win32UiHost::Apply(Rendered& r, Control& c) {
         const int rows = static_cast<int>(std::clamp<std::size_t>(combo->Items().size(), 1, 8));
         ::MoveWindow(h, placed.left, placed.top, placedWidth,
                      placedHeight + rows * static_cast<int>(std::max<LRESULT>(row, 1)) + 2, FALSE);
+    } else if (auto* edit = dynamic_cast<Edit*>(&c)) {
+        if (r.echo != edit) {
+            // The password style is set when the field is made; a field that changes it shows
+            // the dot from then on.
+            ::SendMessageW(h, EM_SETPASSWORDCHAR, edit->Password() ? static_cast<WPARAM>(L'\x25CF') : 0, 0);
+            const std::wstring text = WideOf(edit->Text()).value_or(std::wstring());
+            if (WindowText(h) != text) {
+                r.echo = edit;
+                ::SetWindowTextW(h, text.c_str());
+                r.echo = nullptr;
+            }
+        }
     } else if (auto* memo = dynamic_cast<Memo*>(&c)) {
         if (r.echo != memo) {
             const std::wstring text = LinesToText(memo->Lines());

@@ -170,6 +170,7 @@ TEST_F(ProgramTest, UrlAutoLinkAsksAndLinksWithTheSettingsBrowser) {
     user().Expect([](ScriptedDialog& s) {
         EXPECT_EQ(s.Caption("Label2"), "Netscape Navigaterにリンクしますか？");
         EXPECT_EQ(s.Caption("Label3"), "\"PC-X\" にいる \"alice\" から");
+        EXPECT_EQ(s.Caption("Label4"), kUnencryptedLine);
         EXPECT_EQ(s.Caption("Label1"), kTextReceivedLine);
         s.Click("Button1");
     });

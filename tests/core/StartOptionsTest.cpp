@@ -3,8 +3,13 @@
 // main window, as its entry points hand them over.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
 #include "app/CommandLine.h"
 #include "core/AllowedSenders.h"
+#include "transport/tls/TlsContext.h"
 #include "tests/core/ProgramFixture.h"
 
 namespace zumelko::testing {
@@ -69,6 +74,101 @@ TEST(CommandLine, ReadsEveryStartOptionAndRefusesWhatItDoesNotKnow) {
     EXPECT_NE(HelpText().find("--allow NAMES"), std::string::npos);
 }
 
+TEST(CommandLine, TakesStrictModeAndAPassphraseOnlyFromAFileStandardInputOrTheEnvironment) {
+    // The options, in the program's parser and in the one zumelko-send's parser shares.
+    struct Option {
+        std::vector<std::string> args;
+        bool strict;
+        std::optional<std::string> file;
+        std::string errorPart;
+    };
+    const Option options[] = {
+        {{"--strict"}, true, std::nullopt, ""},
+        {{"--passphrase-file", "/run/team"}, false, "/run/team", ""},
+        {{"--passphrase-file=-", "--strict"}, true, "-", ""},
+        {{"--passphrase-file"}, false, std::nullopt, "--passphrase-file needs a file"},
+        {{"--passphrase-file="}, false, std::nullopt, "--passphrase-file needs a file"},
+        // No way to give the passphrase itself on the command line.
+        {{"--passphrase", "secret"}, false, std::nullopt, "unknown option"},
+        {{"--strict=yes"}, false, std::nullopt, "unknown option"},
+    };
+    for (const auto& o : options) {
+        const std::string shown = ::testing::PrintToString(o.args);
+        const CommandLine line = ParseCommandLine(o.args);
+        EXPECT_EQ(line.action, o.errorPart.empty() ? Action::Run : Action::Wrong) << shown;
+        EXPECT_NE(line.error.find(o.errorPart), std::string::npos) << shown << ": " << line.error;
+        if (!o.errorPart.empty()) continue;
+        EXPECT_EQ(line.options.security.strict, o.strict) << shown;
+        EXPECT_EQ(line.options.security.passphraseFile, o.file) << shown;
+        SecurityOptions taken;
+        std::string error;
+        for (std::size_t i = 0; i < o.args.size(); ++i) {
+            EXPECT_TRUE(TakeSecurityOption(o.args, i, taken, error)) << shown;
+        }
+        EXPECT_EQ(error, "") << shown;
+        EXPECT_EQ(taken.strict, o.strict) << shown;
+        EXPECT_EQ(taken.passphraseFile, o.file) << shown;
+    }
+    EXPECT_TRUE(ParseCommandLine({"/strict"}, true).options.security.strict);
+    std::size_t at = 0;
+    SecurityOptions none;
+    std::string error;
+    EXPECT_FALSE(TakeSecurityOption({"--passphrase-filed"}, at, none, error));
+    EXPECT_FALSE(TakeSecurityOption({"--timeout"}, at, none, error));
+
+    // Reading it: a file's first line, standard input for "-", else the environment.
+    const std::string path = ::testing::TempDir() + "zumelko-passphrase";
+    struct Source {
+        std::optional<std::string> file;  // written to path; "-" for standard input
+        std::string input;                // what standard input holds
+        std::optional<std::string> environment;
+        std::optional<std::string> passphrase;
+        std::string errorPart;
+    };
+    const std::string longest(kMaxPassphrase, 'x');
+    const Source sources[] = {
+        {std::nullopt, "", std::nullopt, std::nullopt, ""},
+        {"チームの合言葉\n2行目\n", "", std::nullopt, "チームの合言葉", ""},
+        {"team pass\r\n", "", std::nullopt, "team pass", ""},
+        {"\xEF\xBB\xBFwith a mark", "", std::nullopt, "with a mark", ""},
+        {"  blanks count  \n", "", "other", "  blanks count  ", ""},
+        {"-", "from stdin\nrest", std::nullopt, "from stdin", ""},
+        {std::nullopt, "", "環境から", "環境から", ""},
+        {longest, "", std::nullopt, longest, ""},
+        {longest + "x", "", std::nullopt, std::nullopt, "longer than 1024 bytes"},
+        {std::string(1 << 20, 'y'), "", std::nullopt, std::nullopt, "longer than"},
+        {"\n", "", "env", std::nullopt, "is empty"},
+        {"", "", std::nullopt, std::nullopt, "is empty"},
+        {"-", "", std::nullopt, std::nullopt, "standard input is empty"},
+        {std::nullopt, "", "", std::nullopt, "ZUMELKO_PASSPHRASE is empty"},
+        // One overlong sequence is enough to refuse it: the other desktop would read it otherwise.
+        {"pass\xC0\xAFword", "", std::nullopt, std::nullopt, "is not UTF-8"},
+        {std::nullopt, "", "\x82\xa0" "cp932", std::nullopt, "ZUMELKO_PASSPHRASE is not UTF-8"},
+    };
+    for (const auto& c : sources) {
+        const std::string shown = c.file.value_or("(no file)").substr(0, 40) + " / " + c.environment.value_or("(unset)");
+        SecurityOptions security;
+        if (c.file == "-") {
+            security.passphraseFile = "-";
+        } else if (c.file) {
+            std::ofstream(path, std::ios::binary) << *c.file;
+            security.passphraseFile = path;
+        }
+        std::istringstream input(c.input);
+        const auto why = LoadPassphrase(security, c.environment, input);
+        EXPECT_EQ(security.passphrase, c.passphrase) << shown;
+        EXPECT_EQ(why.has_value(), !c.errorPart.empty()) << shown;
+        if (why) {
+            EXPECT_NE(why->find(c.errorPart), std::string::npos) << shown << ": " << *why;
+        }
+    }
+    std::remove(path.c_str());
+    SecurityOptions missing;
+    missing.passphraseFile = path;
+    std::istringstream empty;
+    EXPECT_EQ(LoadPassphrase(missing, "env", empty), "cannot read the passphrase file " + path);
+}
+
 TEST_F(ProgramTest, StartOptionsSetTheInitialStateAndTheAllowListWorksAtOnce) {
     Start();
     // Without options: the initial state.
@@ -105,6 +205,16 @@ TEST_F(ProgramTest, StartOptionsSetTheInitialStateAndTheAllowListWorksAtOnce) {
         ::testing::internal::GetCapturedStderr();
         EXPECT_EQ(CountShown("Form5"), offered) << source;
     }
+
+    // Strict mode and the team's key, derived from the passphrase the options read.
+    EXPECT_FALSE(Form1->StrictMode);
+    EXPECT_FALSE(Form1->HasPassphrase());
+    CommandLine secure = ParseCommandLine({"--strict"});
+    secure.options.security.passphrase = "チーム";
+    ApplyStartOptions(*Form1, secure.options);
+    EXPECT_TRUE(Form1->StrictMode);
+    ASSERT_TRUE(Form1->HasPassphrase());
+    EXPECT_EQ(Form1->Tls->Passphrase()->bytes, tls::DerivePassphraseKey("チーム").bytes);
 
     // The settings dialog shows the options' values as the current ones.
     user().Expect([](platform::sim::ScriptedDialog& s) {

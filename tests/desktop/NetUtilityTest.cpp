@@ -252,3 +252,53 @@ TEST_F(NetUtilityTest, AddsDiscoveredMachinesAfterTheWorkgroupsOnceSortedAndNeve
         EXPECT_EQ(Names(), c.listed);
     }
 }
+
+TEST_F(NetUtilityTest, TellsWhoAnnouncesTheEncryptedChannelFromTheirRecordsWhateverTheyHold) {
+    // The TXT strings of one record, as anyone on the network may write them.
+    struct Case {
+        const char* what;
+        std::vector<std::string> txt;
+        int port;
+    };
+    const std::vector<Case> cases = {
+        {"the program's own", {"secure=8002"}, 8002},
+        {"among others, any case of key", {"path=/", "SECURE=9443", "x"}, 9443},
+        {"no record strings", {}, 0},
+        {"another key", {"securex=8002", "secur=8002"}, 0},
+        {"a key without a value", {"secure"}, 0},
+        {"an empty value", {"secure="}, 0},
+        {"the key twice, one value bad", {"secure=bad", "secure=8002"}, 0},
+        {"the key twice, both good", {"secure=8002", "SECURE=8002"}, 0},
+        {"port 0", {"secure=0"}, 0},
+        {"the highest port", {"secure=65535"}, 65535},
+        {"over the range", {"secure=65536"}, 0},
+        {"far over the range", {"secure=99999999999999999999"}, 0},
+        {"a sign", {"secure=+8002"}, 0},
+        {"a negative port", {"secure=-1"}, 0},
+        {"blanks", {"secure= 8002"}, 0},
+        {"a trailing blank", {"secure=8002 "}, 0},
+        {"hex", {"secure=0x1f42"}, 0},
+        {"leading zeros within five digits", {"secure=08002"}, 8002},
+        {"binary after the digits", {std::string("secure=8002\0\xff", 13)}, 0},
+        {"a NUL inside the key", {std::string("sec\0ure=8002", 12)}, 0},
+        {"nothing before the equals sign", {"=8002", "secure=8002"}, 8002},
+        {"a bad one, then another key", {"secure=x", "other=8002"}, 0},
+        {"huge", {std::string(255, 'A'), "secure=" + std::string(248, '9')}, 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(TNetUtility::SecurePortIn(c.txt), c.port) << c.what;
+
+    // By machine, from what discovery knows at the moment of asking.
+    network().records = {{"PC-Secure", {"secure=8002"}},
+                         {"pc-twice", {}},
+                         {"PC-TWICE", {"secure=8443"}},
+                         {"PC-Old", {"path=/"}},
+                         {"PC-Bad", {"secure=70000"}}};
+    for (const auto& [machine, port] : std::vector<std::pair<std::string, int>>{
+             {"PC-Secure", 8002}, {"pc-secure", 8002}, {"PC-TWICE", 8443}, {"PC-Old", 0}, {"PC-Bad", 0},
+             {"PC-Unseen", 0}, {"", 0}}) {
+        EXPECT_EQ(net.SecurePort(machine), port) << machine;
+        EXPECT_EQ(net.AnnouncesSecure(machine), port != 0) << machine;
+    }
+    network().records.clear();
+    EXPECT_FALSE(net.AnnouncesSecure("PC-Secure")) << "gone from discovery, gone from here";
+}

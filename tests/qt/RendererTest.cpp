@@ -15,6 +15,9 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include "core/MainForm.h"
+#include "dialogs/CustomDialog.h"
+#include "dialogs/ReceiveDialog.h"
 #include "framework/Application.h"
 #include "framework/Menus.h"
 #include "tests/qt/QtTestSupport.h"
@@ -291,6 +294,91 @@ TEST_F(Renderer, PopupMenusRunTheChosenItem) {
     menu.Popup(200, 150);
     Desk().ui().onMenu = nullptr;
     EXPECT_EQ(clicked, std::vector<std::string>{"設定(&C)"});
+}
+
+// The settings' encryption group as the user meets it: the passphrase typed with real key
+// presses into a field that shows dots, strict mode chosen, every text in view.
+TEST(SettingsDialog, ThePassphraseIsTypedIntoAMaskedFieldAndNeverShownBack) {
+    Application& app = App();
+    TForm4& settings = app.Create<TForm4>();
+    settings.SetSecurity(true, false);
+    const auto radios = [&](const char* group) {
+        return Widget<QGroupBox>(group, settings)->findChildren<QRadioButton*>();
+    };
+    int result = Show(settings, [&](QWidget& window) {
+        SaveShot(window, "settings_security");
+        EXPECT_EQ(window.size(), QSize(417, 587));
+        auto* field = Widget<QLineEdit>("Edit1", settings);
+        ASSERT_NE(field, nullptr);
+        EXPECT_EQ(field->echoMode(), QLineEdit::Password);
+        EXPECT_TRUE(field->isEnabled()) << "one is set: 使う";
+        EXPECT_TRUE(radios("RadioGroup4")[1]->isChecked());
+        EXPECT_TRUE(radios("RadioGroup5")[0]->isChecked());
+        EXPECT_EQ(field->text(), QString());
+        // Every text of the dialog is in its window and drawn with glyphs the font has.
+        for (const auto* w : window.findChildren<QWidget*>()) {
+            QString text;
+            if (auto* l = qobject_cast<const QLabel*>(w)) text = l->text();
+            if (auto* b = qobject_cast<const QAbstractButton*>(w)) text = b->text();
+            if (auto* g = qobject_cast<const QGroupBox*>(w)) text = g->title();
+            EXPECT_TRUE(MissingGlyphs(*w, text).isEmpty()) << text.toStdString();
+            const QRect inWindow(w->mapTo(&window, QPoint(0, 0)), w->size());
+            EXPECT_TRUE(QRect(QPoint(0, 0), window.size()).contains(inWindow)) << text.toStdString();
+            if (!text.isEmpty() && qobject_cast<const QRadioButton*>(w) != nullptr) {
+                EXPECT_LE(w->sizeHint().width(), w->width()) << text.toStdString();
+            }
+        }
+        RunProgram(QStringLiteral("xdotool"), {"windowfocus", "--sync", QString::number(window.winId())});
+        field->setFocus();
+        Pump(50);
+        RunProgram(QStringLiteral("xdotool"), {"type", "--delay", "5", "team words 42"});
+        EXPECT_TRUE(PumpUntil([&] { return settings.Edit1->Text() == "team words 42"; }, 3000));
+        EXPECT_EQ(settings.Edit1->Text(), "team words 42");
+        EXPECT_NE(field->displayText(), field->text()) << "shown as dots";
+        radios("RadioGroup5")[1]->click();
+        Widget<QPushButton>("OKBtn", settings)->click();
+    });
+    EXPECT_EQ(result, mrOk);
+    EXPECT_EQ(settings.RadioGroup5->ItemIndex(), 1);
+    EXPECT_EQ(settings.TakePassphrase(), std::optional<std::string>("team words 42"));
+
+    // Shown again: empty; "使わない" takes the field away.
+    settings.SetSecurity(true, true);
+    result = Show(settings, [&](QWidget&) {
+        auto* field = Widget<QLineEdit>("Edit1", settings);
+        EXPECT_EQ(field->text(), QString());
+        radios("RadioGroup4")[0]->click();
+        EXPECT_FALSE(field->isEnabled());
+        EXPECT_TRUE(radios("RadioGroup5")[1]->isChecked());
+        Widget<QPushButton>("OKBtn", settings)->click();
+    });
+    EXPECT_EQ(settings.TakePassphrase(), std::optional<std::string>(""));
+    app.DestroyComponent(settings);
+}
+
+// The receive question's line about how the item came: plain text, in full view.
+TEST(ReceiveQuestion, ShowsHowTheItemCameAsPlainTextInFullView) {
+    Application& app = App();
+    TForm5& receive = app.Create<TForm5>();
+    receive.Label3->SetCaption("\"<b>PC</b>\" にいる \"alice\" から");
+    for (const ItemSecurity& security : {ItemSecurity{true, "0123 4567 8901", true}, ItemSecurity{}}) {
+        receive.Label4->SetCaption(SecurityLine(security));
+        Show(receive, [&](QWidget& window) {
+            EXPECT_EQ(window.size(), QSize(465, 183));
+            auto* line = Widget<QLabel>("Label4", receive);
+            ASSERT_NE(line, nullptr);
+            EXPECT_EQ(line->text().toStdString(), SecurityLine(security));
+            EXPECT_EQ(line->textFormat(), Qt::PlainText);
+            EXPECT_TRUE(MissingGlyphs(*line, line->text()).isEmpty());
+            const QRect bevel = Widget<QWidget>("Bevel1", receive)->geometry();
+            EXPECT_LE(line->geometry().left() + line->sizeHint().width(), bevel.right());
+            EXPECT_LE(line->geometry().bottom(), bevel.bottom());
+            EXPECT_LT(line->geometry().bottom(), Widget<QPushButton>("Button1", receive)->geometry().top());
+            SaveShot(window, security.encrypted ? "receive_encrypted" : "receive_plain");
+            Widget<QPushButton>("Button2", receive)->click();
+        });
+    }
+    app.DestroyComponent(receive);
 }
 
 }  // namespace

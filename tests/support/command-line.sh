@@ -25,6 +25,16 @@ expect "--version prints the version" 0 "zumelko $version" --version
 expect "--help lists the start options" 0 "--allow NAMES" --help
 expect "a wrong value is named, exit 2" 2 '--receive takes ask, link or sleep, not "maybe"' --receive=maybe
 expect "an unknown option is named, exit 2" 2 'unknown option "--bogus"' --bogus
+expect "--help tells of strict mode and the passphrase" 0 "--passphrase-file FILE" --help
+expect "a passphrase is never given as an option" 2 'unknown option "--passphrase"' --passphrase secret
+expect "a passphrase file that cannot be read, exit 2" 2 "cannot read the passphrase file" \
+  --passphrase-file /nonexistent/zumelko-team --receive=sleep
+ZUMELKO_PASSPHRASE= expect "an empty passphrase in the environment, exit 2" 2 "ZUMELKO_PASSPHRASE is empty" \
+  --receive=sleep
+# 400 kanji: 1200 bytes of UTF-8 (too long), but 800 in code page 932, which Windows would
+# give a program that read the variable in the code page.
+ZUMELKO_PASSPHRASE=$(printf '合%.0s' $(seq 400)) expect "the environment's passphrase is read as UTF-8" 2 \
+  "ZUMELKO_PASSPHRASE is longer than 1024 bytes" --receive=sleep
 if [ "${4:-}" = windows ]; then
   expect "/? is help too" 0 "--receive ask|link|sleep" '/?'
   expect "/option is --option" 2 '--receive takes ask, link or sleep, not "maybe"' /receive=maybe

@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -76,6 +78,7 @@ struct System {
     std::vector<std::thread> threads;
     std::wstring instanceName;
     WORD port = 0;
+    std::vector<std::pair<std::wstring, std::wstring>> properties;
     ULONG registerVersion = 0;
     PDNS_SERVICE_REGISTER_REQUEST registration = nullptr;
     PDNS_SERVICE_BROWSE_REQUEST browse = nullptr;
@@ -106,10 +109,12 @@ System g_system;
 
 DnsSdApi StandIns() {
     DnsSdApi api;
-    api.constructInstance = [](PCWSTR service, PCWSTR, PIP4_ADDRESS, PIP6_ADDRESS, WORD port, WORD, WORD, DWORD,
-                               PCWSTR*, PCWSTR*) -> PDNS_SERVICE_INSTANCE {
+    api.constructInstance = [](PCWSTR service, PCWSTR, PIP4_ADDRESS, PIP6_ADDRESS, WORD port, WORD, WORD,
+                               DWORD count, PCWSTR* keys, PCWSTR* values) -> PDNS_SERVICE_INSTANCE {
         g_system.instanceName = service;
         g_system.port = port;
+        g_system.properties.clear();
+        for (DWORD i = 0; i < count; ++i) g_system.properties.emplace_back(keys[i], values[i]);
         return &g_system.made;
     };
     api.freeInstance = [](PDNS_SERVICE_INSTANCE) { ++g_system.instancesFreed; };
@@ -172,6 +177,53 @@ void Answer(const std::vector<Record>& records) {
     std::thread network([&] {
         g_system.browse->pBrowseCallback(ERROR_SUCCESS, g_system.browse->pQueryContext,
                                          reinterpret_cast<PDNS_RECORD>(list.data()));
+    });
+    network.join();
+}
+
+// A TXT record of an instance, with its strings, handed over with the names' records as the
+// system does.
+struct TxtRecord {
+    std::wstring instance;
+    std::vector<std::wstring> strings;
+};
+
+void AnswerWithTxt(const std::vector<Record>& names, const std::vector<TxtRecord>& txts) {
+    std::vector<std::unique_ptr<std::byte[]>> memory;
+    std::vector<std::wstring> texts;
+    texts.reserve(1024);
+    std::vector<DNS_RECORDW*> list;
+    static wchar_t owner[] = L"_zumelko._tcp.local";
+    for (const auto& r : names) {
+        memory.push_back(std::make_unique<std::byte[]>(sizeof(DNS_RECORDW)));
+        auto* record = new (memory.back().get()) DNS_RECORDW{};
+        texts.push_back(r.target);
+        record->pName = owner;
+        record->wType = r.type;
+        record->dwTtl = r.ttl;
+        record->Data.PTR.pNameHost = texts.back().data();
+        list.push_back(record);
+    }
+    for (const auto& t : txts) {
+        // The strings' pointers run past the record's own one slot, as the system lays them out.
+        memory.push_back(std::make_unique<std::byte[]>(sizeof(DNS_RECORDW) + t.strings.size() * sizeof(PWSTR)));
+        auto* record = new (memory.back().get()) DNS_RECORDW{};
+        texts.push_back(t.instance);
+        record->pName = texts.back().data();
+        record->wType = DNS_TYPE_TEXT;
+        record->dwTtl = 120;
+        record->Data.TXT.dwStringCount = static_cast<DWORD>(t.strings.size());
+        for (std::size_t i = 0; i < t.strings.size(); ++i) {
+            texts.push_back(t.strings[i]);
+            record->Data.TXT.pStringArray[i] = texts.back().data();
+        }
+        list.push_back(record);
+    }
+    ASSERT_LE(texts.size(), 1024u);  // no pointer into texts moved
+    for (std::size_t i = 0; i + 1 < list.size(); ++i) list[i]->pNext = list[i + 1];
+    std::thread network([&] {
+        g_system.browse->pBrowseCallback(ERROR_SUCCESS, g_system.browse->pQueryContext,
+                                         reinterpret_cast<PDNS_RECORD>(list.empty() ? nullptr : list.front()));
     });
     network.join();
 }
@@ -324,6 +376,45 @@ TEST(Discovery, AnnouncedMachinesAreOfferedButMayNotSend) {
     ForgetForms();
     network.StopDiscovery();
     g_system.Join();
+}
+
+TEST(Discovery, TheRecordSaysThisInstanceTakesTheEncryptedChannelAndPeersRecordsAreReadSafely) {
+    auto& network = Desk().network();
+    g_system.browseAnswer = win32::kDnsRequestPending;
+    network.StartDiscovery(Desk().loop(), StandIns());
+    ASSERT_NE(g_system.browse, nullptr);
+    EXPECT_EQ(g_system.properties, (std::vector<std::pair<std::wstring, std::wstring>>{{L"secure", L"8002"}}));
+
+    const std::wstring type = L"._zumelko._tcp.local";
+    std::vector<std::wstring> many(100, L"x=1");
+    many.push_back(L"secure=8002");  // beyond what is kept of one record
+    AnswerWithTxt({{DNS_TYPE_PTR, L"hostb" + type, 120},
+                   {DNS_TYPE_PTR, L"hostc" + type, 120},
+                   {DNS_TYPE_PTR, L"hostd" + type, 120},
+                   {DNS_TYPE_PTR, L"hoste" + type, 120},
+                   {DNS_TYPE_PTR, L"hostf" + type, 120}},
+                  {{L"hostb" + type, {L"secure=8002"}},
+                   {L"HostC" + type + L".", {L"Secure=9443", L"other=1"}},
+                   {L"hostd" + type, many},
+                   {L"hoste" + type, {std::wstring(4000, L'é'), L"secure=٨٠٠٢"}},
+                   {L"hostf" + type, {L"secure=70000"}},
+                   // A record for a machine that announced no name, and one for another service.
+                   {L"hostg" + type, {L"secure=8002"}},
+                   {L"hostb._other._tcp.local", {L"secure=1234"}}});
+    Component owner{nullptr};
+    TNetUtility& net = owner.Create<TNetUtility>();
+    ASSERT_TRUE(PumpUntil([&] { return net.SecurePort("hostb") != 0; }, 3000));
+    for (const auto& [machine, port] : std::vector<std::pair<std::string, int>>{
+             {"hostb", 8002}, {"HOSTC", 9443}, {"hostd", 0}, {"hoste", 0}, {"hostf", 0}, {"hostg", 0}}) {
+        EXPECT_EQ(net.SecurePort(machine), port) << machine;
+    }
+    // A goodbye takes the record with the name.
+    AnswerWithTxt({{DNS_TYPE_PTR, L"hostb" + type, 0}}, {});
+    EXPECT_TRUE(PumpUntil([&] { return !net.AnnouncesSecure("hostb"); }, 3000));
+    EXPECT_TRUE(net.AnnouncesSecure("hostc"));
+    network.StopDiscovery();
+    g_system.Join();
+    EXPECT_FALSE(net.AnnouncesSecure("hostc"));
 }
 
 }  // namespace

@@ -292,7 +292,7 @@ TEST_F(Program, EndsAtTheEndOfTheSession) {
     auto program = Start();
     // The user is in the settings dialog, opened from the icon's menu, when the session ends.
     ASSERT_EQ(RunToEnd(L"desk_user.exe menu RIGHT c"), 0u);
-    ASSERT_EQ(RunToEnd(L"desk_user.exe wait 417 425"), 0u);
+    ASSERT_EQ(RunToEnd(L"desk_user.exe wait 417 587"), 0u);
     const std::vector<HWND> windows = WindowsOf(program->Id());
     // As Windows does at log-off: every top-level window is asked, then told.
     for (UINT message : {WM_QUERYENDSESSION, WM_ENDSESSION}) {

@@ -8,10 +8,12 @@
 #include <cstring>
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "core/MainForm.h"
 #include "desktop/BitmapImage.h"
 #include "desktop/NetUtility.h"
 #include "desktop/TaskBar.h"
@@ -302,6 +304,8 @@ void OnScreen(const std::string& picture, F act) {
     };
 }
 
+void Type(const std::wstring& text);
+
 TEST(Dialogs, EveryDialogAsARealWindowAnsweringClicksAndKeys) {
     Application& app = App();
 
@@ -337,6 +341,7 @@ TEST(Dialogs, EveryDialogAsARealWindowAnsweringClicksAndKeys) {
     // A radio button clicked shows the choice, and so does one reached with an arrow key; the
     // "詳細" button of the second item follows. Every text is in full view.
     settings.SetSenders(0, "");
+    settings.SetSecurity(false, false);
     OnScreen("settings_chosen", [&](Form& form, HWND window) {
         auto radio = [&form](const char* group, int index) {
             return AsHandle<HWND>(
@@ -375,6 +380,21 @@ TEST(Dialogs, EveryDialogAsARealWindowAnsweringClicksAndKeys) {
         ClickAt(radio("RadioGroup1", 2));
         EXPECT_EQ(checked("RadioGroup1"), std::vector<int>{2});
         EXPECT_FALSE(::IsWindowEnabled(Child(form, "Button1")));
+        // The passphrase field comes with "使う", shows dots, and takes what is typed as UTF-8
+        // whatever the code page (é has no place in 932).
+        HWND field = Child(form, "Edit1");
+        EXPECT_FALSE(::IsWindowEnabled(field));
+        ClickAt(radio("RadioGroup4", 1));
+        EXPECT_EQ(checked("RadioGroup4"), std::vector<int>{1});
+        EXPECT_TRUE(::IsWindowEnabled(field));
+        EXPECT_NE(::GetWindowLongPtrW(field, GWL_STYLE) & ES_PASSWORD, 0);
+        EXPECT_EQ(::SendMessageW(field, EM_GETPASSWORDCHAR, 0, 0), 0x25CF);
+        ::SetFocus(field);
+        Type(L"café合言葉");
+        EXPECT_EQ(settings.Edit1->Text(), "caf\xC3\xA9\xE5\x90\x88\xE8\xA8\x80\xE8\x91\x89");
+        ClickAt(radio("RadioGroup5", 1));
+        EXPECT_EQ(checked("RadioGroup5"), std::vector<int>{1});
+        ExpectNoTextCovered(window);
         EXPECT_NE(SaveShot(FromHandle(window), "dialog_settings_chosen_after"), "");
         ::PostMessageW(Child(form, "OKBtn"), BM_CLICK, 0, 0);
     });
@@ -382,6 +402,9 @@ TEST(Dialogs, EveryDialogAsARealWindowAnsweringClicksAndKeys) {
     EXPECT_EQ(settings.RadioGroup1->ItemIndex(), 2);
     EXPECT_EQ(settings.RadioGroup2->ItemIndex(), 1);
     EXPECT_EQ(settings.RadioGroup3->ItemIndex(), 1);
+    EXPECT_EQ(settings.RadioGroup5->ItemIndex(), 1);
+    EXPECT_EQ(settings.TakePassphrase(), std::optional<std::string>("caf\xC3\xA9\xE5\x90\x88\xE8\xA8\x80\xE8\x91\x89"));
+    EXPECT_EQ(settings.Edit1->Text(), "");
 
     // The question: its buttons as clicked.
     auto& question = app.Create<TForm3>();
@@ -662,9 +685,12 @@ TEST_F(ReceivingDialogs, TextAndPictureArePreviewedAndTypedTextIsReadBack) {
     // and pasted; Tab leaves the memo.
     const std::wstring text = L"会議は１５時から。\n場所：第２会議室\r\n\n以上";
     receive.Label3->SetCaption("\"営業部-PC\" にいる \"山田\" から");
+    // The longest line about how an item came: it fits at every scale as the rest does.
+    receive.Label4->SetCaption(SecurityLine({true, "0123 4567 8901", true}));
     onReceive = [&](Form& form, HWND window) {
         Shot(window, "receive_text");
         EXPECT_EQ(TextOf(Child(form, "Label3")), L"\"営業部-PC\" にいる \"山田\" から");
+        EXPECT_EQ(TextOf(Child(form, "Label4")), L"暗号化 (ﾊﾟｽﾌﾚｰｽﾞ認証) ： 確認コード 0123 4567 8901");
         EXPECT_EQ(TextOf(Child(form, "Label1")), L"\"文字列\"データを受信しました。");
         PressKey(VK_ESCAPE);
         Pump(100);

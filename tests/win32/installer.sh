@@ -207,7 +207,7 @@ def packet(port, payload, seconds):
 packet(8000, b"string\r\ntester\r\npeer-pc\r\n", 20)
 packet(8001, sys.argv[1].encode("cp932") + b"\0", 60)' "$text" >"$work/peer.log" 2>&1 &
 peer=$!
-answer_yes() { win "$tools/desk_user.exe" wait 465 159 && win "$tools/desk_user.exe" click 465 159 YES; }
+answer_yes() { win "$tools/desk_user.exe" wait 465 183 && win "$tools/desk_user.exe" click 465 183 YES; }
 check "the program asks whether to take the text; YES" answer_yes
 wait "$peer"
 check "the peer's text was taken" [ $? -eq 0 ]

@@ -55,22 +55,22 @@ wait_for() {
 
 # win_settings DESTINATION : the Windows user sends every copy to DESTINATION.
 win_settings() {
-  user menu RIGHT c && user wait 417 425 && win_shot "settings-winpc" &&
-    user click 417 425 "有 ： デフォルトへ送信する" && user click 417 425 "詳細" &&
+  user menu RIGHT c && user wait 417 587 && win_shot "settings-winpc" &&
+    user click 417 587 "有 ： デフォルトへ送信する" && user click 417 587 "詳細" &&
     user type 427 123 "$1" && win_shot "chooser-winpc" &&
     user click 427 123 OK && wait_for user absent 427 123 0 &&
-    user click 417 425 OK && wait_for user absent 417 425 0
+    user click 417 587 OK && wait_for user absent 417 587 0
 }
 # win_notice NAME : the Windows notice is shown; its picture is kept and OK pressed.
 win_notice() {
   user wait 427 141 && win_shot "$1" && user click 427 141 OK && wait_for user absent 427 141 0
 }
 win_answers_yes() {
-  user wait 465 159 && win_shot "$1" && user click 465 159 YES && wait_for user absent 465 159 0
+  user wait 465 183 && win_shot "$1" && user click 465 183 YES && wait_for user absent 465 183 0
 }
 lin_answers_yes() {
   local win
-  win=$(zm_wait_dialog linpc 465 159) || return 1
+  win=$(zm_wait_dialog linpc 465 183) || return 1
   zm_shot linpc "$win" "$1"
   zm_keys linpc "$win" space  # YES has the focus
   zm_wait_gone linpc "$win"
@@ -81,7 +81,7 @@ not_sent_back() {
   if [ "$importer" = winpc ]; then
     user absent 427 141 2 && zm_no_dialog linpc 1
   else
-    zm_no_dialog linpc 2 && user absent 465 159 1
+    zm_no_dialog linpc 2 && user absent 465 183 1
   fi
 }
 

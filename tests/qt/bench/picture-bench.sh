@@ -35,14 +35,14 @@ zm_wait_dialog hosta 36 36 >/dev/null && zm_wait_dialog hostb 36 36 >/dev/null
 zm_x hosta convert -size "${width}x${height}" -seed 3 plasma:fractal -depth 8 "PNG24:$ZM_NET_DIR/big.png"
 zm_x hosta xclip -selection clipboard -t image/png -i "$ZM_NET_DIR/big.png"
 zm_menu hosta 3 c
-win=$(zm_wait_dialog hosta 417 425)
+win=$(zm_wait_dialog hosta 417 587)
 zm_keys hosta "$win" Tab Tab Up Tab Tab Tab space
 chooser=$(zm_wait_dialog hosta 427 123)
 zm_keys hosta "$chooser" Tab Tab
 zm_type hosta "$chooser" hostb
 zm_keys hosta "$chooser" shift+Tab shift+Tab space
 zm_wait_gone hosta "$chooser"
-zm_keys hosta "$win" Tab Tab space
+zm_keys hosta "$win" Tab Return
 zm_wait_gone hosta "$win"
 
 pid_of() {  # the program's own process on a host (the one whose parent is the host's wrapper)
@@ -97,7 +97,7 @@ for ((r = 1; r <= rounds; r++)); do
   # the dialog is seen, so that entering a host's namespace is not counted.
   t0=$(zm_x hosta sh -c 'date +%s.%N; exec xdotool key t' | head -1)
   t1=$(zm_x hostb timeout 60 sh -c 'until [ "$(xdotool search --onlyvisible --name "^Zumelko$" | wc -l)" -ge 2 ]; do sleep 0.002; done; date +%s.%N')
-  d=$(zm_wait_dialog hostb 465 159)
+  d=$(zm_wait_dialog hostb 465 183)
   zm_keys hostb "$d" space  # YES: the picture goes into hostb's clipboard
   zm_wait_gone hostb "$d"
   n=$(zm_wait_dialog hosta 427 141 60)

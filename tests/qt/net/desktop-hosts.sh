@@ -163,7 +163,7 @@ declare -A checker_now receive_now
 settings() {
   local host=$1 checker=$2 receive=$3 dest=${4:-} win moves key
   zm_menu "$host" 3 c
-  win=$(zm_wait_dialog "$host" 417 425) || return 1
+  win=$(zm_wait_dialog "$host" 417 587) || return 1
   local c=${checker_now[$host]:-2} r=${receive_now[$host]:-0}
   # OK has the focus; two tabs reach the selected item of the checker group.
   keys=(Tab Tab)
@@ -189,8 +189,8 @@ settings() {
     zm_shot "$host" "$chooser" "chooser-$host"
     zm_keys "$host" "$chooser" shift+Tab shift+Tab space
     zm_wait_gone "$host" "$chooser"
-    # Back on the details button; past the senders group (its details disabled) comes OK.
-    zm_keys "$host" "$win" Tab Tab space
+    # Back on the details button; from the senders group, the next stop, Enter presses OK.
+    zm_keys "$host" "$win" Tab Return
   else
     zm_keys "$host" "$win" Return
   fi

@@ -109,7 +109,7 @@ check "hostc lists hosta and hostb" lists_within hostc "hosta,hostb" 10
 allow_only() {
   local host=$1 win chooser
   zm_menu "$host" 3 c
-  win=$(zm_wait_dialog "$host" 417 425) || return 1
+  win=$(zm_wait_dialog "$host" 417 587) || return 1
   # From OK: the two groups, About, then (the other details buttons disabled) the senders group.
   zm_keys "$host" "$win" Tab Tab Tab Tab Tab Down Tab space
   chooser=$(zm_wait_dialog "$host" 427 123) || return 1
@@ -117,7 +117,8 @@ allow_only() {
   zm_type "$host" "$chooser" "$2"
   zm_keys "$host" "$chooser" shift+Tab shift+Tab space
   zm_wait_gone "$host" "$chooser" || return 1
-  zm_keys "$host" "$win" Tab space
+  # Back on the details button; from the next group Enter presses OK.
+  zm_keys "$host" "$win" Tab Return
   zm_wait_gone "$host" "$win"
 }
 announce() {
@@ -138,10 +139,58 @@ stranger_refused() {
 friend_taken() {
   local win
   zm_on hostb "$sender" hosta "from a friend" >"$ZM_NET_DIR/send-hostb.log" 2>&1 &
-  win=$(zm_wait_dialog hosta 465 159) || return 1
+  win=$(zm_wait_dialog hosta 465 183) || return 1
   zm_keys hosta "$win" Tab space
   zm_wait_gone hosta "$win"
 }
+
+# encrypted HOST : what the host's last refresh said of the machines that take the encrypted
+# channel ("name:port,...").
+encrypted() {
+  grep 'encrypted:' "$ZM_NET_DIR/zumelko-$1.log" | tail -1 | sed 's/^zumelko: encrypted: \{0,1\}//'
+}
+# browsed_secure HOST : avahi-browse on evil resolves HOST's record, and its TXT says secure=8002.
+browsed_secure() {
+  local out
+  out=$(zm_on evil env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$ZM_NET_DIR/mdns-evil/bus" \
+    timeout 10 avahi-browse -rtp _zumelko._tcp 2>&1)
+  echo "$out" >"$ZM_NET_DIR/browse-$1.log"
+  grep -q "^=;[^;]*;IPv4;$1;_zumelko._tcp;local;[^;]*;[^;]*;8000;.*\"secure=8002\"" <<<"$out"
+}
+# announce_txt NAME TXT... : a stranger's record under NAME with the given TXT strings.
+announce_txt() {
+  local name=$1
+  shift
+  zm_on evil env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$ZM_NET_DIR/mdns-evil/bus" \
+    avahi-publish -s "$name" _zumelko._tcp 8000 "$@" >>"$ZM_NET_DIR/publish.log" 2>&1 &
+}
+
+zm_say "The records say that the instances take the encrypted channel; strangers' records are data"
+check "avahi-browse -r sees secure=8002 in hostb's record" browsed_secure hostb
+# Records as anyone may write them: a port out of range, a duplicate key whose first string is
+# no port, binary bytes, a string of the most bytes DNS allows, and one good stranger.
+announce_txt odd "secure=99999" "path=/"
+announce_txt twice "secure=x" "secure=y"
+announce_txt binary $'secure=80\x0102\xff' "$(head -c 255 /dev/zero | tr '\0' 'A')"
+announce_txt friendly "x=$(head -c 240 /dev/zero | tr '\0' 'B')" "SECURE=8443"
+check "hosta lists every stranger" lists_within hosta "binary,friendly,hostb,hostc,odd,twice" 10
+check "hosta reads who takes the encrypted channel, and nothing from the bad records" \
+  [ "$(encrypted hosta)" = "friendly:8443,hostb:8002,hostc:8002" ]
+check "hosta's program still runs" zm_alive hosta
+# stop_announce NAME... : the strangers' avahi-publish for these names end (by their ids).
+stop_announce() {
+  local pid name args
+  for pid in $(ip netns pids "${ZM_NET_PREFIX}evil"); do
+    [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = avahi-publish ] || continue
+    args=$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)
+    for name in "$@"; do
+      [[ "$args" == "avahi-publish -s $name "* ]] && kill "$pid"
+    done
+  done
+  return 0
+}
+stop_announce odd twice binary friendly
+check "the strangers' records are gone again" lists_within hosta "hostb,hostc" 15
 
 zm_say "hosta takes items from known machines only, and adds hostb; a stranger announces itself"
 check "settings on hosta" allow_only hosta hostb
@@ -156,7 +205,7 @@ check "hostd lists nobody" [ "$(destinations hostd)" = "" ]
 check "hostd says once that there is no daemon" \
   [ "$(grep -c 'no avahi daemon' "$ZM_NET_DIR/zumelko-hostd.log")" = 1 ]
 zm_x hosta "$sender" hostd "sent to a host without discovery" >"$ZM_NET_DIR/send.log" 2>&1 &
-check "hostd asks whether to take a text from hosta" zm_wait_dialog hostd 465 159 >/dev/null
+check "hostd asks whether to take a text from hosta" zm_wait_dialog hostd 465 183 >/dev/null
 check "hostd's program still runs" zm_alive hostd
 
 zm_say "hostc quits through its menu: the others no longer list it after a refresh"

@@ -43,12 +43,12 @@ all_ended_with_0() {
   local name
   for name in "$@"; do ended_with_0 "$name" || return 1; done
 }
-receive_dialogs() { zm_windows prog | awk '$2 == 465 && $3 == 159' | wc -l; }
+receive_dialogs() { zm_windows prog | awk '$2 == 465 && $3 == 183' | wc -l; }
 clipboard_is() { [ "$(zm_x prog xclip -selection clipboard -o 2>/dev/null)" = "$1" ]; }
 
 # Three senders: the first is asked about; the other two arrive while its question is open.
 send_from a first "from a"
-first=$(zm_wait_dialog prog 465 159 15)
+first=$(zm_wait_dialog prog 465 183 15)
 check "the first item is asked about" [ -n "$first" ]
 zm_shot prog "$first" first-item
 send_from b second "from b"
@@ -62,7 +62,7 @@ zm_keys prog "$first" space  # YES
 zm_wait_gone prog "$first"
 check "the first sender ends with 0 after its answer" ended_with_0 first
 check "the first text is in the clipboard" clipboard_is "from a"
-second=$(zm_wait_dialog prog 465 159 15)
+second=$(zm_wait_dialog prog 465 183 15)
 check "the second item is asked about next" [ -n "$second" ]
 zm_shot prog "$second" second-item
 check "the second and third senders still wait" none_ended second third
@@ -77,7 +77,7 @@ zm_keys prog "$second" shift+Tab shift+Tab space
 zm_wait_gone prog "$second"
 check "the second sender ends with 0 after its answer" ended_with_0 second
 check "NO left the clipboard alone" clipboard_is "from a"
-third=$(zm_wait_dialog prog 465 159 15)
+third=$(zm_wait_dialog prog 465 183 15)
 check "the third item is asked about last" [ -n "$third" ]
 check "the third sender still waits" running third
 zm_keys prog "$third" space
@@ -88,7 +88,7 @@ check "nothing more is asked" zm_no_dialog prog 1
 
 # Eight wait at most: a ninth sent while they wait is refused at once.
 send_from a open "open"
-open=$(zm_wait_dialog prog 465 159 15)
+open=$(zm_wait_dialog prog 465 183 15)
 for i in 1 2 3 4 5 6 7 8; do
   send_from b "w$i" "waiting $i"
   sleep 0.4
@@ -113,7 +113,7 @@ while [ -n "$win" ]; do
     ended_with_0 "w$((asked - 1))" || in_turn=no
     [ "$asked" -le 8 ] && ! none_ended "w$asked" && in_turn=no
   fi
-  win=$(zm_wait_dialog prog 465 159 3 2>/dev/null)
+  win=$(zm_wait_dialog prog 465 183 3 2>/dev/null)
 done
 check "the open item and the eight waiting ones were asked about, one by one ($asked)" [ "$asked" -eq 9 ]
 check "each waiting sender was let go right after its own answer" [ "$in_turn" = yes ]

@@ -74,8 +74,8 @@ alive() {
 
 # Clicks at a point of a window (the dialogs' buttons stand where their forms put them).
 click() { zm_x prog xdotool mousemove --window "$1" "$2" "$3" click 1; }
-click_no() { click "$1" 176 136; }    # Form5's NO
-click_link() { click "$1" 396 136; }  # Form5's リンク
+click_no() { click "$1" 176 160; }    # Form5's NO
+click_link() { click "$1" 396 160; }  # Form5's リンク
 
 # settle [yes|no [PID]] : answers whatever the attack left on screen: notices with OK,
 # receive dialogs with NO (or the first with YES), until the peer PID has ended and nothing but
@@ -98,7 +98,7 @@ settle() {
         zm_shot prog "$id" "notice-$case_name-$notices"
         zm_keys prog "$id" space
         ;;
-      465x159)
+      465x183)
         offers=$((offers + 1))
         if [ "$answer" = yes ]; then
           zm_keys prog "$id" space
@@ -126,7 +126,7 @@ good_text() {
   local text="受信テスト $good_seq after $1: \"quoted\" ; \$(not run) <b>plain</b>" win got
   peer item "$addr" string alice PC-PEER "$text" >"$ZM_NET_DIR/good.out" 2>&1 &
   local sender=$!
-  win=$(zm_wait_dialog prog 465 159 15) || { kill "$sender" 2>/dev/null; return 1; }
+  win=$(zm_wait_dialog prog 465 183 15) || { kill "$sender" 2>/dev/null; return 1; }
   zm_keys prog "$win" space
   zm_wait_gone prog "$win" || return 1
   wait "$sender" || { cat "$ZM_NET_DIR/good.out" >&2; return 1; }
@@ -215,7 +215,7 @@ one="first sender's text ${RANDOM}"
 two="second sender's text, longer: $(printf 'x%.0s' {1..3000})"
 peer interleave "$addr" "$one" "$two" >"$ZM_NET_DIR/interleave.out" 2>&1 &
 interleaver=$!
-check "interleave: one of the two is offered" zm_wait_dialog prog 465 159 15 >/dev/null
+check "interleave: one of the two is offered" zm_wait_dialog prog 465 183 15 >/dev/null
 seen=$(settle yes)
 wait "$interleaver"
 zm_say "interleave: $(cat "$ZM_NET_DIR/interleave.out"); notices and offers: $seen"
@@ -243,7 +243,7 @@ marked="<b>bold</b><img src=\"file:///etc/hostname\">"
 peer item "$addr" string "<font size=7>BIG</font>" "<img src=\"file:///etc/hostname\">" "$marked" \
   >"$ZM_NET_DIR/markup.out" 2>&1 &
 sender=$!
-win=$(zm_wait_dialog prog 465 159 15)
+win=$(zm_wait_dialog prog 465 183 15)
 check "markup: the text is offered" [ -n "$win" ]
 [ -n "$win" ] && zm_shot prog "$win" receive-markup && zm_keys prog "$win" space && zm_wait_gone prog "$win"
 wait "$sender"
@@ -254,7 +254,7 @@ offer_shot() {  # offer_shot MACHINE NAME : the receive dialog's picture for a t
   local sender win
   peer item "$addr" string alice "$1" "plain" >/dev/null 2>&1 &
   sender=$!
-  win=$(zm_wait_dialog prog 465 159 15) || return 1
+  win=$(zm_wait_dialog prog 465 183 15) || return 1
   zm_shot prog "$win" "$2"
   click_no "$win"
   zm_wait_gone prog "$win"
@@ -277,7 +277,7 @@ link() {
   local text=$1 name=$2 win choice notice sender result=quiet
   peer item "$addr" string mallory PC-PEER "$text" >/dev/null 2>&1 &
   sender=$!
-  win=$(zm_wait_dialog prog 465 159 15) || return 1
+  win=$(zm_wait_dialog prog 465 183 15) || return 1
   click_link "$win"
   if choice=$(zm_wait_dialog prog 397 178 2 2>/dev/null); then
     zm_keys prog "$choice" space

@@ -39,7 +39,7 @@ check "SIGTERM ends it as 終了(&E) does" zm_quit hosta TERM "$program"
 zm_say "SIGINT while the settings dialog is open"
 check "the icon window appears" up
 zm_menu hosta 3 c
-check "the settings dialog is open" eval "zm_wait_dialog hosta 417 425 >/dev/null"
+check "the settings dialog is open" eval "zm_wait_dialog hosta 417 587 >/dev/null"
 check "SIGINT ends it as 終了(&E) does" zm_quit hosta INT "$program"
 
 zm_say "SIGHUP while the tray menu is open"

@@ -41,7 +41,7 @@ sent_and_taken() {
   shift
   cli "$@" 2>"$d/err" &
   local sender=$!
-  win=$(zm_wait_dialog prog 465 159 15) || { kill "$sender"; return 1; }
+  win=$(zm_wait_dialog prog 465 183 15) || { kill "$sender"; return 1; }
   zm_shot prog "$win" "$name"
   sleep 0.3
   kill -0 "$sender" 2>/dev/null || { echo "zumelko-send ended before the user answered" >&2; return 1; }
@@ -97,7 +97,7 @@ check "nothing was offered by the refused sends" zm_no_dialog prog 1
 allow_only() {
   local win chooser
   zm_menu prog 3 c
-  win=$(zm_wait_dialog prog 417 425) || return 1
+  win=$(zm_wait_dialog prog 417 587) || return 1
   # From OK past Cancel, both groups and About (the details buttons are disabled) to the
   # senders group; its second item enables its details button, the next tab stop.
   zm_keys prog "$win" Tab Tab Tab Tab Tab Down Tab space
@@ -108,7 +108,8 @@ allow_only() {
   zm_keys prog "$chooser" shift+Tab shift+Tab space
   zm_wait_gone prog "$chooser"
   zm_shot prog "$win" settings-senders
-  zm_keys prog "$win" Tab space
+  # From the next group, Enter presses OK.
+  zm_keys prog "$win" Tab Return
   zm_wait_gone prog "$win"
 }
 check "the user allows only host cli" allow_only "rx cli"

@@ -34,7 +34,7 @@ text="Zumelko: クリップボードの文字列 \"quoted\" ; \$(not run) -x"
 zm_say "hosta: the user copies a text"
 printf '%s' "$text" | zm_x hosta xclip -selection clipboard -i
 check "hosta announces the transfer" notice hosta notice-announce-hosta
-win=$(zm_wait_dialog hostb 465 159)
+win=$(zm_wait_dialog hostb 465 183)
 check "hostb asks whether to take the text" [ -n "$win" ]
 zm_shot hostb "$win" receive-text-hostb
 zm_say "hostb: the user looks at the preview, then answers YES"
@@ -56,7 +56,7 @@ zm_say "hosta: the user copies a picture"
 zm_x hosta convert -size 173x97 -seed 7 plasma:fractal -depth 8 "PNG24:$ZM_NET_DIR/picture.png"
 zm_x hosta xclip -selection clipboard -t image/png -i "$ZM_NET_DIR/picture.png"
 check "hosta announces the picture" notice hosta notice-announce-picture-hosta
-win=$(zm_wait_dialog hostb 465 159)
+win=$(zm_wait_dialog hostb 465 183)
 check "hostb asks whether to take the picture" [ -n "$win" ]
 zm_shot hostb "$win" receive-picture-hostb
 zm_keys hostb "$win" Tab Tab space
@@ -76,7 +76,7 @@ zm_say "hostb: the user links received text to a browser: the browser choice and
 check "settings on hostb: URL automatic link" settings hostb 1 1
 printf '%s' "http://example.invalid/" | zm_x hosta xclip -selection clipboard -i
 notice hosta notice-announce-url-hosta
-win=$(zm_wait_dialog hostb 427 180)
+win=$(zm_wait_dialog hostb 427 204)
 check "hostb asks whether to open it in the browser" [ -n "$win" ]
 zm_shot hostb "$win" link-question-hostb
 zm_keys hostb "$win" Tab space  # from YES to NO
@@ -84,7 +84,7 @@ zm_wait_gone hostb "$win"
 notice hosta notice-finished-url-hosta
 # The browser's details in the settings.
 zm_menu hostb 3 c
-win=$(zm_wait_dialog hostb 417 425)
+win=$(zm_wait_dialog hostb 417 587)
 zm_keys hostb "$win" Tab Tab Tab Tab Tab space
 choice=$(zm_wait_dialog hostb 397 178)
 check "the browser choice shows" [ -n "$choice" ]

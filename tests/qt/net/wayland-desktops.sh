@@ -58,7 +58,7 @@ wait_said() {
 # take HOST NAME : the receive dialog on the host, answered YES.
 take() {
   local win
-  win=$(zm_wait_dialog "$1" 465 159) || return 1
+  win=$(zm_wait_dialog "$1" 465 183) || return 1
   zm_shot "$1" "$win" "$2"
   zm_keys "$1" "$win" space
   zm_wait_gone "$1" "$win"
