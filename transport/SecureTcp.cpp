@@ -116,32 +116,32 @@ void TSecureTcp::SendItem(const std::string& host, const StringList& header, Mem
 }
 
 void TSecureTcp::SendItem(const std::string& host, std::string_view header, MemoryStream data) {
+    auto shared = std::make_shared<MemoryStream>(std::move(data));
+    SendItem(host, header, [shared] { return std::move(*shared); });
+}
+
+void TSecureTcp::SendItem(const std::string& host, std::string_view header, DataSource data) {
     CancelSend();
     sendCheckCode_.clear();
     sendPassphrase_ = false;
-    if (header.size() > kMaxPayload || data.Size() > kMaxPayload) {
+    if (header.size() > kMaxPayload) {
         OnSendFailed(this, TSecureFailure::Lost, WinsockErrorText(10040));  // "Message too long"
         return;
     }
-    // Both length fields and the header in one block ahead of the data, so that the first
-    // records carry the whole header and the start of the data.
     outgoing_.Clear();
-    outgoing_.Reserve(8 + header.size() + data.Size());
+    data_.Clear();
+    outgoing_.Reserve(8 + header.size());
     AppendLength(outgoing_, header.size());
     outgoing_.Write(header.data(), header.size());
-    AppendLength(outgoing_, data.Size());
-    outgoing_.Write(data.Data(), data.Size());
-    data.Clear();
+    source_ = std::move(data);
     written_ = 0;
     sending_ = true;
-    const std::uint64_t generation = generation_;
     platform::Current().loop().SetTimer(window_.get(), kConnectTimer, connectTimeoutMs_);
     sender_.SetAuthorized(false);
     sender_.SetHost(host);
     sender_.SetPort(std::to_string(port_));
-    sender_.Open();
     // A failed lookup is reported from within Open.
-    (void)generation;
+    sender_.Open();
 }
 
 void TSecureTcp::CancelSend() {
@@ -149,6 +149,7 @@ void TSecureTcp::CancelSend() {
     ++generation_;
     sendSession_.reset();
     sendPipe_.reset();
+    source_ = nullptr;
     if (sender_.SocketHandle() != kInvalidSocket) sender_.Close();
     sending_ = false;
     connected_ = false;
@@ -159,6 +160,7 @@ void TSecureTcp::FailSend(TSecureFailure kind, std::string message) {
     if (!sending_) return;
     CancelSend();
     outgoing_.Clear();
+    data_.Clear();
     OnSendFailed(this, kind, message);
 }
 
@@ -197,11 +199,28 @@ void TSecureTcp::PumpSend() {
         sendPassphrase_ = s.PassphraseAuthenticated();
         OnHandshake(this);
         if (generation != generation_) return;
+        if (source_) {
+            DataSource source = std::exchange(source_, nullptr);
+            try {
+                data_ = source();
+            } catch (...) {
+                CancelSend();
+                throw;
+            }
+            if (generation != generation_) return;
+            if (data_.Size() > kMaxPayload) {
+                FailSend(TSecureFailure::Lost, WinsockErrorText(10040));
+                return;
+            }
+            AppendLength(outgoing_, data_.Size());
+        }
     }
-    const std::size_t total = outgoing_.Size();
+    const std::size_t head = outgoing_.Size();
+    const std::size_t total = head + data_.Size();
     while (handshakeDone_ && s.State() == tls::TlsState::Open && written_ < total) {
-        const std::size_t chunk = std::min(total - written_, kMostWrite);
-        const int n = s.Write(outgoing_.Data() + written_, static_cast<int>(chunk));
+        const std::uint8_t* from = written_ < head ? outgoing_.Data() + written_ : data_.Data() + (written_ - head);
+        const std::size_t chunk = std::min((written_ < head ? head : total) - written_, kMostWrite);
+        const int n = s.Write(from, static_cast<int>(chunk));
         if (generation != generation_) return;
         if (n <= 0) break;
         written_ += static_cast<std::size_t>(n);
@@ -225,6 +244,7 @@ void TSecureTcp::PumpSend() {
                 // Taken: the receiver answered with its close_notify after the whole item.
                 CancelSend();
                 outgoing_.Clear();
+                data_.Clear();
                 OnSended(this);
             } else {
                 FailSend(TSecureFailure::Lost, "TLS connection failed: the receiver closed before the item was taken");

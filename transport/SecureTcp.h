@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -84,6 +85,11 @@ public:
     // the data packet. A send while another is unreported gives that one up first.
     void SendItem(const std::string& host, const StringList& header, MemoryStream data);
     void SendItem(const std::string& host, std::string_view header, MemoryStream data);
+    // The same, with the data made only once the handshake is done (as the plain channels'
+    // sender reads the clipboard only once its header is taken). What the source throws gives
+    // the item up and goes on to the loop's handler, like any handler's failure.
+    using DataSource = std::function<MemoryStream()>;
+    void SendItem(const std::string& host, std::string_view header, DataSource data);
     // Gives up the item being sent, if any, without a report.
     void CancelSend();
     bool Sending() const { return sending_; }
@@ -197,8 +203,11 @@ private:
     TTCPServer& listener_;
     NotifyWindowHandle window_;
 
-    // The item being sent: both packets, length fields included, and how far they went.
+    // The item being sent: the header packet and the data's length field, the data, and how far
+    // they went.
     MemoryStream outgoing_;
+    MemoryStream data_;
+    DataSource source_;
     std::size_t written_ = 0;
     std::unique_ptr<tls::ClientPipe> sendPipe_;
     std::unique_ptr<tls::TlsSession> sendSession_;
