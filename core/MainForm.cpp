@@ -172,7 +172,9 @@ TForm1::TForm1(Component* owner) : Form(owner) {
 
     Packet1->Listen();
     Packet2->Listen();
-    if (Secure1 != nullptr) Secure1->Listen();
+#if ZUMELKO_TLS
+    Secure1->Listen();
+#endif
     SetWidth(0);
     SetHeight(0);
     BuildDestinationList();

@@ -29,6 +29,8 @@ constexpr std::size_t kMostRead = 4 * 1024 * 1024;
 constexpr std::size_t kTurnBudget = 4 * 1024 * 1024;
 // One write of the session never asks for more than this: it is cut into records anyway.
 constexpr std::size_t kMostWrite = 1024 * 1024;
+// What goes with the header in its first write: one TLS record's worth.
+constexpr std::size_t kCoalesce = 16 * 1024;
 constexpr std::size_t kMaxPayload = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
 
 std::int32_t DecodeLength(const std::array<std::uint8_t, 4>& b) {
@@ -174,6 +176,8 @@ void TSecureTcp::SenderConnect(Component*, SocketHandleT) {
     if (!sending_) return;
     platform::Current().loop().KillTimer(window_.get(), kConnectTimer);
     connected_ = true;
+    // A TLS flight is several small writes: none of them may wait for an acknowledgement.
+    (void)platform::Current().sockets().SetNoDelay(sender_.SocketHandle(), true);
     sendPipe_ = std::make_unique<tls::ClientPipe>(sender_);
     sendSession_ = std::make_unique<tls::TlsSession>(context_, tls::TlsRole::Client, *sendPipe_);
     sendSession_->Start();
@@ -218,9 +222,24 @@ void TSecureTcp::PumpSend() {
     const std::size_t head = outgoing_.Size();
     const std::size_t total = head + data_.Size();
     while (handshakeDone_ && s.State() == tls::TlsState::Open && written_ < total) {
-        const std::uint8_t* from = written_ < head ? outgoing_.Data() + written_ : data_.Data() + (written_ - head);
-        const std::size_t chunk = std::min((written_ < head ? head : total) - written_, kMostWrite);
-        const int n = s.Write(from, static_cast<int>(chunk));
+        int n = 0;
+        if (written_ < head) {
+            // The header and the start of the data in one record: two small writes in a row
+            // would wait for the peer's delayed acknowledgement.
+            std::array<std::uint8_t, kCoalesce> first{};
+            const std::size_t from = head - written_;
+            const std::size_t body = std::min(data_.Size(), first.size() - std::min(from, first.size()));
+            if (from + body <= first.size()) {
+                std::memcpy(first.data(), outgoing_.Data() + written_, from);
+                if (body > 0) std::memcpy(first.data() + from, data_.Data(), body);
+                n = s.Write(first.data(), static_cast<int>(from + body));
+            } else {
+                n = s.Write(outgoing_.Data() + written_, static_cast<int>(std::min(from, kMostWrite)));
+            }
+        } else {
+            const std::size_t offset = written_ - head;
+            n = s.Write(data_.Data() + offset, static_cast<int>(std::min(data_.Size() - offset, kMostWrite)));
+        }
         if (generation != generation_) return;
         if (n <= 0) break;
         written_ += static_cast<std::size_t>(n);
@@ -299,6 +318,7 @@ TSecureTcp::Incoming* TSecureTcp::Find(SocketHandleT socket, std::uint64_t seria
 }
 
 void TSecureTcp::ListenerAccept(Component*, SocketHandleT socket) {
+    (void)platform::Current().sockets().SetNoDelay(socket, true);
     auto fresh = std::make_unique<Incoming>();
     fresh->serial = ++serials_;
     fresh->lastActivity = ++activity_;
