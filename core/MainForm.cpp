@@ -274,8 +274,8 @@ bool TForm1::PlainForbidden() const {
 // a plain send stays possible when that port cannot be reached.
 bool TForm1::AnnouncedSecure(const std::string&) const { return false; }
 
-// The check code as a line of its own below the notice's text.
-std::string TForm1::SecurityNoticeText(const ItemSecurity& security) const { return "\n" + security.checkCode; }
+// The check code after the notice's text, on its line, so the notice keeps its size.
+std::string TForm1::SecurityNoticeText(const ItemSecurity& security) const { return " " + security.checkCode; }
 
 bool TForm1::SendSecurely(const std::string& destination, const StringList& header) {
 #if ZUMELKO_TLS
