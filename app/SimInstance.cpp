@@ -6,6 +6,8 @@
 #include <stdexcept>
 
 #include "core/MainForm.h"
+#include "transport/SecureTcp.h"
+#include "transport/tls/TlsContext.h"
 #include "desktop/BitmapImage.h"
 #include "dialogs/OKDialog.h"
 #include "framework/Application.h"
@@ -331,6 +333,36 @@ std::string RunSimCommand(SimDesktop& desktop, const std::string& line) {
         out << "ok " << int{Form1->CheckerMode} << ' ' << int{Form1->ReceiveMode} << ' ' << Form1->Browser << ' '
             << int{Form1->SkipCount} << ' ' << ToHex(Form1->DefaultDestination);
         return out.str();
+    }
+    if (cmd == "security") {
+        // How the item last asked about came: encrypted, its check code, passphrase.
+        const ItemSecurity& s = Form1->RecvSecurity;
+        return "ok " + std::to_string(int{s.encrypted}) + " " + ToHex(s.checkCode) + " " +
+               std::to_string(int{s.passphrase});
+    }
+    if (cmd == "waiting") return "ok " + std::to_string(Form1->WaitingItems());
+    if (cmd == "strict") {
+        Form1->StrictMode = next() == "1";
+        return "ok";
+    }
+    if (cmd == "passphrase") {
+        // Hex of the UTF-8 passphrase; "-" clears it.
+        const std::string hex = next();
+        if (hex == "-") {
+            Form1->Tls->ClearPassphrase();
+        } else {
+            Form1->Tls->SetPassphraseKey(tls::DerivePassphraseKey(FromHex(hex)));
+        }
+        return "ok";
+    }
+    if (cmd == "secure-off") {
+        // A classic peer from now on: nothing listens on the encrypted port.
+        Form1->Secure1->ListenerSocket().StopListening();
+        return "ok";
+    }
+    if (cmd == "secure-on") {
+        Form1->Secure1->Listen();
+        return "ok";
     }
     if (cmd == "notices") {
         std::string out = "ok";

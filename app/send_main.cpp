@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -33,6 +34,7 @@
 #include "platform/qt/Charset.h"
 #include "platform/qt/SmbNetwork.h"
 #include "platform/sim/SimDesktop.h"
+#include "transport/SecureTcp.h"
 #include "transport/SimpleTcp.h"
 #include "transport/WireText.h"
 #include "transport/tls/TlsContext.h"
@@ -47,6 +49,7 @@ using zumelko::TSimpleTcp;
 
 constexpr int kHeaderPort = 8000;
 constexpr int kDataPort = 8001;
+constexpr int kSecurePort = zumelko::TSecureTcp::kDefaultPort;
 // What an instance takes as a header; a larger one is no instance's.
 constexpr std::size_t kMaxHeaderSize = 64 * 1024;
 
@@ -329,6 +332,74 @@ int Send(const Options& options, Component& root, zumelko::platform::sim::SimDes
         }
     }
 
+    StringList lines;
+    zumelko::MakeHeader(texts, type, LocalName(true), LocalName(false), lines);
+    auto& loop = desktop.loop();
+    const auto started = std::chrono::steady_clock::now();
+
+    // The encrypted channel first; the plain one only when nothing answers on its port and
+    // neither a passphrase nor strict mode forbids it.
+    {
+        std::optional<zumelko::tls::TlsContext> context;
+        try {
+            context.emplace();
+            if (options.security.passphraseKey) context->SetPassphraseKey(*options.security.passphraseKey);
+        } catch (const std::exception& e) {
+            Fail(std::string("cannot set up TLS: ") + e.what());
+            return kExitNotDelivered;
+        }
+        auto& secure = root.Create<zumelko::TSecureTcp>(*context);
+        const int securePort = kSecurePort + options.portOffset;
+        secure.SetPort(securePort);
+        std::optional<zumelko::TSecureFailure> failure;
+        std::string failureText;
+        bool sent = false;
+        secure.OnSended = [&](Component*) { sent = true; };
+        secure.OnSendFailed = [&](Component*, zumelko::TSecureFailure kind, const std::string& message) {
+            failure = kind;
+            failureText = message;
+        };
+        MemoryStream payload;
+        if (type == "string") {
+            payload.Reserve(text.size() + 1);
+            payload.Write(text.data(), text.size());
+            const char nul = '\0';
+            payload.Write(&nul, 1);
+        } else {
+            picture.WriteToStream(payload);
+        }
+        secure.SendItem(options.host, lines, std::move(payload));
+        auto done = [&] { return sent || failure.has_value(); };
+        if (options.timeoutSeconds == 0) {
+            loop.RunUntil(done);
+        } else if (!loop.RunUntilFor(done, std::chrono::seconds(options.timeoutSeconds))) {
+            Fail(options.host + " did not finish with the " + What(type) + " within " +
+                 std::to_string(options.timeoutSeconds) + " seconds (encrypted, port " + std::to_string(securePort) +
+                 "); its user may still be deciding, and may still take it");
+            return kExitNotDelivered;
+        }
+        if (sent) {
+            std::fprintf(stderr, "zumelko-send: sent encrypted%s; check code %s\n",
+                         secure.SendPassphraseAuthenticated() ? " to a holder of the passphrase" : "",
+                         secure.SendCheckCode().c_str());
+            return kExitSent;
+        }
+        const bool plainAllowed = !options.security.PlainForbidden();
+        if (*failure != zumelko::TSecureFailure::Unreachable) {
+            Fail(options.host + " port " + std::to_string(securePort) + ": " + failureText);
+            return kExitNotDelivered;
+        }
+        if (!plainAllowed) {
+            Fail(NotReached(options.host, securePort, failureText) + "; not sending in plain");
+            return kExitNotDelivered;
+        }
+    }
+    int timeoutLeft = options.timeoutSeconds;
+    if (timeoutLeft > 0) {
+        const auto spent = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
+        timeoutLeft = std::max(1, timeoutLeft - static_cast<int>(spent.count()));
+    }
+
     auto& header = root.Create<TSimpleTcp>();
     auto& data = root.Create<TSimpleTcp>();
     header.SetPort(kHeaderPort + options.portOffset);
@@ -367,13 +438,10 @@ int Send(const Options& options, Component& root, zumelko::platform::sim::SimDes
     data.OnSended = {&handlers, &Handlers::DataSent};
     data.OnError = {&handlers, &Handlers::DataError};
 
-    StringList lines;
-    zumelko::MakeHeader(texts, type, LocalName(true), LocalName(false), lines);
     header.SendStrings(options.host, lines);
-    auto& loop = desktop.loop();
-    if (options.timeoutSeconds == 0) {
+    if (timeoutLeft == 0) {
         loop.RunUntil([&] { return result.has_value(); });
-    } else if (!loop.RunUntilFor([&] { return result.has_value(); }, std::chrono::seconds(options.timeoutSeconds))) {
+    } else if (!loop.RunUntilFor([&] { return result.has_value(); }, std::chrono::seconds(timeoutLeft))) {
         // Where it stands says what to tell: nobody answers, or someone answers and holds on.
         const std::string within = " within " + std::to_string(options.timeoutSeconds) + " seconds";
         TSimpleTcp& stuck = handlers.headerDone ? data : header;

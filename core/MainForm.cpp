@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <type_traits>
 
 #include "core/AllowedSenders.h"
 #include "desktop/BitmapImage.h"
@@ -27,6 +28,7 @@
 #include "transport/WireText.h"
 #include "framework/Error.h"
 #include "transport/tls/TlsContext.h"
+#include "transport/SecureTcp.h"
 
 namespace zumelko {
 
@@ -41,7 +43,16 @@ struct TForm1::ReceivedItem {
     SharedText text;
     std::unique_ptr<BitmapImage> picture;
     std::size_t bytes = 0;
+    ItemSecurity security;
     THeldConnection connection;
+    TSecureHeld secureConnection;
+};
+
+// An item on its way out over the encrypted channel: where to, and its header for a plain send
+// should the secure port be unreachable.
+struct TForm1::PendingSend {
+    std::string destination;
+    StringList header;
 };
 
 namespace {
@@ -116,6 +127,17 @@ TForm1::TForm1(Component* owner) : Form(owner) {
     Packet2->OnSended = {this, &TForm1::Packet2Sended};
     Packet2->OnError = {this, &TForm1::Packet2Error};
     Tls = std::make_unique<tls::TlsContext>();
+    Secure1 = &Create<TSecureTcp>(*Tls);
+    Secure1->SetName("Secure1");
+    Secure1->SetPort(TSecureTcp::kDefaultPort);
+    Secure1->SetMaxHeaderSize(kMaxHeaderSize);
+    Secure1->OnAdmit = {this, &TForm1::PacketAdmit};
+    Secure1->OnHeader = {this, &TForm1::SecureHeader};
+    Secure1->OnAnnounced = {this, &TForm1::SecureAnnounced};
+    Secure1->OnReceived = {this, &TForm1::SecureReceived};
+    Secure1->OnSended = {this, &TForm1::SecureSended};
+    Secure1->OnSendFailed = {this, &TForm1::SecureSendFailed};
+    Secure1->OnError = {this, &TForm1::SecureError};
 
     NetUtility1 = &Create<TNetUtility>();
     NetUtility1->SetName("NetUtility1");
@@ -137,6 +159,7 @@ TForm1::TForm1(Component* owner) : Form(owner) {
 
     Packet1->Listen();
     Packet2->Listen();
+    Secure1->Listen();
     SetWidth(0);
     SetHeight(0);
     BuildDestinationList();
@@ -216,7 +239,90 @@ void TForm1::SendTo(Component*, const std::string& destination) {
     StringList header;
     MakeHeader(texts, type, texts.LocalToUtf8(NetUtility1->UserName()), texts.LocalToUtf8(NetUtility1->ComputerName()),
                header);
+    if (SendSecurely(destination, header)) return;
+    if (PlainForbidden()) {
+        Notice(kNetworkError + std::string("TLS is not available on this desktop"));
+        return;
+    }
     Packet1->SendStrings(header);
+}
+
+bool TForm1::PlainForbidden() const {
+    if (Tls->Passphrase()) return true;
+    return StrictMode;
+}
+
+// Whether the destination announces the encrypted channel in its DNS-SD record: such a machine
+// is never sent to in plain, whatever happens to its secure port on the way.
+bool TForm1::AnnouncedSecure(const std::string& destination) const { return NetUtility1->AnnouncesSecure(destination); }
+
+bool TForm1::SendSecurely(const std::string& destination, const StringList& header) {
+    pending_ = std::make_unique<PendingSend>();
+    pending_->destination = destination;
+    pending_->header.SetText(header.Text());
+    // The clipboard is read once the connection is secure, as the plain send reads it once its
+    // header is taken: what goes out is what it holds at that moment.
+    Secure1->SendItem(destination, header.Text(), [this] {
+        MemoryStream data;
+        if (ClipboardAccess->HasFormat(platform::CF_TEXT_)) {
+            std::string text;
+            {
+                ClipboardAccess::Scope open(*ClipboardAccess);
+                text = ClipboardAccess->GetUnicodeText();
+            }
+            const std::string payload = TextPayload(platform::Current().ui().Texts(), text);
+            data.Reserve(payload.size() + 1);
+            data.Write(payload.data(), payload.size());
+            const char nul = '\0';
+            data.Write(&nul, 1);
+        } else if (ClipboardAccess->HasFormat(platform::CF_BITMAP_)) {
+            BitmapImage picture;
+            {
+                ClipboardAccess::Scope open(*ClipboardAccess);
+                ClipboardAccess->GetBitmap(picture);
+            }
+            picture.WriteToStream(data);
+        } else {
+            // Nothing this program sends any more: the item is given up, as the plain send
+            // gives up its data.
+            pending_.reset();
+            Secure1->CancelSend();
+            ShowUnsupportedFormat();
+        }
+        return data;
+    });
+    return true;
+}
+
+void TForm1::SecureSendFailed(Component*, TSecureFailure kind, const std::string& message) {
+    std::unique_ptr<PendingSend> pending = std::move(pending_);
+    // Only a port that nothing answered on may be passed over for the plain one; a peer that
+    // answered there and failed the handshake (or was stopped from answering) is never sent
+    // to in plain.
+    if (pending && kind == TSecureFailure::Unreachable && !PlainForbidden() && !AnnouncedSecure(pending->destination)) {
+        Packet1->SetHostName(pending->destination);
+        Packet2->SetHostName(pending->destination);
+        Packet1->SendStrings(pending->header);
+        return;
+    }
+    Notice(kNetworkError + message);
+}
+
+void TForm1::SecureSended(Component*) {
+    pending_.reset();
+    ItemSecurity security;
+    security.encrypted = true;
+    security.checkCode = Secure1->SendCheckCode();
+    security.passphrase = Secure1->SendPassphraseAuthenticated();
+    Notice(kTransferDone + SecurityNotice(security));
+}
+
+void TForm1::SecureError(Component* sender, const std::string& message) {
+    if (constructing_) {
+        StartupError(sender, message);
+        return;
+    }
+    Notice(kNetworkError + message);
 }
 
 void TForm1::ShowUnsupportedFormat() { Notice(kUnsupportedFormat); }
@@ -265,7 +371,16 @@ void TForm1::Packet2Error(Component* sender, const std::string& message) {
 void TForm1::PacketAdmit(Component* sender, std::uint32_t peer, bool& accept) {
     // Turned away at the door: a refused sender holds no place and no buffer, and its reset
     // tells its program that nothing was delivered.
-    if (auto* channel = dynamic_cast<TSimpleTcp*>(sender)) accept = SenderAllowed(peer, channel->Port());
+    if (auto* channel = dynamic_cast<TSimpleTcp*>(sender)) {
+        if (PlainForbidden()) {
+            std::fprintf(stderr, "zumelko: refused a plain connection on port %d: only encrypted items are taken\n",
+                         channel->Port());
+            accept = false;
+            return;
+        }
+        accept = SenderAllowed(peer, channel->Port());
+    }
+    if (auto* channel = dynamic_cast<TSecureTcp*>(sender)) accept = SenderAllowed(peer, channel->Port());
 }
 
 namespace {
@@ -286,21 +401,30 @@ std::string Dotted(std::uint32_t peer) {
 void TForm1::Packet1Received(Component*) {
     // Looked at again for a setting changed while the packet was on its way. A refused header
     // changes nothing: it cannot relabel an allowed sender's data either.
-    if (!SenderAllowed(Packet1->PeerAddress(), Packet1->Port())) return;
+    if (PlainForbidden() || !SenderAllowed(Packet1->PeerAddress(), Packet1->Port())) return;
     StringList lines;
     Packet1->GetStrings(lines);
-    // A short header leaves the missing lines empty.
-    const ReceivedHeader read = ReadHeader(platform::Current().ui().Texts(), lines);
-    RecvType = read.type;
-    RecvUser = read.user;
-    RecvMachine = read.machine;
-    RecvCodePage = read.codePage;
+    const Header header = ReadHeaderLines(lines);
+    NoteHeader(header);
     // Kept per address as well, so that data from one sender is never taken under the header
     // another sent in between.
     const std::uint32_t peer = Packet1->PeerAddress();
     std::erase_if(headers_, [peer](const auto& kept) { return kept.first == peer; });
     if (headers_.size() >= kHeadersKept) headers_.erase(headers_.begin());
-    headers_.emplace_back(peer, Header{read.type, read.user, read.machine, read.codePage});
+    headers_.emplace_back(peer, header);
+}
+
+void TForm1::NoteHeader(const Header& header) {
+    RecvType = header.type;
+    RecvUser = header.user;
+    RecvMachine = header.machine;
+    RecvCodePage = header.codePage;
+}
+
+TForm1::Header TForm1::ReadHeaderLines(const StringList& lines) const {
+    // A short header leaves the missing lines empty.
+    const ReceivedHeader read = ReadHeader(platform::Current().ui().Texts(), lines);
+    return Header{read.type, read.user, read.machine, read.codePage};
 }
 
 TForm1::Header TForm1::HeaderFrom(std::uint32_t peer) const {
@@ -313,10 +437,11 @@ std::string TForm1::SenderLine(const Header& header) const {
     return "\"" + header.machine + "\" にいる \"" + header.user + "\" から";
 }
 
-std::optional<SharedText> TForm1::ReceivedText(int codePage) {
+template <typename Channel>
+std::optional<SharedText> TForm1::ReceivedText(Channel& channel, int codePage) {
     // A text announced under another header and then relabelled by a newer one got past the
     // check at its length field; and a text in a code page grows on its way to UTF-8.
-    const SharedText received = Packet2->TakeString();
+    const SharedText received = channel.TakeString();
     auto text = ReadTextPayload(platform::Current().ui().Texts(), received, codePage, kMaxReceivedText - 1);
     if (!text) ReportRefusedText(received.Size() + 1);
     return text;
@@ -328,18 +453,19 @@ bool TForm1::Asks(const Header& header) const {
     return false;
 }
 
-bool TForm1::RoomToWait(std::size_t bytes) const {
+bool TForm1::RoomToWait(std::size_t bytes, std::uint32_t peer) const {
     // Waiting items together hold no more than one packet may, so the queue costs at most what
     // one more arriving packet would.
     const std::size_t ceiling = Packet2->MaxPacketSize();
     if (waiting_.size() < kMaxWaitingItems && bytes <= ceiling - std::min(waitingBytes_, ceiling)) return true;
     std::fprintf(stderr,
                  "zumelko: refused an item of %zu bytes from %s: %zu items (%zu bytes) already wait for an answer\n",
-                 bytes, Dotted(Packet2->PeerAddress()).c_str(), waiting_.size(), waitingBytes_);
+                 bytes, Dotted(peer).c_str(), waiting_.size(), waitingBytes_);
     return false;
 }
 
-std::unique_ptr<TForm1::ReceivedItem> TForm1::TakeItem(const Header& header) {
+template <typename Channel>
+std::unique_ptr<TForm1::ReceivedItem> TForm1::TakeItem(Channel& channel, const Header& header) {
     auto item = std::make_unique<ReceivedItem>();
     item->header = header;
     item->mode = ReceiveMode;
@@ -348,7 +474,7 @@ std::unique_ptr<TForm1::ReceivedItem> TForm1::TakeItem(const Header& header) {
             if (header.type == "string") {
                 // Taken out of the channel, not copied: the dialog shares these bytes, and the
                 // clipboard's copy is the only other one.
-                auto text = ReceivedText(header.codePage);
+                auto text = ReceivedText(channel, header.codePage);
                 if (!text) return nullptr;
                 item->text = std::move(*text);
                 item->bytes = item->text.Size() + 1;
@@ -357,7 +483,7 @@ std::unique_ptr<TForm1::ReceivedItem> TForm1::TakeItem(const Header& header) {
             if (header.type == "bitmap") {
                 item->picture = std::make_unique<BitmapImage>();
                 try {
-                    Packet2->GetGraphic(*item->picture);
+                    channel.GetGraphic(*item->picture);
                 } catch (const std::exception&) {
                     // Not a picture this program can read: nothing to offer or import.
                     ShowUnsupportedFormat();
@@ -367,14 +493,14 @@ std::unique_ptr<TForm1::ReceivedItem> TForm1::TakeItem(const Header& header) {
                     ShowUnsupportedFormat();
                     return nullptr;
                 }
-                item->bytes = Packet2->PacketSize();
+                item->bytes = channel.PacketSize();
                 return item;
             }
             ShowUnsupportedFormat();
             return nullptr;
         case UrlAutoLink:
             if (header.type == "string") {
-                auto text = ReceivedText(header.codePage);
+                auto text = ReceivedText(channel, header.codePage);
                 if (!text) return nullptr;
                 item->text = std::move(*text);
                 item->bytes = item->text.Size() + 1;
@@ -383,7 +509,7 @@ std::unique_ptr<TForm1::ReceivedItem> TForm1::TakeItem(const Header& header) {
             if (header.type == "bitmap") {
                 BitmapImage picture;
                 try {
-                    Packet2->GetGraphic(picture);
+                    channel.GetGraphic(picture);
                 } catch (const std::exception&) {
                     return nullptr;
                 }
@@ -397,6 +523,7 @@ std::unique_ptr<TForm1::ReceivedItem> TForm1::TakeItem(const Header& header) {
 }
 
 void TForm1::Ask(ReceivedItem& item) {
+    RecvSecurity = item.security;
     if (item.mode == UrlAutoLink) {
         std::string browserName;
         if (Browser == NetscapeNavigator) browserName = "Netscape Navigater";
@@ -463,16 +590,24 @@ void TForm1::AskInTurn(std::unique_ptr<ReceivedItem> item) {
     }
 }
 
-void TForm1::Packet2Received(Component*) {
-    const Header header = HeaderFrom(Packet2->PeerAddress());
+template <typename Channel>
+void TForm1::ItemArrived(Channel& channel, const Header& header, const ItemSecurity& security) {
     // No room to wait: refused before anything is taken (or a picture read), and its
     // connection closes as the handler returns.
-    if (asking_ && Asks(header) && !RoomToWait(Packet2->PacketSize())) return;
-    std::unique_ptr<ReceivedItem> item = TakeItem(header);
+    if (asking_ && Asks(header) && !RoomToWait(channel.PacketSize(), channel.PeerAddress())) return;
+    std::unique_ptr<ReceivedItem> item = TakeItem(channel, header);
     if (!item) return;
-    item->connection = Packet2->Hold();
+    item->security = security;
+    bool held = false;
+    if constexpr (std::is_same_v<Channel, TSimpleTcp>) {
+        item->connection = channel.Hold();
+        held = static_cast<bool>(item->connection);
+    } else {
+        item->secureConnection = channel.Hold();
+        held = static_cast<bool>(item->secureConnection);
+    }
     if (asking_) {
-        if (!item->connection) return;
+        if (!held) return;
         waitingBytes_ += item->bytes;
         waiting_.push_back(std::move(item));
         return;
@@ -480,24 +615,58 @@ void TForm1::Packet2Received(Component*) {
     AskInTurn(std::move(item));
 }
 
-void TForm1::Packet2Announced(Component*, std::size_t length, bool& accept) {
+template <typename Channel>
+bool TForm1::ItemAnnounced(Channel& channel, const Header& header, std::size_t length) {
     // Every packet is announced before it is delivered: a refused one is never held.
-    if (!SenderAllowed(Packet2->PeerAddress(), Packet2->Port())) {
-        accept = false;
-        return;
-    }
-    const Header header = HeaderFrom(Packet2->PeerAddress());
+    if (!SenderAllowed(channel.PeerAddress(), channel.Port())) return false;
     // An item that would have to wait is refused now if there is no room for it, before any of
     // it is held; its sender's connection is reset.
-    if (asking_ && Asks(header) && !RoomToWait(length)) {
+    if (asking_ && Asks(header) && !RoomToWait(length, channel.PeerAddress())) return false;
+    // Refused at the length field, before any of it is held. A header that arrives later may
+    // still change what a plain packet is taken for; ItemArrived looks again.
+    if (header.type != "string" || length <= kMaxReceivedText) return true;
+    ReportRefusedText(length);
+    return false;
+}
+
+void TForm1::Packet2Received(Component*) {
+    if (PlainForbidden()) return;
+    ItemArrived(*Packet2, HeaderFrom(Packet2->PeerAddress()), ItemSecurity{});
+}
+
+void TForm1::Packet2Announced(Component*, std::size_t length, bool& accept) {
+    accept = !PlainForbidden() && ItemAnnounced(*Packet2, HeaderFrom(Packet2->PeerAddress()), length);
+}
+
+TForm1::Header TForm1::SecureItemHeader() const {
+    StringList lines;
+    Secure1->GetHeader(lines);
+    return ReadHeaderLines(lines);
+}
+
+void TForm1::SecureHeader(Component*, bool& accept) {
+    if (!SenderAllowed(Secure1->PeerAddress(), Secure1->Port())) {
         accept = false;
         return;
     }
-    // Refused at the length field, before any of it is held. A header that arrives later may
-    // still change what the packet is taken for; Packet2Received looks again.
-    if (header.type != "string" || length <= kMaxReceivedText) return;
-    accept = false;
-    ReportRefusedText(length);
+    // The data comes on the same connection: it is read under this header, whatever other
+    // headers arrive meanwhile.
+    NoteHeader(SecureItemHeader());
+}
+
+void TForm1::SecureAnnounced(Component*, std::size_t length, bool& accept) {
+    accept = ItemAnnounced(*Secure1, SecureItemHeader(), length);
+}
+
+void TForm1::SecureReceived(Component*) {
+    ItemSecurity security;
+    security.encrypted = true;
+    security.checkCode = Secure1->CheckCode();
+    security.passphrase = Secure1->PassphraseAuthenticated();
+    // In the log as well, for whoever compares codes from a script.
+    std::fprintf(stderr, "zumelko: encrypted item from %s, check code %s%s\n", Dotted(Secure1->PeerAddress()).c_str(),
+                 security.checkCode.c_str(), security.passphrase ? ", team passphrase" : "");
+    ItemArrived(*Secure1, SecureItemHeader(), security);
 }
 
 void TForm1::TakeIntoClipboard(const std::function<void()>& write) {
@@ -650,7 +819,8 @@ std::string SecurityLine(const ItemSecurity& security) {
 
 std::string SecurityNotice(const ItemSecurity& security) {
     if (!security.encrypted) return "";
-    return "\r\n" + SecurityLine(security);
+    // On the notice's one line: the notice grows wider, not taller.
+    return "  " + SecurityLine(security);
 }
 
 }  // namespace zumelko

@@ -13,6 +13,7 @@
 #include "framework/Form.h"
 #include "framework/SharedText.h"
 #include "framework/Menus.h"
+#include "framework/StringList.h"
 
 namespace zumelko {
 
@@ -20,9 +21,12 @@ class ClipboardAccess;
 class TClipboardViewer;
 class TTaskBar;
 class TSimpleTcp;
+class TSecureTcp;
 class TNetUtility;
 class TDdeClientConv;
 class TAllowedSenders;
+enum class TSecureFailure;
+
 namespace tls {
 class TlsContext;
 }
@@ -62,6 +66,12 @@ public:
     void Packet1Received(Component* sender);
     void Packet2Received(Component* sender);
     void Packet2Announced(Component* sender, std::size_t length, bool& accept);
+    // The encrypted channel: a header, then the data on the same connection.
+    void SecureHeader(Component* sender, bool& accept);
+    void SecureAnnounced(Component* sender, std::size_t length, bool& accept);
+    void SecureReceived(Component* sender);
+    void SecureSended(Component* sender);
+    void SecureError(Component* sender, const std::string& message);
     void LinkToBrowser(const std::string& url);
 
     // Destination list and menus.
@@ -97,12 +107,18 @@ public:
     TTaskBar* TaskBar1;
     TSimpleTcp* Packet1;
     TSimpleTcp* Packet2;
+    // The encrypted channel (port 8002); null on a desktop built without the TLS layer.
+    TSecureTcp* Secure1 = nullptr;
     TNetUtility* NetUtility1;
     TDdeClientConv* DdeClientConv1;
     TAllowedSenders* AllowedSenders1;
 
     // The program's state; the dialogs and tests reach it directly.
     std::unique_ptr<zumelko::ClipboardAccess> ClipboardAccess;
+    // This instance's TLS identity and team key, made fresh at every start.
+    std::unique_ptr<tls::TlsContext> Tls;
+    // No plain transfers at all, neither sent nor received.
+    bool StrictMode = false;
     std::string RecvType;
     // The sender's names in UTF-8, as shown.
     std::string RecvUser;
@@ -110,6 +126,8 @@ public:
     // The code page the sender named in its header; 0 for a header of three lines, whose texts
     // are in the peers' code page.
     int RecvCodePage = 0;
+    // How the item now asked about came; every item carries its own until it is asked about.
+    ItemSecurity RecvSecurity;
     std::string DefaultDestination;
     std::int32_t Browser = NetscapeNavigator;
     std::uint8_t CheckerMode = NoCheck;
@@ -149,6 +167,7 @@ private:
         int codePage = 0;
     };
     struct ReceivedItem;
+    struct PendingSend;
 
     // The header for a data packet from this address: the last one that address sent, or the
     // last one received when it sent none.
@@ -156,10 +175,22 @@ private:
     // Whether an item under this header is one the user is asked about in this receive state.
     bool Asks(const Header& header) const;
     // Room for one more waiting item of this many bytes; false (and a line in the log) when not.
-    bool RoomToWait(std::size_t bytes) const;
-    // Takes the data packet out of Packet2 as an item; nothing (after any notice) when there is
-    // nothing to ask about.
-    std::unique_ptr<ReceivedItem> TakeItem(const Header& header);
+    bool RoomToWait(std::size_t bytes, std::uint32_t peer) const;
+    // Takes the data packet out of the channel as an item; nothing (after any notice) when
+    // there is nothing to ask about.
+    template <typename Channel>
+    std::unique_ptr<ReceivedItem> TakeItem(Channel& channel, const Header& header);
+    // What Packet2 and the encrypted channel share: a data packet's length field and the packet.
+    template <typename Channel>
+    bool ItemAnnounced(Channel& channel, const Header& header, std::size_t length);
+    template <typename Channel>
+    void ItemArrived(Channel& channel, const Header& header, const ItemSecurity& security);
+    // The header now arriving becomes the one the receive state shows.
+    void NoteHeader(const Header& header);
+    // A header's lines as the program keeps them.
+    Header ReadHeaderLines(const StringList& lines) const;
+    // The header of the item on the encrypted channel's connection now reported.
+    Header SecureItemHeader() const;
     // Asks about the item and acts on the answer.
     void Ask(ReceivedItem& item);
     // Asks about the item and then about every item that arrives meanwhile, one after another.
@@ -169,9 +200,19 @@ private:
     // False (and a line in the log) for a connection or packet from a machine that may not send.
     bool SenderAllowed(std::uint32_t peer, int port) const;
     std::string SenderLine(const Header& header) const;
-    // The received text in UTF-8, taken out of Packet2 and read in its header's code page;
+    // The received text in UTF-8, taken out of the channel and read in its header's code page;
     // nothing (and a line in the log) when it is over the ceiling.
-    std::optional<SharedText> ReceivedText(int codePage);
+    template <typename Channel>
+    std::optional<SharedText> ReceivedText(Channel& channel, int codePage);
+
+    // Sending over the encrypted channel first: the item is read from the clipboard now and
+    // goes in one connection; the header is kept for a plain send when that is allowed.
+    bool SendSecurely(const std::string& destination, const StringList& header);
+    void SecureSendFailed(Component* sender, TSecureFailure kind, const std::string& message);
+    // No plain transfer either way: strict mode, or a team passphrase set.
+    bool PlainForbidden() const;
+    // Whether the destination said on the network that it takes encrypted items.
+    bool AnnouncedSecure(const std::string& destination) const;
     // Replaces the clipboard's contents with what write puts there, without forwarding them.
     void TakeIntoClipboard(const std::function<void()>& write);
     MenuItem& AddItem(PopupMenu& menu, const char* name, const char* caption, void (TForm1::*click)(Component*));
@@ -184,12 +225,13 @@ private:
     std::deque<std::unique_ptr<ReceivedItem>> waiting_;
     std::size_t waitingBytes_ = 0;
     std::vector<std::string> startupErrors_;
+    std::unique_ptr<PendingSend> pending_;
 };
 
 extern TForm1* Form1;
 
-// What the sender's notice adds to kTransferDone after a transfer: a line with the check code
-// (and the passphrase's word) for an encrypted one, nothing for a plain one.
+// What the sender's notice adds to kTransferDone after a transfer: the check code (and the
+// passphrase's word) for an encrypted one, nothing for a plain one.
 std::string SecurityNotice(const ItemSecurity& security);
 
 // The longest text payload (its NUL included) taken from a peer. A received text is held twice

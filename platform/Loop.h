@@ -24,6 +24,14 @@ public:
     // Calls the window procedure at once; 0 when there is no such window.
     virtual LResult SendMessage(Hwnd window, std::uint32_t message, WParam w, LParam l) = 0;
 
+    // Starts (or, for an id the window has already, restarts) a timer: every elapseMs from now
+    // the window gets WM_TIMER_ with the id as WParam, through the queue like a posted message,
+    // until KillTimer or the window's end. Ticks are never queued up: while one is still waiting
+    // to be dispatched, the next is not added. False when there is no such window.
+    virtual bool SetTimer(Hwnd window, std::uintptr_t id, unsigned elapseMs) = 0;
+    // Stops the timer; a tick already queued is dropped. False when there was none.
+    virtual bool KillTimer(Hwnd window, std::uintptr_t id) = 0;
+
     // Dispatches everything already pending, without waiting.
     virtual void ProcessMessages() = 0;
     // Runs the loop (waiting for messages and socket readiness) until done() is true or quit

@@ -122,6 +122,8 @@ public:
     virtual int Shutdown(SocketHandle s, int how) = 0;
     virtual int SetOobInline(SocketHandle s, bool on) = 0;
     virtual int SetLinger(SocketHandle s, bool on, std::uint16_t seconds) = 0;
+    // TCP_NODELAY: small writes go at once instead of waiting for the peer's acknowledgement.
+    virtual int SetNoDelay(SocketHandle s, bool on) = 0;
     virtual int CloseSocket(SocketHandle s) = 0;
     virtual int GetSockName(SocketHandle s, SockAddrIn& local) = 0;
 };

@@ -18,6 +18,7 @@ using Hicon = std::uintptr_t;     // 0: none
 
 constexpr std::uint32_t WM_USER_ = 0x0400;
 constexpr std::uint32_t WM_APP_ = 0x8000;
+constexpr std::uint32_t WM_TIMER_ = 0x0113;
 constexpr std::uint32_t WM_DRAWCLIPBOARD_ = 0x0308;
 constexpr std::uint32_t WM_CHANGECBCHAIN_ = 0x030D;
 constexpr std::uint32_t WM_MOUSEMOVE_ = 0x0200;

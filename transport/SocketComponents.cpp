@@ -431,6 +431,11 @@ void TTCPServer::Close() {
     if (handle_ == kInvalidSocket) state_ = ssIdle;
 }
 
+void TTCPServer::StopListening() {
+    ShutdownSocket(handle_, window_.get(), true);
+    if (handle_ == kInvalidSocket) state_ = ssIdle;
+}
+
 void TTCPServer::CloseClient(SocketHandleT handle) {
     clients_.Remove(handle);
     ShutdownSocket(handle, window_.get(), true);

@@ -202,6 +202,8 @@ public:
     void Listen();
     // Closes every accepted connection (in acceptance order), then the listening socket.
     void Close();
+    // Closes the listening socket only: connections already accepted go on.
+    void StopListening();
     // Closes one accepted socket; a handle that is not in the list is closed all the same.
     void CloseClient(platform::SocketHandle handle);
     int Receive(platform::SocketHandle handle, void* buffer, int size);

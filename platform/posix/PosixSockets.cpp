@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -363,6 +364,14 @@ int PosixSockets::SetOobInline(SocketHandle s, bool on) {
     if (st == nullptr) return Fail(10038);
     const int v = on ? 1 : 0;
     if (::setsockopt(st->fd, SOL_SOCKET, SO_OOBINLINE, &v, sizeof v) != 0) return FailErrno();
+    return 0;
+}
+
+int PosixSockets::SetNoDelay(SocketHandle s, bool on) {
+    State* st = Find(s);
+    if (st == nullptr) return Fail(10038);
+    const int v = on ? 1 : 0;
+    if (::setsockopt(st->fd, IPPROTO_TCP, TCP_NODELAY, &v, sizeof v) != 0) return FailErrno();
     return 0;
 }
 

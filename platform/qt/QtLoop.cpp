@@ -50,6 +50,7 @@ Hwnd QtLoop::CreateHiddenWindow(WindowProc proc) {
 
 void QtLoop::DestroyWindow(Hwnd window) {
     windows_.erase(window);
+    std::erase_if(timers_, [window](const auto& t) { return t.first.first == window; });
     std::erase_if(queue_, [window](const Message& m) { return m.window == window; });
 }
 
@@ -60,6 +61,27 @@ bool QtLoop::PostMessage(Hwnd window, std::uint32_t message, WParam w, LParam l)
     queue_.push_back({window, message, w, l});
     Schedule();
     return true;
+}
+
+bool QtLoop::SetTimer(Hwnd window, std::uintptr_t id, unsigned elapseMs) {
+    if (!IsWindow(window)) return false;
+    std::unique_ptr<QTimer>& timer = timers_[{window, id}];
+    if (!timer) {
+        timer = std::make_unique<QTimer>();
+        QObject::connect(timer.get(), &QTimer::timeout, pump_.get(), [this, window, id] {
+            const bool waiting = std::any_of(queue_.begin(), queue_.end(), [&](const Message& m) {
+                return m.window == window && m.message == WM_TIMER_ && m.w == id;
+            });
+            if (!waiting) PostMessage(window, WM_TIMER_, id, 0);
+        });
+    }
+    timer->start(static_cast<int>(std::max(elapseMs, 1u)));
+    return true;
+}
+
+bool QtLoop::KillTimer(Hwnd window, std::uintptr_t id) {
+    std::erase_if(queue_, [&](const Message& m) { return m.window == window && m.message == WM_TIMER_ && m.w == id; });
+    return timers_.erase({window, id}) != 0;
 }
 
 LResult QtLoop::SendMessage(Hwnd window, std::uint32_t message, WParam w, LParam l) {

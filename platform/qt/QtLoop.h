@@ -6,6 +6,7 @@
 // loop is a nested turn of Qt's loop.
 #include <QObject>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cstdint>
 #include <deque>
@@ -29,6 +30,8 @@ public:
     void DestroyWindow(Hwnd window) override;
     bool IsWindow(Hwnd window) const override;
     bool PostMessage(Hwnd window, std::uint32_t message, WParam w, LParam l) override;
+    bool SetTimer(Hwnd window, std::uintptr_t id, unsigned elapseMs) override;
+    bool KillTimer(Hwnd window, std::uintptr_t id) override;
     LResult SendMessage(Hwnd window, std::uint32_t message, WParam w, LParam l) override;
     void ProcessMessages() override;
     void RunUntil(const std::function<bool()>& done) override;
@@ -66,6 +69,9 @@ private:
     std::map<Hwnd, WindowProc> windows_;
     Hwnd next_ = 0x1000;
     std::deque<Message> queue_;
+    // Each timer is a QTimer whose timeout posts the tick (never deleted from inside its own
+    // timeout: ticks arrive through the queue).
+    std::map<std::pair<Hwnd, std::uintptr_t>, std::unique_ptr<QTimer>> timers_;
     std::unique_ptr<Pump> pump_;
     bool scheduled_ = false;
     std::vector<IoSource*> sources_;

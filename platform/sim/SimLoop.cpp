@@ -12,6 +12,7 @@ Hwnd SimLoop::CreateHiddenWindow(WindowProc proc) {
 
 void SimLoop::DestroyWindow(Hwnd window) {
     windows_.erase(window);
+    std::erase_if(timers_, [window](const auto& t) { return t.first.first == window; });
     std::erase_if(queue_, [window](const Message& m) { return m.window == window; });
 }
 
@@ -21,6 +22,35 @@ bool SimLoop::PostMessage(Hwnd window, std::uint32_t message, WParam w, LParam l
     if (!IsWindow(window)) return false;
     queue_.push_back({window, message, w, l});
     return true;
+}
+
+bool SimLoop::SetTimer(Hwnd window, std::uintptr_t id, unsigned elapseMs) {
+    if (!IsWindow(window)) return false;
+    const std::chrono::milliseconds interval(std::max(elapseMs, 1u));
+    timers_[{window, id}] = Timer{interval, std::chrono::steady_clock::now() + interval};
+    return true;
+}
+
+bool SimLoop::KillTimer(Hwnd window, std::uintptr_t id) {
+    std::erase_if(queue_, [&](const Message& m) { return m.window == window && m.message == WM_TIMER_ && m.w == id; });
+    return timers_.erase({window, id}) != 0;
+}
+
+int SimLoop::TickTimers(int limitMs) {
+    const auto now = std::chrono::steady_clock::now();
+    auto next = std::chrono::milliseconds(limitMs);
+    for (auto& [key, timer] : timers_) {
+        if (timer.due <= now) {
+            const auto [window, id] = key;
+            const bool waiting = std::any_of(queue_.begin(), queue_.end(), [&](const Message& m) {
+                return m.window == window && m.message == WM_TIMER_ && m.w == id;
+            });
+            if (!waiting) queue_.push_back({window, WM_TIMER_, id, 0});
+            timer.due = now + timer.interval;
+        }
+        next = std::min(next, std::chrono::ceil<std::chrono::milliseconds>(timer.due - now));
+    }
+    return static_cast<int>(std::max<long long>(next.count(), 0));
 }
 
 LResult SimLoop::SendMessage(Hwnd window, std::uint32_t message, WParam w, LParam l) {
@@ -62,12 +92,15 @@ void SimLoop::PollSources(int timeoutMs) {
 }
 
 bool SimLoop::Step(int timeoutMs) {
-    PollSources(queue_.empty() ? timeoutMs : 0);
+    const int wait = TickTimers(timeoutMs);
+    PollSources(queue_.empty() ? wait : 0);
+    TickTimers(0);
     return DispatchOne();
 }
 
 void SimLoop::ProcessMessages() {
     PollSources(0);
+    TickTimers(0);
     // Only what is pending now: messages posted while dispatching wait for the next round.
     std::size_t n = queue_.size();
     while (n-- > 0 && !queue_.empty()) DispatchOne();

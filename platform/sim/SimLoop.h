@@ -18,6 +18,8 @@ public:
     void DestroyWindow(Hwnd window) override;
     bool IsWindow(Hwnd window) const override;
     bool PostMessage(Hwnd window, std::uint32_t message, WParam w, LParam l) override;
+    bool SetTimer(Hwnd window, std::uintptr_t id, unsigned elapseMs) override;
+    bool KillTimer(Hwnd window, std::uintptr_t id) override;
     LResult SendMessage(Hwnd window, std::uint32_t message, WParam w, LParam l) override;
     void ProcessMessages() override;
     void RunUntil(const std::function<bool()>& done) override;
@@ -46,10 +48,19 @@ private:
     bool Step(int timeoutMs);
     bool DispatchOne();
     void PollSources(int timeoutMs);
+    // Queues a tick for every timer that is due; returns the milliseconds until the next one
+    // (or limitMs when none is sooner).
+    int TickTimers(int limitMs);
+
+    struct Timer {
+        std::chrono::milliseconds interval;
+        std::chrono::steady_clock::time_point due;
+    };
 
     std::map<Hwnd, WindowProc> windows_;
     Hwnd next_ = 0x1000;
     std::deque<Message> queue_;
+    std::map<std::pair<Hwnd, std::uintptr_t>, Timer> timers_;
     std::vector<IoSource*> sources_;
     bool quit_ = false;
     int depth_ = 0;

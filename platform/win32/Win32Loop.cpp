@@ -26,7 +26,7 @@ LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM w, LPARAM l)
 // goes to DefWindowProcA (creation, session end, activation…), since those procedures answer 0
 // to whatever they do not know.
 bool ForTheProgram(UINT message) {
-    return message == WM_DRAWCLIPBOARD || message == WM_CHANGECBCHAIN ||
+    return message == WM_DRAWCLIPBOARD || message == WM_CHANGECBCHAIN || message == WM_TIMER ||
            (message >= WM_USER && message < 0xC000);
 }
 
@@ -66,6 +66,8 @@ LResult Win32Loop::Procedure(Hwnd window, std::uint32_t message, WParam w, LPara
         ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
     auto* loop = reinterpret_cast<Win32Loop*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (loop != nullptr && message == WM_TIMER && loop->timers_.count({window, static_cast<std::uintptr_t>(w)}) == 0)
+        return 0;
     if (loop != nullptr && ForTheProgram(message)) {
         auto it = loop->windows_.find(window);
         if (it != loop->windows_.end()) {
@@ -97,6 +99,7 @@ Hwnd Win32Loop::CreateHiddenWindow(WindowProc proc) {
 void Win32Loop::DestroyWindow(Hwnd window) {
     CheckThread();
     if (windows_.erase(window) == 0) return;
+    std::erase_if(timers_, [window](const auto& t) { return t.first == window; });
     // Messages still queued for it are dropped by the system: they find no window.
     ::DestroyWindow(AsHandle<HWND>(window));
 }
@@ -106,6 +109,23 @@ bool Win32Loop::IsWindow(Hwnd window) const { return windows_.count(window) != 0
 bool Win32Loop::PostMessage(Hwnd window, std::uint32_t message, WParam w, LParam l) {
     if (!IsWindow(window)) return false;
     return ::PostMessageA(AsHandle<HWND>(window), message, w, l) != FALSE;
+}
+
+bool Win32Loop::SetTimer(Hwnd window, std::uintptr_t id, unsigned elapseMs) {
+    CheckThread();
+    if (!IsWindow(window)) return false;
+    if (::SetTimer(AsHandle<HWND>(window), static_cast<UINT_PTR>(id), elapseMs, nullptr) == 0) return false;
+    timers_.insert({window, id});
+    return true;
+}
+
+bool Win32Loop::KillTimer(Hwnd window, std::uintptr_t id) {
+    CheckThread();
+    if (!IsWindow(window)) return false;
+    ::KillTimer(AsHandle<HWND>(window), static_cast<UINT_PTR>(id));
+    // A tick already taken into the queue is dropped when it comes out (see Procedure).
+    const bool had = timers_.erase({window, id}) != 0;
+    return had;
 }
 
 LResult Win32Loop::SendMessage(Hwnd window, std::uint32_t message, WParam w, LParam l) {

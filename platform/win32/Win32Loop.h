@@ -4,6 +4,8 @@
 // Esc work in it as in any Windows dialog.
 #include <cstdint>
 #include <map>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "platform/Loop.h"
@@ -22,6 +24,8 @@ public:
     void DestroyWindow(Hwnd window) override;
     bool IsWindow(Hwnd window) const override;
     bool PostMessage(Hwnd window, std::uint32_t message, WParam w, LParam l) override;
+    bool SetTimer(Hwnd window, std::uintptr_t id, unsigned elapseMs) override;
+    bool KillTimer(Hwnd window, std::uintptr_t id) override;
     // Also reaches the windows of other programs (it is how the viewer chain is passed on), and
     // gives up on one that does not answer within 5 seconds, answering 0.
     LResult SendMessage(Hwnd window, std::uint32_t message, WParam w, LParam l) override;
@@ -50,6 +54,8 @@ private:
 
     std::map<Hwnd, WindowProc> windows_;
     std::vector<Hwnd> dialogs_;
+    // Timers alive; a WM_TIMER of any other is old news.
+    std::set<std::pair<Hwnd, std::uintptr_t>> timers_;
     Hwnd wake_ = 0;  // receives the marker that ends ProcessMessages and the quit wake-up
     unsigned long thread_ = 0;
     bool quit_ = false;

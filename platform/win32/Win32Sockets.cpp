@@ -184,6 +184,11 @@ int Win32Sockets::SetLinger(SocketHandle s, bool on, std::uint16_t seconds) {
     return ::setsockopt(S(s), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
 }
 
+int Win32Sockets::SetNoDelay(SocketHandle s, bool on) {
+    const BOOL v = on ? TRUE : FALSE;
+    return ::setsockopt(S(s), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&v), sizeof v);
+}
+
 int Win32Sockets::CloseSocket(SocketHandle s) { return ::closesocket(S(s)); }
 
 int Win32Sockets::GetSockName(SocketHandle s, SockAddrIn& local) {

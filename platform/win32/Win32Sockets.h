@@ -46,6 +46,7 @@ public:
     int Shutdown(SocketHandle s, int how) override;
     int SetOobInline(SocketHandle s, bool on) override;
     int SetLinger(SocketHandle s, bool on, std::uint16_t seconds) override;
+    int SetNoDelay(SocketHandle s, bool on) override;
     int CloseSocket(SocketHandle s) override;
     int GetSockName(SocketHandle s, SockAddrIn& local) override;
 

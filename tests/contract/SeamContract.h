@@ -20,6 +20,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -302,8 +303,38 @@ TYPED_TEST_P(LoopContract, NestedLoopsDeliverAndThrowingProceduresAreReported) {
     loop.DestroyWindow(w);
 }
 
+// Timers tick through the queue with their id, not before their time, not after they are killed
+// (a tick already queued included), and end with their window.
+TYPED_TEST_P(LoopContract, TimersTickWithTheirIdUntilKilled) {
+    auto& loop = this->loop();
+    std::vector<WParam> ticks;
+    const Hwnd w = loop.CreateHiddenWindow([&](std::uint32_t m, WParam p, LParam) -> LResult {
+        if (m == platform::WM_TIMER_) ticks.push_back(p);
+        return 0;
+    });
+    auto count = [&](WParam id) { return std::count(ticks.begin(), ticks.end(), id); };
+    EXPECT_FALSE(loop.SetTimer(0x7FFF0, 1, 10)) << "no such window";
+    ASSERT_TRUE(loop.SetTimer(w, 1, 20));
+    ASSERT_TRUE(loop.SetTimer(w, 2, 60000));
+    loop.ProcessMessages();
+    EXPECT_TRUE(ticks.empty()) << "nothing before the first interval";
+    EXPECT_TRUE(this->traits.RunUntil([&] { return count(1) >= 3; }, 3000));
+    EXPECT_EQ(count(2), 0) << "each timer keeps its own interval";
+    EXPECT_TRUE(loop.KillTimer(w, 1));
+    EXPECT_FALSE(loop.KillTimer(w, 1)) << "killed already";
+    const auto afterKill = count(1);
+    this->traits.RunUntil([] { return false; }, 100);
+    EXPECT_EQ(count(1), afterKill) << "no tick after KillTimer";
+    // Restarting an id that was set already moves its next tick.
+    ASSERT_TRUE(loop.SetTimer(w, 2, 20));
+    EXPECT_TRUE(this->traits.RunUntil([&] { return count(2) >= 1; }, 3000));
+    loop.DestroyWindow(w);
+    EXPECT_FALSE(loop.KillTimer(w, 2)) << "the window took its timers with it";
+    this->traits.RunUntil([] { return false; }, 60);
+}
+
 REGISTER_TYPED_TEST_SUITE_P(LoopContract, PostedInOrderSentAtOnceDestroyedDropped,
-                            NestedLoopsDeliverAndThrowingProceduresAreReported);
+                            NestedLoopsDeliverAndThrowingProceduresAreReported, TimersTickWithTheirIdUntilKilled);
 
 // Socket readiness as WSAAsyncSelect gives it: through the loop, one notification at a time.
 template <typename Traits>

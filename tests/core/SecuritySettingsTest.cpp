@@ -80,11 +80,11 @@ TEST(SecurityLine, SaysHowAnItemCameInTheQuestionAndInTheSendersNotice) {
         {{}, "暗号化されずに届きました", ""},
         {{false, "0123 4567 8901", false}, "暗号化されずに届きました", ""},
         {{true, "0123 4567 8901", false}, "暗号化 ： 確認コード 0123 4567 8901",
-         "\r\n暗号化 ： 確認コード 0123 4567 8901"},
+         "  暗号化 ： 確認コード 0123 4567 8901"},
         {{true, "5555 0000 1212", true}, "暗号化 (ﾊﾟｽﾌﾚｰｽﾞ認証) ： 確認コード 5555 0000 1212",
-         "\r\n暗号化 (ﾊﾟｽﾌﾚｰｽﾞ認証) ： 確認コード 5555 0000 1212"},
+         "  暗号化 (ﾊﾟｽﾌﾚｰｽﾞ認証) ： 確認コード 5555 0000 1212"},
         // Only digits and blanks are ever shown as the code.
-        {{true, "12<b>34\r\n\x1b[2J56", false}, "暗号化 ： 確認コード 1234256", "\r\n暗号化 ： 確認コード 1234256"},
+        {{true, "12<b>34\r\n\x1b[2J56", false}, "暗号化 ： 確認コード 1234256", "  暗号化 ： 確認コード 1234256"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(SecurityLine(c.security), c.line) << c.security.checkCode;

@@ -1,0 +1,5 @@
+if(TARGET zumelko_tls)
+  add_executable(secure_bench ${CMAKE_CURRENT_SOURCE_DIR}/SecureBench.cpp)
+  target_link_libraries(secure_bench PRIVATE zumelko_sim zumelko_tls benchmark::benchmark)
+  target_include_directories(secure_bench PRIVATE ${CMAKE_SOURCE_DIR})
+endif()

@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# The encrypted channel on test hosts, the real program on its own desktop receiving from
+# zumelko-send: a capture on the receiver's link holds nothing of the item (not the text, the
+# names or the type tag) where the same capture of a plain send holds all of them; a machine in
+# the middle that terminates TLS with its own key and relays makes the two check codes differ.
+# Usage: secure-wire.sh PATH/TO/zumelko PATH/TO/zumelko-send OUTPUT-DIR
+set -uo pipefail
+program=$(readlink -f "$1")
+send=$(readlink -f "$2")
+out=$(mkdir -p "$3" && cd "$3" && pwd)
+if [ "$(id -u)" -ne 0 ] || ! ip netns list >/dev/null 2>&1 || ! command -v tcpdump >/dev/null; then
+  echo "SKIP: needs root, ip netns and tcpdump for the test hosts"
+  exit 77
+fi
+here=$(dirname "$(readlink -f "$0")")
+. "$here/desktop-hosts.sh"
+trap zm_net_down EXIT
+ZM_SHOTS="$out"
+d=$ZM_NET_DIR
+
+zm_net_up rx txpc mid
+zm_desktop rx
+zm_start rx "$program" ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+check "the program starts" zm_wait_dialog rx 36 36 30 >/dev/null
+rx_addr=$(zm_net_addr rx)
+mid_addr=$(zm_net_addr mid)
+secret="ZUMELKO-SECRET-$$-TEXT"
+
+# captured NAME command... : runs the command while tcpdump records the receiver's link.
+captured() {
+  local name=$1
+  shift
+  zm_on rx tcpdump -i eth0 -U -s 0 -w "$d/$name.pcap" tcp >/dev/null 2>&1 &
+  local dump=$!
+  sleep 1
+  "$@"
+  local rc=$?
+  sleep 0.5
+  kill -TERM "$dump" 2>/dev/null  # background jobs of a script ignore SIGINT
+  wait "$dump" 2>/dev/null
+  return $rc
+}
+
+# answered_yes SENDER-PID : the receive question shows on rx and is answered YES; the sender ends.
+answered_yes() {
+  local sender=$1 win
+  win=$(zm_wait_dialog rx 465 159 15) || { kill "$sender" 2>/dev/null; return 1; }
+  zm_keys rx "$win" space
+  zm_wait_gone rx "$win"
+  wait "$sender"
+}
+
+send_secure() {
+  zm_on txpc timeout 30 "$send" rx "$secret" 2>"$d/send.err" &
+  answered_yes $!
+}
+send_plain() {
+  zm_on txpc timeout 30 python3 "$here/hostile-peer.py" item "$rx_addr" string root txpc "$secret" >"$d/plain.out" 2>&1 &
+  answered_yes $!
+}
+# holds PCAP WORD : the capture holds the bytes of WORD anywhere.
+holds() { LC_ALL=C grep -qaF -- "$2" "$d/$1.pcap"; }
+none_of() {
+  local pcap=$1 word
+  shift
+  for word in "$@"; do
+    if holds "$pcap" "$word"; then
+      echo "the capture holds \"$word\"" >&2
+      return 1
+    fi
+  done
+}
+all_of() {
+  local pcap=$1 word
+  shift
+  for word in "$@"; do holds "$pcap" "$word" || { echo "no \"$word\" in the capture" >&2; return 1; }; done
+}
+code_sent() { sed -n 's/.*check code \([0-9 ]*\)$/\1/p' "$d/send.err" | tail -1; }
+code_received() { sed -n 's/.*encrypted item from .*, check code \([0-9 ]*\).*/\1/p' "$ZM_NET_DIR/zumelko-rx.log" | tail -1; }
+
+check "an encrypted send is taken and reported" captured secure send_secure
+check "the encrypted capture holds neither the text, the names nor the type tag" \
+  none_of secure "$secret" "txpc" "root" "string"
+check "the capture did record the transfer (port 8002)" \
+  bash -c "[ \$(stat -c %s '$d/secure.pcap') -gt 2000 ]"
+sent=$(code_sent)
+received=$(code_received)
+check "both ends show one check code ($sent)" bash -c "[ -n '$sent' ] && [ '$sent' = '$received' ]"
+zm_x rx xclip -selection clipboard -o >"$d/got.txt"
+check "the text arrived exactly" bash -c "[ \"\$(cat '$d/got.txt')\" = '$secret' ]"
+
+check "a plain send is taken" captured plain send_plain
+check "the same capture of a plain send holds the text, the names and the type tag" \
+  all_of plain "$secret" "txpc" "root" "string"
+
+# A machine in the middle: zumelko-send is sent to it (a spoofed name would do the same), and it
+# relays to the program over TLS of its own.
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 -subj /CN=mid \
+  -keyout "$d/mid.key" -out "$d/mid.pem" >/dev/null 2>&1
+zm_on mid timeout 40 python3 "$here/tls-relay.py" "$d/mid.pem" "$d/mid.key" 8002 "$rx_addr" >"$d/relay.out" 2>&1 &
+relay=$!
+sleep 1
+mitm_send() {
+  zm_on txpc timeout 30 "$send" "$mid_addr" "$secret" 2>"$d/send.err" &
+  answered_yes $!
+}
+check "through the relay the item still arrives" mitm_send
+wait "$relay" 2>/dev/null
+sent=$(code_sent)
+received=$(code_received)
+check "with a machine in the middle the check codes differ ($sent / $received)" \
+  bash -c "[ -n '$sent' ] && [ -n '$received' ] && [ '$sent' != '$received' ]"
+
+# A machine that is gone (its address still known on the link, so what goes there vanishes):
+# the secure port counts as unreachable after its short connect timeout, and the plain send that
+# follows is the one that runs out of time.
+dead=$ZM_NET_SUBNET.99
+echo "$dead dead" >>"$ZM_NET_DIR/hosts"
+ip -n "${ZM_NET_PREFIX}txpc" neigh replace "$dead" lladdr 02:00:00:00:00:99 dev eth0 nud permanent
+zm_on txpc timeout 30 "$send" --timeout 4 "$dead" "$secret" 2>"$d/dead.err"
+check "an unreachable secure port gives way to the plain one within the time" \
+  grep -q "could not connect to $dead port 8000 within" "$d/dead.err"
+
+zm_say "passed $passed, failed $failed"
+[ "$failed" -eq 0 ]
