@@ -138,13 +138,6 @@ public:
     std::uint8_t SenderMode = AnySender;
     std::string AllowedNames;
 
-    // The encrypted channel: this run's identity and, once set, the team's key. Null only in a
-    // build without TLS.
-    std::unique_ptr<tls::TlsContext> Tls;
-    // No plain transfer, neither sent nor received.
-    bool StrictMode = false;
-    // How the item being asked about came; plain until the receive path says otherwise.
-    ItemSecurity RecvSecurity;
     bool HasPassphrase() const;
     // Derives the team's key from the passphrase (UTF-8, the same bytes on every desktop) and
     // sets it for every session started from now on; empty clears it. The passphrase itself is

@@ -232,6 +232,7 @@ public:
     int Shutdown(platform::SocketHandle s, int how) override { return real_.Shutdown(s, how); }
     int SetOobInline(platform::SocketHandle s, bool on) override { return real_.SetOobInline(s, on); }
     int SetLinger(platform::SocketHandle s, bool on, std::uint16_t t) override { return real_.SetLinger(s, on, t); }
+    int SetNoDelay(platform::SocketHandle s, bool on) override { return real_.SetNoDelay(s, on); }
     int CloseSocket(platform::SocketHandle s) override { return real_.CloseSocket(s); }
     int GetSockName(platform::SocketHandle s, platform::SockAddrIn& a) override { return real_.GetSockName(s, a); }
 
