@@ -63,7 +63,7 @@ win_settings() {
 }
 # win_notice NAME : the Windows notice is shown; its picture is kept and OK pressed.
 win_notice() {
-  user wait 427 141 && win_shot "$1" && user click 427 141 OK && wait_for user absent 427 141 0
+  user wait -427 141 && win_shot "$1" && user click -427 141 OK && wait_for user absent -427 141 0
 }
 win_answers_yes() {
   user wait 465 183 && win_shot "$1" && user click 465 183 YES && wait_for user absent 465 183 0
@@ -79,7 +79,7 @@ lin_answers_yes() {
 not_sent_back() {
   local importer=$1
   if [ "$importer" = winpc ]; then
-    user absent 427 141 2 && zm_no_dialog linpc 1
+    user absent -427 141 2 && zm_no_dialog linpc 1
   else
     zm_no_dialog linpc 2 && user absent 465 183 1
   fi

@@ -44,7 +44,7 @@ captured() {
 # answered_yes SENDER-PID : the receive question shows on rx and is answered YES; the sender ends.
 answered_yes() {
   local sender=$1 win
-  win=$(zm_wait_dialog rx 465 159 15) || { kill "$sender" 2>/dev/null; return 1; }
+  win=$(zm_wait_dialog rx 465 183 15) || { kill "$sender" 2>/dev/null; return 1; }
   zm_keys rx "$win" space
   zm_wait_gone rx "$win"
   wait "$sender"

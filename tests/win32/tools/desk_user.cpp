@@ -58,7 +58,8 @@ struct Search {
     HWND found;
 };
 
-// A visible form of the program whose client area has that size.
+// A visible form of the program whose client area has that size; a negative width asks for at
+// least that width (a notice grows wider with its text).
 HWND FindDialog(int width, int height) {
     Search s{width, height, nullptr};
     ::EnumWindows(
@@ -66,7 +67,9 @@ HWND FindDialog(int width, int height) {
             auto* wanted = reinterpret_cast<Search*>(p);
             RECT r{};
             if (!::IsWindowVisible(h) || ClassOf(h) != L"ZumelkoForm" || !::GetClientRect(h, &r)) return TRUE;
-            if (r.right - r.left != wanted->width || r.bottom - r.top != wanted->height) return TRUE;
+            const int width = r.right - r.left;
+            const bool wide = wanted->width < 0 ? width >= -wanted->width : width == wanted->width;
+            if (!wide || r.bottom - r.top != wanted->height) return TRUE;
             wanted->found = h;
             return FALSE;
         },
