@@ -67,8 +67,8 @@ HWND FindDialog(int width, int height) {
             auto* wanted = reinterpret_cast<Search*>(p);
             RECT r{};
             if (!::IsWindowVisible(h) || ClassOf(h) != L"ZumelkoForm" || !::GetClientRect(h, &r)) return TRUE;
-            const int width = r.right - r.left;
-            const bool wide = wanted->width < 0 ? width >= -wanted->width : width == wanted->width;
+            const int shown = r.right - r.left;
+            const bool wide = wanted->width < 0 ? shown >= -wanted->width : shown == wanted->width;
             if (!wide || r.bottom - r.top != wanted->height) return TRUE;
             wanted->found = h;
             return FALSE;
