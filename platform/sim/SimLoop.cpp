@@ -41,7 +41,9 @@ int SimLoop::TickTimers(int limitMs) {
     auto next = std::chrono::milliseconds(limitMs);
     for (auto& [key, timer] : timers_) {
         if (timer.due <= now) {
-            const auto [window, id] = key;
+            // Plain copies: clang before 16 cannot capture structured bindings.
+            const auto window = key.first;
+            const auto id = key.second;
             const bool waiting = std::any_of(queue_.begin(), queue_.end(), [&](const Message& m) {
                 return m.window == window && m.message == WM_TIMER_ && m.w == id;
             });
