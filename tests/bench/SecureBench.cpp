@@ -5,17 +5,36 @@
 //               to its delivery report (what the program does with a classic peer)
 //   Secure/N    header and data in one TLS 1.3 connection, handshake included, to the
 //               receiver's close_notify
+//   BareTls/N   the same N MiB through two bare OpenSSL SSL objects over one loopback TCP
+//               connection, in a loop of its own (no channel, no loop of the program): a fresh
+//               connection and handshake, the copy into a buffer of the whole size, close_notify
 //   Handshake   Plain and Secure with a 4 KiB text: the cost of the handshake itself
+//
+// After the runs, a table per size: Secure against Plain and against BareTls.
 //
 // Run on an optimised build, by hand (it is no test):
 //   cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DZUMELKO_QT=OFF
 //   cmake --build build/bench -j2 --target secure_bench
 //   unshare -n sh -c 'ip link set lo up; build/bench/tests/bench/secure_bench'
+#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <map>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "framework/Component.h"
 #include "framework/Stream.h"
@@ -24,6 +43,7 @@
 #include "tests/bench/RatioReporter.h"
 #include "transport/SecureTcp.h"
 #include "transport/SimpleTcp.h"
+#include "transport/tls/TlsContext.h"
 
 namespace {
 
@@ -101,22 +121,197 @@ void Secure(benchmark::State& state, std::size_t bytes) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
 }
 
+
+// A socket descriptor closed with its scope.
+struct Fd {
+    int fd = -1;
+    explicit Fd(int f) : fd(f) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+void NonBlockingNoDelay(int fd) {
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+// Both contexts as the channel's: TLS 1.3 only, no tickets, partial writes; the server has the
+// same kind of identity (a P-256 key with a certificate signed by itself) and the client does
+// not check it.
+struct BareContexts {
+    tls::TlsContext identity;
+    tls::SslCtxPtr server{SSL_CTX_new(TLS_server_method())};
+    tls::SslCtxPtr client{SSL_CTX_new(TLS_client_method())};
+    BareContexts() {
+        for (SSL_CTX* c : {server.get(), client.get()}) {
+            SSL_CTX_set_min_proto_version(c, TLS1_3_VERSION);
+            SSL_CTX_set_max_proto_version(c, TLS1_3_VERSION);
+            SSL_CTX_set_options(c, SSL_OP_NO_TICKET | SSL_OP_NO_COMPRESSION);
+            SSL_CTX_set_num_tickets(c, 0);
+            SSL_CTX_set_mode(c, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+        }
+        SSL_CTX_use_certificate(server.get(), identity.Certificate());
+        SSL_CTX_use_PrivateKey(server.get(), identity.Key());
+        SSL_CTX_set_verify(client.get(), SSL_VERIFY_NONE, nullptr);
+    }
+};
+
+// One copy of `data` from a client SSL to a server SSL, both non-blocking on one thread: the
+// writer goes until its socket is full, the reader until it is empty, in turn. The received
+// size, or 0 on a failure; the suite negotiated in `suite`.
+std::size_t BareCopy(BareContexts& contexts, int listener, const sockaddr_in& address, const std::string& data,
+                     std::vector<char>& buffer, std::string& suite) {
+    Fd client(::socket(AF_INET, SOCK_STREAM, 0));
+    if (::connect(client.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return 0;
+    Fd server(::accept(listener, nullptr, nullptr));
+    if (server.fd < 0) return 0;
+    NonBlockingNoDelay(client.fd);
+    NonBlockingNoDelay(server.fd);
+    tls::SslPtr out(SSL_new(contexts.client.get()));
+    tls::SslPtr in(SSL_new(contexts.server.get()));
+    SSL_set_fd(out.get(), client.fd);
+    SSL_set_fd(in.get(), server.fd);
+    SSL_set_connect_state(out.get());
+    SSL_set_accept_state(in.get());
+    auto stuck = [](SSL* ssl, int r) {
+        const int e = SSL_get_error(ssl, r);
+        return e != SSL_ERROR_WANT_READ && e != SSL_ERROR_WANT_WRITE;
+    };
+    bool outDone = false, inDone = false;
+    while (!outDone || !inDone) {
+        if (!outDone) {
+            const int r = SSL_do_handshake(out.get());
+            if (r == 1) outDone = true;
+            else if (stuck(out.get(), r)) return 0;
+        }
+        if (!inDone) {
+            const int r = SSL_do_handshake(in.get());
+            if (r == 1) inDone = true;
+            else if (stuck(in.get(), r)) return 0;
+        }
+    }
+    suite = SSL_get_cipher_name(out.get());
+    std::size_t sent = 0, got = 0;
+    while (got < data.size()) {
+        while (sent < data.size()) {
+            const int n = SSL_write(out.get(), data.data() + sent,
+                                    static_cast<int>(std::min<std::size_t>(data.size() - sent, 1 << 20)));
+            if (n <= 0) {
+                if (stuck(out.get(), n)) return 0;
+                break;
+            }
+            sent += static_cast<std::size_t>(n);
+        }
+        for (;;) {
+            const int n = SSL_read(in.get(), buffer.data() + got,
+                                   static_cast<int>(std::min<std::size_t>(buffer.size() - got, 1 << 30)));
+            if (n <= 0) {
+                if (stuck(in.get(), n)) return 0;
+                break;
+            }
+            got += static_cast<std::size_t>(n);
+            if (got == buffer.size()) break;
+        }
+    }
+    // The receiver's close_notify, as the channel's delivery report.
+    SSL_shutdown(in.get());
+    char byte;
+    for (;;) {
+        const int r = SSL_read(out.get(), &byte, 1);
+        if (r > 0) return 0;  // nothing but the close_notify comes
+        const int e = SSL_get_error(out.get(), r);
+        if (e == SSL_ERROR_ZERO_RETURN) break;
+        if (e != SSL_ERROR_WANT_READ) return 0;
+        pollfd p{client.fd, POLLIN, 0};
+        if (::poll(&p, 1, 5000) <= 0) return 0;
+    }
+    return got;
+}
+
+void BareTls(benchmark::State& state, std::size_t bytes) {
+    BareContexts contexts;
+    Fd listener(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener.fd, 4) != 0 ||
+        ::getsockname(listener.fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        state.SkipWithError("no listener");
+        return;
+    }
+    const std::string data = Payload(bytes);
+    std::string suite;
+    for (auto _ : state) {
+        std::vector<char> buffer(bytes);  // the receiver's buffer is made per item, as the channel's
+        if (BareCopy(contexts, listener.fd, address, data, buffer, suite) != bytes ||
+            std::string_view(buffer.data(), buffer.size()) != data) {
+            state.SkipWithError("not copied");
+            break;
+        }
+    }
+    state.SetLabel(suite);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+}
+
 constexpr std::size_t kMiB = 1024 * 1024;
+
+// The usual lines, then per size the secure channel's time against the plain channel's and
+// against bare TLS.
+class SecureReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs)
+            if (run.run_type == Run::RT_Iteration && run.iterations > 0 && !run.error_occurred) {
+                // "Secure/16MiB": the kind, then the size.
+                const std::string& name = run.run_name.function_name;
+                const std::size_t slash = name.find('/');
+                if (slash == std::string::npos) continue;
+                seconds_[name.substr(slash + 1)][name.substr(0, slash)] =
+                    run.real_accumulated_time / static_cast<double>(run.iterations);
+            }
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        std::printf("\n%-8s %10s %10s %10s %14s %14s\n", "item", "plain ms", "bare ms", "secure ms", "secure/plain",
+                    "secure/bare");
+        for (const char* size : {"1MiB", "16MiB", "256MiB"}) {
+            const auto& t = seconds_[size];
+            auto get = [&](const char* name) {
+                const auto it = t.find(name);
+                return it == t.end() ? 0.0 : it->second * 1e3;
+            };
+            const double plain = get("Plain"), bare = get("BareTls"), secure = get("Secure");
+            std::printf("%-8s %10.1f %10.1f %10.1f %14.2f %14.2f\n", size, plain, bare, secure,
+                        plain > 0 ? secure / plain : 0.0, bare > 0 ? secure / bare : 0.0);
+        }
+    }
+
+private:
+    std::map<std::string, std::map<std::string, double>> seconds_;
+};
 
 }  // namespace
 
 BENCHMARK_CAPTURE(Plain, 1MiB, 1 * kMiB)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BareTls, 1MiB, 1 * kMiB)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Secure, 1MiB, 1 * kMiB)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Plain, 16MiB, 16 * kMiB)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BareTls, 16MiB, 16 * kMiB)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Secure, 16MiB, 16 * kMiB)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Plain, 256MiB, 256 * kMiB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK_CAPTURE(BareTls, 256MiB, 256 * kMiB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK_CAPTURE(Secure, 256MiB, 256 * kMiB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK_CAPTURE(Plain, 4KiB, 4 * 1024)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Secure, 4KiB, 4 * 1024)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv) {
-    // Each run against the plain channel's 256 MiB: the secure channel's throughput ratio at
-    // 256 MiB is the inverse of its line.
-    zumelko::bench::RatioReporter reporter("Plain/256MiB", "run", "time ratio");
+    SecureReporter reporter;
     return zumelko::bench::RunBenchmarks(argc, argv, reporter);
 }

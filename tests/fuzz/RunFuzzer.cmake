@@ -1,7 +1,7 @@
 # Builds one fuzz target with clang (tests/fuzz/target) and runs it for a bounded time over its
 # seeds: the test fails on any crash, sanitizer report, broken invariant or leak it finds.
 # cmake -DSOURCE_DIR=… -DBINARY_DIR=… -DCLANGXX=… -DSECONDS=… [-DFUZZ_TARGET=…] [-DCONVERT=…] -P RunFuzzer.cmake
-# FUZZ_TARGET is bitmap (the default, seeds made with convert), header, reassembly or tls (seeds under
+# FUZZ_TARGET is bitmap (the default, seeds made with convert), header, reassembly, tls or secure (seeds under
 # tests/fuzz/seeds/<FUZZ_TARGET>).
 if(NOT FUZZ_TARGET)
   set(FUZZ_TARGET bitmap)

@@ -3,7 +3,7 @@
 # target with clang and runs each until 10 million executions or 15 minutes, whichever comes
 # first, then prints executions, executions per second, coverage and crashes per target.
 #
-#   tests/fuzz/run-long.sh [target...]        targets: header reassembly bitmap tls (default all)
+#   tests/fuzz/run-long.sh [target...]        targets: header reassembly bitmap tls secure (default all)
 #   RUNS=… SECONDS_EACH=… JOBS=… OUT=… tests/fuzz/run-long.sh
 #
 # The corpus of each target is kept under $OUT/<target>/corpus, so a later run goes on from it;
@@ -15,7 +15,7 @@ OUT=${OUT:-$root/build/fuzz-long}
 RUNS=${RUNS:-10000000}
 SECONDS_EACH=${SECONDS_EACH:-900}
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(header reassembly bitmap tls)
+[ ${#targets[@]} -gt 0 ] || targets=(header reassembly bitmap tls secure)
 
 clangxx=$(command -v clang++ || command -v clang++-14 || true)
 [ -n "$clangxx" ] || { echo "clang++ is needed (Debian package clang)" >&2; exit 1; }
