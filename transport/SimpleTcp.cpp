@@ -347,6 +347,10 @@ std::size_t TSimpleTcp::ReadLength(SocketHandleT socket, Incoming& in) {
     }
     in.expected = static_cast<std::size_t>(length);
     in.stage = Incoming::Stage::Payload;
+    // Where growing a block moves it, the packet's whole length (and a NUL a text may need put
+    // after it) is set aside as address space alone: the block still takes memory only as the
+    // bytes arrive, and never moves.
+    if (in.expected > kFirstRead) in.payload.ReserveAddress(in.expected + 1);
     if (in.expected == 0) {
         Deliver(socket, in);
         return 0;
