@@ -53,7 +53,7 @@ void MemoryStream::ReserveAddress([[maybe_unused]] std::size_t n) {
     if (data_ || n == 0) return;
     void* space = VirtualAlloc(nullptr, n, MEM_RESERVE, PAGE_NOACCESS);
     if (space == nullptr) return;
-    data_ = std::unique_ptr<std::uint8_t, BlockDeleter>(static_cast<std::uint8_t*>(space), BlockDeleter{n});
+    data_ = Block(static_cast<std::uint8_t*>(space), BlockDeleter{n});
 #endif
 }
 
@@ -73,7 +73,7 @@ void MemoryStream::Reserve(std::size_t n) {
         auto* moved = static_cast<std::uint8_t*>(std::malloc(n));
         if (moved == nullptr) throw std::bad_alloc();
         std::memcpy(moved, data_.get(), size_);
-        data_ = std::unique_ptr<std::uint8_t, BlockDeleter>(moved, BlockDeleter{});
+        data_ = Block(moved, BlockDeleter{});
         capacity_ = n;
         return;
     }
@@ -112,7 +112,7 @@ void MemoryStream::SetSize(std::size_t n) {
 }
 
 void MemoryStream::Clear() {
-    data_ = {};
+    data_ = Block{};
     size_ = capacity_ = position_ = 0;
 }
 

@@ -39,12 +39,12 @@ public:
           size_(std::exchange(other.size_, 0)),
           capacity_(std::exchange(other.capacity_, 0)),
           position_(std::exchange(other.position_, 0)) {
-        other.data_ = {};
+        other.data_ = Block{};
     }
     MemoryStream& operator=(MemoryStream&& other) noexcept {
         if (this == &other) return *this;
         data_ = std::move(other.data_);
-        other.data_ = {};
+        other.data_ = Block{};
         size_ = std::exchange(other.size_, 0);
         capacity_ = std::exchange(other.capacity_, 0);
         position_ = std::exchange(other.position_, 0);
@@ -96,9 +96,11 @@ private:
         void operator()(std::uint8_t* p) const;
         std::size_t reserved;
     };
+    // (Assigning {} would take the nullptr overload and keep the deleter: assign Block{}.)
+    using Block = std::unique_ptr<std::uint8_t, BlockDeleter>;
     void GrowTo(std::size_t needed);
 
-    std::unique_ptr<std::uint8_t, BlockDeleter> data_;
+    Block data_;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
     std::size_t position_ = 0;
