@@ -408,14 +408,14 @@ int Send(const Options& options, Component& root, zumelko::platform::sim::SimDes
     struct Handlers {
         TSimpleTcp& data;
         const std::string& type;
-        const std::string& text;
+        std::string& text;  // handed to the channel when it goes
         const BitmapImage& picture;
         const std::string& host;
         std::optional<int>& result;
         void HeaderSent(Component*) {
             headerDone = true;
             if (type == "string")
-                data.SendString(host, text);
+                data.SendString(host, std::move(text));
             else
                 data.SendGraphic(host, picture);
         }

@@ -5,6 +5,16 @@
 #include <cstring>
 #include <new>
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 namespace zumelko {
 
 namespace {
@@ -28,10 +38,46 @@ void MemoryStream::Write(const void* buffer, std::size_t count) {
     Commit(count);
 }
 
+void MemoryStream::BlockDeleter::operator()(std::uint8_t* p) const {
+#ifdef _WIN32
+    if (reserved != 0) {
+        VirtualFree(p, 0, MEM_RELEASE);
+        return;
+    }
+#endif
+    std::free(p);
+}
+
+void MemoryStream::ReserveAddress([[maybe_unused]] std::size_t n) {
+#ifdef _WIN32
+    if (data_ || n == 0) return;
+    void* space = VirtualAlloc(nullptr, n, MEM_RESERVE, PAGE_NOACCESS);
+    if (space == nullptr) return;
+    data_ = Block(static_cast<std::uint8_t*>(space), BlockDeleter{n});
+#endif
+}
+
 void MemoryStream::Reserve(std::size_t n) {
     if (n <= capacity_) return;
     const std::size_t limit = blockLimit.load(std::memory_order_relaxed);
     if (limit != 0 && n > limit) throw std::bad_alloc();
+#ifdef _WIN32
+    if (const std::size_t reserved = data_.get_deleter().reserved; reserved != 0) {
+        if (n <= reserved) {
+            // Pages already committed are committed again without change.
+            if (VirtualAlloc(data_.get(), n, MEM_COMMIT, PAGE_READWRITE) == nullptr) throw std::bad_alloc();
+            capacity_ = n;
+            return;
+        }
+        // Past the space set aside: an ordinary block from here on.
+        auto* moved = static_cast<std::uint8_t*>(std::malloc(n));
+        if (moved == nullptr) throw std::bad_alloc();
+        std::memcpy(moved, data_.get(), size_);
+        data_ = Block(moved, BlockDeleter{});
+        capacity_ = n;
+        return;
+    }
+#endif
     auto* grown = static_cast<std::uint8_t*>(std::realloc(data_.get(), n));
     if (grown == nullptr) throw std::bad_alloc();
     (void)data_.release();
@@ -44,6 +90,9 @@ void MemoryStream::GrowTo(std::size_t needed) {
     // Geometric growth keeps appends amortised; realloc remaps large blocks in place.
     std::size_t target = std::max<std::size_t>(needed, capacity_ + capacity_ / 2);
     target = std::max<std::size_t>(target, 256);
+    // Within space set aside, never past it.
+    const std::size_t reserved = data_.get_deleter().reserved;
+    if (needed <= reserved) target = std::min(target, reserved);
     Reserve(target);
 }
 
@@ -63,7 +112,7 @@ void MemoryStream::SetSize(std::size_t n) {
 }
 
 void MemoryStream::Clear() {
-    data_.reset();
+    data_ = Block{};
     size_ = capacity_ = position_ = 0;
 }
 

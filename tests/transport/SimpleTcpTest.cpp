@@ -167,6 +167,29 @@ TEST_F(SimpleTcpRoundTrip, EverySendFormArrivesAsSentForEveryReadForm) {
     send([&] { sender.SendStream(other); }, [&] { EXPECT_EQ(receiver.GetString(), "other stream"); });
     EXPECT_EQ(other.Position(), 6u);
 
+    // A string or a stream handed over goes out from its own block past the first bytes: sizes
+    // around the part copied ahead of it, each byte where it was, a NUL after the string alone.
+    for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{65535}, std::size_t{65536},
+                                   std::size_t{65537}, (std::size_t{3} << 20) + 5}) {
+        SCOPED_TRACE(size);
+        std::string bytes(size, '\0');
+        for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>('a' + i * 7 % 23 + i / 65536);
+        auto arrived = [&](const std::string& expected) {
+            MemoryStream back;
+            receiver.GetStream(back);
+            EXPECT_TRUE(back.View() == expected) << "received " << back.Size() << " of " << expected.size();
+        };
+        send([&] { sender.SendString(std::string(bytes)); }, [&] { arrived(bytes + '\0'); });
+        MemoryStream block;
+        block.Write(bytes.data(), bytes.size());
+        block.SetPosition(size / 2);
+        send([&] { sender.SendStream(std::move(block)); }, [&] { arrived(bytes); });
+    }
+    // A string that is no rvalue is copied and stays the caller's.
+    std::string kept = "kept";
+    send([&] { sender.SendString(kept); }, [&] { EXPECT_EQ(receiver.GetString(), "kept"); });
+    EXPECT_EQ(kept, "kept");
+
     const std::string image = std::string("BM\0\x10", 4) + std::string(300, '\x7f');
     send([&] { sender.SendGraphic(BytesPicture(image)); },
          [&] {

@@ -1,0 +1,57 @@
+// A memory stream with its address space set aside, on the system whose blocks move when they
+// grow: it grows in place within the space, holds only what was asked for, and keeps every
+// byte when it grows past the space.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "framework/Stream.h"
+
+namespace {
+
+using zumelko::MemoryStream;
+
+std::string Chunk(std::size_t n, int seed) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>(seed * 31 + i * 7 + i / 4096);
+    return s;
+}
+
+TEST(MemoryStreamReserved, GrowsInPlaceHoldingOnlyWhatArrivedAndKeepsItsBytesPastTheSpace) {
+    constexpr std::size_t kMiB = std::size_t{1} << 20;
+    MemoryStream m;
+    m.ReserveAddress(3 * kMiB);
+    EXPECT_EQ(m.Capacity(), 0u) << "address space is no memory";
+    std::string all;
+    const std::uint8_t* first = nullptr;
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        const std::string c = Chunk(kMiB - 3 + static_cast<std::size_t>(i), i);
+        m.Write(c.data(), c.size());
+        all += c;
+        if (i == 0) first = m.Data();
+        if (i < 3) {
+            EXPECT_EQ(m.Data(), first) << "grown within the space, not moved";
+            EXPECT_LE(m.Capacity(), 3 * kMiB);
+        }
+        ASSERT_EQ(m.Size(), all.size());
+        EXPECT_TRUE(m.View() == all);
+    }
+    // Moved on and cleared, the streams are ordinary ones again.
+    MemoryStream taken(std::move(m));
+    EXPECT_TRUE(taken.View() == all);
+    m.Write("again", 5);  // NOLINT(bugprone-use-after-move): the moved-from state is the point
+    EXPECT_EQ(m.View(), "again");
+    taken.Clear();
+    taken.ReserveAddress(kMiB);
+    taken.Reserve(1000);
+    taken.Write("x", 1);
+    taken.Clear();
+    taken.Write("y", 1);
+    EXPECT_EQ(taken.View(), "y");
+}
+
+}  // namespace
