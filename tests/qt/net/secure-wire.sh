@@ -143,9 +143,9 @@ strict_send() {
   ! zm_on txpc timeout 30 "$send" --strict rx "$secret" 2>"$d/strict.err" &&
     grep -q "not sending in plain" "$d/strict.err" && zm_no_dialog rx 2
 }
-nothing_plain() { [ "$(to_port strict 8002)" -gt 0 ] && [ "$(to_port strict 8000)" -eq 0 ] && [ "$(to_port strict 8001)" -eq 0 ]; }
+nothing_plain() { [ "$(to_port "$1" 8002)" -gt 0 ] && [ "$(to_port "$1" 8000)" -eq 0 ] && [ "$(to_port "$1" 8001)" -eq 0 ]; }
 check "--strict with the secure port dropped fails and no question shows" captured strict strict_send
-check "the strict send tried port 8002 and sent nothing to 8000 or 8001" nothing_plain
+check "the strict send tried port 8002 and sent nothing to 8000 or 8001" nothing_plain strict
 encrypted_items() { grep -c "encrypted item from" "$ZM_NET_DIR/zumelko-rx.log"; }
 encrypted_before=$(encrypted_items)
 fallback_send() {
@@ -204,6 +204,13 @@ check "with the passphrase and no relay the item is taken" team_direct
 check "both ends report the passphrase-authenticated form and one check code" both_authenticated
 zm_x rx xclip -selection clipboard -o >"$d/got.txt"
 check "the text arrived exactly" bash -c "[ \"\$(cat '$d/got.txt')\" = '$secret' ]"
+# A passphrase forbids the plain channel as --strict does.
+team_not_plain() {
+  ! team_send rx && grep -q "not sending in plain" "$d/send.err" && zm_no_dialog rx 2
+}
+drop_secure
+check "with the passphrase and port 8002 dropped nothing goes plain" captured team team_not_plain
+check "the passphrase send tried port 8002 and sent nothing to 8000 or 8001" nothing_plain team
 
 zm_say "passed $passed, failed $failed"
 [ "$failed" -eq 0 ]
