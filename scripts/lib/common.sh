@@ -23,7 +23,7 @@ ZUMELKO_TEST_PACKAGES=(
   iproute2 procps python3 avahi-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xclip xdotool x11-utils imagemagick samba wmdocker
-  clang libclang-rt-14-dev openssl tcpdump
+  clang libclang-rt-14-dev openssl tcpdump nftables
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 googletest dpkg-dev
   wine64 wine locales nsis
   sway xwayland python3-dbus python3-gi mutter libsm-dev
