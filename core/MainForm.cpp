@@ -309,11 +309,15 @@ void TForm1::SecureSendFailed(Component*, TSecureFailure kind, const std::string
 }
 
 void TForm1::SecureSended(Component*) {
-    pending_.reset();
+    const std::unique_ptr<PendingSend> pending = std::move(pending_);
     ItemSecurity security;
     security.encrypted = true;
     security.checkCode = Secure1->SendCheckCode();
     security.passphrase = Secure1->SendPassphraseAuthenticated();
+    // Beside the receiver's line in its log, so that the two ends can be compared from a script.
+    std::fprintf(stderr, "zumelko: sent encrypted to %s, check code %s%s\n",
+                 pending ? pending->destination.c_str() : "?", security.checkCode.c_str(),
+                 security.passphrase ? ", team passphrase" : "");
     Notice(kTransferDone + SecurityNotice(security));
 }
 

@@ -128,7 +128,7 @@ for line in open(sys.argv[1], encoding="utf-8", errors="replace"):
     print(" | ".join(args[1:]))' "$1"
 }
 rule_delete='advfirewall | firewall | delete | rule | name=Zumelko'
-rule_add="advfirewall | firewall | add | rule | name=Zumelko | dir=in | action=allow | program=$exe_win | protocol=TCP | localport=8000,8001 | profile=private,domain | enable=yes"
+rule_add="advfirewall | firewall | add | rule | name=Zumelko | dir=in | action=allow | program=$exe_win | protocol=TCP | localport=8000,8001,8002 | profile=private,domain | enable=yes"
 
 # What a prefix holds, to see that uninstalling leaves nothing behind (temporary files aside).
 inventory() {
@@ -178,7 +178,7 @@ check "the entry's size is the folder's ($size_kib KiB)" \
   bash -c 'd=$(( $0 - $1 )); [ "${d#-}" -le 2 ]' "$(value EstimatedSize)" "$size_kib"
 netsh_calls "$work/install.log" >"$work/netsh-install.txt"
 cat "$work/netsh-install.txt"
-check "netsh: the old rule removed, then one rule for zumelko.exe on TCP 8000 and 8001, private and domain" \
+check "netsh: the old rule removed, then one rule for zumelko.exe on TCP 8000, 8001 and 8002, private and domain" \
   diff <(printf '%s\n' "$rule_delete" "$rule_add") "$work/netsh-install.txt"
 
 say "Does the installed exe know /quit?"
@@ -190,7 +190,7 @@ wait_for no_program
 
 say "The program started from its Startup shortcut takes a text"
 win start "$(value StartupShortcut)" >"$work/program.log" 2>&1
-check "the program listens on 8000 and 8001" wait_for bash -c 'ip netns exec "$0" ss -Hltn "sport = :8000 or sport = :8001" | grep -c . | grep -qx 2' "$netns"
+check "the program listens on 8000, 8001 and 8002" wait_for bash -c 'ip netns exec "$0" ss -Hltn "sport = :8000 or sport = :8001 or sport = :8002" | grep -c . | grep -qx 3' "$netns"
 check "it runs from Program Files" bash -c 'for p in $(cat); do tr "\0" "\n" <"/proc/$p/cmdline" | grep -qF "$0" && exit 0; done; exit 1' \
   "$exe_win" <<<"$(program_pids)"
 text='インストール先から起動した Zumelko が受け取りました。ﾃｽﾄ'

@@ -4,8 +4,10 @@
 # with its own X display, and a receiver on "probe" that keeps the raw packets it is sent.
 # Both users are played from outside their program: desk_user.exe finds the Windows dialogs and
 # clicks them, xdotool and xclip do it on Linux. Checked: what each program puts on the wire
-# for the same ASCII text, byte for byte; texts (ASCII and Japanese) and a picture going both
-# ways and taken into the receiving clipboard with YES; an imported item is not sent back.
+# for the same ASCII text, byte for byte, to a receiver that knows only the plain channels;
+# texts (ASCII and Japanese) and a picture going both ways over the encrypted channel, with the
+# same check code in the sender's and the receiver's log, and taken into the receiving
+# clipboard with YES; an imported item is not sent back.
 # Usage: windows-and-linux.sh WINDOWS-BUILD-DIR LINUX-PROGRAM OUTPUT-DIR
 # (WINDOWS-BUILD-DIR holds zumelko.exe and tests/win32/desk_user.exe; the Wine prefix is kept
 # there under wine-two-desktops, made on the first run.)
@@ -46,7 +48,7 @@ win_shot() {
   # shellcheck disable=SC1091
   (. "$session/env" && import -window root "$ZM_SHOTS/$1.png") || echo "no picture $1" >&2
 }
-listening() { zm_on "$1" ss -Hltn "sport = :8001" | grep -q .; }
+listening() { zm_on "$1" ss -Hltn "sport = :${2:-8001}" | grep -q .; }
 wait_for() {
   local i
   for ((i = 0; i < 100; i++)); do "$@" && return 0; sleep 0.2; done
@@ -61,9 +63,12 @@ win_settings() {
     user click 427 123 OK && wait_for user absent 427 123 0 &&
     user click 417 587 OK && wait_for user absent 417 587 0
 }
-# win_notice NAME : the Windows notice is shown; its picture is kept and OK pressed.
+# win_notice NAME [WIDTH] : the Windows notice is shown; its picture is kept and OK pressed.
+# It widens to keep its text on one line: the end of an encrypted transfer, with the check code
+# after it, takes it to 542.
 win_notice() {
-  user wait -427 141 && win_shot "$1" && user click -427 141 OK && wait_for user absent -427 141 0
+  local w=${2:-427}
+  user wait "$w" 141 && win_shot "$1" && user click "$w" 141 OK && wait_for user absent "$w" 141 0
 }
 win_answers_yes() {
   user wait 465 183 && win_shot "$1" && user click 465 183 YES && wait_for user absent 465 183 0
@@ -101,6 +106,8 @@ zm_start linpc "$program"
 check "the Windows program listens on winpc" wait_for listening winpc
 check "the Linux program listens on linpc" wait_for listening linpc
 check "the receiver listens on probe" wait_for listening probe
+check "the Windows program listens for encrypted items on winpc" wait_for listening winpc 8002
+check "the Linux program listens for encrypted items on linpc" wait_for listening linpc 8002
 
 zm_say "The same ASCII text copied on each side, sent to the receiver on probe"
 ascii='Meeting at 15:00, room B-2 (bring the "draft" & notes)'
@@ -131,11 +138,32 @@ check "the header packets agree byte for byte (names aside)" \
 check "the header packets name the type, both names and code page 932" \
   python3 -c 'import sys; l = open(sys.argv[1], "rb").read()[4:].split(b"\r\n"); sys.exit(not (l[0] == b"string" and all(l[1:3]) and l[3] == b"zumelko-text cp932"))' "$p/8000-2.bin"
 check "the data packets agree byte for byte" cmp "$p/8001-1.bin" "$p/8001-2.bin"
+check "neither program logged an encrypted send to the receiver" \
+  bash -c '! grep -aq "sent encrypted" "$0" "$1"' "$ZM_NET_DIR/zumelko-winpc.log" "$ZM_NET_DIR/zumelko-linpc.log"
 od -A d -c "$p/8000-2.bin" | head -n 4
 
 zm_say "Now each sends to the other"
 check "linpc: default destination winpc" settings linpc 1 0 winpc
 check "winpc: default destination linpc" win_settings linpc
+
+# same_code FROM TO : the item just sent from host FROM to host TO went encrypted: FROM's log
+# has one more "sent encrypted to TO" line than before, TO's one more "encrypted item from FROM",
+# and both end with the same check code, one not seen before.
+declare -A sent_count=([linpc]=0 [winpc]=0)
+seen_codes=" "
+log_of() { printf '%s' "$ZM_NET_DIR/zumelko-$1.log"; }
+codes() { grep -a "$2" "$1" | sed -n 's/.*check code \([0-9]\{4\} [0-9]\{4\} [0-9]\{4\}\).*/\1/p'; }
+same_code() {
+  local from=$1 to=$2 sent got n
+  n=$((sent_count[$from] + 1))
+  sent_count[$from]=$n
+  sent=$(codes "$(log_of "$from")" "zumelko: sent encrypted to $to,")
+  got=$(codes "$(log_of "$to")" "zumelko: encrypted item from $(zm_net_addr "$from"),")
+  echo "check codes: sent ${sent##*$'\n'}, received ${got##*$'\n'}"
+  [ -n "$sent" ] && [ "$(wc -l <<<"$sent")" -eq "$n" ] && [ "$(wc -l <<<"$got")" -eq "$n" ] &&
+    [ "${sent##*$'\n'}" = "${got##*$'\n'}" ] && [[ "$seen_codes" != *" ${sent##*$'\n'} "* ]] &&
+    seen_codes+="${sent##*$'\n'} "
+}
 
 # text_to_windows NAME TEXT / text_to_linux NAME TEXT : one text copied on one side, taken with
 # YES on the other, compared there as Unicode, and not sent back.
@@ -145,6 +173,7 @@ text_to_windows() {
   check "linpc announces the $name" notice linpc "notice-announce-$name-linpc"
   check "winpc asks whether to take the $name; YES" win_answers_yes "receive-$name-winpc"
   check "linpc reports the end of the $name's transfer" notice linpc "notice-finished-$name-linpc"
+  check "the $name went encrypted, one check code at both ends" same_code linpc winpc
   local got
   got=$(user get-text)
   check "winpc's clipboard holds the same $name (got: $got)" [ "$got" = "$text" ]
@@ -155,7 +184,8 @@ text_to_linux() {
   check "winpc: another program copies the $name" user put-text "$text"
   check "winpc announces the $name" win_notice "notice-announce-$name-winpc"
   check "linpc asks whether to take the $name; YES" lin_answers_yes "receive-$name-linpc"
-  check "winpc reports the end of the $name's transfer" win_notice "notice-finished-$name-winpc"
+  check "winpc reports the end of the $name's transfer" win_notice "notice-finished-$name-winpc" 542
+  check "the $name went encrypted, one check code at both ends" same_code winpc linpc
   local got
   got=$(zm_x linpc xclip -selection clipboard -o)
   check "linpc's clipboard holds the same $name (got: $got)" [ "$got" = "$text" ]
@@ -172,6 +202,7 @@ zm_x linpc xclip -selection clipboard -t image/png -i "$ZM_NET_DIR/picture.png"
 check "linpc announces the picture" notice linpc notice-announce-picture-linpc
 check "winpc asks whether to take the picture; YES" win_answers_yes receive-picture-winpc
 check "linpc reports the end of the picture's transfer" notice linpc notice-finished-picture-linpc
+check "the picture went encrypted, one check code at both ends" same_code linpc winpc
 check "winpc's clipboard holds a picture" user get-picture "$ZM_NET_DIR/on-winpc.bmp"
 diff=$(compare -metric AE "$ZM_NET_DIR/picture.png" "$ZM_NET_DIR/on-winpc.bmp" null: 2>&1)
 check "winpc's clipboard holds the same pixels (differing: $diff)" [ "$diff" = "0" ]
@@ -181,7 +212,8 @@ convert -size 211x64 -seed 11 plasma:fractal -depth 8 -type TrueColor "BMP3:$ZM_
 check "winpc: another program copies a picture" user put-picture "$ZM_NET_DIR/picture.bmp"
 check "winpc announces the picture" win_notice notice-announce-picture-winpc
 check "linpc asks whether to take the picture; YES" lin_answers_yes receive-picture-linpc
-check "winpc reports the end of the picture's transfer" win_notice notice-finished-picture-winpc
+check "winpc reports the end of the picture's transfer" win_notice notice-finished-picture-winpc 542
+check "the picture went encrypted, one check code at both ends" same_code winpc linpc
 zm_x linpc xclip -selection clipboard -t image/png -o >"$ZM_NET_DIR/on-linpc.png"
 diff=$(compare -metric AE "$ZM_NET_DIR/picture.bmp" "$ZM_NET_DIR/on-linpc.png" null: 2>&1)
 check "linpc's clipboard holds the same pixels (differing: $diff)" [ "$diff" = "0" ]
