@@ -132,8 +132,11 @@ stranger_refused() {
   out=$(zm_on evil "$sender" hosta "from a stranger" 2>&1)
   rc=$?
   echo "$out" >"$ZM_NET_DIR/send-evil.log"
-  [ "$rc" -eq 1 ] && grep -q "Connection reset by peer" <<<"$out" && zm_no_dialog hosta 2 &&
-    grep -q "from $(zm_net_addr evil)" "$ZM_NET_DIR/zumelko-hosta.log"
+  echo "zumelko-send on evil, exit $rc: $out"
+  # The reset reaches the sender either as a failed receive or as a failed send after it,
+  # depending on when its handshake writes.
+  [ "$rc" -eq 1 ] && grep -q -E "Connection reset by peer|Software caused connection abort" <<<"$out" &&
+    zm_no_dialog hosta 2 && grep -q "from $(zm_net_addr evil)" "$ZM_NET_DIR/zumelko-hosta.log"
 }
 # friend_taken : hostb, an added name, still gets its dialog on hosta; the user says NO.
 friend_taken() {
