@@ -574,7 +574,8 @@ struct Receiver {
 
     template <typename Channel>
     void Deliver(Channel& channel, const zumelko::ReceivedHeader& header, const std::string& how) {
-        const std::string from = "from \"" + Printable(header.user) + "\" on \"" + Printable(header.machine) + "\"" + how;
+        const std::string from =
+            "from \"" + Printable(header.user) + "\" on \"" + Printable(header.machine) + "\"" + how;
         if (header.type == "string") {
             const zumelko::SharedText received = channel.TakeString();
             const auto text = zumelko::ReadTextPayload(zumelko::platform::qt::QtTexts(), received, header.codePage,

@@ -207,7 +207,8 @@ check "evil, found but not known, is reset and its zumelko-send fails" stranger_
 check "hostb, an added name, is still offered" friend_taken
 
 zm_say "hosta announces secure=8002 but a firewall drops its port 8002: hostb's program never sends it plain"
-# firewall HOST : port 8002 dropped on the host's input, and the packets to the plain ports counted.
+# firewall HOST : port 8002 dropped on the host's input, and the packets to the plain ports
+# counted.
 firewall() {
   zm_on "$1" nft -f - <<'RULES'
 table inet zm {

@@ -258,6 +258,47 @@ stop_rx() {
 }
 stop_rx
 
+# A stranger on the encrypted channel, with a key of its own: names that try to drive the
+# terminal, a text announced over the ceiling, a broken picture. They meet the bounds and
+# refusals of the plain channel, each line ending with its check code; then an item is taken.
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 -subj /CN=stranger \
+  -keyout "$d/stranger.key" -out "$d/stranger.pem" >/dev/null 2>&1
+cat >"$d/tls-items.py" <<'PY'
+import socket, ssl, struct, sys
+ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+ctx.minimum_version = ssl.TLSVersion.TLSv1_3
+ctx.check_hostname, ctx.verify_mode = False, ssl.CERT_NONE
+ctx.load_cert_chain(sys.argv[1], sys.argv[2])
+items = [(b"string\r\n\x1b]2;owned\x07\r\nPC\x08X\r\n", None, b"over TLS\0"),
+         (b"string\r\nu\r\nm\r\n", 512 * 1024 * 1024 + 1, b"x" * 1000),
+         (b"bitmap\r\nu\r\nm\r\n", None, b"BM" + b"\xff" * 60)]
+for header, length, data in items:
+    s = ctx.wrap_socket(socket.create_connection((sys.argv[3], 8002), timeout=10), suppress_ragged_eofs=False)
+    s.sendall(struct.pack("<I", len(header)) + header + struct.pack("<I", length or len(data)) + data)
+    try:
+        while s.recv(65536):
+            pass
+        print("closed")
+    except OSError as e:
+        print("cut:%s" % type(e).__name__)
+PY
+zm_on rx "$send" --receive --forever >"$d/rx.out" 2>"$d/rx.err" &
+rx=$!
+rx_listening
+zm_on cli timeout 30 python3 "$d/tls-items.py" "$d/stranger.pem" "$d/stranger.key" "$(zm_net_addr rx)" >"$d/tls.out" 2>&1
+cli rx 'after the stranger' 2>"$d/err"
+sleep 0.5
+stop_rx
+zm_say "the stranger's connections: $(tr '\n' ' ' <"$d/tls.out")"
+code='; check code [0-9]{4} [0-9]{4} [0-9]{4}$'
+check "encrypted: the stranger's names reach stderr escaped, the check code ending the line" \
+  grep -qE 'text of 8 bytes from "\\x1b]2;owned\\x07" on "PC\\x08X", encrypted'"$code" "$d/rx.err"
+check "encrypted: a text announced over 512 MiB is refused, its connection cut without an orderly end" \
+  bash -c "grep -qE 'refused a text of 536870913 bytes, encrypted$code' '$d/rx.err' && sed -n 2p '$d/tls.out' | grep -q ^cut:"
+check "encrypted: a broken picture is dropped" grep -qE "dropped a broken picture .* from \"u\" on \"m\", encrypted$code" "$d/rx.err"
+check "encrypted: only the good texts reach standard output" cmp "$d/rx.out" <(printf 'over TLS\nafter the stranger\n')
+check "encrypted: no control character reaches stderr" bash -c "! LC_ALL=C grep -q \$'[\x01-\x08\x0b-\x1f]' '$d/rx.err'"
+
 # A text that tries to drive the terminal: on a terminal its controls are shown escaped (line
 # breaks and tabs kept), into a file its bytes arrive as they were sent.
 evil=$'title\e]2;owned\a red\e[31m C1\xc2\x9b2J\r\n\tnext'
