@@ -355,12 +355,15 @@ int Send(const Options& options, Component& root, zumelko::platform::sim::SimDes
             Fail(std::string("cannot set up TLS: ") + e.what());
             return kExitNotDelivered;
         }
-        auto& secure = root.Create<zumelko::TSecureTcp>(*context);
-        const int securePort = kSecurePort + options.portOffset;
-        secure.SetPort(securePort);
         std::optional<zumelko::TSecureFailure> failure;
         std::string failureText;
         bool sent = false;
+        // The channel ends with this block, before the context and the results it reports into:
+        // nothing it might still hear after a failed send can reach them.
+        Component secureOwner(nullptr);
+        auto& secure = secureOwner.Create<zumelko::TSecureTcp>(*context);
+        const int securePort = kSecurePort + options.portOffset;
+        secure.SetPort(securePort);
         secure.OnSended = [&](Component*) { sent = true; };
         secure.OnSendFailed = [&](Component*, zumelko::TSecureFailure kind, const std::string& message) {
             failure = kind;
