@@ -73,9 +73,10 @@ constexpr const char* kHelp =
     "                                      desktop's image reader knows), as a 24-bit BMP\n"
     "  zumelko-send --receive [--forever] [--dir DIR] [-0] [--pictures-to FILE]\n"
     "                                      wait for one item from another machine (or keep\n"
-    "                                      waiting with --forever): a text goes to standard\n"
-    "                                      output, a picture to a new BMP file in DIR (default:\n"
-    "                                      the current folder) whose name is printed\n"
+    "                                      waiting with --forever), encrypted or plain as an\n"
+    "                                      instance takes it: a text goes to standard output, a\n"
+    "                                      picture to a new BMP file in DIR (default: the\n"
+    "                                      current folder) whose name is printed\n"
     "  zumelko-send --help | --version\n"
     "\n"
     "HOST is the machine name or address of a computer running Zumelko (or zumelko-send\n"
@@ -93,15 +94,18 @@ constexpr const char* kHelp =
     "                      (appended) instead of standard output, which then holds texts\n"
     "                      only\n"
     "  --strict            nothing unencrypted: send and take items only over the\n"
-    "                      encrypted channel, and fail where a receiver cannot take it\n"
+    "                      encrypted channel, and fail where a receiver cannot take it;\n"
+    "                      --receive then does not listen on the plain ports at all\n"
     "  --passphrase-file FILE\n"
     "                      the team's passphrase, the first line of FILE (UTF-8; - reads it\n"
     "                      from standard input, then the text to send cannot come from\n"
     "                      there too); only peers that know it are sent to or taken from,\n"
-    "                      and never unencrypted. ZUMELKO_PASSPHRASE in the environment does\n"
-    "                      the same (the file wins); never give it on the command line\n"
-    "  --port-offset N     use ports 8000+N and 8001+N instead of 8000 and 8001 (both sides\n"
-    "                      must agree; for trying things out on one machine)\n"
+    "                      and never unencrypted (--receive does not listen on the plain\n"
+    "                      ports). ZUMELKO_PASSPHRASE in the environment does the same (the\n"
+    "                      file wins); never give it on the command line\n"
+    "  --port-offset N     use ports 8000+N, 8001+N and 8002+N (encrypted) instead of 8000,\n"
+    "                      8001 and 8002 (both sides must agree; for trying things out on\n"
+    "                      one machine)\n"
     "\n"
     "Exit status:\n"
     "  0  the receiving program handled the item: its user took it or declined it, or\n"
@@ -116,6 +120,9 @@ constexpr const char* kHelp =
     "A text, and your names, go in the peers' code page (ZUMELKO_PEER_CODEPAGE, 932 unless\n"
     "set) for peers that read only that, and exactly for Zumelko; a text that is not UTF-8\n"
     "is read in that code page. A text is taken by receivers up to 512 MiB.\n"
+    "Sending, an item that went encrypted is reported with its check code on standard\n"
+    "error (\"check code dddd dddd dddd\"); receiving, each item that came encrypted is too,\n"
+    "at the end of its line, so that the two ends can be compared.\n"
     "While receiving, texts are printed as UTF-8, each followed by a line break with\n"
     "--forever (a NUL with -0). On a terminal, control characters other than line breaks\n"
     "and tabs are shown as \\xNN; to a pipe or a file the bytes go as they came. The\n"
@@ -348,12 +355,15 @@ int Send(const Options& options, Component& root, zumelko::platform::sim::SimDes
             Fail(std::string("cannot set up TLS: ") + e.what());
             return kExitNotDelivered;
         }
-        auto& secure = root.Create<zumelko::TSecureTcp>(*context);
-        const int securePort = kSecurePort + options.portOffset;
-        secure.SetPort(securePort);
         std::optional<zumelko::TSecureFailure> failure;
         std::string failureText;
         bool sent = false;
+        // The channel ends with this block, before the context and the results it reports into:
+        // nothing it might still hear after a failed send can reach them.
+        Component secureOwner(nullptr);
+        auto& secure = secureOwner.Create<zumelko::TSecureTcp>(*context);
+        const int securePort = kSecurePort + options.portOffset;
+        secure.SetPort(securePort);
         secure.OnSended = [&](Component*) { sent = true; };
         secure.OnSendFailed = [&](Component*, zumelko::TSecureFailure kind, const std::string& message) {
             failure = kind;
@@ -518,7 +528,109 @@ struct Output {
     }
 };
 
-int Receive(const Options& options, Component& root) {
+// How an item came over the encrypted channel, for its lines on standard error: its check code
+// ends the line, in the form the sender prints it, so that a script can compare the two ends.
+std::string HowItCame(const zumelko::TSecureTcp& secure) {
+    return std::string(", encrypted") + (secure.PassphraseAuthenticated() ? " by a holder of the passphrase" : "") +
+           "; check code " + secure.CheckCode();
+}
+
+// What happens to the items on the way in: the plain channel's and the encrypted one's alike.
+struct Receiver {
+    zumelko::TSecureTcp& secure;
+    const Options& options;
+    const Output& output;
+    std::optional<int>& result;
+    // The last header on the plain port; the encrypted channel's come with their data.
+    zumelko::ReceivedHeader plainHeader;
+
+    static zumelko::ReceivedHeader Read(const StringList& lines) {
+        return zumelko::ReadHeader(zumelko::platform::qt::QtTexts(), lines);
+    }
+    zumelko::ReceivedHeader SecureHeader() const {
+        StringList lines;
+        secure.GetHeader(lines);
+        return Read(lines);
+    }
+    static bool TakesLength(const zumelko::ReceivedHeader& header, std::size_t length, const std::string& how) {
+        if (header.type != "string" || length <= zumelko::kMaxReceivedText) return true;
+        std::fprintf(stderr, "zumelko-send: refused a text of %zu bytes%s\n", length, how.c_str());
+        return false;
+    }
+
+    void PlainHeaderReceived(Component* sender) {
+        StringList lines;
+        static_cast<TSimpleTcp*>(sender)->GetStrings(lines);
+        plainHeader = Read(lines);
+    }
+    void PlainAnnounced(Component*, std::size_t length, bool& accept) { accept = TakesLength(plainHeader, length, {}); }
+    void PlainReceived(Component* sender) { Deliver(*static_cast<TSimpleTcp*>(sender), plainHeader, {}); }
+
+    void SecureHeaderArrived(Component*, bool& accept) {
+        // The session proved the passphrase already; an item without that proof is never taken.
+        if (options.security.passphraseKey && !secure.PassphraseAuthenticated()) accept = false;
+    }
+    void SecureAnnounced(Component*, std::size_t length, bool& accept) {
+        accept = TakesLength(SecureHeader(), length, HowItCame(secure));
+    }
+    void SecureReceived(Component*) { Deliver(secure, SecureHeader(), HowItCame(secure)); }
+
+    template <typename Channel>
+    void Deliver(Channel& channel, const zumelko::ReceivedHeader& header, const std::string& how) {
+        const std::string from =
+            "from \"" + Printable(header.user) + "\" on \"" + Printable(header.machine) + "\"" + how;
+        if (header.type == "string") {
+            const zumelko::SharedText received = channel.TakeString();
+            const auto text = zumelko::ReadTextPayload(zumelko::platform::qt::QtTexts(), received, header.codePage,
+                                                       zumelko::kMaxReceivedText - 1);
+            if (!text) {
+                std::fprintf(stderr, "zumelko-send: refused a text of %zu bytes %s\n", received.Size(), from.c_str());
+                return;
+            }
+            std::fprintf(stderr, "zumelko-send: text of %zu bytes %s\n", text->Size(), from.c_str());
+            output.Text(text->View(), options.keepGoing || options.nulEnds);
+        } else if (header.type == "bitmap") {
+            BitmapImage picture;
+            MemoryStream file;
+            try {
+                channel.GetGraphic(picture);
+                picture.WriteToStream(file);
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "zumelko-send: dropped a broken picture (%s) %s\n", e.what(), from.c_str());
+                return;
+            }
+            if (picture.Empty()) {
+                std::fprintf(stderr, "zumelko-send: dropped an empty picture %s\n", from.c_str());
+                return;
+            }
+            const auto path = WriteNewFile(options.dir, file);
+            if (!path) {
+                Fail("cannot write a new picture file in " + options.dir + ": " + std::strerror(errno));
+                result = kExitNotDelivered;
+                return;
+            }
+            std::fprintf(stderr, "zumelko-send: picture %dx%d %s\n", picture.Width(), picture.Height(),
+                         from.c_str());
+            output.Picture(*path);
+        } else {
+            std::fprintf(stderr, "zumelko-send: dropped an item of unknown kind %s\n", from.c_str());
+            return;
+        }
+        if (!options.keepGoing) result = kExitSent;
+    }
+    void Error(Component* sender, const std::string& message) {
+        // Only a listener that cannot start ends the wait; a peer's failure does not.
+        const int port = sender == &secure ? secure.Port() : static_cast<TSimpleTcp*>(sender)->Port();
+        if (message.find("(in Listener)") != std::string::npos) {
+            Fail("cannot wait for items on port " + std::to_string(port) + ": " + SocketReason(message));
+            result = kExitNotDelivered;
+        } else {
+            Fail("an item on port " + std::to_string(port) + " was not received: " + SocketReason(message));
+        }
+    }
+};
+
+int Receive(const Options& options) {
     if (!std::filesystem::is_directory(options.dir)) {
         Fail("no such folder: " + options.dir);
         return kExitUsage;
@@ -534,94 +646,46 @@ int Receive(const Options& options, Component& root) {
         }
         output.pictures = picturesFile.get();
     }
-    auto& header = root.Create<TSimpleTcp>();
-    auto& data = root.Create<TSimpleTcp>();
-    header.SetPort(kHeaderPort + options.portOffset);
-    header.SetMaxPacketSize(kMaxHeaderSize);
-    data.SetPort(kDataPort + options.portOffset);
+    std::optional<zumelko::tls::TlsContext> context;
+    try {
+        context.emplace();
+        if (options.security.passphraseKey) context->SetPassphraseKey(*options.security.passphraseKey);
+    } catch (const std::exception& e) {
+        Fail(std::string("cannot set up TLS: ") + e.what());
+        return kExitNotDelivered;
+    }
+    // The channels go before the context they use.
+    Component channels(nullptr);
+    auto& secure = channels.Create<zumelko::TSecureTcp>(*context);
+    secure.SetPort(kSecurePort + options.portOffset);
+    secure.SetMaxHeaderSize(kMaxHeaderSize);
+    // With strict mode or a passphrase the plain ports are not even listened on: a plain
+    // sender finds nothing there, as on a machine that runs no receiver.
+    TSimpleTcp* header = nullptr;
+    TSimpleTcp* data = nullptr;
+    if (!options.security.PlainForbidden()) {
+        header = &channels.Create<TSimpleTcp>();
+        data = &channels.Create<TSimpleTcp>();
+        header->SetPort(kHeaderPort + options.portOffset);
+        header->SetMaxPacketSize(kMaxHeaderSize);
+        data->SetPort(kDataPort + options.portOffset);
+    }
     std::optional<int> result;
-    struct Handlers {
-        TSimpleTcp& header;
-        TSimpleTcp& data;
-        const Options& options;
-        const Output& output;
-        std::optional<int>& result;
-        std::string type, user, machine;
-        int codePage = 0;
-
-        void HeaderReceived(Component*) {
-            StringList lines;
-            header.GetStrings(lines);
-            zumelko::ReceivedHeader read = zumelko::ReadHeader(zumelko::platform::qt::QtTexts(), lines);
-            type = std::move(read.type);
-            user = std::move(read.user);
-            machine = std::move(read.machine);
-            codePage = read.codePage;
-        }
-        void Announced(Component*, std::size_t length, bool& accept) {
-            if (type != "string" || length <= zumelko::kMaxReceivedText) return;
-            accept = false;
-            std::fprintf(stderr, "zumelko-send: refused a text of %zu bytes\n", length);
-        }
-        void DataReceived(Component*) {
-            const std::string from = "from \"" + Printable(user) + "\" on \"" + Printable(machine) + "\"";
-            if (type == "string") {
-                const zumelko::SharedText received = data.TakeString();
-                const auto text = zumelko::ReadTextPayload(zumelko::platform::qt::QtTexts(), received, codePage,
-                                                           zumelko::kMaxReceivedText - 1);
-                if (!text) {
-                    std::fprintf(stderr, "zumelko-send: refused a text of %zu bytes %s\n", received.Size(), from.c_str());
-                    return;
-                }
-                std::fprintf(stderr, "zumelko-send: text of %zu bytes %s\n", text->Size(), from.c_str());
-                output.Text(text->View(), options.keepGoing || options.nulEnds);
-            } else if (type == "bitmap") {
-                BitmapImage picture;
-                MemoryStream file;
-                try {
-                    data.GetGraphic(picture);
-                    picture.WriteToStream(file);
-                } catch (const std::exception& e) {
-                    std::fprintf(stderr, "zumelko-send: dropped a broken picture %s: %s\n", from.c_str(), e.what());
-                    return;
-                }
-                if (picture.Empty()) {
-                    std::fprintf(stderr, "zumelko-send: dropped an empty picture %s\n", from.c_str());
-                    return;
-                }
-                const auto path = WriteNewFile(options.dir, file);
-                if (!path) {
-                    Fail("cannot write a new picture file in " + options.dir + ": " + std::strerror(errno));
-                    result = kExitNotDelivered;
-                    return;
-                }
-                std::fprintf(stderr, "zumelko-send: picture %dx%d %s\n", picture.Width(), picture.Height(),
-                             from.c_str());
-                output.Picture(*path);
-            } else {
-                std::fprintf(stderr, "zumelko-send: dropped an item of unknown kind %s\n", from.c_str());
-                return;
-            }
-            if (!options.keepGoing) result = kExitSent;
-        }
-        void Error(Component* sender, const std::string& message) {
-            // Only a listener that cannot start ends the wait; a peer's failure does not.
-            const int port = sender == &header ? header.Port() : data.Port();
-            if (message.find("(in Listener)") != std::string::npos) {
-                Fail("cannot wait for items on port " + std::to_string(port) + ": " + SocketReason(message));
-                result = kExitNotDelivered;
-            } else {
-                Fail("an item on port " + std::to_string(port) + " was not received: " + SocketReason(message));
-            }
-        }
-    } handlers{header, data, options, output, result, {}, {}, {}};
-    header.OnReceived = {&handlers, &Handlers::HeaderReceived};
-    header.OnError = {&handlers, &Handlers::Error};
-    data.OnAnnounced = {&handlers, &Handlers::Announced};
-    data.OnReceived = {&handlers, &Handlers::DataReceived};
-    data.OnError = {&handlers, &Handlers::Error};
-    header.Listen();
-    data.Listen();
+    Receiver handlers{secure, options, output, result, {}};
+    secure.OnHeader = {&handlers, &Receiver::SecureHeaderArrived};
+    secure.OnAnnounced = {&handlers, &Receiver::SecureAnnounced};
+    secure.OnReceived = {&handlers, &Receiver::SecureReceived};
+    secure.OnError = {&handlers, &Receiver::Error};
+    if (header) {
+        header->OnReceived = {&handlers, &Receiver::PlainHeaderReceived};
+        header->OnError = {&handlers, &Receiver::Error};
+        data->OnAnnounced = {&handlers, &Receiver::PlainAnnounced};
+        data->OnReceived = {&handlers, &Receiver::PlainReceived};
+        data->OnError = {&handlers, &Receiver::Error};
+        header->Listen();
+        data->Listen();
+    }
+    secure.Listen();
     zumelko::platform::Current().loop().RunUntil([&] { return result.has_value(); });
     return result.value_or(kExitNotDelivered);
 }
@@ -750,5 +814,5 @@ int main(int argc, char** argv) {
     }
     zumelko::platform::sim::ScopedSimDesktop desktop;
     Component root(nullptr);
-    return options->receive ? Receive(*options, root) : Send(*options, root, *desktop);
+    return options->receive ? Receive(*options) : Send(*options, root, *desktop);
 }

@@ -3,7 +3,9 @@
 # and the program on its own X display, plus a fourth host with no daemon at all, and a stranger
 # that announces itself with avahi-publish but may not send. The user
 # refreshes the destination list through the icon's menu; the program logs the menu's entries.
-# Usage: discovery.sh PATH/TO/zumelko PATH/TO/zumelko-send
+# A machine whose record says secure=8002 is never sent to plain, even with its port 8002
+# dropped by a firewall while its plain ports take items.
+# Usage: discovery.sh PATH/TO/zumelko PATH/TO/zumelko-send [OUTPUT-DIR]
 set -uo pipefail
 program=$(readlink -f "$1")
 sender=$(readlink -f "$2")
@@ -11,11 +13,12 @@ if [ "$(id -u)" -ne 0 ] || ! ip netns list >/dev/null 2>&1; then
   echo "SKIP: needs root and ip netns for the test hosts"
   exit 77
 fi
-for tool in avahi-daemon avahi-publish dbus-daemon; do
+for tool in avahi-daemon avahi-publish dbus-daemon nft; do
   command -v "$tool" >/dev/null || { echo "FAILED: $tool is not installed"; exit 1; }
 done
 . "$(dirname "$0")/desktop-hosts.sh"
 trap zm_net_down EXIT
+ZM_SHOTS=$(mkdir -p "${3:-$ZM_NET_DIR/shots}" && cd "${3:-$ZM_NET_DIR/shots}" && pwd)
 
 # zm_mdns HOST : a system bus and an avahi daemon of the host's own, on its segment only.
 zm_mdns() {
@@ -202,6 +205,53 @@ announce "$(zm_net_addr evil)"
 check "hosta offers evil, not its address" lists_within hosta "evil,hostb,hostc" 10
 check "evil, found but not known, is reset and its zumelko-send fails" stranger_refused
 check "hostb, an added name, is still offered" friend_taken
+
+zm_say "hosta announces secure=8002 but a firewall drops its port 8002: hostb's program never sends it plain"
+# firewall HOST : port 8002 dropped on the host's input, and the packets to the plain ports
+# counted.
+firewall() {
+  zm_on "$1" nft -f - <<'RULES'
+table inet zm {
+  chain input {
+    type filter hook input priority 0;
+    tcp dport 8002 counter drop
+    tcp dport { 8000, 8001 } counter
+  }
+}
+RULES
+}
+# packets_to HOST PORTS : how many packets the host's firewall counted to those ports.
+packets_to() { zm_on "$1" nft list chain inet zm input | sed -n "s/.*dport $2 counter packets \([0-9]*\).*/\1/p"; }
+# reads_secure : after a refresh, hostb has read secure=8002 in hosta's record.
+reads_secure() { destinations hostb >/dev/null && [[ ",$(encrypted hostb)," == *,hosta:8002,* ]]; }
+# never_plain : hostb's user copies a text; hostb announces it, then shows the failure notice
+# (the only notice that can come while hosta asks nothing: a transfer's end needs an answer).
+never_plain() {
+  printf 'not for plain eyes %s' "$$" | zm_x hostb xclip -selection clipboard -i
+  notice hostb notice-announce-hostb && notice hostb notice-secure-dropped-hostb 10 && zm_no_dialog hosta 2
+}
+nothing_plain() {
+  local secure plain
+  secure=$(packets_to hosta 8002)
+  plain=$(packets_to hosta "{ 8000, 8001 }")
+  zm_say "hosta's firewall counted $secure packets to 8002 (dropped), $plain to 8000 and 8001"
+  [ "$secure" -gt 0 ] && [ "$plain" -eq 0 ] && ! grep -q "sent encrypted" "$ZM_NET_DIR/zumelko-hostb.log"
+}
+# plain_still_taken : zumelko-send, which reads no records, falls back to hosta's plain ports.
+plain_still_taken() {
+  local win
+  zm_on hostb "$sender" hosta "plain after all" >"$ZM_NET_DIR/send-plain.log" 2>&1 &
+  win=$(zm_wait_dialog hosta 465 183) || return 1
+  zm_keys hosta "$win" Tab space
+  zm_wait_gone hosta "$win" && [ "$(packets_to hosta "{ 8000, 8001 }")" -gt 0 ]
+}
+check "hosta's port 8002 is dropped" firewall hosta
+check "hostb reads secure=8002 in hosta's record" reads_secure
+check "settings on hostb: send to hosta" settings hostb 1 0 hosta
+check "hostb's copy is announced, then fails with a notice, and hosta asks nothing" never_plain
+check "nothing reached hosta's plain ports; its port 8002 was tried" nothing_plain
+check "hosta's plain ports still take an item from zumelko-send" plain_still_taken
+zm_on hosta nft delete table inet zm
 
 zm_say "hostd has no daemon: it says so once, lists nobody, and still receives"
 check "hostd lists nobody" [ "$(destinations hostd)" = "" ]

@@ -6,7 +6,9 @@
 # who may send (set in the settings dialog: host cli allowed by name, host out dropped without a
 # dialog and logged), and --receive on another host taking texts (from standard input too) and
 # pictures from zumelko-send and from a stranger whose names and text try to drive the
-# terminal, writing pictures only to files of its own making, and output split by NULs.
+# terminal, writing pictures only to files of its own making, and output split by NULs; between
+# two zumelko-sends items go encrypted with one check code at both ends, a team passphrase
+# must match, and a receiver with --strict or a passphrase serves no plain port.
 # Usage: send-cli.sh PATH/TO/zumelko PATH/TO/zumelko-send OUTPUT-DIR
 set -uo pipefail
 program=$(readlink -f "$1")
@@ -140,6 +142,83 @@ wait "$rx"
 check "--receive ends after one item with exit 0 (exit $?)" [ $? -eq 0 ]
 check "--receive prints the text's bytes" cmp "$d/text.txt" "$d/rx.out"
 
+# The encrypted channel between two zumelko-sends, one row a case: the receiver's options
+# (PHRASE is a file holding the team's passphrase), the sender (zumelko-send with no
+# passphrase, the same one from the environment, another one, or a classic peer's plain item)
+# and its options, the sender's exit code and what it says, and what the receiver says of the
+# item ("-": nothing, and it goes on waiting). A refused item leaves the receiver running: an
+# item its own channel takes follows, and ends it. A receiver that takes nothing plain listens
+# on 8002 alone.
+printf 'チームの合言葉 %s\n' "$$" >"$d/phrase"
+team_phrase=$(head -1 "$d/phrase")
+secret=$'encrypted\t日本語 $(not run) \e[31m'
+rx_listening() {
+  local i
+  for ((i = 0; i < 50; i++)); do
+    [ -n "$(zm_on rx ss -Hltn)" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+# send_as WHO ARGS... : sends from host cli as WHO ("none", "team", "other" or "plain").
+send_as() {
+  local who=$1
+  shift
+  case $who in
+    none) cli "$@" ;;
+    team) zm_on cli env ZUMELKO_PASSPHRASE="$team_phrase" timeout 30 "$send" "$@" ;;
+    other) zm_on cli env ZUMELKO_PASSPHRASE="not $team_phrase" timeout 30 "$send" "$@" ;;
+    plain) zm_on cli timeout 30 python3 "$here/hostile-peer.py" item "$(zm_net_addr rx)" string u cli "${@: -1}" ;;
+  esac
+}
+code_of() { sed -n 's/.*; check code \([0-9]\{4\} [0-9]\{4\} [0-9]\{4\}\)$/\1/p' "$1"; }
+secure_case() {
+  local rxopts=$1 who=$2 txopts=$3 want=$4 says=$5 heard=$6 rc listens
+  # shellcheck disable=SC2086  # the options are words
+  zm_on rx timeout 30 "$send" --receive ${rxopts//PHRASE/$d/phrase} >"$d/rx.out" 2>"$d/rx.err" &
+  rx=$!
+  rx_listening || { echo "the receiver does not listen" >&2; return 1; }
+  listens=$(zm_on rx ss -Hltn | awk '{ sub(/.*:/, "", $4); print $4 }' | sort | tr '\n' ' ')
+  # shellcheck disable=SC2086
+  send_as "$who" $txopts rx "$secret" >"$d/tx.err" 2>&1
+  rc=$?
+  local ok=0
+  [ "$rc" -eq "$want" ] && grep -q -- "$says" "$d/tx.err" || { echo "sender: exit $rc: $(cat "$d/tx.err")" >&2; ok=1; }
+  if [ "$heard" = - ]; then
+    # Nothing came through; the receiver still takes what its own channel brings.
+    [ -s "$d/rx.out" ] && { echo "the receiver printed $(cat -v "$d/rx.out")" >&2; ok=1; }
+    [[ "$rxopts" == *PHRASE* ]] && who=team || who=none
+    send_as "$who" rx 'after the refusal' >"$d/tx.err" 2>&1 || { echo "then: $(cat "$d/tx.err")" >&2; ok=1; }
+    wait "$rx" || { echo "the receiver ended with $?: $(cat "$d/rx.err")" >&2; ok=1; }
+    [ "$(cat "$d/rx.out")" = 'after the refusal' ] || { echo "then the receiver printed $(cat -v "$d/rx.out")" >&2; ok=1; }
+  else
+    wait "$rx" || { echo "the receiver ended with $?: $(cat "$d/rx.err")" >&2; ok=1; }
+    cmp -s "$d/rx.out" <(printf '%s' "$secret") || { echo "the receiver printed $(cat -v "$d/rx.out")" >&2; ok=1; }
+    grep -q -- "$heard" "$d/rx.err" || { echo "the receiver said: $(cat "$d/rx.err")" >&2; ok=1; }
+    local sent received
+    sent=$(code_of "$d/tx.err")
+    received=$(code_of "$d/rx.err")
+    [ -n "$sent" ] && [ "$sent" = "$received" ] || { echo "check codes \"$sent\" / \"$received\"" >&2; ok=1; }
+  fi
+  zm_say "the receiver listened on: $listens"
+  [[ "$rxopts" == *--strict* || "$rxopts" == *PHRASE* ]] && [ "$listens" != "8002 " ] && {
+    echo "a receiver that takes nothing plain listened on $listens" >&2
+    ok=1
+  }
+  return $ok
+}
+while IFS='|' read -r what rxopts who txopts want says heard; do
+  check "zumelko-send to zumelko-send --receive: $what" secure_case "$rxopts" "$who" "$txopts" "$want" "$says" "$heard"
+done <<'CASES'
+encrypted, one check code at both ends||none||0|sent encrypted; check code|encrypted; check code
+a shared passphrase, one from a file and one from the environment|--passphrase-file PHRASE|team||0|sent encrypted to a holder of the passphrase; check code|encrypted by a holder of the passphrase; check code
+differing passphrases: refused, exit 1|--passphrase-file PHRASE|other||1|the team passphrases differ|-
+no passphrase to a receiver with one: refused, exit 1|--passphrase-file PHRASE|none||1|TLS handshake failed|-
+a classic peer's plain item to a receiver with a passphrase: nothing listens|--passphrase-file PHRASE|plain||1|Connection refused|-
+a classic peer's plain item to a --strict receiver: nothing listens|--strict|plain||1|Connection refused|-
+--port-offset moves the encrypted port too|--port-offset 7|none|--port-offset 7|0|sent encrypted; check code|encrypted; check code
+CASES
+
 # Links planted in the folder under every name zumelko-send might choose next, to a file that
 # is not there yet (a name that seems free) and to one that is: none is followed.
 printf 'keep me' >"$d/victim"
@@ -178,6 +257,47 @@ stop_rx() {
   wait "$rx" 2>/dev/null
 }
 stop_rx
+
+# A stranger on the encrypted channel, with a key of its own: names that try to drive the
+# terminal, a text announced over the ceiling, a broken picture. They meet the bounds and
+# refusals of the plain channel, each line ending with its check code; then an item is taken.
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 -subj /CN=stranger \
+  -keyout "$d/stranger.key" -out "$d/stranger.pem" >/dev/null 2>&1
+cat >"$d/tls-items.py" <<'PY'
+import socket, ssl, struct, sys
+ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+ctx.minimum_version = ssl.TLSVersion.TLSv1_3
+ctx.check_hostname, ctx.verify_mode = False, ssl.CERT_NONE
+ctx.load_cert_chain(sys.argv[1], sys.argv[2])
+items = [(b"string\r\n\x1b]2;owned\x07\r\nPC\x08X\r\n", None, b"over TLS\0"),
+         (b"string\r\nu\r\nm\r\n", 512 * 1024 * 1024 + 1, b"x" * 1000),
+         (b"bitmap\r\nu\r\nm\r\n", None, b"BM" + b"\xff" * 60)]
+for header, length, data in items:
+    s = ctx.wrap_socket(socket.create_connection((sys.argv[3], 8002), timeout=10), suppress_ragged_eofs=False)
+    s.sendall(struct.pack("<I", len(header)) + header + struct.pack("<I", length or len(data)) + data)
+    try:
+        while s.recv(65536):
+            pass
+        print("closed")
+    except OSError as e:
+        print("cut:%s" % type(e).__name__)
+PY
+zm_on rx "$send" --receive --forever >"$d/rx.out" 2>"$d/rx.err" &
+rx=$!
+rx_listening
+zm_on cli timeout 30 python3 "$d/tls-items.py" "$d/stranger.pem" "$d/stranger.key" "$(zm_net_addr rx)" >"$d/tls.out" 2>&1
+cli rx 'after the stranger' 2>"$d/err"
+sleep 0.5
+stop_rx
+zm_say "the stranger's connections: $(tr '\n' ' ' <"$d/tls.out")"
+code='; check code [0-9]{4} [0-9]{4} [0-9]{4}$'
+check "encrypted: the stranger's names reach stderr escaped, the check code ending the line" \
+  grep -qE 'text of 8 bytes from "\\x1b]2;owned\\x07" on "PC\\x08X", encrypted'"$code" "$d/rx.err"
+check "encrypted: a text announced over 512 MiB is refused, its connection cut without an orderly end" \
+  bash -c "grep -qE 'refused a text of 536870913 bytes, encrypted$code' '$d/rx.err' && sed -n 2p '$d/tls.out' | grep -q ^cut:"
+check "encrypted: a broken picture is dropped" grep -qE "dropped a broken picture .* from \"u\" on \"m\", encrypted$code" "$d/rx.err"
+check "encrypted: only the good texts reach standard output" cmp "$d/rx.out" <(printf 'over TLS\nafter the stranger\n')
+check "encrypted: no control character reaches stderr" bash -c "! LC_ALL=C grep -q \$'[\x01-\x08\x0b-\x1f]' '$d/rx.err'"
 
 # A text that tries to drive the terminal: on a terminal its controls are shown escaped (line
 # breaks and tabs kept), into a file its bytes arrive as they were sent.
@@ -223,6 +343,7 @@ cli rx 'third' 2>>"$d/err"
 sleep 0.5
 stop_rx
 check "-0: the texts, each ended by a NUL, and nothing else" cmp "$d/rx.out" <(printf 'two\nlines\0third\0')
+check "the picture came encrypted, its check code on its line" grep -q "picture 173x97 .*, encrypted; check code" "$d/rx.err"
 pic=$(tr -d '\0' <"$d/pictures")
 check "--pictures-to: the picture's name, ended by a NUL" \
   bash -c '[ "$(tail -c1 "$1" | od -An -tx1 | tr -d " ")" = 00 ] && [ -f "$2" ]' _ "$d/pictures" "$pic"
