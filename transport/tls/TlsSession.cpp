@@ -23,11 +23,6 @@ constexpr unsigned char kPskIdentity[] = "zumelko team";
 // Both suites hash with SHA-256, the hash the team's key is bound to.
 constexpr char kPskSuites[] = "TLS_AES_128_GCM_SHA256:TLS_CHACHA20_POLY1305_SHA256";
 
-// Bytes taken from the socket in one receive: several records, which OpenSSL then decrypts one
-// by one from its read buffer. Without it every record costs two receives (its header, then its
-// body). Each connection holds this once, whatever its peer sends.
-constexpr std::size_t kReadAhead = 64 * 1024;
-
 bool IsReset(int code) { return code == platform::WSAECONNRESET_ || code == 10053 /*WSAECONNABORTED*/; }
 
 TlsSession* SessionOf(SSL* ssl) { return ssl == nullptr ? nullptr : static_cast<TlsSession*>(SSL_get_app_data(ssl)); }
@@ -209,8 +204,6 @@ TlsSession::TlsSession(const TlsContext& context, TlsRole role, TlsPipe& pipe)
     SSL* ssl = ssl_.get();
     SSL_set_bio(ssl, bio, bio);
     SSL_set_app_data(ssl, this);
-    SSL_set_read_ahead(ssl, 1);
-    SSL_set_default_read_buffer_len(ssl, kReadAhead);
     bool ok = true;
     if (passphrase_) {
         // No certificates: the team's key authenticates both ends, and a TLS 1.3 server sends no
