@@ -19,11 +19,6 @@ using SocketHandleT = platform::SocketHandle;
 constexpr std::uintptr_t kConnectTimer = 1;
 constexpr std::uint32_t kTurnMessage = platform::WM_USER_ + 2;
 
-// As on the plain channel: the first read of a payload asks for this much, later ones for as
-// much as has arrived, so the buffer grows with the bytes received, never with the announced
-// length alone.
-constexpr std::size_t kFirstRead = 256 * 1024;
-constexpr std::size_t kMostRead = 4 * 1024 * 1024;
 // Plaintext one connection may take in one turn of the loop; what is left waits behind the
 // other connections' turns.
 constexpr std::size_t kTurnBudget = 4 * 1024 * 1024;
@@ -32,12 +27,6 @@ constexpr std::size_t kMostWrite = 1024 * 1024;
 // What goes with the header in its first write: one TLS record's worth.
 constexpr std::size_t kCoalesce = 16 * 1024;
 constexpr std::size_t kMaxPayload = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
-
-std::int32_t DecodeLength(const std::array<std::uint8_t, 4>& b) {
-    const std::uint32_t v = static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
-                            (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
-    return static_cast<std::int32_t>(v);
-}
 
 void AppendLength(MemoryStream& out, std::size_t v) {
     const std::uint8_t b[4] = {static_cast<std::uint8_t>(v & 0xFFu), static_cast<std::uint8_t>((v >> 8) & 0xFFu),
@@ -327,20 +316,8 @@ void TSecureTcp::ListenerAccept(Component*, SocketHandleT socket) {
     fresh->session = std::make_unique<tls::TlsSession>(context_, tls::TlsRole::Server, *fresh->pipe);
     // A handle closed meanwhile is taken again for a new connection: it starts afresh.
     incoming_[socket] = std::move(fresh);
-    auto arriving = [](const Incoming& in) {
-        return in.stage != Incoming::Stage::Delivered && in.stage != Incoming::Stage::Closing;
-    };
-    std::size_t count = 0;
-    for (const auto& [h, in] : incoming_) count += arriving(*in) ? 1 : 0;
-    if (count > kMaxIncoming) {
-        // A connection still in its handshake counts like any other: the quietest goes.
-        auto quietest = incoming_.end();
-        for (auto it = incoming_.begin(); it != incoming_.end(); ++it) {
-            if (it->first == socket || !arriving(*it->second)) continue;
-            if (quietest == incoming_.end() || it->second->lastActivity < quietest->second->lastActivity) quietest = it;
-        }
-        if (quietest != incoming_.end()) Drop(quietest->first);
-    }
+    // A connection still in its handshake counts like any other: the quietest goes.
+    reassembly::LimitArriving(incoming_, socket, kMaxIncoming, Arriving, [this](SocketHandleT s) { Drop(s); });
     if (Incoming* in = Find(socket, serials_)) {
         in->session->Start();
         Service(socket);
@@ -395,15 +372,12 @@ void TSecureTcp::Service(SocketHandleT socket) {
             case Incoming::Stage::DataLength: {
                 if (!ReadLength(socket, *in, budget)) break;
                 const bool header = in->stage == Incoming::Stage::HeaderLength;
-                const std::int32_t length = DecodeLength(in->length);
-                in->lengthGot = 0;
-                if (length < 0 || static_cast<std::size_t>(length) > (header ? maxHeader_ : maxPacket_)) {
+                const std::optional<std::size_t> length = in->packet.Announced(header ? maxHeader_ : maxPacket_);
+                if (!length) {
                     Drop(socket);
                     return;
                 }
-                in->expected = static_cast<std::size_t>(length);
-                in->payload = MemoryStream{};
-                in->firstNul = std::string_view::npos;
+                in->packet.Begin(*length);
                 in->stage = header ? Incoming::Stage::Header : Incoming::Stage::Data;
                 if (!header) {
                     DataAnnounced(socket);
@@ -445,11 +419,10 @@ void TSecureTcp::Service(SocketHandleT socket) {
 }
 
 bool TSecureTcp::ReadLength(SocketHandleT, Incoming& in, std::size_t& budget) {
-    while (in.lengthGot < 4) {
+    while (!in.packet.LengthWhole()) {
         if (budget == 0) return false;
-        const int n = in.session->Read(in.length.data() + in.lengthGot, 4 - in.lengthGot);
+        const int n = in.packet.ReadLength([&](void* into, int most) { return in.session->Read(into, most); });
         if (n <= 0) return false;
-        in.lengthGot += n;
         budget -= std::min<std::size_t>(budget, static_cast<std::size_t>(n));
     }
     return true;
@@ -460,52 +433,32 @@ bool TSecureTcp::ReadPayload(SocketHandleT socket, std::size_t& budget) {
         auto it = incoming_.find(socket);
         if (it == incoming_.end()) return false;
         Incoming& in = *it->second;
-        const std::size_t have = in.payload.Size();
-        if (have == in.expected) return true;
+        if (in.packet.Complete()) return true;
         if (budget == 0) return false;
-        const std::size_t capacity = in.payload.Capacity();
-        if (have == capacity) {
-            const std::size_t step = std::min(in.expected - have, std::clamp(have, kFirstRead, kMostRead));
-            const std::size_t grown = std::min(in.expected, std::max(have + step, capacity * 2));
+        const std::size_t want = in.packet.NextRead(budget);
+        const std::size_t capacity = in.packet.Capacity();
+        if (const std::size_t grown = in.packet.GrowthFor(want); grown > capacity) {
             const std::uint64_t serial = in.serial;
             if (!MakeRoom(socket, grown - capacity)) return false;
             Incoming* again = Find(socket, serial);
             if (again == nullptr) return false;
             try {
-                again->payload.Reserve(grown);
+                again->packet.Grow(grown);
             } catch (const std::bad_alloc&) {
                 Drop(socket);
                 return false;
             }
             continue;
         }
-        const std::size_t want = std::min({in.expected - have, capacity - have, budget});
-        std::uint8_t* dst = in.payload.WriteSpace(want);
-        const int n = in.session->Read(dst, static_cast<int>(std::min<std::size_t>(want, 1 << 30)));
+        // Records are decrypted one at a time: read until the session has nothing more now.
+        const int n = in.packet.ReadPayload([&](void* into, int most) { return in.session->Read(into, most); }, want);
         if (n <= 0) return false;
-        if (in.firstNul == std::string_view::npos) {
-            if (const void* nul = std::memchr(dst, 0, static_cast<std::size_t>(n)))
-                in.firstNul = have + static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - dst);
-        }
-        in.payload.Commit(static_cast<std::size_t>(n));
         budget -= std::min<std::size_t>(budget, static_cast<std::size_t>(n));
     }
 }
 
 bool TSecureTcp::MakeRoom(SocketHandleT socket, std::size_t extra) {
-    while (incoming_.count(socket) != 0 && IncomingCapacity() + extra > maxPacket_) {
-        auto quietest = incoming_.end();
-        for (auto it = incoming_.begin(); it != incoming_.end(); ++it) {
-            const Incoming& in = *it->second;
-            if (it->first == socket || in.stage == Incoming::Stage::Delivered || in.stage == Incoming::Stage::Closing)
-                continue;
-            if (in.payload.Capacity() == 0) continue;
-            if (quietest == incoming_.end() || in.lastActivity < quietest->second->lastActivity) quietest = it;
-        }
-        if (quietest == incoming_.end()) break;
-        Drop(quietest->first);
-    }
-    return incoming_.count(socket) != 0;
+    return reassembly::MakeRoom(incoming_, socket, extra, maxPacket_, Arriving, [this](SocketHandleT s) { Drop(s); });
 }
 
 void TSecureTcp::Report(Incoming& in) {
@@ -518,11 +471,10 @@ void TSecureTcp::Report(Incoming& in) {
 void TSecureTcp::HeaderArrived(SocketHandleT socket) {
     Incoming& in = *incoming_.at(socket);
     const std::uint64_t serial = in.serial;
-    in.header.assign(in.payload.View());
+    receivedNul_ = in.packet.FirstNul();
+    received_ = in.packet.TakePayload();
+    in.header.assign(received_.View());
     Report(in);
-    received_ = std::exchange(in.payload, MemoryStream{});
-    received_.SetPosition(0);
-    receivedNul_ = in.firstNul;
     in.stage = Incoming::Stage::DataLength;
     bool accept = true;
     OnHeader(this, accept);
@@ -534,7 +486,7 @@ void TSecureTcp::DataAnnounced(SocketHandleT socket) {
     const std::uint64_t serial = in.serial;
     Report(in);
     bool accept = true;
-    OnAnnounced(this, in.expected, accept);
+    OnAnnounced(this, in.packet.Expected(), accept);
     Incoming* again = Find(socket, serial);
     if (again == nullptr) return;
     if (!accept) {
@@ -548,9 +500,8 @@ void TSecureTcp::Deliver(SocketHandleT socket) {
     Incoming& in = *incoming_.at(socket);
     in.stage = Incoming::Stage::Delivered;
     Report(in);
-    received_ = std::exchange(in.payload, MemoryStream{});
-    received_.SetPosition(0);
-    receivedNul_ = in.firstNul;
+    receivedNul_ = in.packet.FirstNul();
+    received_ = in.packet.TakePayload();
     const std::uint64_t serial = in.serial;
     const SocketHandleT outerSocket = std::exchange(delivering_, socket);
     const std::uint64_t outerSerial = std::exchange(deliveringSerial_, serial);
@@ -625,11 +576,7 @@ void TSecureTcp::Drop(SocketHandleT socket) {
     listener_.CloseClient(socket);
 }
 
-std::size_t TSecureTcp::IncomingCapacity() const {
-    std::size_t total = 0;
-    for (const auto& [h, in] : incoming_) total += in->payload.Capacity();
-    return total;
-}
+std::size_t TSecureTcp::IncomingCapacity() const { return reassembly::Capacity(incoming_); }
 
 // ---------------------------------------------------------------------------------------------
 // Reading the item

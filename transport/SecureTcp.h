@@ -21,6 +21,7 @@
 #include "framework/SharedText.h"
 #include "framework/Stream.h"
 #include "framework/StringList.h"
+#include "transport/PacketReassembler.h"
 #include "transport/SimpleTcp.h"
 #include "transport/SocketComponents.h"
 #include "transport/tls/TlsContext.h"
@@ -148,11 +149,7 @@ private:
         Stage stage = Stage::Handshake;
         std::unique_ptr<tls::ServerPipe> pipe;
         std::unique_ptr<tls::TlsSession> session;
-        std::array<std::uint8_t, 4> length{};
-        int lengthGot = 0;
-        std::size_t expected = 0;
-        MemoryStream payload;
-        std::size_t firstNul = std::string_view::npos;
+        PacketReassembler packet;
         std::string header;
         std::uint64_t lastActivity = 0;
         std::uint32_t peer = 0;
@@ -192,6 +189,10 @@ private:
     friend class TSecureHeld;
     void Drop(platform::SocketHandle socket);
     bool MakeRoom(platform::SocketHandle socket, std::size_t extra);
+    // Still arriving: neither delivered nor closing.
+    static bool Arriving(const Incoming& in) {
+        return in.stage != Incoming::Stage::Delivered && in.stage != Incoming::Stage::Closing;
+    }
     Incoming* Find(platform::SocketHandle socket, std::uint64_t serial);
 
     tls::TlsContext& context_;

@@ -15,11 +15,7 @@ namespace {
 using platform::kInvalidSocket;
 using SocketHandleT = platform::SocketHandle;
 
-// The first read of a payload asks for this much; later reads for as much as has arrived, so
-// the buffer grows with the bytes actually received, never with the announced length alone.
-constexpr std::size_t kFirstRead = 256 * 1024;
-// Nor does one read ask for more than this, nor one notice take more (see kMostPerTurn).
-constexpr std::size_t kMostRead = TSimpleTcp::kMostPerTurn;
+static_assert(PacketReassembler::kMostRead == TSimpleTcp::kMostPerTurn, "one read takes at most a turn's bytes");
 // The length field, kept in front of the payload in the outgoing block, so that the two go out
 // in one write: two small writes in a row would wait for the peer's delayed acknowledgement,
 // and the receiver takes a small packet whole in one read.
@@ -30,12 +26,6 @@ constexpr std::size_t kAdoptCopied = 64 * 1024;
 // One send call never asks for more than an int can say.
 constexpr std::size_t kMaxSend = std::size_t{1} << 30;
 constexpr std::size_t kMaxPayload = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
-
-std::int32_t DecodeLength(const std::array<std::uint8_t, 4>& b) {
-    const std::uint32_t v = static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
-                            (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
-    return static_cast<std::int32_t>(v);
-}
 
 void EncodeLength(std::uint32_t v, std::uint8_t* out) {
     out[0] = static_cast<std::uint8_t>(v & 0xFFu);
@@ -285,17 +275,8 @@ void TSimpleTcp::ListenerAccept(Component*, SocketHandleT socket) {
     fresh.serial = ++serials_;
     fresh.lastActivity = ++activity_;
     fresh.peer = listener_.LastPeer().addr;
-    std::size_t arriving = 0;
-    for (const auto& [h, in] : incoming_)
-        if (in.stage != Incoming::Stage::Delivered) ++arriving;
-    if (arriving <= kMaxIncoming) return;
     // A packet being handled by the owner is never given up; the quietest arriving one is.
-    auto quietest = incoming_.end();
-    for (auto it = incoming_.begin(); it != incoming_.end(); ++it) {
-        if (it->first == socket || it->second.stage == Incoming::Stage::Delivered) continue;
-        if (quietest == incoming_.end() || it->second.lastActivity < quietest->second.lastActivity) quietest = it;
-    }
-    if (quietest != incoming_.end()) Drop(quietest->first);
+    reassembly::LimitArriving(incoming_, socket, kMaxIncoming, Arriving, [this](SocketHandleT s) { Drop(s); });
 }
 
 void TSimpleTcp::ListenerData(Component*, SocketHandleT socket) {
@@ -325,33 +306,27 @@ void TSimpleTcp::ListenerData(Component*, SocketHandleT socket) {
 }
 
 std::size_t TSimpleTcp::ReadLength(SocketHandleT socket, Incoming& in) {
-    const int asked = 4 - in.lengthGot;
-    const int n = listener_.Receive(socket, in.length.data() + in.lengthGot, asked);
-    if (n <= 0) return 0;
-    in.lengthGot += n;
+    const int n =
+        in.packet.ReadLength([&](void* into, int most) { return listener_.Receive(socket, into, most); });
     // Fewer bytes than asked for: nothing more waits now.
-    if (in.lengthGot < 4) return 0;
-    const std::int32_t length = DecodeLength(in.length);
-    if (length < 0 || static_cast<std::size_t>(length) > maxPacket_) {
+    if (n <= 0 || !in.packet.LengthWhole()) return 0;
+    const std::optional<std::size_t> length = in.packet.Announced(maxPacket_);
+    if (!length) {
         Drop(socket);
         return 0;
     }
     bool accept = true;
     peer_ = in.peer;
-    OnAnnounced(this, static_cast<std::size_t>(length), accept);
+    OnAnnounced(this, *length, accept);
     // The handler may have let the loop run, in which the peer went away.
     if (incoming_.count(socket) == 0) return 0;
     if (!accept) {
         Drop(socket);
         return 0;
     }
-    in.expected = static_cast<std::size_t>(length);
     in.stage = Incoming::Stage::Payload;
-    // Where growing a block moves it, the packet's whole length (and a NUL a text may need put
-    // after it) is set aside as address space alone: the block still takes memory only as the
-    // bytes arrive, and never moves.
-    if (in.expected > kFirstRead) in.payload.ReserveAddress(in.expected + 1);
-    if (in.expected == 0) {
+    in.packet.Begin(*length);
+    if (*length == 0) {
         Deliver(socket, in);
         return 0;
     }
@@ -359,21 +334,13 @@ std::size_t TSimpleTcp::ReadLength(SocketHandleT socket, Incoming& in) {
 }
 
 std::size_t TSimpleTcp::ReadPayload(SocketHandleT socket, Incoming& in, std::size_t budget) {
-    const std::size_t have = in.payload.Size();
-    const std::size_t want =
-        std::min({in.expected - have, std::clamp(have, kFirstRead, kMostRead), budget});
-    const std::size_t capacity = in.payload.Capacity();
-    if (have + want > capacity) {
-        // Twice what is held, and four times once a peer has sent kMostRead: where the system
-        // cannot grow a block in place (Windows) every growth copies what is held, which for a
-        // big packet came to a whole extra copy of it. The block still grows only when bytes
-        // fill it, so it is never more than four times what arrived.
-        const std::size_t factor = have >= kMostRead ? 4 : 2;
-        const std::size_t grown = std::min(in.expected, std::max(have + want, capacity * factor));
+    const std::size_t want = in.packet.NextRead(budget);
+    const std::size_t capacity = in.packet.Capacity();
+    if (const std::size_t grown = in.packet.GrowthFor(want); grown > capacity) {
         // Giving others up may report a failed close, whose notice runs the loop.
         if (!MakeRoom(socket, grown - capacity)) return 0;
         try {
-            incoming_.at(socket).payload.Reserve(grown);
+            incoming_.at(socket).packet.Grow(grown);
         } catch (const std::bad_alloc&) {
             // Memory the system will not give is a packet this program cannot hold: the
             // connection goes, and what the others are sending keeps arriving.
@@ -381,17 +348,11 @@ std::size_t TSimpleTcp::ReadPayload(SocketHandleT socket, Incoming& in, std::siz
             return 0;
         }
     }
-    MemoryStream& payload = incoming_.at(socket).payload;
     // Straight from the socket into the packet's own buffer, never more than the packet lacks.
-    std::uint8_t* dst = payload.WriteSpace(want);
-    const int n = listener_.Receive(socket, dst, static_cast<int>(want));
+    const int n = incoming_.at(socket).packet.ReadPayload(
+        [&](void* into, int most) { return listener_.Receive(socket, into, most); }, want);
     if (n <= 0) return 0;
-    if (in.firstNul == std::string_view::npos) {
-        if (const void* nul = std::memchr(dst, 0, static_cast<std::size_t>(n)))
-            in.firstNul = have + static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - dst);
-    }
-    payload.Commit(static_cast<std::size_t>(n));
-    if (payload.Size() == in.expected) {
+    if (in.packet.Complete()) {
         Deliver(socket, in);
         return 0;
     }
@@ -400,26 +361,13 @@ std::size_t TSimpleTcp::ReadPayload(SocketHandleT socket, Incoming& in, std::siz
 }
 
 bool TSimpleTcp::MakeRoom(SocketHandleT socket, std::size_t extra) {
-    while (incoming_.count(socket) != 0 && IncomingCapacity() + extra > maxPacket_) {
-        // The packet itself fits within the limit (its length was checked), so giving up every
-        // other arriving one always makes room.
-        auto quietest = incoming_.end();
-        for (auto it = incoming_.begin(); it != incoming_.end(); ++it) {
-            if (it->first == socket || it->second.stage == Incoming::Stage::Delivered) continue;
-            if (it->second.payload.Capacity() == 0) continue;
-            if (quietest == incoming_.end() || it->second.lastActivity < quietest->second.lastActivity) quietest = it;
-        }
-        if (quietest == incoming_.end()) break;
-        Drop(quietest->first);
-    }
-    return incoming_.count(socket) != 0;
+    return reassembly::MakeRoom(incoming_, socket, extra, maxPacket_, Arriving, [this](SocketHandleT s) { Drop(s); });
 }
 
 void TSimpleTcp::Deliver(SocketHandleT socket, Incoming& in) {
     in.stage = Incoming::Stage::Delivered;
-    received_ = std::exchange(in.payload, MemoryStream{});
-    received_.SetPosition(0);
-    receivedNul_ = in.firstNul;
+    receivedNul_ = in.packet.FirstNul();
+    received_ = in.packet.TakePayload();
     peer_ = in.peer;
     const std::uint64_t serial = in.serial;
     // Handlers nest when one runs a dialog: each sees its own packet as the one to hold.
@@ -499,11 +447,7 @@ void TSimpleTcp::ListenerClose(Component*, SocketHandleT socket) {
     incoming_.erase(socket);
 }
 
-std::size_t TSimpleTcp::IncomingCapacity() const {
-    std::size_t total = 0;
-    for (const auto& [h, in] : incoming_) total += in.payload.Capacity();
-    return total;
-}
+std::size_t TSimpleTcp::IncomingCapacity() const { return reassembly::Capacity(incoming_); }
 
 // ---------------------------------------------------------------------------------------------
 // Reading the last packet

@@ -18,6 +18,7 @@
 #include "framework/SharedText.h"
 #include "framework/Stream.h"
 #include "framework/StringList.h"
+#include "transport/PacketReassembler.h"
 #include "transport/SocketComponents.h"
 
 namespace zumelko {
@@ -167,13 +168,7 @@ private:
     struct Incoming {
         enum class Stage { Length, Payload, Delivered };
         Stage stage = Stage::Length;
-        std::array<std::uint8_t, 4> length{};
-        int lengthGot = 0;
-        std::size_t expected = 0;
-        MemoryStream payload;
-        // Where the payload's first NUL is, found as the bytes arrive, so that a large text
-        // is never searched through in one turn of the loop.
-        std::size_t firstNul = std::string_view::npos;
+        PacketReassembler packet;
         std::uint64_t lastActivity = 0;
         std::uint32_t peer = 0;
         // Tells this connection from a later one that is given the same socket handle.
@@ -215,6 +210,7 @@ private:
     // Gives up quiet arriving packets until the packet on socket can grow by extra bytes;
     // false when that packet itself is gone meanwhile.
     bool MakeRoom(platform::SocketHandle socket, std::size_t extra);
+    static bool Arriving(const Incoming& in) { return in.stage != Incoming::Stage::Delivered; }
 
     int port_ = 0;
     std::size_t maxPacket_ = kDefaultMaxPacketSize;

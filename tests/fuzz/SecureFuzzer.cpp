@@ -1,17 +1,23 @@
-// The encrypted channel's receiving side under arbitrary plaintext: a client session in this
-// process makes a real TLS 1.3 connection over loopback to a listening TSecureTcp on the
-// simulated desktop's loop and writes the input's bytes inside it, in pieces, as the header
-// packet, the data packet, their length fields and anything after them. The first byte picks
-// the ceilings and whether the owner refuses the item at its header or at its announcement;
-// then each step is a piece (its size, then its bytes), a close_notify or a reset. After every
-// step the loop runs until idle, and:
-//   - the channel never holds more for arriving items than its MaxPacketSize;
+// The encrypted channel's receiving side under arbitrary plaintext on several connections at
+// once: client sessions in this process make real TLS 1.3 connections over loopback to a
+// listening TSecureTcp on the simulated desktop's loop and write the input's bytes inside them,
+// in pieces, as header packets, data packets, their length fields and anything after them. The
+// first byte picks the ceilings and whether the owner refuses the items of connections opened
+// in the odd slots at their header or at their announcement; then each step acts on one of four
+// slots, opening a connection there when it has none: a piece of bytes, a small length field,
+// a close_notify with FIN, or a reset. The connections stay open across steps, so their packets
+// arrive interleaved and are held at the same time. After every step the loop runs until idle,
+// and:
+//   - the channel never holds more for arriving items, all connections together, than its
+//     MaxPacketSize;
 //   - a header or data packet longer than its ceiling is never reported;
-//   - OnHeader sees exactly the header packet sent, OnAnnounced the data's length field;
-//   - OnReceived comes at most once, for an item taken at both questions, with exactly the
-//     data packet sent and of the size announced;
-// and at the end, an item sent whole on a connection not reset has been delivered, the
-// connection is gone once its client is, and a fresh connection still gets its item through.
+//   - OnHeader sees exactly the header packet its own connection sent (told by the check code),
+//     OnAnnounced that connection's data length field;
+//   - OnReceived comes at most once per connection, for an item taken at both questions, with
+//     exactly the data packet that connection sent and of the size announced;
+// and at the end, where the ceiling leaves room for every connection's packet, an item sent
+// whole on a connection not reset has been delivered; the connections are gone, and hold
+// nothing, once their clients are; and a fresh connection still gets its item through.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -31,6 +37,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "framework/Stream.h"
 #include "framework/StringList.h"
@@ -113,6 +120,20 @@ struct Client {
     }
 };
 
+// One connection of the input and what the channel told of it.
+struct Conn {
+    std::unique_ptr<Client> client;
+    std::string code;  // the check code both ends see
+    Expected expected;
+    bool refuseHeader = false;
+    bool refuseData = false;
+    bool open = true;  // steps still go to it (no close, no reset, no failed write)
+    bool reset = false;
+    int headers = 0;
+    int announced = 0;
+    int received = 0;
+};
+
 struct Harness {
     zumelko::platform::sim::ScopedSimDesktop desktop;
     zumelko::tls::TlsContext serverContext;
@@ -120,13 +141,7 @@ struct Harness {
     Component root{nullptr};
     TSecureTcp* channel = nullptr;
     std::uint16_t port = 0;
-
-    Expected expected;
-    bool refuseHeader = false;
-    bool refuseData = false;
-    int headers = 0;
-    int announced = 0;
-    int received = 0;
+    std::vector<std::unique_ptr<Conn>> conns;  // every connection of the current input
 
     Harness() {
         channel = &root.Create<TSecureTcp>(serverContext);
@@ -140,32 +155,42 @@ struct Harness {
         port = ntohs(local.port);
     }
 
+    // The connection the channel reports on now.
+    Conn& Reported() {
+        for (auto& c : conns)
+            if (c->code == channel->CheckCode()) return *c;
+        Fail("a report for no connection of this input");
+    }
+
     void Header(bool& accept) {
-        ++headers;
-        const auto h = expected.Header();
+        Conn& c = Reported();
+        ++c.headers;
+        if (c.headers > 1) Fail("two headers on one connection");
+        const auto h = c.expected.Header();
         if (!h) Fail("a header reported that was not sent whole within its ceiling");
         zumelko::StringList lines, again;
         channel->GetHeader(lines);
         again.SetText(*h);
         if (lines.Text() != again.Text()) Fail("the header reported differs from the one sent");
         if (channel->PacketSize() != h->size()) Fail("the header's size differs from its length field");
-        if (channel->CheckCode().size() != 14) Fail("a header without its check code");
-        accept = !refuseHeader;
+        accept = !c.refuseHeader;
     }
 
     void Announced(std::size_t size, bool& accept) {
-        ++announced;
-        if (headers != 1 || refuseHeader) Fail("data announced without a header taken");
-        const auto n = expected.DataLength();
+        Conn& c = Reported();
+        ++c.announced;
+        if (c.headers != 1 || c.refuseHeader || c.announced > 1) Fail("data announced without a header taken");
+        const auto n = c.expected.DataLength();
         if (!n || static_cast<std::size_t>(*n) != size) Fail("an announced size that is not the length field");
-        accept = !refuseData;
+        accept = !c.refuseData;
     }
 
     void Received() {
-        ++received;
-        if (received > 1) Fail("an item delivered twice");
-        if (refuseHeader || refuseData || announced != 1) Fail("a refused item delivered");
-        const auto data = expected.Data();
+        Conn& c = Reported();
+        ++c.received;
+        if (c.received > 1) Fail("an item delivered twice");
+        if (c.refuseHeader || c.refuseData || c.announced != 1) Fail("a refused item delivered");
+        const auto data = c.expected.Data();
         if (!data) Fail("an item delivered that was not sent whole");
         if (channel->PacketSize() != data->size()) Fail("a delivery of the wrong size");
         const std::string text = channel->GetString();
@@ -218,18 +243,29 @@ struct Harness {
             }
         }
         if (c->session->State() != TlsState::Open) Fail("the handshake with the channel failed");
+        if (c->session->CheckCode().size() != 14) Fail("a connection without its check code");
+        return c;
+    }
+
+    Conn& Open(std::size_t maxHeader, std::size_t maxPacket) {
+        conns.push_back(std::make_unique<Conn>());
+        Conn& c = *conns.back();
+        c.expected.maxHeader = maxHeader;
+        c.expected.maxPacket = maxPacket;
+        c.client = Connect();
+        c.code = c.client->session->CheckCode();
         return c;
     }
 
     // Writes all of it, letting the channel read while the socket is full. False when the
     // connection is gone (the channel dropped it).
-    bool Write(Client& c, const std::uint8_t* bytes, std::size_t n) {
+    bool Write(Conn& c, const std::uint8_t* bytes, std::size_t n) {
         std::size_t done = 0;
         for (int i = 0; done < n && i < 1000; ++i) {
-            c.session->Advance();
-            const int w = c.session->Write(bytes + done, static_cast<int>(n - done));
+            c.client->session->Advance();
+            const int w = c.client->session->Write(bytes + done, static_cast<int>(n - done));
             if (w < 0) return false;
-            expected.sent.append(reinterpret_cast<const char*>(bytes + done), static_cast<std::size_t>(w));
+            c.expected.sent.append(reinterpret_cast<const char*>(bytes + done), static_cast<std::size_t>(w));
             done += static_cast<std::size_t>(w);
             Settle();
         }
@@ -237,6 +273,7 @@ struct Harness {
     }
 
     void Reset(Client& c) {
+        if (c.pipe.fd < 0) return;
         const linger l{1, 0};
         ::setsockopt(c.pipe.fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
         ::close(c.pipe.fd);
@@ -247,65 +284,99 @@ struct Harness {
         if (size == 0) return;
         static constexpr std::array<std::size_t, 4> kHeaderMax{16, 1024, 64 * 1024, 64 * 1024};
         static constexpr std::array<std::size_t, 4> kPacketMax{64, 4096, 1 << 20, 1 << 20};
-        expected = Expected{};
-        expected.maxPacket = kPacketMax[(data[0] >> 2) & 3];
+        const std::size_t maxPacket = kPacketMax[(data[0] >> 2) & 3];
         // As the program has them, a header never takes more than a data packet may.
-        expected.maxHeader = std::min(kHeaderMax[data[0] & 3], expected.maxPacket);
-        refuseHeader = (data[0] & 0x10) != 0;
-        refuseData = (data[0] & 0x20) != 0;
-        headers = announced = received = 0;
-        channel->SetMaxHeaderSize(expected.maxHeader);
-        channel->SetMaxPacketSize(expected.maxPacket);
+        const std::size_t maxHeader = std::min(kHeaderMax[data[0] & 3], maxPacket);
+        const bool refuseHeader = (data[0] & 0x10) != 0;
+        const bool refuseData = (data[0] & 0x20) != 0;
+        // Room for the first block of every slot's packet: no connection is given up for another.
+        const bool roomy = maxPacket == (1 << 20);
+        channel->SetMaxHeaderSize(maxHeader);
+        channel->SetMaxPacketSize(maxPacket);
+        conns.clear();
 
-        auto client = Connect();
-        bool open = true;
-        bool reset = false;
+        std::array<Conn*, 4> slot{};
         std::size_t i = 1;
-        while (i < size && open) {
+        while (i < size) {
             const std::uint8_t op = data[i++];
-            if (op == 0xFE) {  // close_notify, then FIN
-                client->session->Close();
-                client->session->Advance();
-                ::shutdown(client->pipe.fd, SHUT_WR);
-                open = false;
-            } else if (op == 0xFF) {
-                Reset(*client);
-                reset = true;
-                open = false;
-            } else {
-                const std::size_t n = std::min<std::size_t>(op, size - i);
-                open = Write(*client, data + i, n);
-                i += n;
+            const std::size_t s = op & 3;
+            const int kind = (op >> 2) & 3;
+            if (slot[s] == nullptr || !slot[s]->open) {
+                if (kind >= 2) continue;  // nothing to close
+                Conn& fresh = Open(maxHeader, maxPacket);
+                fresh.refuseHeader = refuseHeader && (s & 1) != 0;
+                fresh.refuseData = refuseData && (s & 1) != 0;
+                slot[s] = &fresh;
+            }
+            Conn& c = *slot[s];
+            switch (kind) {
+                case 0: {  // a piece of plaintext
+                    std::size_t n = 0;
+                    if (i < size) {
+                        n = data[i];
+                        ++i;
+                        n = std::min(n, size - i);
+                    }
+                    c.open = Write(c, data + i, n);
+                    i += n;
+                    break;
+                }
+                case 1: {  // a small length field, so that whole packets are common
+                    std::uint16_t len = 0;
+                    if (i + 2 <= size) len = static_cast<std::uint16_t>(data[i] | (data[i + 1] << 8));
+                    i += 2;
+                    const std::array<std::uint8_t, 4> field{static_cast<std::uint8_t>(len & 0xFF),
+                                                            static_cast<std::uint8_t>(len >> 8), 0, 0};
+                    c.open = Write(c, field.data(), field.size());
+                    break;
+                }
+                case 2:  // close_notify, then FIN
+                    c.client->session->Close();
+                    c.client->session->Advance();
+                    ::shutdown(c.client->pipe.fd, SHUT_WR);
+                    c.open = false;
+                    break;
+                default:
+                    Reset(*c.client);
+                    c.reset = true;
+                    c.open = false;
+                    break;
             }
             Settle();
         }
-        const bool whole = expected.Data().has_value() && !refuseHeader && !refuseData;
-        if (whole && !reset) {
-            if (!desktop->loop().RunUntilFor([&] { return received == 1; }, 3000ms))
+        if (roomy) {
+            auto lacking = [&] {
+                for (const auto& c : conns)
+                    if (c->expected.Data() && !c->refuseHeader && !c->refuseData && !c->reset && c->received == 0)
+                        return true;
+                return false;
+            };
+            if (!desktop->loop().RunUntilFor([&] { return !lacking(); }, 3000ms))
                 Fail("an item sent whole was never delivered");
         }
-        if (!whole && received != 0) Fail("a delivery of an item not sent whole or refused");
-        if (!reset && client->pipe.fd >= 0) Reset(*client);
-        client.reset();
+        for (auto& c : conns) {
+            if (c->received != 0 && (!c->expected.Data() || c->refuseHeader || c->refuseData))
+                Fail("a delivery of an item not sent whole or refused");
+            Reset(*c->client);
+        }
         if (!desktop->loop().RunUntilFor([&] { return channel->IncomingConnections() == 0; }, 3000ms))
             Fail("connections outlive their peers");
+        if (channel->IncomingCapacity() != 0) Fail("memory held for connections that are gone");
+        conns.clear();
 
         // The channel still takes an item.
-        expected = Expected{};
-        expected.maxHeader = channel->MaxHeaderSize();
-        expected.maxPacket = channel->MaxPacketSize();
-        refuseHeader = refuseData = false;
-        headers = announced = received = 0;
+        channel->SetMaxHeaderSize(64 * 1024);
+        channel->SetMaxPacketSize(1 << 20);
         static const std::string kItem = std::string("\x06\0\0\0text\r\n\x02\0\0\0ok", 16);
-        auto fresh = Connect();
-        if (!Write(*fresh, reinterpret_cast<const std::uint8_t*>(kItem.data()), kItem.size()))
+        Conn& fresh = Open(channel->MaxHeaderSize(), channel->MaxPacketSize());
+        if (!Write(fresh, reinterpret_cast<const std::uint8_t*>(kItem.data()), kItem.size()))
             Fail("a fresh connection could not write its item");
-        if (!desktop->loop().RunUntilFor([&] { return received == 1; }, 3000ms))
+        if (!desktop->loop().RunUntilFor([&] { return fresh.received == 1; }, 3000ms))
             Fail("the channel stopped taking items");
-        Reset(*fresh);
-        fresh.reset();
+        Reset(*fresh.client);
         if (!desktop->loop().RunUntilFor([&] { return channel->IncomingConnections() == 0; }, 3000ms))
             Fail("a delivered connection outlives its peer");
+        conns.clear();
     }
 };
 
