@@ -5,15 +5,7 @@
 #include <cstring>
 #include <new>
 
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#endif
+#include "platform/AddressSpace.h"
 
 namespace zumelko {
 
@@ -39,33 +31,27 @@ void MemoryStream::Write(const void* buffer, std::size_t count) {
 }
 
 void MemoryStream::BlockDeleter::operator()(std::uint8_t* p) const {
-#ifdef _WIN32
     if (reserved != 0) {
-        VirtualFree(p, 0, MEM_RELEASE);
+        platform::ReleaseAddressSpace(p, reserved);
         return;
     }
-#endif
     std::free(p);
 }
 
-void MemoryStream::ReserveAddress([[maybe_unused]] std::size_t n) {
-#ifdef _WIN32
+void MemoryStream::ReserveAddress(std::size_t n) {
     if (data_ || n == 0) return;
-    void* space = VirtualAlloc(nullptr, n, MEM_RESERVE, PAGE_NOACCESS);
+    void* space = platform::ReserveAddressSpace(n);
     if (space == nullptr) return;
     data_ = Block(static_cast<std::uint8_t*>(space), BlockDeleter{n});
-#endif
 }
 
 void MemoryStream::Reserve(std::size_t n) {
     if (n <= capacity_) return;
     const std::size_t limit = blockLimit.load(std::memory_order_relaxed);
     if (limit != 0 && n > limit) throw std::bad_alloc();
-#ifdef _WIN32
     if (const std::size_t reserved = data_.get_deleter().reserved; reserved != 0) {
         if (n <= reserved) {
-            // Pages already committed are committed again without change.
-            if (VirtualAlloc(data_.get(), n, MEM_COMMIT, PAGE_READWRITE) == nullptr) throw std::bad_alloc();
+            if (!platform::CommitAddressSpace(data_.get(), reserved, n)) throw std::bad_alloc();
             capacity_ = n;
             return;
         }
@@ -77,7 +63,6 @@ void MemoryStream::Reserve(std::size_t n) {
         capacity_ = n;
         return;
     }
-#endif
     auto* grown = static_cast<std::uint8_t*>(std::realloc(data_.get(), n));
     if (grown == nullptr) throw std::bad_alloc();
     (void)data_.release();

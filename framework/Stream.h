@@ -24,10 +24,10 @@ public:
 };
 
 // One contiguous block with a size and a read/write position.
-// Large blocks are grown with realloc, which on Linux remaps pages instead of copying them, so
-// growing a buffer of hundreds of megabytes never holds two copies. Where realloc moves large
-// blocks (Windows), a block whose final size is known can have its address space set aside
-// first (ReserveAddress), and grows in place within it.
+// Blocks are grown with realloc, which on Linux remaps the pages of a large block instead of
+// copying them, but on Windows copies it at every growth. A block whose final size is known can
+// have its address space set aside first (ReserveAddress), and then grows in place within it on
+// every system: pages are committed as it fills, nothing moves.
 class MemoryStream final : public Stream {
 public:
     MemoryStream() = default;
@@ -72,10 +72,9 @@ public:
     void Reserve(std::size_t n);
     // Frees the block: size, capacity and position 0.
     void Clear();
-    // On an empty stream, sets aside address space for up to n bytes where the system moves
-    // large blocks when they grow (Windows), so that the block grows to n without a copy.
-    // Holds no memory: Capacity still counts only what Reserve and the writes asked for.
-    // Elsewhere, or when the space cannot be had, nothing changes.
+    // On an empty stream, sets aside address space for up to n bytes, so that the block grows
+    // to n without a copy or a move. Holds no memory: Capacity still counts only what Reserve
+    // and the writes asked for. When the space cannot be had, nothing changes.
     void ReserveAddress(std::size_t n);
 
     // The largest block any memory stream may hold from now on; a larger one fails with

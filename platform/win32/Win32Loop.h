@@ -59,6 +59,8 @@ private:
     Hwnd wake_ = 0;  // receives the marker that ends ProcessMessages and the quit wake-up
     unsigned long thread_ = 0;
     bool quit_ = false;
+    // Whether the queue has been found empty once: the program has started (see Step).
+    bool idleOnce_ = false;
     int depth_ = 0;
 };
 

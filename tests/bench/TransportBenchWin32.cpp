@@ -3,7 +3,8 @@
 // the same bytes in the same run: blocking send/recv of the same length field and payload,
 // connect to close.
 //
-//   transport_bench_win32 [ITERATIONS-SCALE]        the whole table, medians per packet size
+//   transport_bench_win32 [ITERATIONS-SCALE [PACKET...]]  the table, medians per packet size
+//                                                    (all sizes, or those named: "4 KiB"…)
 //   transport_bench_win32 --receive channel|plain N  (a receiving process the table starts)
 //
 // Google Benchmark is not built for mingw-w64, so this is a plain timing loop: for each size
@@ -206,7 +207,7 @@ double Median(std::vector<double> v) {
     return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-int Table(double scale) {
+int Table(double scale, const std::vector<std::string>& only) {
     struct Size {
         std::size_t bytes;
         int iterations;
@@ -218,6 +219,7 @@ int Table(double scale) {
     Winsock winsock;
     std::printf("| packet | channel MiB/s | plain MiB/s | ratio |\n|---:|---:|---:|---:|\n");
     for (const Size& size : sizes) {
+        if (!only.empty() && std::find(only.begin(), only.end(), size.name) == only.end()) continue;
         const int n = std::max(1, static_cast<int>(size.iterations * scale));
         std::string payload(size.bytes, '\0');
         for (std::size_t i = 0; i < size.bytes; ++i) payload[i] = static_cast<char>(i * 2654435761u >> 13);
@@ -248,7 +250,7 @@ int main(int argc, char** argv) {
             const int count = std::atoi(argv[3]);
             return std::string(argv[2]) == "channel" ? ChannelReceiver(count) : PlainReceiver(count);
         }
-        return Table(argc > 1 ? std::atof(argv[1]) : 1.0);
+        return Table(argc > 1 ? std::atof(argv[1]) : 1.0, std::vector<std::string>(argv + std::min(argc, 2), argv + argc));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "transport_bench_win32: %s\n", e.what());
         return 1;

@@ -1,10 +1,10 @@
-// A memory stream with its address space set aside, on the system whose blocks move when they
-// grow: it grows in place within the space, holds only what was asked for, and keeps every
-// byte when it grows past the space.
+// A memory stream with its address space set aside, on every system: it grows in place within
+// the space, holds only what was asked for, and keeps every byte when it grows past the space.
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -13,6 +13,7 @@
 namespace {
 
 using zumelko::MemoryStream;
+constexpr std::size_t kMiB = std::size_t{1} << 20;
 
 std::string Chunk(std::size_t n, int seed) {
     std::string s(n, '\0');
@@ -21,7 +22,6 @@ std::string Chunk(std::size_t n, int seed) {
 }
 
 TEST(MemoryStreamReserved, GrowsInPlaceHoldingOnlyWhatArrivedAndKeepsItsBytesPastTheSpace) {
-    constexpr std::size_t kMiB = std::size_t{1} << 20;
     MemoryStream m;
     m.ReserveAddress(3 * kMiB);
     EXPECT_EQ(m.Capacity(), 0u) << "address space is no memory";
@@ -52,6 +52,28 @@ TEST(MemoryStreamReserved, GrowsInPlaceHoldingOnlyWhatArrivedAndKeepsItsBytesPas
     taken.Clear();
     taken.Write("y", 1);
     EXPECT_EQ(taken.View(), "y");
+}
+
+TEST(MemoryStreamReserved, AStreamWithBytesKeepsItsBlockAndTheLimitCountsWhatIsCommitted) {
+    MemoryStream held;
+    held.Write("kept", 4);
+    const std::uint8_t* block = held.Data();
+    held.ReserveAddress(kMiB);
+    EXPECT_EQ(held.Data(), block);
+    EXPECT_EQ(held.View(), "kept");
+
+    // Space is no memory, so the limit does not refuse it; committing past the limit is refused
+    // like any allocation, and the bytes already in stay.
+    MemoryStream::SetBlockLimit(kMiB);
+    MemoryStream m;
+    m.ReserveAddress(4 * kMiB);
+    const std::string c = Chunk(kMiB / 2, 5);
+    m.Write(c.data(), c.size());
+    EXPECT_THROW(m.Reserve(2 * kMiB), std::bad_alloc);
+    MemoryStream::SetBlockLimit(0);
+    EXPECT_TRUE(m.View() == c);
+    m.Reserve(4 * kMiB);
+    EXPECT_TRUE(m.View() == c);
 }
 
 }  // namespace

@@ -1,0 +1,21 @@
+#pragma once
+// Address space set aside for one block that grows in place: the space holds no memory until
+// it is committed, so a block can take the pages it needs as it fills and never move.
+// Where a backend sets nothing aside (ReserveAddressSpace answers nullptr), callers keep to
+// ordinary blocks.
+#include <cstddef>
+
+namespace zumelko::platform {
+
+// n bytes of address space, no memory yet; nullptr when the system will not set it aside.
+void* ReserveAddressSpace(std::size_t n);
+
+// Makes the first n bytes of a space of `reserved` bytes readable and writable, keeping what
+// was committed before and its contents (n <= reserved). False when the system will not give
+// the memory; what was committed before is then still there.
+bool CommitAddressSpace(void* space, std::size_t reserved, std::size_t n);
+
+// Gives back the whole space, its memory and its addresses.
+void ReleaseAddressSpace(void* space, std::size_t reserved) noexcept;
+
+}  // namespace zumelko::platform
