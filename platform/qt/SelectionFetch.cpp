@@ -71,12 +71,11 @@ public:
         return atoms;
     }
 
-    // The window of the selection's owner now; false when there is none.
-    bool FindOwner(xcb_atom_t selection) {
+    // The window of the selection's owner now (none when there is none).
+    xcb_window_t Owner(xcb_atom_t selection) {
         Reply<xcb_get_selection_owner_reply_t> owner(
             xcb_get_selection_owner_reply(c(), xcb_get_selection_owner(c(), selection), nullptr));
-        owner_ = owner ? owner->owner : xcb_window_t{XCB_WINDOW_NONE};
-        return owner_ != XCB_WINDOW_NONE;
+        return owner ? owner->owner : xcb_window_t{XCB_WINDOW_NONE};
     }
 
     // Waits for the event `wanted` accepts. False when the connection breaks or nothing it
@@ -107,10 +106,13 @@ public:
         }
     }
 
+    // Whether the owner that was asked may still answer: true while it is not known for sure
+    // who was asked.
     bool OwnerThere() {
+        if (asked_ == XCB_WINDOW_NONE) return true;
         xcb_generic_error_t* error = nullptr;
         Reply<xcb_get_window_attributes_reply_t> attributes(
-            xcb_get_window_attributes_reply(c(), xcb_get_window_attributes(c(), owner_), &error));
+            xcb_get_window_attributes_reply(c(), xcb_get_window_attributes(c(), asked_), &error));
         std::free(error);
         return attributes != nullptr;
     }
@@ -134,7 +136,12 @@ public:
     // Asks the owner of `selection` for `target` into `property`. False when it refuses (or
     // there is no owner) or does not answer.
     bool Convert(xcb_atom_t selection, xcb_atom_t target, xcb_atom_t property, xcb_timestamp_t time, bool& refused) {
+        // The owner asked is the one before and after the request, when they are the same;
+        // when another program took the clipboard meanwhile, which one was asked is not known.
+        const xcb_window_t before = Owner(selection);
         xcb_convert_selection(c(), window_, selection, target, property, time);
+        const xcb_window_t after = Owner(selection);
+        asked_ = before == after ? after : xcb_window_t{XCB_WINDOW_NONE};
         refused = false;
         const bool answered = WaitFor(
             [&](const xcb_generic_event_t& e) {
@@ -159,7 +166,7 @@ public:
 private:
     std::unique_ptr<xcb_connection_t, Disconnect> connection_;
     xcb_window_t window_ = 0;
-    xcb_window_t owner_ = XCB_WINDOW_NONE;
+    xcb_window_t asked_ = XCB_WINDOW_NONE;  // the owner asked last
     const std::atomic<bool>& cancelled_;
     int wake_;
     int quietMs_;
@@ -244,7 +251,7 @@ std::optional<QByteArray> SelectionFetch::Transfer(QByteArray& type) {
     // Whoever owns the clipboard now is asked; while it may still write to our window, the
     // window stays, even when the fetch is cancelled: a property written to a window that is
     // gone is an error that ends many a program (xclip among them), and the clipboard with it.
-    if (!x.FindOwner(selection)) return QByteArray();  // nobody: nothing on the clipboard
+    if (x.Owner(selection) == XCB_WINDOW_NONE) return QByteArray();  // nothing on the clipboard
     bool refused = false;
     if (!x.Convert(selection, targets, property, time, refused)) {
 
