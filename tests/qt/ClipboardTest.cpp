@@ -8,7 +8,10 @@
 #include <QProcess>
 #include <QTimer>
 
+#include <chrono>
 #include <csignal>
+#include <functional>
+#include <thread>
 #include <utility>
 
 #include "tests/qt/QtTestSupport.h"
@@ -242,15 +245,22 @@ TEST_F(Clipboard, PicturesOfOtherProgramsAreReadAsTheyAreNow) {
     changes_ = 0;
     ASSERT_TRUE(PumpUntil([&] { return changes_ >= 1; }));
     Settle();
-    ::kill(static_cast<pid_t>(owner.processId()), SIGSTOP);
+    // Signals go to the owner alone, never to a pid of 0 (the whole process group).
+    auto signal = [](QProcess& p, int number) {
+        const auto pid = static_cast<pid_t>(p.processId());
+        if (p.state() == QProcess::Running && pid > 0) ::kill(pid, number);
+    };
+    ASSERT_EQ(owner.state(), QProcess::Running);
+    signal(owner, SIGSTOP);
     platform::qt::QtClipboard started(Desk().loop(), gdi);  // reads ahead on the next turn
     struct End {
         QProcess& p;
+        std::function<void(QProcess&, int)> signal;
         ~End() {
-            ::kill(static_cast<pid_t>(p.processId()), SIGKILL);
+            signal(p, SIGKILL);
             p.waitForFinished(5000);
         }
-    } end{owner};  // before `started` goes, which waits for what the owner still owes it
+    } end{owner, signal};  // before `started` goes, which waits for what the owner still owes it
     bool turned = false;
     QElapsedTimer clock;
     clock.start();
@@ -262,6 +272,41 @@ TEST_F(Clipboard, PicturesOfOtherProgramsAreReadAsTheyAreNow) {
     ASSERT_TRUE(Xclip({"-i", "-t", "image/png"}, Encoded(after, "PNG").toStdString()).finished);
     ASSERT_TRUE(PumpUntil([&] { return changes_ >= 1; }));
     expectOn(started, after);
+
+    // A read given up while the owner still owes its answer leaves the owner as it was: the
+    // answer is waited for, where a window gone from under it would end xclip, and what it
+    // holds on the clipboard with it.
+    QProcess keeper;
+    keeper.start(QStringLiteral("xclip"), {"-selection", "clipboard", "-quiet", "-t", "image/png", "-i"});
+    ASSERT_TRUE(keeper.waitForStarted(5000));
+    const QImage kept = Pattern(40, 40);
+    keeper.write(Encoded(kept, "PNG"));
+    keeper.closeWriteChannel();
+    changes_ = 0;
+    ASSERT_TRUE(PumpUntil([&] { return changes_ >= 1; }));
+    Settle();
+    End endKeeper{keeper, signal};
+    ASSERT_EQ(keeper.state(), QProcess::Running);
+    const auto keeperPid = static_cast<pid_t>(keeper.processId());
+    ASSERT_GT(keeperPid, 0);
+    signal(keeper, SIGSTOP);
+    std::thread resume;
+    {
+        platform::qt::QtClipboard leaving(Desk().loop(), gdi);
+        Pump(300);  // its read-ahead has asked the stopped owner
+        resume = std::thread([keeperPid] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            ::kill(keeperPid, SIGCONT);
+        });
+    }
+    resume.join();
+    Settle();
+    EXPECT_EQ(keeper.state(), QProcess::Running);
+    const Ran back = Xclip({"-o", "-t", "image/png"});
+    ASSERT_TRUE(back.finished);
+    EXPECT_EQ(QImage::fromData(QByteArray(back.out.data(), static_cast<qsizetype>(back.out.size())))
+                  .convertToFormat(QImage::Format_RGB32),
+              kept);
 }
 
 TEST_F(Clipboard, PaletteAndTextBesideAPictureStayWithIt) {
