@@ -6,7 +6,6 @@
 #include <QImageReader>
 #include <QMimeData>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <chrono>
 
@@ -39,22 +38,12 @@ QByteArray UpToNul(const QByteArray& block) {
     return nul < 0 ? block : block.left(nul);
 }
 
-// The picture type to read of those offered, as Qt picks it: PNG first, then any other type
-// a picture can be read from. Empty when none is offered.
-QString PictureType(const QMimeData& data) {
-    const QStringList offered = data.formats();
-    const QString png = QStringLiteral("image/png");
-    if (offered.contains(png)) return png;
-    const QList<QByteArray> readable = QImageReader::supportedMimeTypes();
-    for (const QString& type : offered)
-        if (readable.contains(type.toLatin1())) return type;
-    return {};
-}
-
 }  // namespace
 
 QtClipboard::QtClipboard(QtLoop& loop, QtGdi& gdi)
-    : StagedClipboard(loop, gdi), clipboard_(QGuiApplication::clipboard()) {
+    : StagedClipboard(loop, gdi),
+      clipboard_(QGuiApplication::clipboard()),
+      readable_(QImageReader::supportedMimeTypes()) {
     connection_ = QObject::connect(clipboard_, &QClipboard::dataChanged, [this] { OutsideChange(); });
     // What another program put there before the program started.
     ReadAheadSoon();
@@ -64,7 +53,8 @@ QtClipboard::~QtClipboard() {
     QObject::disconnect(connection_);
     DropHandles();
     for (auto& encoding : encodings_) encoding.worker.join();
-    if (ahead_) ahead_->waitForFinished();
+    ahead_.reset();
+    cancelled_.clear();
 }
 
 std::shared_future<QByteArray> QtClipboard::EncodePng(const QImage& image) {
@@ -99,7 +89,7 @@ std::shared_future<QByteArray> QtClipboard::EncodePng(const QImage& image) {
     return result;
 }
 void QtClipboard::ReadAheadSoon() {
-    ahead_.reset();
+    DropReadAhead();
     if (readAheadDue_) return;
     readAheadDue_ = true;
     QTimer::singleShot(0, &context_, [this] {
@@ -107,34 +97,44 @@ void QtClipboard::ReadAheadSoon() {
     });
 }
 
+void QtClipboard::DropReadAhead() {
+    if (!ahead_) return;
+    // Not waited for here: a transfer stops at once, a decoding that has begun runs out.
+    ahead_->Cancel();
+    cancelled_.push_back(std::move(ahead_));
+}
+
+void QtClipboard::Reap() {
+    std::erase_if(cancelled_, [](const auto& fetch) { return fetch->Finished(); });
+    if (ahead_ && ahead_->Finished()) {
+        QImage ignored;
+        ahead_->Wait(ignored);  // the thread has ended: only joined
+    }
+}
+
 void QtClipboard::ReadAhead() {
     readAheadDue_ = false;
-    ahead_.reset();
-    if (clipboard_->ownsClipboard()) return;
-    const QMimeData* data = clipboard_->mimeData();
-    if (data == nullptr) return;
-    const QString type = PictureType(*data);
-    if (type.isEmpty()) return;
-    // The transfer from the other program is Qt's and runs here; only the decoding leaves the
-    // loop. The picture comes out in the display's format, as the device bitmap holds it.
-    QByteArray bytes = data->data(type);
-    if (bytes.isEmpty()) return;
-    const QImage::Format display = gdi_.DisplayFormat();
-    ahead_ = QtConcurrent::run([bytes = std::move(bytes), display] {
-        QImage image = QImage::fromData(bytes);
-        if (!image.isNull() && display != QImage::Format_Indexed8 && image.format() != QImage::Format_Mono &&
-            image.format() != display)
-            image = image.convertToFormat(display);
-        return image;
+    DropReadAhead();
+    // The program's own items are never fetched; nor is anything where X is not the desktop.
+    if (clipboard_->ownsClipboard() || QGuiApplication::platformName() != QLatin1String("xcb")) return;
+    SelectionFetch::Options options;
+    options.display = qgetenv("DISPLAY");
+    options.readable = readable_;
+    options.format = gdi_.DisplayFormat();
+    ahead_ = std::make_unique<SelectionFetch>(std::move(options), [this] {
+        QMetaObject::invokeMethod(&context_, [this] { Reap(); }, Qt::QueuedConnection);
     });
 }
 
 QImage QtClipboard::OutsideImage() {
-
     // Asked before the idle turn came: read now.
     if (readAheadDue_) ReadAhead();
-    // Null when the bytes were no picture: Qt would make nothing of them either.
-    if (ahead_) return ahead_->result();
+    if (ahead_) {
+        QImage image;
+        // Null when the bytes were no picture: Qt would make nothing of them either.
+        if (ahead_->Wait(image) == SelectionFetch::Outcome::Read) return image;
+    }
+    // Not read ahead, or the transfer failed: Qt reads it, here.
     const QMimeData* data = clipboard_->mimeData();
     if (data == nullptr || !data->hasImage()) return {};
     return qvariant_cast<QImage>(data->imageData());
@@ -158,7 +158,7 @@ std::optional<std::string> QtClipboard::OutsideText() {
 void QtClipboard::Commit() {
     DropHandles();
     readAheadDue_ = false;
-    ahead_.reset();
+    DropReadAhead();
     committing_ = true;
     // An emptied clipboard is taken over with no data at all, so that what another program
     // offered before is gone for everyone, as after emptying it anywhere else.

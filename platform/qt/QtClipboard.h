@@ -7,18 +7,19 @@
 // notice is sent at the close instead, so the count never depends on what Qt happens to emit.
 // Changes by other programs come from Qt's loop and are posted.
 #include <QByteArray>
-#include <QFuture>
 #include <QImage>
 #include <QMetaObject>
 #include <QMimeData>
 #include <QPointer>
 
 #include <future>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <string>
 #include <vector>
 
+#include "platform/qt/SelectionFetch.h"
 #include "platform/qt/StagedClipboard.h"
 
 class QClipboard;
@@ -32,6 +33,9 @@ public:
     QtClipboard(const QtClipboard&) = delete;
     QtClipboard& operator=(const QtClipboard&) = delete;
 
+    // No picture of another program is being read ahead (tests and benchmarks).
+    bool ReadAheadDone() const { return !readAheadDue_ && (!ahead_ || ahead_->Finished()); }
+
 private:
     void Commit() override;
     QImage OutsideImage() override;
@@ -40,11 +44,15 @@ private:
     // The PNG form of a picture, made on a thread of its own.
     std::shared_future<QByteArray> EncodePng(const QImage& image);
     void OutsideChange();
-    // Another program's picture is fetched on the loop's next idle turn after it appears (or
-    // after the program starts) and decoded on a thread of its own, so that the first send of
-    // a large picture does not wait for the decoding. Dropped at the next change.
+    // Another program's picture is read ahead on the loop's next idle turn after it appears (or
+    // after the program starts): transferred and decoded on a thread of its own, so that
+    // neither the loop nor the first send of a large picture waits for it. Cancelled at the
+    // next change.
     void ReadAheadSoon();
     void ReadAhead();
+    void DropReadAhead();
+    // Lets fetches that have finished go (the loop is told when one has).
+    void Reap();
     bool SameText(const QMimeData& data) const;
 
     QClipboard* clipboard_;
@@ -58,7 +66,9 @@ private:
     std::vector<Encoding> encodings_;
     QObject context_;  // the idle turn is dropped with it
     bool readAheadDue_ = false;
-    std::optional<QFuture<QImage>> ahead_;
+    QList<QByteArray> readable_;  // the picture types Qt can read
+    std::unique_ptr<SelectionFetch> ahead_;
+    std::vector<std::unique_ptr<SelectionFetch>> cancelled_;  // still winding down
 };
 
 }  // namespace zumelko::platform::qt

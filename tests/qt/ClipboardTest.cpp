@@ -3,8 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QImage>
+#include <QProcess>
+#include <QTimer>
 
+#include <chrono>
+#include <csignal>
+#include <functional>
+#include <thread>
 #include <utility>
 
 #include "tests/qt/QtTestSupport.h"
@@ -168,9 +175,16 @@ QByteArray Encoded(const QImage& image, const char* format) {
 // Another program's picture is read ahead of the first send: whatever the program offers it
 // as, the picture read is the one on the clipboard now, never one it replaced, with the pixels
 // Qt itself would have made of it; also when it was there before the clipboard was watched,
-// and when two come one right after the other. What cannot be read gives no bitmap.
+// when two come one right after the other, and when it is larger than one property (sent in
+// pieces). What cannot be read gives no bitmap. An owner that stops answering holds neither
+// the loop nor the picture copied after it.
 TEST_F(Clipboard, PicturesOfOtherProgramsAreReadAsTheyAreNow) {
     auto& gdi = Desk().gdi();
+    // ImageMagick at its defaults: 16 bits a channel, 1.6 MB, more than xclip puts in one piece.
+    const Ran magick = RunProgram(QStringLiteral("convert"), {"-size", "640x480", "-seed", "5", "plasma:fractal", "png:-"});
+    ASSERT_TRUE(magick.finished);
+    const QByteArray large(magick.out.data(), static_cast<qsizetype>(magick.out.size()));
+    ASSERT_GT(large.size(), 1 << 20);
     QImage alpha = Pattern(33, 17).convertToFormat(QImage::Format_ARGB32);
     for (int y = 0; y < alpha.height(); ++y) alpha.setPixel(y % alpha.width(), y, qRgba(200, 100, 50, 90));
     const struct {
@@ -185,6 +199,7 @@ TEST_F(Clipboard, PicturesOfOtherProgramsAreReadAsTheyAreNow) {
         {"bmp only", QStringLiteral("image/bmp"), Encoded(Pattern(9, 40).mirrored(), "BMP"), Pattern(9, 40).mirrored(), false},
         {"a second right after", QStringLiteral("image/png"), Encoded(Pattern(5, 5), "PNG"), Pattern(5, 5), true},
         {"not a picture", QStringLiteral("image/png"), QByteArray("\x89PNG\r\n\x1a\n not really", 20), {}, false},
+        {"larger than one property", QStringLiteral("image/png"), large, QImage::fromData(large), false},
     };
     auto expectOn = [&](platform::qt::QtClipboard& clipboard, const QImage& expected) {
         clipboard.OpenClipboard(viewer_);
@@ -213,9 +228,85 @@ TEST_F(Clipboard, PicturesOfOtherProgramsAreReadAsTheyAreNow) {
     const QImage before = Pattern(12, 34);
     ASSERT_TRUE(Xclip({"-i", "-t", "image/png"}, Encoded(before, "PNG").toStdString()).finished);
     Settle();
-    platform::qt::QtClipboard started(Desk().loop(), gdi);
+    {
+        platform::qt::QtClipboard started(Desk().loop(), gdi);
+        Settle();
+        expectOn(started, before);
+    }
+
+    // The owner stops while its picture is read: the loop goes on turning (a transfer on the
+    // loop's thread would hold it until it gives up, seconds later), and a picture copied
+    // meanwhile is the one read.
+    QProcess owner;
+    owner.start(QStringLiteral("xclip"), {"-selection", "clipboard", "-quiet", "-t", "image/png", "-i"});
+    ASSERT_TRUE(owner.waitForStarted(5000));
+    owner.write(Encoded(Pattern(50, 50), "PNG"));
+    owner.closeWriteChannel();
+    changes_ = 0;
+    ASSERT_TRUE(PumpUntil([&] { return changes_ >= 1; }));
     Settle();
-    expectOn(started, before);
+    // Signals go to the owner alone, never to a pid of 0 (the whole process group).
+    auto signal = [](QProcess& p, int number) {
+        const auto pid = static_cast<pid_t>(p.processId());
+        if (p.state() == QProcess::Running && pid > 0) ::kill(pid, number);
+    };
+    ASSERT_EQ(owner.state(), QProcess::Running);
+    signal(owner, SIGSTOP);
+    platform::qt::QtClipboard started(Desk().loop(), gdi);  // reads ahead on the next turn
+    struct End {
+        QProcess& p;
+        std::function<void(QProcess&, int)> signal;
+        ~End() {
+            signal(p, SIGKILL);
+            p.waitForFinished(5000);
+        }
+    } end{owner, signal};  // before `started` goes, which waits for what the owner still owes it
+    bool turned = false;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer::singleShot(0, [&] { turned = true; });
+    ASSERT_TRUE(PumpUntil([&] { return turned; }, 20000));
+    EXPECT_LT(clock.elapsed(), 2000) << "the loop waited for a stopped owner";
+    const QImage after = Pattern(30, 20);
+    changes_ = 0;
+    ASSERT_TRUE(Xclip({"-i", "-t", "image/png"}, Encoded(after, "PNG").toStdString()).finished);
+    ASSERT_TRUE(PumpUntil([&] { return changes_ >= 1; }));
+    expectOn(started, after);
+
+    // A read given up while the owner still owes its answer leaves the owner as it was: the
+    // answer is waited for, where a window gone from under it would end xclip, and what it
+    // holds on the clipboard with it.
+    QProcess keeper;
+    keeper.start(QStringLiteral("xclip"), {"-selection", "clipboard", "-quiet", "-t", "image/png", "-i"});
+    ASSERT_TRUE(keeper.waitForStarted(5000));
+    const QImage kept = Pattern(40, 40);
+    keeper.write(Encoded(kept, "PNG"));
+    keeper.closeWriteChannel();
+    changes_ = 0;
+    ASSERT_TRUE(PumpUntil([&] { return changes_ >= 1; }));
+    Settle();
+    End endKeeper{keeper, signal};
+    ASSERT_EQ(keeper.state(), QProcess::Running);
+    const auto keeperPid = static_cast<pid_t>(keeper.processId());
+    ASSERT_GT(keeperPid, 0);
+    signal(keeper, SIGSTOP);
+    std::thread resume;
+    {
+        platform::qt::QtClipboard leaving(Desk().loop(), gdi);
+        Pump(300);  // its read-ahead has asked the stopped owner
+        resume = std::thread([keeperPid] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            ::kill(keeperPid, SIGCONT);
+        });
+    }
+    resume.join();
+    Settle();
+    EXPECT_EQ(keeper.state(), QProcess::Running);
+    const Ran back = Xclip({"-o", "-t", "image/png"});
+    ASSERT_TRUE(back.finished);
+    EXPECT_EQ(QImage::fromData(QByteArray(back.out.data(), static_cast<qsizetype>(back.out.size())))
+                  .convertToFormat(QImage::Format_RGB32),
+              kept);
 }
 
 TEST_F(Clipboard, PaletteAndTextBesideAPictureStayWithIt) {
