@@ -16,6 +16,7 @@
 //   fresh block       address space set aside per packet and committed as bytes arrive, as the
 //                     channel keeps a packet, instead of the one buffer touched beforehand
 //   touched           the fresh block's pages written one by one as they are committed
+//   read's pages touched  the fresh block's pages that a read may fill written before the read
 //
 //   receive_bench_win32 [ITERATIONS-SCALE [PACKET...]]   ("1 MiB", "16 MiB"; both when none)
 //
@@ -101,6 +102,7 @@ struct Variant {
     bool fresh = false;    // into address space set aside per packet, committed as it grows
     bool getMessage = false;  // the loop waits in GetMessageW rather than as the program's does
     bool touch = false;       // the fresh block's pages written as they are committed
+    bool touchRead = false;   // the pages of every read written (with what they hold) before it
 };
 
 const Variant kVariants[] = {
@@ -118,7 +120,19 @@ const Variant kVariants[] = {
     {"async, channel's reads, fresh block", Mode::Async, 0, false, 0, true},
     {"blocking, 4 MiB reads, fresh block touched", Mode::Blocking, kMostPerTurn, false, 0, true, false, true},
     {"async, channel's reads, fresh block touched", Mode::Async, 0, false, 0, true, false, true},
+    {"async, channel's reads, fresh block, read's pages touched", Mode::Async, 0, false, 0, true, false, false, true},
 };
+
+// Writes every page of a buffer with what it holds, one locked instruction a page: a page not
+// yet in is brought in by one write fault, and nothing the buffer holds changes.
+void TouchPages(void* buffer, std::size_t length) {
+    auto* p = static_cast<unsigned char*>(buffer);
+    unsigned char* const end = p + length;
+    while (p < end) {
+        std::atomic_ref<unsigned char>(*p).fetch_or(0, std::memory_order_relaxed);
+        p += 4096 - (reinterpret_cast<std::uintptr_t>(p) & 4095);
+    }
+}
 constexpr std::size_t kVariantCount = sizeof kVariants / sizeof kVariants[0];
 
 // What one packet cost.
@@ -274,6 +288,7 @@ public:
             if (fresh_ != nullptr) {
                 const auto start = Clock::now();
                 fresh_->Room(have_, want);
+                if (v_.touchRead) TouchPages(buffer_ + have_, want);
                 sample_.inCommit += Seconds(Clock::now() - start);
             }
             const auto start = Clock::now();
