@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/AddressSpace.h"
 #include "platform/win32/Win32Api.h"
 #include "tests/win32/Win32TestSupport.h"
 
@@ -183,6 +184,48 @@ TEST_F(Sockets, NamesResolveFromTheHostsFileAndUnknownOnesGive11001) {
     EXPECT_EQ(net().InetAddr("300.1.1.1"), INADDR_NONE_);
     std::uint16_t port = 0;
     EXPECT_FALSE(net().GetServByName("no-such-service", "tcp", port));
+}
+
+// A large receive brings its buffer's pages in before the data: what it does not fill keeps
+// what it held, in an ordinary buffer and in new pages set aside and committed.
+TEST_F(Sockets, ALargeReceiveLeavesWhatItDoesNotFillAsItWas) {
+    Recorder r;
+    const SocketHandle listener = net().Socket(AF_INET_, SOCK_STREAM_, 0);
+    ASSERT_EQ(net().Bind(listener, Loopback(0)), 0);
+    ASSERT_EQ(net().Listen(listener, 5), 0);
+    SockAddrIn bound;
+    ASSERT_EQ(net().GetSockName(listener, bound), 0);
+    const SocketHandle client = net().Socket(AF_INET_, SOCK_STREAM_, 0);
+    ASSERT_EQ(net().WSAAsyncSelect(client, r.window, WM_USER_ + 2, FD_CONNECT_ | FD_READ_), 0);
+    net().Connect(client, Loopback(bound.port));
+    ASSERT_TRUE(PumpUntil([&] { return !EventsOf(r, client).empty(); }));
+    const SocketHandle served = net().Accept(listener, nullptr);
+    ASSERT_NE(served, kInvalidSocket);
+
+    constexpr std::size_t kSize = 1 << 20;
+    std::string held(kSize, '\0');
+    for (std::size_t i = 0; i < kSize; ++i) held[i] = static_cast<char>(i * 7 + 1);
+    void* space = ReserveAddressSpace(kSize);
+    ASSERT_NE(space, nullptr);
+    ASSERT_TRUE(CommitAddressSpace(space, kSize, kSize));
+    struct Case {
+        char* buffer;
+        int length;
+        std::string before;
+    } cases[] = {{held.data() + 1, static_cast<int>(kSize - 1), held.substr(1)},
+                 {static_cast<char*>(space), static_cast<int>(kSize), std::string(kSize, '\0')}};
+    for (Case& c : cases) {
+        const std::size_t seen = EventsOf(r, client).size();
+        ASSERT_EQ(net().Send(served, "xyz", 3, 0), 3);
+        ASSERT_TRUE(PumpUntil([&] { return EventsOf(r, client).size() > seen; }));
+        ASSERT_EQ(net().Recv(client, c.buffer, c.length, 0), 3);
+        EXPECT_EQ(std::string(c.buffer, 3), "xyz");
+        EXPECT_TRUE(std::string(c.buffer + 3, c.before.size() - 3) == c.before.substr(3));
+    }
+    ReleaseAddressSpace(space, kSize);
+    net().CloseSocket(served);
+    net().CloseSocket(client);
+    net().CloseSocket(listener);
 }
 
 }  // namespace
