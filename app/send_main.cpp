@@ -293,6 +293,20 @@ std::string NotReached(const std::string& host, int port, const std::string& mes
 }
 
 // Header then data, each on its own port; done when the receiver has closed after the data.
+// Makes this start's key and certificate in context, with the team's key when a passphrase is
+// set; false (and a line on stderr) when TLS cannot be set up.
+bool MakeTlsContext(const Options& options, std::optional<zumelko::tls::TlsContext>& context) {
+    try {
+        context.emplace();
+        if (options.security.passphraseKey) context->SetPassphraseKey(*options.security.passphraseKey);
+        return true;
+    } catch (const std::exception& e) {
+        Fail(std::string("cannot set up TLS: ") + e.what());
+        context.reset();
+        return false;
+    }
+}
+
 int Send(const Options& options, Component& root, zumelko::platform::sim::SimDesktop& desktop) {
     std::string type;
     std::string text;
@@ -348,13 +362,7 @@ int Send(const Options& options, Component& root, zumelko::platform::sim::SimDes
     // neither a passphrase nor strict mode forbids it.
     {
         std::optional<zumelko::tls::TlsContext> context;
-        try {
-            context.emplace();
-            if (options.security.passphraseKey) context->SetPassphraseKey(*options.security.passphraseKey);
-        } catch (const std::exception& e) {
-            Fail(std::string("cannot set up TLS: ") + e.what());
-            return kExitNotDelivered;
-        }
+        if (!MakeTlsContext(options, context)) return kExitNotDelivered;
         std::optional<zumelko::TSecureFailure> failure;
         std::string failureText;
         bool sent = false;
@@ -647,13 +655,7 @@ int Receive(const Options& options) {
         output.pictures = picturesFile.get();
     }
     std::optional<zumelko::tls::TlsContext> context;
-    try {
-        context.emplace();
-        if (options.security.passphraseKey) context->SetPassphraseKey(*options.security.passphraseKey);
-    } catch (const std::exception& e) {
-        Fail(std::string("cannot set up TLS: ") + e.what());
-        return kExitNotDelivered;
-    }
+    if (!MakeTlsContext(options, context)) return kExitNotDelivered;
     // The channels go before the context they use.
     Component channels(nullptr);
     auto& secure = channels.Create<zumelko::TSecureTcp>(*context);
