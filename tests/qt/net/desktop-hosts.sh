@@ -28,13 +28,26 @@ check() {
 
 # zm_desktop HOST : an X display of its own on the host.
 zm_desktop() {
-  local host=$1 fifo="$ZM_NET_DIR/display-$1"
-  rm -f "$fifo"
-  mkfifo "$fifo"
-  zm_on "$host" Xvfb -displayfd 3 -screen 0 "${ZM_SCREEN_W}x${ZM_SCREEN_H}x24" -nolisten tcp \
-    3>"$fifo" 2>"$ZM_NET_DIR/xvfb-$host.log" &
-  local number
-  read -r number <"$fifo"
+  local host=$1 fifo="$ZM_NET_DIR/display-$1" number="" try pid p
+  # A server that has not said its display's number within 20 s is stopped and started again:
+  # on a loaded machine Xvfb has been seen to hang at its start and never say it.
+  for try in 1 2 3; do
+    rm -f "$fifo"
+    mkfifo "$fifo"
+    zm_on "$host" Xvfb -displayfd 3 -screen 0 "${ZM_SCREEN_W}x${ZM_SCREEN_H}x24" -nolisten tcp \
+      3>"$fifo" 2>"$ZM_NET_DIR/xvfb-$host.log" &
+    pid=$!
+    read -r -t 20 number <"$fifo" && [ -n "$number" ] && break
+    number=""
+    echo "Xvfb on $host did not start (try $try of 3):" >&2
+    cat "$ZM_NET_DIR/xvfb-$host.log" >&2
+    for p in $(ip netns pids "${ZM_NET_PREFIX}${host}" 2>/dev/null); do
+      [ "$(cat "/proc/$p/comm" 2>/dev/null)" = Xvfb ] && kill -9 "$p" 2>/dev/null
+    done
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  done
+  [ -n "$number" ] || return 1
   ZM_DISPLAY[$host]=":$number"
   mkdir -p -m 700 "$ZM_NET_DIR/home-$host"
 }
@@ -57,12 +70,14 @@ zm_start() {
 }
 
 # The program's visible windows: "id width height name" per line.
+# Each look is bounded, so that a display that stops answering fails the check instead of
+# hanging the test.
 zm_windows() {
   local host=$1 id
-  for id in $(zm_x "$host" xdotool search --onlyvisible --name '.' 2>/dev/null); do
+  for id in $(zm_x "$host" timeout -k 2 10 xdotool search --onlyvisible --name '.' 2>/dev/null); do
     local geo name
-    geo=$(zm_x "$host" xdotool getwindowgeometry --shell "$id" 2>/dev/null | tr '\n' ' ')
-    name=$(zm_x "$host" xdotool getwindowname "$id" 2>/dev/null)
+    geo=$(zm_x "$host" timeout -k 2 10 xdotool getwindowgeometry --shell "$id" 2>/dev/null | tr '\n' ' ')
+    name=$(zm_x "$host" timeout -k 2 10 xdotool getwindowname "$id" 2>/dev/null)
     local w h
     w=$(sed -n 's/.*WIDTH=\([0-9]*\).*/\1/p' <<<"$geo")
     h=$(sed -n 's/.*HEIGHT=\([0-9]*\).*/\1/p' <<<"$geo")
