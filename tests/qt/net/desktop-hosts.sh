@@ -29,17 +29,20 @@ check() {
 # zm_desktop HOST : an X display of its own on the host.
 zm_desktop() {
   local host=$1 fifo="$ZM_NET_DIR/display-$1" number="" try pid p
-  # A server that has not said its display's number within 20 s is stopped and started again:
-  # on a loaded machine Xvfb has been seen to hang at its start and never say it.
+  # A server that has not said its display's number within 20 s, or whose display then does
+  # not answer a client on the host, is stopped and started again: on a loaded machine with
+  # several tests starting displays at once, both have been seen (the program then fails with
+  # "could not connect to display").
   for try in 1 2 3; do
     rm -f "$fifo"
     mkfifo "$fifo"
     zm_on "$host" Xvfb -displayfd 3 -screen 0 "${ZM_SCREEN_W}x${ZM_SCREEN_H}x24" -nolisten tcp \
       3>"$fifo" 2>"$ZM_NET_DIR/xvfb-$host.log" &
     pid=$!
-    read -r -t 20 number <"$fifo" && [ -n "$number" ] && break
+    read -r -t 20 number <"$fifo" && [ -n "$number" ] &&
+      zm_on "$host" env DISPLAY=":$number" timeout -k 2 10 xdotool getdisplaygeometry >/dev/null 2>&1 && break
+    echo "Xvfb on $host did not start or does not answer on :$number (try $try of 3):" >&2
     number=""
-    echo "Xvfb on $host did not start (try $try of 3):" >&2
     cat "$ZM_NET_DIR/xvfb-$host.log" >&2
     for p in $(ip netns pids "${ZM_NET_PREFIX}${host}" 2>/dev/null); do
       [ "$(cat "/proc/$p/comm" 2>/dev/null)" = Xvfb ] && kill -9 "$p" 2>/dev/null
