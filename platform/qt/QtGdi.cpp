@@ -4,9 +4,11 @@
 #include <QPainter>
 #include <QScreen>
 
+#include "platform/AddressSpace.h"
 #include "platform/Dib.h"
 
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -34,6 +36,39 @@ const QRgb kWhite = qRgb(255, 255, 255);
 // Pictures of at least this many pixels are decoded on two threads.
 constexpr std::int64_t kSplitPixels = 1 << 20;
 const QRgb kBlack = qRgb(0, 0, 0);
+
+// Address space that holds a large picture's pixels, given back with the last image that uses it.
+class PixelSpace {
+public:
+    explicit PixelSpace(std::size_t size) : size_(size), at_(ReserveAddressSpace(size)) {
+        if (at_ != nullptr && !CommitAddressSpace(at_, size_, size_)) Release();
+    }
+    PixelSpace(const PixelSpace&) = delete;
+    PixelSpace& operator=(const PixelSpace&) = delete;
+    ~PixelSpace() { Release(); }
+    uchar* At() const { return static_cast<uchar*>(at_); }
+    static void Free(void* info) { delete static_cast<PixelSpace*>(info); }
+
+private:
+    void Release() {
+        ReleaseAddressSpace(at_, size_);
+        at_ = nullptr;
+    }
+    std::size_t size_;
+    void* at_;
+};
+
+// A 32-bit image of a large picture in address space of its own, which the platform layer may
+// keep for the next large block when the image is gone: the next picture received is then
+// written into pages that are already there. A null image when the space cannot be had.
+QImage LargeImage(int width, int height, QImage::Format format) {
+    const qsizetype stride = static_cast<qsizetype>(width) * 4;
+    auto space = std::make_unique<PixelSpace>(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height));
+    if (space->At() == nullptr) return {};
+    QImage image(space->At(), width, height, stride, format, &PixelSpace::Free, space.get());
+    if (!image.isNull()) (void)space.release();  // the image owns it now
+    return image;
+}
 
 // The sixteen colours of the standard 4-bit palette.
 const QList<QRgb>& SixteenColours() {
@@ -218,14 +253,16 @@ Hbitmap QtGdi::CreateDIBitmap(const std::uint8_t* headerAndTable, std::size_t he
     const auto layout = dib::ParseHeader(headerAndTable, headerAndTableSize);
     if (!layout || !dib::PixelBytes(*layout, pixels, pixelSize)) return 0;
     if (static_cast<std::int64_t>(layout->width) * layout->height > kMaxPixels) return 0;
-    QImage image(layout->width, layout->height, QImage::Format_RGB32);
+    const bool large = static_cast<std::int64_t>(layout->width) * layout->height >= kSplitPixels;
+    QImage image = large ? LargeImage(layout->width, layout->height, QImage::Format_RGB32) : QImage();
+    if (image.isNull()) image = QImage(layout->width, layout->height, QImage::Format_RGB32);
     if (image.isNull()) return 0;
     static_assert(sizeof(QRgb) == sizeof(std::uint32_t));
     // RGB32 rows are 32-bit pixels 0xFFRRGGBB, as the decoder writes them.
     auto* out = reinterpret_cast<std::uint32_t*>(image.bits());
     const std::size_t outStride = static_cast<std::size_t>(image.bytesPerLine()) / sizeof(std::uint32_t);
     const auto table = dib::ColorTable(*layout, headerAndTable);
-    if (!layout->RunLength() && static_cast<std::int64_t>(layout->width) * layout->height >= kSplitPixels) {
+    if (!layout->RunLength() && large) {
         // A large picture is decoded in two halves at once, the lower one on a thread of its
         // own: the loop waits for both, but half as long. Nothing else touches the image meanwhile.
         const int half = layout->height / 2;

@@ -1,11 +1,14 @@
 // A memory stream with its address space set aside, on every system: it grows in place within
-// the space, holds only what was asked for, and keeps every byte when it grows past the space.
+// the space, holds only what was asked for, keeps every byte when it grows past the space, and
+// a later stream never shares a space or its bytes with an earlier one.
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <new>
 #include <string>
+#include <thread>
+#include <vector>
 #include <utility>
 
 #include "framework/Stream.h"
@@ -74,6 +77,50 @@ TEST(MemoryStreamReserved, AStreamWithBytesKeepsItsBlockAndTheLimitCountsWhatIsC
     EXPECT_TRUE(m.View() == c);
     m.Reserve(4 * kMiB);
     EXPECT_TRUE(m.View() == c);
+}
+
+// Large spaces given back may be handed out again for later blocks: a later block never shares
+// one with a live block, sees none of the earlier bytes, and may grow to all it set aside,
+// whether the space it got was kept for a smaller, the same or a larger block.
+TEST(MemoryStreamReserved, LaterLargeBlocksNeverShareASpaceOrSeeItsEarlierBytes) {
+    const std::size_t sizes[] = {5 * kMiB, 5 * kMiB, 8 * kMiB, 6 * kMiB, 30 * kMiB, 9 * kMiB, 5 * kMiB};
+    MemoryStream live;
+    live.ReserveAddress(6 * kMiB);
+    const std::string mark = Chunk(6 * kMiB, 9);
+    live.Write(mark.data(), mark.size());
+    for (std::size_t i = 0; i < std::size(sizes); ++i) {
+        SCOPED_TRACE(i);
+        const std::size_t n = sizes[i];
+        MemoryStream m;
+        m.ReserveAddress(n);
+        m.Reset(n);  // zeroed, whatever the space held before
+        ASSERT_EQ(m.Size(), n);
+        EXPECT_EQ(m.View().find_first_not_of('\0'), std::string::npos);
+        EXPECT_NE(m.Data(), live.Data());
+        const std::string c = Chunk(n, static_cast<int>(i));
+        m.SetPosition(0);
+        m.Write(c.data(), c.size());
+        EXPECT_TRUE(m.View() == c);
+    }
+    EXPECT_TRUE(live.View() == mark);
+
+    // Given back and taken again on two threads at once.
+    auto churn = [](int seed) {
+        for (int round = 0; round < 20; ++round) {
+            MemoryStream m;
+            m.ReserveAddress((5 + static_cast<std::size_t>(round % 3)) * kMiB);
+            const std::string c = Chunk(5 * kMiB, seed + round);
+            m.Write(c.data(), c.size());
+            if (!(m.View() == c)) return false;
+        }
+        return true;
+    };
+    bool other = false;
+    std::thread t([&] { other = churn(100); });
+    const bool here = churn(200);
+    t.join();
+    EXPECT_TRUE(here);
+    EXPECT_TRUE(other);
 }
 
 }  // namespace

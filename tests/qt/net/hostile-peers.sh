@@ -55,7 +55,9 @@ for ((i = 0; i < 50; i++)); do
   [ -n "$pid" ] && break
   sleep 0.1
 done
-rss_kib() { awk '/^VmRSS/ { print $2 }' "/proc/$pid/status" 2>/dev/null; }
+# Resident memory less what the program has handed back for the system to take when it needs it
+# (large blocks it keeps for the next item, MADV_FREE).
+rss_kib() { awk '/^Rss:/ { r = $2 } /^LazyFree:/ { l = $2 } END { if (r != "") print r - l }' "/proc/$pid/smaps_rollup" 2>/dev/null; }
 fds() { ls "/proc/$pid/fd" 2>/dev/null | wc -l; }
 
 # The program is up: its process runs, no box for an unexpected failure is on screen, and the
