@@ -20,8 +20,9 @@
 namespace zumelko::platform {
 
 namespace {
-// Spaces from this size on are followed; those of at most kKeepAtMost committed bytes are kept.
-constexpr std::size_t kKeepFrom = std::size_t{4} << 20;
+// Spaces from this size on (every packet that sets its space aside) are followed; those of at
+// most kKeepAtMost committed bytes are kept.
+constexpr std::size_t kKeepFrom = std::size_t{256} << 10;
 constexpr std::size_t kKeepAtMost = std::size_t{40} << 20;  // a 4096 x 2160 picture of 32 bits: 33.75 MiB
 
 std::size_t Pages(std::size_t n) {
