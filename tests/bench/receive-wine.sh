@@ -4,24 +4,15 @@
 # there and prints the tables. Arguments as receive_bench_win32's: a scale for the packet
 # counts, then the sizes to time. Uses the ports 28721 to 28729 on loopback.
 set -euo pipefail
-. "$(dirname "$0")/../../scripts/lib/common.sh"
-dir="$ZUMELKO_ROOT/build/windows-bench"
-configure_windows_build "$dir" -DCMAKE_BUILD_TYPE=Release -DZUMELKO_TESTS=OFF -DZUMELKO_BENCHMARKS=ON >/dev/null
-session="$dir/wine-session"
-ready="$ZUMELKO_ROOT/build/windows-test/wine-session/prefix"
-if [ ! -f "$session/prefix/.zumelko-ready" ] && [ -f "$ready/.zumelko-ready" ]; then
-  mkdir -p "$session" && cp -a "$ready" "$session/prefix"
-fi
-"$ZUMELKO_ROOT/tests/win32/wine-session.sh" start "$session"
-trap '"$ZUMELKO_ROOT/tests/win32/wine-session.sh" stop "$session"' EXIT
+. "$(dirname "$0")/wine-bench.sh"
 # The session's Wine server, whose CPU time the program reads beside its own.
 for stat in /proc/[0-9]*/comm; do
   pid=${stat#/proc/}
   pid=${pid%/comm}
   case "$(cat "$stat" 2>/dev/null)" in wineserver*) ;; *) continue ;; esac
-  if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$session/prefix"; then
+  if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$wine_bench_session/prefix"; then
     export ZUMELKO_WINESERVER_PID=$pid
   fi
 done
 uptime
-ZUMELKO_WINE_SESSION="$session" "$ZUMELKO_ROOT/tests/win32/wine-run.sh" "$dir/receive_bench_win32.exe" "$@"
+wine_bench_run receive_bench_win32.exe "$@"
