@@ -628,6 +628,10 @@ bool TForm1::ItemAnnounced(Channel& channel, const Header& header, std::size_t l
     if (asking_ && Asks(header) && !RoomToWait(length, channel.PeerAddress())) return false;
     // Refused at the length field, before any of it is held. A header that arrives later may
     // still change what a plain packet is taken for; ItemArrived looks again.
+    if (header.type == "bitmap" && ReceiveMode == IndividualSelection) {
+        // Its image is made as soon as it has arrived: memory for it can be got ready meanwhile.
+        platform::Current().gdi().PictureComing(length);
+    }
     if (header.type != "string" || length <= kMaxReceivedText) return true;
     ReportRefusedText(length);
     return false;

@@ -10,6 +10,11 @@ namespace zumelko::platform {
 // n bytes of address space, no memory yet; nullptr when the system will not set it aside.
 void* ReserveAddressSpace(std::size_t n);
 
+// A block of about n bytes is about to be asked for and nothing kept may fit it: a backend may
+// set a space aside for it now and put its memory in place off the caller's thread, for the
+// next ReserveAddressSpace it fits. Only a hint; it does nothing where a backend keeps nothing.
+void PrepareAddressSpace(std::size_t n);
+
 // Makes the first n bytes of a space of `reserved` bytes readable and writable, keeping what
 // was committed before and its contents (n <= reserved). False when the system will not give
 // the memory; what was committed before is then still there.

@@ -67,6 +67,11 @@ public:
 
     // DeleteObject on a bitmap or palette.
     virtual bool DeleteObject(std::uintptr_t object) = 0;
+
+    // Not a GDI call: a BMP file image of this many bytes is on its way and will be made into a
+    // bitmap, so a desktop that keeps its bitmaps in memory of its own may get that memory
+    // ready while the bytes arrive. Only a hint.
+    virtual void PictureComing(std::size_t /*fileBytes*/) {}
 };
 
 }  // namespace zumelko::platform

@@ -284,6 +284,14 @@ Hbitmap QtGdi::CreateDIBitmap(const std::uint8_t* headerAndTable, std::size_t he
     return handle;
 }
 
+void QtGdi::PictureComing(std::size_t fileBytes) {
+    // A large picture's image gets a space of its own (LargeImage): 32 bits for each pixel, four
+    // bytes for every three of 24-bit rows, and no more than that for any picture of 16 bits or
+    // more. Smaller pixels would need more than this space; they find none prepared.
+    const std::size_t image = fileBytes / 3 * 4;
+    if (image / 4 >= static_cast<std::size_t>(kSplitPixels)) PrepareAddressSpace(image);
+}
+
 bool QtGdi::GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* header, std::uint8_t* pixels) {
     const QImage* found = Bitmap(bitmap);
     if (found == nullptr || header == nullptr || pixels == nullptr || Rd32(header) < 40) return false;

@@ -32,6 +32,7 @@ public:
                            const std::uint8_t* pixels, std::size_t pixelSize, Hpalette palette) override;
     bool GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* headerAndTable, std::uint8_t* pixels) override;
     bool DeleteObject(std::uintptr_t object) override;
+    void PictureComing(std::size_t fileBytes) override;
 
     // The image behind a bitmap handle (null when there is none).
     const QImage* Bitmap(Hbitmap bitmap) const;

@@ -10,6 +10,9 @@ void* ReserveAddressSpace(std::size_t n) {
     return ::VirtualAlloc(nullptr, n, MEM_RESERVE, PAGE_NOACCESS);
 }
 
+// Nothing is kept here for later blocks, so nothing is prepared either.
+void PrepareAddressSpace(std::size_t) {}
+
 bool CommitAddressSpace(void* space, std::size_t reserved, std::size_t n) {
     if (space == nullptr || n > reserved) return false;
     if (n == 0) return true;

@@ -1,10 +1,16 @@
 // A memory stream with its address space set aside, on every system: it grows in place within
 // the space, holds only what was asked for, keeps every byte when it grows past the space, and
-// a later stream never shares a space or its bytes with an earlier one.
+// a later stream never shares a space or its bytes with an earlier one; a space prepared for a
+// coming block is found by that block, with its pages in place where the system keeps spaces.
 #include <gtest/gtest.h>
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <string>
 #include <thread>
@@ -12,6 +18,7 @@
 #include <utility>
 
 #include "framework/Stream.h"
+#include "platform/AddressSpace.h"
 
 namespace {
 
@@ -121,6 +128,102 @@ TEST(MemoryStreamReserved, LaterLargeBlocksNeverShareASpaceOrSeeItsEarlierBytes)
     t.join();
     EXPECT_TRUE(here);
     EXPECT_TRUE(other);
+}
+
+// How many of the space's first n bytes are in pages the system has in place (-1 where that
+// cannot be asked).
+long ResidentPages(void* space, std::size_t n) {
+#if defined(__linux__)
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    std::vector<unsigned char> in((n + page - 1) / page);
+    if (::mincore(space, n, in.data()) != 0) return -1;
+    long count = 0;
+    for (const unsigned char c : in) count += c & 1;
+    return count;
+#else
+    (void)space;
+    (void)n;
+    return -1;
+#endif
+}
+
+TEST(MemoryStreamReserved, APreparedSpaceIsFoundByTheBlockItFitsAndNeverDisturbsALiveOne) {
+    using zumelko::platform::CommitAddressSpace;
+    using zumelko::platform::PrepareAddressSpace;
+    using zumelko::platform::ReleaseAddressSpace;
+    using zumelko::platform::ReserveAddressSpace;
+    struct Block {
+        void* at;
+        std::size_t n;
+    };
+    auto take = [](std::size_t n) {
+        Block b{ReserveAddressSpace(n), n};
+        EXPECT_NE(b.at, nullptr);
+        EXPECT_TRUE(b.at != nullptr && CommitAddressSpace(b.at, n, n));
+        return b;
+    };
+    auto fill = [](const Block& b, int seed) {
+        const std::string c(b.n, static_cast<char>('0' + seed));
+        std::memcpy(b.at, c.data(), c.size());
+        return c;
+    };
+    auto holds = [](const Block& b, const std::string& c) { return std::memcmp(b.at, c.data(), c.size()) == 0; };
+    const long all = static_cast<long>((37 * kMiB) / 4096);
+
+    // Sizes no other block here has had: nothing kept fits them.
+    PrepareAddressSpace(37 * kMiB);
+    const Block first = take(37 * kMiB);
+    const long resident = ResidentPages(first.at, first.n);
+    if (resident >= 0) {
+        EXPECT_GE(resident, all) << "the prepared pages were not in place";
+    }
+    const std::string firstBytes = fill(first, 1);
+
+    // Another prepared while the first is live, and asked again for the live one's size: the
+    // second space is never the first's.
+    PrepareAddressSpace(39 * kMiB);
+    PrepareAddressSpace(37 * kMiB);
+    const Block second = take(38 * kMiB);
+    EXPECT_NE(second.at, first.at);
+    const std::string secondBytes = fill(second, 2);
+    EXPECT_TRUE(holds(first, firstBytes));
+
+    // A size that is never kept is not prepared.
+    PrepareAddressSpace(64 * kMiB);
+    const Block large = take(64 * kMiB);
+    if (const long r = ResidentPages(large.at, large.n); r >= 0) {
+        EXPECT_EQ(r, 0);
+    }
+    ReleaseAddressSpace(large.at, large.n);
+
+    // Spaces prepared on one thread while another takes, fills and gives back blocks of the
+    // sizes they were prepared for and others; each block keeps its bytes and the two live ones
+    // theirs.
+    bool ok = true;
+    std::thread taker([&] {
+        for (int round = 0; round < 12; ++round) {
+            const std::size_t n = (33 + static_cast<std::size_t>(round % 5)) * kMiB + 4096 * static_cast<std::size_t>(round);
+            Block b{ReserveAddressSpace(n), n};
+            if (b.at == nullptr || !CommitAddressSpace(b.at, n, n)) {
+                ok = false;
+                return;
+            }
+            const std::string c(n, static_cast<char>('a' + round));
+            std::memcpy(b.at, c.data(), n);
+            ok = ok && holds(b, c);
+            ReleaseAddressSpace(b.at, n);
+        }
+    });
+    for (int round = 0; round < 12; ++round) {
+        PrepareAddressSpace((33 + static_cast<std::size_t>((round * 3) % 7)) * kMiB);
+        std::this_thread::yield();
+    }
+    taker.join();
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(holds(first, firstBytes));
+    EXPECT_TRUE(holds(second, secondBytes));
+    ReleaseAddressSpace(first.at, first.n);
+    ReleaseAddressSpace(second.at, second.n);
 }
 
 }  // namespace
