@@ -61,9 +61,8 @@ public:
             if (best == nullptr || k.mapped < best->mapped) best = &k;
         }
         if (best != nullptr) {
-            void* at = std::exchange(best->at, nullptr);
-            followed_.emplace(at, best->mapped);
-            return at;
+            followed_.emplace(best->at, best->mapped);  // first: if it throws, the space stays kept
+            return std::exchange(best->at, nullptr);
         }
         // Waiting for the rest of its pages is shorter than faulting all of them in anew.
         changed_.wait(lock, [this, n] {
@@ -72,8 +71,8 @@ public:
         if (prepared_.at == nullptr || !Fits(prepared_.mapped, n)) return nullptr;
         // Already open: committing it changes nothing, where closing it first would cost as
         // much as a third of the pages' own filling.
+        followed_.emplace(prepared_.at, prepared_.mapped);
         void* at = std::exchange(prepared_.at, nullptr);
-        followed_.emplace(at, prepared_.mapped);
         changed_.notify_all();
         return at;
     }
