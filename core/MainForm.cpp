@@ -626,12 +626,12 @@ bool TForm1::ItemAnnounced(Channel& channel, const Header& header, std::size_t l
     // An item that would have to wait is refused now if there is no room for it, before any of
     // it is held; its sender's connection is reset.
     if (asking_ && Asks(header) && !RoomToWait(length, channel.PeerAddress())) return false;
-    // Refused at the length field, before any of it is held. A header that arrives later may
-    // still change what a plain packet is taken for; ItemArrived looks again.
     if (header.type == "bitmap" && ReceiveMode == IndividualSelection) {
         // Its image is made as soon as it has arrived: memory for it can be got ready meanwhile.
         platform::Current().gdi().PictureComing(length);
     }
+    // Refused at the length field, before any of it is held. A header that arrives later may
+    // still change what a plain packet is taken for; ItemArrived looks again.
     if (header.type != "string" || length <= kMaxReceivedText) return true;
     ReportRefusedText(length);
     return false;

@@ -40,8 +40,9 @@ std::size_t Pages(std::size_t n) {
     return (n + page - 1) / page * page;
 }
 
-void* Map(std::size_t n) {
-    void* space = ::mmap(nullptr, n, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+// Without access (opened as the block grows) unless told otherwise.
+void* Map(std::size_t n, int access = PROT_NONE) {
+    void* space = ::mmap(nullptr, n, access, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     return space == MAP_FAILED ? nullptr : space;
 }
 
@@ -66,7 +67,7 @@ public:
         }
         // Waiting for the rest of its pages is shorter than faulting all of them in anew.
         changed_.wait(lock, [this, n] {
-            return prepared_.at == nullptr || !Fits(prepared_.mapped, n) || prepared_.state != Prepared::State::Filling;
+            return prepared_.at == nullptr || !Fits(prepared_.mapped, n) || !prepared_.filling;
         });
         if (prepared_.at == nullptr || !Fits(prepared_.mapped, n)) return nullptr;
         // Already open: committing it changes nothing, where closing it first would cost as
@@ -86,10 +87,9 @@ public:
             for (const Kept& k : kept_) {
                 if (k.at != nullptr && Fits(k.mapped, n)) return;
             }
-            if (prepared_.at != nullptr && (Fits(prepared_.mapped, n) || prepared_.state == Prepared::State::Filling))
-                return;
-            void* space = ::mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-            if (space == MAP_FAILED) return;
+            if (prepared_.at != nullptr && (Fits(prepared_.mapped, n) || prepared_.filling)) return;
+            void* space = Map(n, PROT_READ | PROT_WRITE);
+            if (space == nullptr) return;
             if (!worker_.joinable()) {
                 try {
                     worker_ = std::thread([this] { Work(); });
@@ -100,7 +100,7 @@ public:
             }
             drop = std::exchange(prepared_.at, space);
             dropLength = std::exchange(prepared_.mapped, n);
-            prepared_.state = Prepared::State::Filling;
+            prepared_.filling = true;
             ++prepared_.serial;
         }
         changed_.notify_all();
@@ -140,22 +140,19 @@ private:
     void Work() {
         std::unique_lock lock(mutex_);
         for (;;) {
-            changed_.wait(lock, [this] { return prepared_.state == Prepared::State::Filling; });
+            changed_.wait(lock, [this] { return prepared_.filling; });
             void* at = prepared_.at;
             const std::size_t mapped = prepared_.mapped;
             const std::uint64_t serial = prepared_.serial;
             lock.unlock();
             Populate(at, mapped);
             lock.lock();
-            prepared_.state = Prepared::State::Filled;
+            prepared_.filling = false;
             changed_.notify_all();
             const bool taken = changed_.wait_for(lock, kPreparedFor, [this, serial] {
                 return prepared_.serial != serial || prepared_.at == nullptr;
             });
-            if (!taken) {
-                (void)::madvise(at, mapped, MADV_FREE);
-                prepared_.state = Prepared::State::Freed;
-            }
+            if (!taken) (void)::madvise(at, mapped, MADV_FREE);
         }
     }
     // In steps: the whole space at once would hold the process's map for as long, and every
@@ -177,11 +174,10 @@ private:
     static constexpr std::chrono::seconds kPreparedFor{10};
 
     struct Prepared {
-        enum class State { Filling, Filled, Freed };
         void* at = nullptr;
         std::size_t mapped = 0;
-        State state = State::Freed;
-        std::uint64_t serial = 0;
+        bool filling = false;      // the worker is putting its pages in place
+        std::uint64_t serial = 0;  // which space the worker was last given
     };
 
     struct Kept {

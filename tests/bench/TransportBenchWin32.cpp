@@ -24,8 +24,8 @@
 
 #include "framework/Component.h"
 #include "platform/win32/Win32Api.h"
-#include "tests/bench/WinsockBench.h"
 #include "platform/win32/Win32Desktop.h"
+#include "tests/bench/WinsockBench.h"
 #include "transport/SimpleTcp.h"
 
 namespace {
