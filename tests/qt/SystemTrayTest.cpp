@@ -42,8 +42,13 @@ TEST(SystemTray, TheTrayIconAnswersBothButtonsWithTheirMenus) {
                                                "sleep", "0.05", "click", "1"});
     };
     // The icon sits in the tray's window; the icon window is not there.
-    const QString tree = QString::fromStdString(RunProgram(QStringLiteral("xwininfo"), {"-root", "-tree"}).out);
-    EXPECT_TRUE(tree.contains(QStringLiteral("Docker"))) << tree.toStdString();
+    // (The tray takes its selection before it names its window, so the name may come a moment
+    // after the tray is there.)
+    QString tree;
+    EXPECT_TRUE(PumpUntil([&] {
+        tree = QString::fromStdString(RunProgram(QStringLiteral("xwininfo"), {"-root", "-tree"}).out);
+        return tree.contains(QStringLiteral("Docker"));
+    }, 5000)) << tree.toStdString();
     // Its clicks become the same callback messages as the icon window's: the tray reports
     // them as activations.
     std::vector<std::string> seen;
