@@ -98,6 +98,7 @@ void QtClipboard::ReadAheadSoon() {
 }
 
 void QtClipboard::DropReadAhead() {
+    gdi_.DropRowsAhead();  // their picture has left the clipboard
     if (!ahead_) return;
     // Not waited for here: a transfer stops at once, a decoding that has begun runs out.
     ahead_->Cancel();
@@ -132,7 +133,10 @@ QImage QtClipboard::OutsideImage() {
     if (ahead_) {
         QImage image;
         // Null when the bytes were no picture: Qt would make nothing of them either.
-        if (ahead_->Wait(image) == SelectionFetch::Outcome::Read) return image;
+        if (ahead_->Wait(image) == SelectionFetch::Outcome::Read) {
+            if (auto rows = ahead_->TakeRows()) gdi_.KeepRowsAhead(std::move(*rows));
+            return image;
+        }
     }
     // Not read ahead, or the transfer failed: Qt reads it, here.
     const QMimeData* data = clipboard_->mimeData();

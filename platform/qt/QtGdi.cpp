@@ -70,6 +70,34 @@ QImage LargeImage(int width, int height, QImage::Format format) {
     return image;
 }
 
+// Runs rows(first, last) over [0, h): for a large picture in two halves at once, the lower one
+// on a thread of its own (all of it on the caller's when no thread is to be had).
+template <typename Rows>
+void OverRows(int h, bool large, const Rows& rows) {
+    if (!large) {
+        rows(0, h);
+        return;
+    }
+    const int half = h / 2;
+    std::optional<std::thread> lower;
+    try {
+        lower.emplace([&] { rows(half, h); });
+    } catch (const std::system_error&) {
+        // No thread to be had: all of it here.
+    }
+    rows(0, lower ? half : h);
+    if (lower) lower->join();
+}
+
+// One 24-bit row of 32-bit colours, its padding zero.
+void Row24(const QRgb* in, int width, std::uint8_t* out, std::size_t stride) {
+    const std::size_t used = static_cast<std::size_t>(width) * 3;
+    dib::EncodeRow24(in, width, out);
+    std::memset(out + used, 0, stride - used);
+}
+
+std::size_t Stride24(int width) { return static_cast<std::size_t>((static_cast<std::int64_t>(width) * 24 + 31) / 32 * 4); }
+
 // The sixteen colours of the standard 4-bit palette.
 const QList<QRgb>& SixteenColours() {
     static const QList<QRgb> c = {
@@ -334,6 +362,16 @@ bool QtGdi::GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* header, st
     // Rows come as 32-bit colour unless the image already holds indices of the wanted table.
     const bool sameIndices = (bits == 1 && image.format() == QImage::Format_Mono) ||
                              (bits == 8 && image.format() == QImage::Format_Indexed8);
+    if (bits == 24 && bottomUp) {
+        if (const RowsAhead* ahead = RowsAheadFor(image); ahead != nullptr) {
+            // Made ahead of the send: copied, in two halves at once as they would be made.
+            OverRows(h, true, [&](int first, int last) {
+                const std::size_t at = stride * static_cast<std::size_t>(first);
+                std::memcpy(pixels + at, ahead->bytes.get() + at, stride * static_cast<std::size_t>(last - first));
+            });
+            return true;
+        }
+    }
     QImage rgb;
     if (!sameIndices)
         rgb = image.format() == QImage::Format_RGB32 ? image : image.convertToFormat(QImage::Format_RGB32);
@@ -357,12 +395,9 @@ bool QtGdi::GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* header, st
             }
             const auto* in = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
             switch (bits) {
-                case 24: {
-                    const std::size_t used = static_cast<std::size_t>(w) * 3;
-                    dib::EncodeRow24(in, w, out);
-                    std::memset(out + used, 0, stride - used);
+                case 24:
+                    Row24(in, w, out, stride);
                     break;
-                }
                 case 32:
                     for (int x = 0; x < w; ++x, out += 4) Wr32(out, in[x] & 0xFFFFFFu);
                     break;
@@ -392,20 +427,43 @@ bool QtGdi::GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* header, st
     // Colours written as they are (no index to look up) are written in two halves at once for
     // a large picture, as a received one is decoded.
     const bool direct = !sameIndices && bits >= 16;
-    if (direct && static_cast<std::int64_t>(w) * h >= kSplitPixels) {
-        const int half = h / 2;
-        std::optional<std::thread> lower;
-        try {
-            lower.emplace([&] { rows(half, h); });
-        } catch (const std::system_error&) {
-            // No thread to be had: all of it here.
-        }
-        rows(0, lower ? half : h);
-        if (lower) lower->join();
-    } else {
-        rows(0, h);
-    }
+    OverRows(h, direct && static_cast<std::int64_t>(w) * h >= kSplitPixels, rows);
     return true;
+}
+
+std::optional<RowsAhead> QtGdi::MakeRowsAhead(const QImage& image) {
+    if (image.format() != QImage::Format_RGB32 || static_cast<std::int64_t>(image.width()) * image.height() < kSplitPixels)
+        return std::nullopt;
+    const int w = image.width(), h = image.height();
+    const std::size_t stride = Stride24(w);
+    RowsAhead ahead;
+    ahead.bytes.reset(new (std::nothrow) std::uint8_t[stride * static_cast<std::size_t>(h)]);
+    if (!ahead.bytes) return std::nullopt;
+    std::uint8_t* pixels = ahead.bytes.get();
+    OverRows(h, true, [&](int first, int last) {
+        for (int y = first; y < last; ++y)
+            Row24(reinterpret_cast<const QRgb*>(image.constScanLine(y)), w,
+                  pixels + stride * static_cast<std::size_t>(h - 1 - y), stride);
+    });
+    ahead.key = image.cacheKey();
+    ahead.width = w;
+    ahead.height = h;
+    return ahead;
+}
+
+const RowsAhead* QtGdi::RowsAheadFor(const QImage& image) const {
+    // The key changes whenever the image's pixels may have: rows of an image drawn on since are
+    // never taken for it.
+    const RowsAhead& r = rowsAhead_;
+    if (!r.bytes || r.key != image.cacheKey() || r.width != image.width() || r.height != image.height() ||
+        image.format() != QImage::Format_RGB32)
+        return nullptr;
+    return &r;
+}
+
+bool QtGdi::HasRowsAheadFor(Hbitmap bitmap) const {
+    const QImage* image = Bitmap(bitmap);
+    return image != nullptr && RowsAheadFor(*image) != nullptr;
 }
 
 bool QtGdi::DeleteObject(std::uintptr_t object) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <vector>
@@ -14,6 +15,15 @@
 #include "platform/Gdi.h"
 
 namespace zumelko::platform::qt {
+
+// A large picture's 24-bit rows, bottom up, each padded to four bytes, as GetDIBits writes them,
+// made ahead of a send for the image whose QImage::cacheKey is `key` (see SelectionFetch).
+struct RowsAhead {
+    qint64 key = 0;
+    int width = 0;
+    int height = 0;
+    std::unique_ptr<std::uint8_t[]> bytes;
+};
 
 class QtGdi final : public Gdi {
 public:
@@ -43,6 +53,15 @@ public:
     const std::vector<PaletteEntry>* Palette(Hpalette palette) const;
     std::size_t ObjectCount() const { return bitmaps_.size() + palettes_.size(); }
     QImage::Format DisplayFormat() const { return format_; }
+
+    // The rows of a large 32-bit image (any other: nothing), for GetDIBits to copy when it is
+    // asked for that image's 24-bit rows instead of converting its pixels again. Made on any
+    // thread; kept one at a time, until dropped or replaced.
+    static std::optional<RowsAhead> MakeRowsAhead(const QImage& image);
+    void KeepRowsAhead(RowsAhead rows) { rowsAhead_ = std::move(rows); }
+    void DropRowsAhead() { rowsAhead_ = RowsAhead{}; }
+    // Whether the rows kept are those of the bitmap's image as it is now.
+    bool HasRowsAheadFor(Hbitmap bitmap) const;
     // Largest device bitmap made from received data, in pixels: a picture claiming more is refused
     // as the display would refuse it, instead of exhausting memory.
     static constexpr std::int64_t kMaxPixels = 8192LL * 8192LL;
@@ -55,7 +74,10 @@ private:
     void Paint(Hbitmap bitmap) const;
     QImage ToDisplay(QImage image) const;
 
+    const RowsAhead* RowsAheadFor(const QImage& image) const;
+
     std::int64_t pixelLimit_ = kMaxPixels;
+    RowsAhead rowsAhead_;
     int depth_;
     int bitsPerPixel_;
     QImage::Format format_;

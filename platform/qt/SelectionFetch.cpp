@@ -217,12 +217,14 @@ void SelectionFetch::Run() {
                 if (!image.isNull() && display != QImage::Format_Indexed8 && image.format() != QImage::Format_Mono &&
                     image.format() != display)
                     image = image.convertToFormat(display);
+                if (!cancelled_.load()) rows_ = QtGdi::MakeRowsAhead(image);
                 image_ = std::move(image);
                 outcome = cancelled_.load() ? Outcome::Failed : Outcome::Read;
             }
         }
     } catch (...) {
         image_ = QImage();
+        rows_.reset();
         outcome = Outcome::Failed;  // out of memory: the picture is read the usual way, if at all
     }
     outcome_.store(outcome);

@@ -3,7 +3,8 @@
 // of its own to the X server: the list of what the owner offers, the transfer of the chosen
 // type (in pieces when the owner sends it incrementally, as it does for anything larger than
 // one property), then the decoding into the display's format. The loop's thread never waits on
-// the other program; it is told when the picture is ready.
+// the other program; it is told when the picture is ready. A large picture's 24-bit rows are
+// made there too, for a send to copy (QtGdi::MakeRowsAhead).
 #include <QByteArray>
 #include <QImage>
 #include <QList>
@@ -13,6 +14,9 @@
 #include <functional>
 #include <optional>
 #include <thread>
+#include <utility>
+
+#include "platform/qt/QtGdi.h"
 
 namespace zumelko::platform::qt {
 
@@ -46,6 +50,8 @@ public:
     bool Finished() const { return finished_.load(); }
     // Waits for the outcome; the picture when it is Read.
     Outcome Wait(QImage& image);
+    // After Wait: the rows made ahead for that picture, once (nothing for a small one).
+    std::optional<RowsAhead> TakeRows() { return std::exchange(rows_, std::nullopt); }
 
 private:
     void Run();
@@ -58,6 +64,7 @@ private:
     std::atomic<Outcome> outcome_{Outcome::Busy};
     std::atomic<bool> finished_{false};
     QImage image_;
+    std::optional<RowsAhead> rows_;
     std::thread worker_;
 };
 

@@ -10,9 +10,11 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <functional>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "tests/qt/QtTestSupport.h"
 
@@ -307,6 +309,65 @@ TEST_F(Clipboard, PicturesOfOtherProgramsAreReadAsTheyAreNow) {
     EXPECT_EQ(QImage::fromData(QByteArray(back.out.data(), static_cast<qsizetype>(back.out.size())))
                   .convertToFormat(QImage::Format_RGB32),
               kept);
+}
+
+// A large picture of another program's has its 24-bit rows made while it is read ahead, and a
+// send copies them: the very rows its pixels give. Rows are never taken for an image drawn on
+// since, nor once the clipboard holds something else.
+TEST_F(Clipboard, ALargePicturesRowsMadeAheadAreItsOwn) {
+    auto& gdi = Desk().gdi();
+    ASSERT_EQ(gdi.DisplayFormat(), QImage::Format_RGB32);
+    const QImage picture = Pattern(1027, 1031);  // a million pixels and more; rows need padding
+    ASSERT_TRUE(Xclip({"-i", "-t", "image/png"}, Encoded(picture, "PNG").toStdString()).finished);
+    changes_ = 0;
+    ASSERT_TRUE(PumpUntil([&] { return changes_ >= 1; }));
+    Settle();
+    clip().OpenClipboard(viewer_);
+    const Hbitmap read = clip().GetBitmap();
+    clip().CloseClipboard();
+    ASSERT_NE(read, 0u);
+    ASSERT_TRUE(gdi.HasRowsAheadFor(read));
+    const Hbitmap twin = gdi.Adopt(*gdi.Bitmap(read));  // the same image, shared
+    ASSERT_TRUE(gdi.HasRowsAheadFor(twin));
+
+    // The bottom-up 24-bit rows of a bitmap, and those its image gives when converted anew
+    // (a deep copy has a key of its own).
+    const std::size_t stride = (1027 * 3 + 3) / 4 * 4;
+    auto rows = [&](Hbitmap bitmap) {
+        std::uint8_t header[40] = {40};
+        const std::int32_t size[2] = {1027, 1031};
+        std::memcpy(header + 4, size, sizeof size);
+        header[12] = 1;
+        header[14] = 24;
+        std::vector<std::uint8_t> pixels(stride * 1031, 0xAA);
+        EXPECT_TRUE(gdi.GetDIBits(bitmap, 0, header, pixels.data()));
+        return pixels;
+    };
+    auto converted = [&](Hbitmap bitmap) {
+        const Hbitmap copy = gdi.Adopt(gdi.Bitmap(bitmap)->copy());
+        EXPECT_FALSE(gdi.HasRowsAheadFor(copy));
+        auto pixels = rows(copy);
+        gdi.DeleteObject(copy);
+        return pixels;
+    };
+    EXPECT_EQ(rows(read), converted(read));
+
+    // Drawn on: its own pixels, not the rows made before.
+    const Hbitmap dot = gdi.Adopt(Pattern(3, 2).convertToFormat(QImage::Format_RGB32));
+    ASSERT_TRUE(gdi.CopyBitmap(read, dot, 0));
+    EXPECT_FALSE(gdi.HasRowsAheadFor(read));
+    const auto drawn = rows(read);
+    EXPECT_EQ(drawn, converted(read));
+    EXPECT_NE(drawn, rows(twin));
+
+    // The clipboard changes: the rows go with the picture they were made for.
+    EXPECT_TRUE(gdi.HasRowsAheadFor(twin));
+    ASSERT_TRUE(Xclip({"-i"}, "text now").finished);
+    changes_ = 0;
+    ASSERT_TRUE(PumpUntil([&] { return changes_ >= 1; }));
+    Settle();
+    EXPECT_FALSE(gdi.HasRowsAheadFor(twin));
+    for (const Hbitmap b : {read, twin, dot}) gdi.DeleteObject(b);
 }
 
 TEST_F(Clipboard, PaletteAndTextBesideAPictureStayWithIt) {
