@@ -4,7 +4,7 @@
 # bytes between the same hosts in the same run; and each side's peak memory per picture byte
 # (the rise of the resident set's peak over what it was before, divided by the BMP's size).
 # A JSON line per round goes to standard error, for the record.
-# Usage: picture-bench.sh PATH/TO/zumelko [WIDTH HEIGHT [ROUNDS]]
+# Usage: [ZM_PICTURE_PLAIN=1] picture-bench.sh PATH/TO/zumelko [WIDTH HEIGHT [ROUNDS]]
 set -uo pipefail
 program=$(readlink -f "$1")
 width=${2:-3840}
@@ -21,6 +21,15 @@ ZM_SCREEN_W=1280 ZM_SCREEN_H=1024
 bmp_bytes=$((54 + ((width * 24 + 31) / 32 * 4) * height))
 
 zm_net_up hosta hostb
+# ZM_PICTURE_PLAIN=1: host B refuses the encrypted port, so the picture crosses the plain
+# channels, for what the encryption adds to a round.
+if [ "${ZM_PICTURE_PLAIN:-}" = 1 ]; then
+  zm_on hostb nft -f - <<'NFT'
+table inet picture_plain {
+  chain input { type filter hook input priority 0; tcp dport 8002 reject with tcp reset; }
+}
+NFT
+fi
 zm_desktop hosta
 zm_desktop hostb
 zm_x hosta convert -size "${width}x${height}" -seed 3 plasma:fractal -depth 8 "PNG24:$ZM_NET_DIR/big.png"
