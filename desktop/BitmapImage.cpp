@@ -230,7 +230,7 @@ BitmapImage::PackedForm BitmapImage::PackedFormOf(const Image& image) {
     return form;
 }
 
-void BitmapImage::FillPacked(const Image& image, const PackedForm& form, std::uint8_t* h) {
+void BitmapImage::FillInfoHeader(const PackedForm& form, std::uint8_t* h) {
     std::memset(h, 0, form.pixelOffset);
     Put32(h + 0, platform::dib::kInfoHeaderSize);
     Put32(h + 4, static_cast<std::uint32_t>(form.width));
@@ -238,6 +238,10 @@ void BitmapImage::FillPacked(const Image& image, const PackedForm& form, std::ui
     Put16(h + 12, 1);
     Put16(h + 14, static_cast<std::uint32_t>(form.bits));
     Put32(h + 20, static_cast<std::uint32_t>(form.imageSize));
+}
+
+void BitmapImage::FillPacked(const Image& image, const PackedForm& form, std::uint8_t* h) {
+    FillInfoHeader(form, h);
     // The result is not examined, but rows it did not fill are never left as whatever the
     // memory held.
     if (!platform::Current().gdi().GetDIBits(image.bitmap.Get(), image.palette.Get(), h, h + form.pixelOffset))
@@ -263,9 +267,19 @@ void BitmapImage::WriteToStream(Stream& stream) const {
         // rather than into a packed image first and copied on from there.
         const PackedForm form = PackedFormOf(image);
         const std::size_t size = kFileHeaderSize + form.pixelOffset + form.imageSize;
-        std::uint8_t* out = memory->WriteSpace(size);
         Put32(header + 2, static_cast<std::uint32_t>(size));
         Put32(header + 10, static_cast<std::uint32_t>(kFileHeaderSize + form.pixelOffset));
+        // Into an empty stream, rows the desktop made ahead (as it read another program's
+        // picture) are taken over as they are, with room left for the headers.
+        if (form.bits == 24 && image.header.empty() && memory->Size() == 0 && memory->Position() == 0) {
+            if (auto rows = platform::Current().gdi().TakeRowsAhead(image.bitmap.Get(), kFileHeaderSize + form.pixelOffset)) {
+                memory->Adopt(std::move(rows), size);
+                std::memcpy(memory->Data(), header, sizeof header);
+                FillInfoHeader(form, memory->Data() + kFileHeaderSize);
+                return;
+            }
+        }
+        std::uint8_t* out = memory->WriteSpace(size);
         std::memcpy(out, header, sizeof header);
         FillPacked(image, form, out + kFileHeaderSize);
         memory->Commit(size);

@@ -111,6 +111,7 @@ private:
         std::size_t imageSize = 0;    // rows
     };
     static PackedForm PackedFormOf(const Image& image);
+    static void FillInfoHeader(const PackedForm& form, std::uint8_t* header);
     static void FillPacked(const Image& image, const PackedForm& form, std::uint8_t* packed);
 
     std::shared_ptr<Image> image_;

@@ -45,6 +45,13 @@ void MemoryStream::ReserveAddress(std::size_t n) {
     data_ = Block(static_cast<std::uint8_t*>(space), BlockDeleter{n});
 }
 
+void MemoryStream::Adopt(platform::MallocBytes block, std::size_t size) {
+    data_ = Block(block.release(), BlockDeleter{});
+    capacity_ = data_ ? size : 0;
+    size_ = capacity_;
+    position_ = size_;
+}
+
 void MemoryStream::Reserve(std::size_t n) {
     if (n <= capacity_) return;
     const std::size_t limit = blockLimit.load(std::memory_order_relaxed);

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/AddressSpace.h"
+
 namespace zumelko {
 
 class Stream {
@@ -76,6 +78,9 @@ public:
     // to n without a copy or a move. Holds no memory: Capacity still counts only what Reserve
     // and the writes asked for. When the space cannot be had, nothing changes.
     void ReserveAddress(std::size_t n);
+    // Becomes a block of `size` bytes from malloc, as it is: size and capacity `size`, the
+    // position at its end. Whatever the stream held before is gone.
+    void Adopt(platform::MallocBytes block, std::size_t size);
 
     // The largest block any memory stream may hold from now on; a larger one fails with
     // std::bad_alloc as an exhausted heap would. Lets the program's handling of a failed

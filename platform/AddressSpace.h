@@ -4,6 +4,9 @@
 // Where a backend sets nothing aside (ReserveAddressSpace answers nullptr), callers keep to
 // ordinary blocks.
 #include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 namespace zumelko::platform {
 
@@ -22,5 +25,11 @@ bool CommitAddressSpace(void* space, std::size_t reserved, std::size_t n);
 
 // Gives back the whole space, its memory and its addresses.
 void ReleaseAddressSpace(void* space, std::size_t reserved) noexcept;
+
+// A block from malloc, given back with free (a memory stream can take one over as it is).
+struct FreeBytes {
+    void operator()(std::uint8_t* p) const noexcept { std::free(p); }
+};
+using MallocBytes = std::unique_ptr<std::uint8_t, FreeBytes>;
 
 }  // namespace zumelko::platform

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/AddressSpace.h"
 #include "platform/WinTypes.h"
 
 namespace zumelko::platform {
@@ -72,6 +73,12 @@ public:
     // bitmap, so a desktop that keeps its bitmaps in memory of its own may get that memory
     // ready while the bytes arrive. Only a hint.
     virtual void PictureComing(std::size_t /*fileBytes*/) {}
+
+    // Not a GDI call: the rows GetDIBits would write for the bitmap at 24 bits, bottom up, when
+    // a desktop made them ahead (while it read another program's picture), in a block of
+    // `headroom` bytes and then the rows, the headroom left for the caller to fill. Handed
+    // over once; null when there are none for the bitmap as it is now, or with other headroom.
+    virtual MallocBytes TakeRowsAhead(Hbitmap /*bitmap*/, std::size_t /*headroom*/) { return {}; }
 };
 
 }  // namespace zumelko::platform

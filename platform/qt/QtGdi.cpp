@@ -7,6 +7,7 @@
 #include "platform/AddressSpace.h"
 #include "platform/Dib.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -362,16 +363,6 @@ bool QtGdi::GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* header, st
     // Rows come as 32-bit colour unless the image already holds indices of the wanted table.
     const bool sameIndices = (bits == 1 && image.format() == QImage::Format_Mono) ||
                              (bits == 8 && image.format() == QImage::Format_Indexed8);
-    if (bits == 24 && bottomUp) {
-        if (const RowsAhead* ahead = RowsAheadFor(image); ahead != nullptr) {
-            // Made ahead of the send: copied, in two halves at once as they would be made.
-            OverRows(h, true, [&](int first, int last) {
-                const std::size_t at = stride * static_cast<std::size_t>(first);
-                std::memcpy(pixels + at, ahead->bytes.get() + at, stride * static_cast<std::size_t>(last - first));
-            });
-            return true;
-        }
-    }
     QImage rgb;
     if (!sameIndices)
         rgb = image.format() == QImage::Format_RGB32 ? image : image.convertToFormat(QImage::Format_RGB32);
@@ -437,9 +428,9 @@ std::optional<RowsAhead> QtGdi::MakeRowsAhead(const QImage& image) {
     const int w = image.width(), h = image.height();
     const std::size_t stride = Stride24(w);
     RowsAhead ahead;
-    ahead.bytes.reset(new (std::nothrow) std::uint8_t[stride * static_cast<std::size_t>(h)]);
+    ahead.bytes.reset(static_cast<std::uint8_t*>(std::malloc(RowsAhead::kRoom + stride * static_cast<std::size_t>(h))));
     if (!ahead.bytes) return std::nullopt;
-    std::uint8_t* pixels = ahead.bytes.get();
+    std::uint8_t* pixels = ahead.bytes.get() + RowsAhead::kRoom;
     OverRows(h, true, [&](int first, int last) {
         for (int y = first; y < last; ++y)
             Row24(reinterpret_cast<const QRgb*>(image.constScanLine(y)), w,
@@ -459,6 +450,13 @@ const RowsAhead* QtGdi::RowsAheadFor(const QImage& image) const {
         image.format() != QImage::Format_RGB32)
         return nullptr;
     return &r;
+}
+
+MallocBytes QtGdi::TakeRowsAhead(Hbitmap bitmap, std::size_t headroom) {
+    if (headroom != RowsAhead::kRoom || !HasRowsAheadFor(bitmap)) return {};
+    MallocBytes bytes = std::move(rowsAhead_.bytes);
+    rowsAhead_ = RowsAhead{};
+    return bytes;
 }
 
 bool QtGdi::HasRowsAheadFor(Hbitmap bitmap) const {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+
+#include "platform/AddressSpace.h"
 #include <optional>
 #include <set>
 #include <vector>
@@ -17,12 +19,14 @@
 namespace zumelko::platform::qt {
 
 // A large picture's 24-bit rows, bottom up, each padded to four bytes, as GetDIBits writes them,
-// made ahead of a send for the image whose QImage::cacheKey is `key` (see SelectionFetch).
+// made ahead of a send for the image whose QImage::cacheKey is `key` (see SelectionFetch). They
+// begin kRoom bytes into the block: room for a BMP file's two headers.
 struct RowsAhead {
+    static constexpr std::size_t kRoom = 14 + 40;
     qint64 key = 0;
     int width = 0;
     int height = 0;
-    std::unique_ptr<std::uint8_t[]> bytes;
+    MallocBytes bytes;
 };
 
 class QtGdi final : public Gdi {
@@ -43,6 +47,7 @@ public:
     bool GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* headerAndTable, std::uint8_t* pixels) override;
     bool DeleteObject(std::uintptr_t object) override;
     void PictureComing(std::size_t fileBytes) override;
+    MallocBytes TakeRowsAhead(Hbitmap bitmap, std::size_t headroom) override;
 
     // The image behind a bitmap handle (null when there is none).
     const QImage* Bitmap(Hbitmap bitmap) const;
@@ -54,9 +59,9 @@ public:
     std::size_t ObjectCount() const { return bitmaps_.size() + palettes_.size(); }
     QImage::Format DisplayFormat() const { return format_; }
 
-    // The rows of a large 32-bit image (any other: nothing), for GetDIBits to copy when it is
-    // asked for that image's 24-bit rows instead of converting its pixels again. Made on any
-    // thread; kept one at a time, until dropped or replaced.
+    // The rows of a large 32-bit image (any other: nothing), for a send to take over instead
+    // of converting the pixels again (TakeRowsAhead). Made on any thread; kept one at a time,
+    // until taken, dropped or replaced.
     static std::optional<RowsAhead> MakeRowsAhead(const QImage& image);
     void KeepRowsAhead(RowsAhead rows) { rowsAhead_ = std::move(rows); }
     void DropRowsAhead() { rowsAhead_ = RowsAhead{}; }

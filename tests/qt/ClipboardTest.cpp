@@ -10,12 +10,12 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstring>
 #include <functional>
 #include <thread>
 #include <utility>
-#include <vector>
 
+#include "desktop/BitmapImage.h"
+#include "framework/Stream.h"
 #include "tests/qt/QtTestSupport.h"
 
 namespace zumelko::qttest {
@@ -311,63 +311,75 @@ TEST_F(Clipboard, PicturesOfOtherProgramsAreReadAsTheyAreNow) {
               kept);
 }
 
-// A large picture of another program's has its 24-bit rows made while it is read ahead, and a
-// send copies them: the very rows its pixels give. Rows are never taken for an image drawn on
-// since, nor once the clipboard holds something else.
+// A large picture of another program's has its 24-bit rows made while it is read ahead, and the
+// first send takes them over as its packet: the same bytes its pixels give when converted then.
+// Rows are never taken for an image drawn on since, nor once the clipboard holds something else.
 TEST_F(Clipboard, ALargePicturesRowsMadeAheadAreItsOwn) {
     auto& gdi = Desk().gdi();
     ASSERT_EQ(gdi.DisplayFormat(), QImage::Format_RGB32);
-    const QImage picture = Pattern(1027, 1031);  // a million pixels and more; rows need padding
-    ASSERT_TRUE(Xclip({"-i", "-t", "image/png"}, Encoded(picture, "PNG").toStdString()).finished);
-    changes_ = 0;
-    ASSERT_TRUE(PumpUntil([&] { return changes_ >= 1; }));
-    Settle();
-    clip().OpenClipboard(viewer_);
-    const Hbitmap read = clip().GetBitmap();
-    clip().CloseClipboard();
-    ASSERT_NE(read, 0u);
-    ASSERT_TRUE(gdi.HasRowsAheadFor(read));
-    const Hbitmap twin = gdi.Adopt(*gdi.Bitmap(read));  // the same image, shared
-    ASSERT_TRUE(gdi.HasRowsAheadFor(twin));
-
-    // The bottom-up 24-bit rows of a bitmap, and those its image gives when converted anew
-    // (a deep copy has a key of its own).
-    const std::size_t stride = (1027 * 3 + 3) / 4 * 4;
-    auto rows = [&](Hbitmap bitmap) {
-        std::uint8_t header[40] = {40};
-        const std::int32_t size[2] = {1027, 1031};
-        std::memcpy(header + 4, size, sizeof size);
-        header[12] = 1;
-        header[14] = 24;
-        std::vector<std::uint8_t> pixels(stride * 1031, 0xAA);
-        EXPECT_TRUE(gdi.GetDIBits(bitmap, 0, header, pixels.data()));
-        return pixels;
+    auto copyPicture = [&](const QImage& picture) {
+        changes_ = 0;
+        ASSERT_TRUE(Xclip({"-i", "-t", "image/png"}, Encoded(picture, "PNG").toStdString()).finished);
+        ASSERT_TRUE(PumpUntil([&] { return changes_ >= 1; }));
+        Settle();
+    };
+    auto readBitmap = [&] {
+        clip().OpenClipboard(viewer_);
+        const Hbitmap read = clip().GetBitmap();
+        clip().CloseClipboard();
+        return read;
+    };
+    // The BMP file a send makes of a bitmap, and the one its image gives when converted anew (a
+    // deep copy has a key of its own).
+    auto sent = [&](Hbitmap bitmap) {
+        BitmapImage picture;
+        picture.LoadFromClipboardFormat(bitmap, 0);
+        MemoryStream packet;
+        picture.WriteToStream(packet);
+        return std::string(packet.View());
     };
     auto converted = [&](Hbitmap bitmap) {
         const Hbitmap copy = gdi.Adopt(gdi.Bitmap(bitmap)->copy());
         EXPECT_FALSE(gdi.HasRowsAheadFor(copy));
-        auto pixels = rows(copy);
+        auto file = sent(copy);
         gdi.DeleteObject(copy);
-        return pixels;
+        return file;
     };
-    EXPECT_EQ(rows(read), converted(read));
 
-    // Drawn on: its own pixels, not the rows made before.
-    const Hbitmap dot = gdi.Adopt(Pattern(3, 2).convertToFormat(QImage::Format_RGB32));
+    copyPicture(Pattern(1027, 1031));  // a million pixels and more; rows need padding
+    const Hbitmap read = readBitmap();
+    ASSERT_NE(read, 0u);
+    ASSERT_TRUE(gdi.HasRowsAheadFor(read));
+    const Hbitmap twin = gdi.Adopt(*gdi.Bitmap(read));  // the same image, shared
+    EXPECT_TRUE(gdi.HasRowsAheadFor(twin));
+    EXPECT_FALSE(gdi.TakeRowsAhead(twin, 40)) << "rows with other headroom";
+
+    // Drawn on: its own pixels, not the rows made before, which stay for the image not drawn on.
+    const Hbitmap dot = gdi.Adopt(Pattern(3, 2));
     ASSERT_TRUE(gdi.CopyBitmap(read, dot, 0));
     EXPECT_FALSE(gdi.HasRowsAheadFor(read));
-    const auto drawn = rows(read);
+    const std::string drawn = sent(read);
     EXPECT_EQ(drawn, converted(read));
-    EXPECT_NE(drawn, rows(twin));
+    ASSERT_TRUE(gdi.HasRowsAheadFor(twin));
 
-    // The clipboard changes: the rows go with the picture they were made for.
-    EXPECT_TRUE(gdi.HasRowsAheadFor(twin));
-    ASSERT_TRUE(Xclip({"-i"}, "text now").finished);
+    // Sent: the rows go with the packet, once; a second send converts them again.
+    const std::string first = sent(twin);
+    EXPECT_FALSE(gdi.HasRowsAheadFor(twin));
+    EXPECT_EQ(first.size(), 14 + 40 + std::size_t{(1027 * 3 + 3) / 4 * 4} * 1031);
+    EXPECT_EQ(first, converted(twin));
+    EXPECT_EQ(sent(twin), first);
+    EXPECT_NE(first, drawn);
+
+    // The clipboard changes: rows made for a picture go with it.
+    copyPicture(Pattern(1025, 1024));
+    const Hbitmap next = readBitmap();
+    ASSERT_TRUE(gdi.HasRowsAheadFor(next));
     changes_ = 0;
+    ASSERT_TRUE(Xclip({"-i"}, "text now").finished);
     ASSERT_TRUE(PumpUntil([&] { return changes_ >= 1; }));
     Settle();
-    EXPECT_FALSE(gdi.HasRowsAheadFor(twin));
-    for (const Hbitmap b : {read, twin, dot}) gdi.DeleteObject(b);
+    EXPECT_FALSE(gdi.HasRowsAheadFor(next));
+    for (const Hbitmap b : {read, twin, dot, next}) gdi.DeleteObject(b);
 }
 
 TEST_F(Clipboard, PaletteAndTextBesideAPictureStayWithIt) {
