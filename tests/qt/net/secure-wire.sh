@@ -33,7 +33,9 @@ secret="ZUMELKO-SECRET-$$-TEXT"
 captured() {
   local name=$1
   shift
-  zm_on rx tcpdump -i eth0 -U -s 0 -w "$d/$name.pcap" tcp >/dev/null 2>&1 &
+  # (Immediate mode: without it a packet may wait in the capture ring for a second and be lost
+  # with it when the capture ends.)
+  zm_on rx tcpdump -i eth0 --immediate-mode -U -s 0 -w "$d/$name.pcap" tcp >/dev/null 2>&1 &
   local dump=$!
   sleep 1
   "$@"
