@@ -272,7 +272,8 @@ void BitmapImage::WriteToStream(Stream& stream) const {
         // Into an empty stream, rows the desktop made ahead (as it read another program's
         // picture) are taken over as they are, with room left for the headers.
         if (form.bits == 24 && image.header.empty() && memory->Size() == 0 && memory->Position() == 0) {
-            if (auto rows = platform::Current().gdi().TakeRowsAhead(image.bitmap.Get(), kFileHeaderSize + form.pixelOffset)) {
+            auto& gdi = platform::Current().gdi();
+            if (auto rows = gdi.TakeRowsAhead(image.bitmap.Get(), kFileHeaderSize + form.pixelOffset)) {
                 memory->Adopt(std::move(rows), size);
                 std::memcpy(memory->Data(), header, sizeof header);
                 FillInfoHeader(form, memory->Data() + kFileHeaderSize);

@@ -97,7 +97,9 @@ void Row24(const QRgb* in, int width, std::uint8_t* out, std::size_t stride) {
     std::memset(out + used, 0, stride - used);
 }
 
-std::size_t Stride24(int width) { return static_cast<std::size_t>((static_cast<std::int64_t>(width) * 24 + 31) / 32 * 4); }
+std::size_t Stride24(int width) {
+    return static_cast<std::size_t>((static_cast<std::int64_t>(width) * 24 + 31) / 32 * 4);
+}
 
 // The sixteen colours of the standard 4-bit palette.
 const QList<QRgb>& SixteenColours() {
@@ -423,9 +425,8 @@ bool QtGdi::GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* header, st
 }
 
 std::optional<RowsAhead> QtGdi::MakeRowsAhead(const QImage& image) {
-    if (image.format() != QImage::Format_RGB32 || static_cast<std::int64_t>(image.width()) * image.height() < kSplitPixels)
-        return std::nullopt;
     const int w = image.width(), h = image.height();
+    if (image.format() != QImage::Format_RGB32 || static_cast<std::int64_t>(w) * h < kSplitPixels) return std::nullopt;
     const std::size_t stride = Stride24(w);
     RowsAhead ahead;
     ahead.bytes.reset(static_cast<std::uint8_t*>(std::malloc(RowsAhead::kRoom + stride * static_cast<std::size_t>(h))));

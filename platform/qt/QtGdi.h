@@ -8,8 +8,6 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-
-#include "platform/AddressSpace.h"
 #include <optional>
 #include <set>
 #include <vector>

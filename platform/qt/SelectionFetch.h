@@ -4,7 +4,7 @@
 // type (in pieces when the owner sends it incrementally, as it does for anything larger than
 // one property), then the decoding into the display's format. The loop's thread never waits on
 // the other program; it is told when the picture is ready. A large picture's 24-bit rows are
-// made there too, for a send to copy (QtGdi::MakeRowsAhead).
+// made there too, for a send to take over (QtGdi::MakeRowsAhead).
 #include <QByteArray>
 #include <QImage>
 #include <QList>
