@@ -90,17 +90,6 @@ void OverRows(int h, bool large, const Rows& rows) {
     if (lower) lower->join();
 }
 
-// One 24-bit row of 32-bit colours, its padding zero.
-void Row24(const QRgb* in, int width, std::uint8_t* out, std::size_t stride) {
-    const std::size_t used = static_cast<std::size_t>(width) * 3;
-    dib::EncodeRow24(in, width, out);
-    std::memset(out + used, 0, stride - used);
-}
-
-std::size_t Stride24(int width) {
-    return static_cast<std::size_t>((static_cast<std::int64_t>(width) * 24 + 31) / 32 * 4);
-}
-
 // The sixteen colours of the standard 4-bit palette.
 const QList<QRgb>& SixteenColours() {
     static const QList<QRgb> c = {
@@ -388,9 +377,12 @@ bool QtGdi::GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* header, st
             }
             const auto* in = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
             switch (bits) {
-                case 24:
-                    Row24(in, w, out, stride);
+                case 24: {
+                    const std::size_t used = static_cast<std::size_t>(w) * 3;
+                    dib::EncodeRow24(in, w, out);
+                    std::memset(out + used, 0, stride - used);
                     break;
+                }
                 case 32:
                     for (int x = 0; x < w; ++x, out += 4) Wr32(out, in[x] & 0xFFFFFFu);
                     break;
@@ -427,15 +419,17 @@ bool QtGdi::GetDIBits(Hbitmap bitmap, Hpalette palette, std::uint8_t* header, st
 std::optional<RowsAhead> QtGdi::MakeRowsAhead(const QImage& image) {
     const int w = image.width(), h = image.height();
     if (image.format() != QImage::Format_RGB32 || static_cast<std::int64_t>(w) * h < kSplitPixels) return std::nullopt;
-    const std::size_t stride = Stride24(w);
+    const std::size_t stride = dib::Stride(w, 24);
     RowsAhead ahead;
     ahead.bytes.reset(static_cast<std::uint8_t*>(std::malloc(RowsAhead::kRoom + stride * static_cast<std::size_t>(h))));
     if (!ahead.bytes) return std::nullopt;
     std::uint8_t* pixels = ahead.bytes.get() + RowsAhead::kRoom;
+    const auto* top = reinterpret_cast<const std::uint32_t*>(image.constBits());
+    const std::size_t inStride = static_cast<std::size_t>(image.bytesPerLine()) / sizeof(std::uint32_t);
+    // The image's rows [first, last) are the bottom-up rows [h - last, h - first).
     OverRows(h, true, [&](int first, int last) {
-        for (int y = first; y < last; ++y)
-            Row24(reinterpret_cast<const QRgb*>(image.constScanLine(y)), w,
-                  pixels + stride * static_cast<std::size_t>(h - 1 - y), stride);
+        dib::EncodeRows(24, w, last - first, top + inStride * static_cast<std::size_t>(first), inStride, {},
+                        pixels + stride * static_cast<std::size_t>(h - last));
     });
     ahead.key = image.cacheKey();
     ahead.width = w;
@@ -443,15 +437,6 @@ std::optional<RowsAhead> QtGdi::MakeRowsAhead(const QImage& image) {
     return ahead;
 }
 
-const RowsAhead* QtGdi::RowsAheadFor(const QImage& image) const {
-    // The key changes whenever the image's pixels may have: rows of an image drawn on since are
-    // never taken for it.
-    const RowsAhead& r = rowsAhead_;
-    if (!r.bytes || r.key != image.cacheKey() || r.width != image.width() || r.height != image.height() ||
-        image.format() != QImage::Format_RGB32)
-        return nullptr;
-    return &r;
-}
 
 MallocBytes QtGdi::TakeRowsAhead(Hbitmap bitmap, std::size_t headroom) {
     if (headroom != RowsAhead::kRoom || !HasRowsAheadFor(bitmap)) return {};
@@ -462,7 +447,11 @@ MallocBytes QtGdi::TakeRowsAhead(Hbitmap bitmap, std::size_t headroom) {
 
 bool QtGdi::HasRowsAheadFor(Hbitmap bitmap) const {
     const QImage* image = Bitmap(bitmap);
-    return image != nullptr && RowsAheadFor(*image) != nullptr;
+    // The key changes whenever the image's pixels may have: rows of an image drawn on since are
+    // never taken for it.
+    const RowsAhead& r = rowsAhead_;
+    return image != nullptr && r.bytes && r.key == image->cacheKey() && r.width == image->width() &&
+           r.height == image->height() && image->format() == QImage::Format_RGB32;
 }
 
 bool QtGdi::DeleteObject(std::uintptr_t object) {

@@ -77,8 +77,6 @@ private:
     void Paint(Hbitmap bitmap) const;
     QImage ToDisplay(QImage image) const;
 
-    const RowsAhead* RowsAheadFor(const QImage& image) const;
-
     std::int64_t pixelLimit_ = kMaxPixels;
     RowsAhead rowsAhead_;
     int depth_;
