@@ -1,10 +1,13 @@
 #include "transport/tls/TlsContext.h"
 
+#include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
+#include <openssl/ec.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/kdf.h>
+#include <openssl/obj_mac.h>
 #include <openssl/params.h>
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
@@ -27,6 +30,9 @@ namespace {
 struct KdfFree { void operator()(EVP_KDF* p) const { EVP_KDF_free(p); } };
 struct KdfCtxFree { void operator()(EVP_KDF_CTX* p) const { EVP_KDF_CTX_free(p); } };
 struct X509NameFree { void operator()(X509_NAME* p) const { X509_NAME_free(p); } };
+struct GroupFree { void operator()(EC_GROUP* p) const { EC_GROUP_free(p); } };
+struct BnFree { void operator()(BIGNUM* p) const { BN_clear_free(p); } };
+struct BnCtxFree { void operator()(BN_CTX* p) const { BN_CTX_free(p); } };
 
 [[noreturn]] void SetupFailed(const char* step) {
     std::string text = std::string("TLS set-up failed: ") + step;
@@ -38,8 +44,10 @@ struct X509NameFree { void operator()(X509_NAME* p) const { X509_NAME_free(p); }
 }
 
 // The salt is fixed and the program's own: nothing may be stored, and two instances must derive
-// the same key from the same passphrase without talking first.
-constexpr char kPassphraseSalt[] = "zumelko team passphrase 1";
+// the same key from the same passphrase without talking first. It is not the salt of the
+// earlier pre-shared key, whose recorded handshakes can be attacked offline: a table of
+// guesses made against those gives nothing here.
+constexpr char kPassphraseSalt[] = "zumelko team passphrase 2";
 constexpr std::uint64_t kScryptN = 1u << 15;
 constexpr std::uint32_t kScryptR = 8;
 constexpr std::uint32_t kScryptP = 1;
@@ -90,10 +98,21 @@ PassphraseKey DerivePassphraseKey(std::string_view passphrase) {
         OSSL_PARAM_construct_uint32(OSSL_KDF_PARAM_SCRYPT_P, &p),
         OSSL_PARAM_construct_end(),
     };
-    PassphraseKey key;
-    const bool derived = EVP_KDF_derive(ctx.get(), key.bytes.data(), key.bytes.size(), params) == 1;
+    // 48 bytes reduced modulo the group order: 64 bits more than the order has, so the bias of
+    // the reduction is below 2^-64.
+    std::array<std::uint8_t, 48> wide{};
+    const bool derived = EVP_KDF_derive(ctx.get(), wide.data(), wide.size(), params) == 1;
     OPENSSL_cleanse(password.data(), password.size());
-    if (!derived) SetupFailed("scrypt");
+    std::unique_ptr<EC_GROUP, GroupFree> group(EC_GROUP_new_by_curve_name(NID_X9_62_prime256v1));
+    std::unique_ptr<BN_CTX, BnCtxFree> bn(BN_CTX_secure_new());
+    std::unique_ptr<BIGNUM, BnFree> w(BN_secure_new());
+    PassphraseKey key;
+    const bool reduced = derived && group && bn && w &&
+                         BN_bin2bn(wide.data(), static_cast<int>(wide.size()), w.get()) != nullptr &&
+                         BN_nnmod(w.get(), w.get(), EC_GROUP_get0_order(group.get()), bn.get()) == 1 &&
+                         BN_bn2binpad(w.get(), key.bytes.data(), static_cast<int>(key.bytes.size())) == 32;
+    OPENSSL_cleanse(wide.data(), wide.size());
+    if (!reduced) SetupFailed("scrypt");
     return key;
 }
 
@@ -125,7 +144,7 @@ TlsContext::TlsContext() {
     if (SSL_CTX_set_min_proto_version(c, TLS1_3_VERSION) != 1 || SSL_CTX_set_max_proto_version(c, TLS1_3_VERSION) != 1)
         SetupFailed("protocol version");
     SSL_CTX_set_options(c, SSL_OP_NO_TICKET | SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION);
-    SSL_CTX_clear_options(c, SSL_OP_ALLOW_NO_DHE_KEX);  // a pre-shared key always with (EC)DHE
+    SSL_CTX_clear_options(c, SSL_OP_ALLOW_NO_DHE_KEX);
     SSL_CTX_set_session_cache_mode(c, SSL_SESS_CACHE_OFF);
     if (SSL_CTX_set_num_tickets(c, 0) != 1) SetupFailed("tickets");
     SSL_CTX_set_max_cert_list(c, kMaxPeerCertificateList);

@@ -1,9 +1,10 @@
 #pragma once
 // What every encrypted connection of this instance shares: a key and a self-signed certificate
-// made fresh at every start (kept in memory only), and, for a team, the key derived from its
+// made fresh at every start (kept in memory only), and, for a team, the scalar derived from its
 // passphrase. Certificates are not checked against any authority: a peer is known by the
 // fingerprint of its certificate and by the check code both users compare once, or, with a
-// passphrase, by knowing the same passphrase.
+// passphrase, by proving in a password-authenticated exchange inside the TLS connection that
+// it knows the same passphrase.
 #include <openssl/crypto.h>
 #include <openssl/ssl.h>
 
@@ -35,7 +36,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The pre-shared key of a team, derived from its passphrase; wiped from memory when dropped.
+// The scalar w of a team's password-authenticated exchange (32 bytes big-endian, below the
+// order of P-256), derived from its passphrase; wiped from memory when dropped.
 struct PassphraseKey {
     std::array<std::uint8_t, 32> bytes{};
     PassphraseKey() = default;
@@ -46,8 +48,10 @@ struct PassphraseKey {
 
 // The cost of the derivation: scrypt with N = 2^15, r = 8, p = 1 (32 MiB, about a tenth of a
 // second on a desktop) over a fixed salt of this program's own, since nothing may be stored.
-// Slow on purpose, so that guessing a passphrase from a recorded handshake costs the same per
-// guess. Derive once when the passphrase changes, never per connection. Two desktops derive the
+// A recorded connection confirms no guess, and a peer that takes part in one confirms one
+// guess per connection; the cost is still there for whoever learns w itself (from a memory
+// dump) and wants the passphrase, which may serve elsewhere. Derive once when the passphrase
+// changes, never per connection. Two desktops derive the
 // same key only from the same bytes: pass the passphrase as UTF-8 on every desktop. Throws
 // ETlsSetup.
 PassphraseKey DerivePassphraseKey(std::string_view passphrase);

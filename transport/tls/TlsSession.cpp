@@ -8,20 +8,16 @@
 #include <openssl/x509_vfy.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <span>
 
 #include "transport/SocketComponents.h"
 
 namespace zumelko::tls {
 
 namespace {
-
-// The identity under which the team's key is offered; the same for every team, since the key
-// itself is what tells teams apart.
-constexpr unsigned char kPskIdentity[] = "zumelko team";
-// Both suites hash with SHA-256, the hash the team's key is bound to.
-constexpr char kPskSuites[] = "TLS_AES_128_GCM_SHA256:TLS_CHACHA20_POLY1305_SHA256";
 
 bool IsReset(int code) { return code == platform::WSAECONNRESET_ || code == 10053 /*WSAECONNABORTED*/; }
 
@@ -90,85 +86,33 @@ struct SessionCallbacks {
         return method.get();
     }
 
-    // The team's key as the resumable session TLS 1.3 offers external keys through.
-    static SSL_SESSION* PskSession(SSL* ssl, const PassphraseKey& key) {
-        static constexpr unsigned char kAes128GcmSha256[2] = {0x13, 0x01};
-        const SSL_CIPHER* cipher = SSL_CIPHER_find(ssl, kAes128GcmSha256);
-        SslSessionPtr session(SSL_SESSION_new());
-        if (cipher == nullptr || !session || SSL_SESSION_set1_master_key(session.get(), key.bytes.data(), key.bytes.size()) != 1 ||
-            SSL_SESSION_set_cipher(session.get(), cipher) != 1 ||
-            SSL_SESSION_set_protocol_version(session.get(), TLS1_3_VERSION) != 1)
-            return nullptr;
-        return session.release();
-    }
-
-    // Client: offers the team's key, when there is one.
-    static int UsePsk(SSL* ssl, const EVP_MD* md, const unsigned char** id, size_t* idLength, SSL_SESSION** out) {
-        *out = nullptr;
-        TlsSession* s = SessionOf(ssl);
-        if (s == nullptr || !s->passphrase_) return 1;
-        // After a retry request the suite is chosen: the key fits SHA-256 suites only, and the
-        // suites offered are only those.
-        if (md != nullptr && md != EVP_sha256()) return 1;
-        *out = PskSession(ssl, *s->passphrase_);
-        if (*out == nullptr) return 0;
-        *id = kPskIdentity;
-        *idLength = sizeof kPskIdentity - 1;
-        return 1;
-    }
-
-    // Server: takes the team's key for its identity; anything else ends the handshake.
-    static int FindPsk(SSL* ssl, const unsigned char* id, size_t idLength, SSL_SESSION** out) {
-        *out = nullptr;
-        TlsSession* s = SessionOf(ssl);
-        if (s == nullptr || !s->passphrase_) return 0;
-        if (idLength != sizeof kPskIdentity - 1 || std::memcmp(id, kPskIdentity, idLength) != 0) {
-            s->refusal_ = "the peer offers an unknown key";
-            return 0;
-        }
-        *out = PskSession(ssl, *s->passphrase_);
-        return *out == nullptr ? 0 : 1;
-    }
-
-    // Server: a team's key is offered exactly when both ends have a passphrase. A server with
-    // one never goes on without it (it has no certificate to go on with either); a server
-    // without one refuses a client that has one rather than leave it to refuse the certificate.
+    // Server: an earlier version of this program offered the team's passphrase as a TLS
+    // pre-shared key, whose binder lets a recording test guesses; such a hello is refused at once.
     static int CheckClientHello(SSL* ssl, int* alert, void*) {
         TlsSession* s = SessionOf(ssl);
         if (s == nullptr) return SSL_CLIENT_HELLO_SUCCESS;
         const unsigned char* ext = nullptr;
         std::size_t extLength = 0;
-        const bool offersKey = SSL_client_hello_get0_ext(ssl, TLSEXT_TYPE_psk, &ext, &extLength) == 1;
-        if (s->passphrase_ && !offersKey) {
-            s->refusal_ = "the peer has no team passphrase";
-        } else if (!s->passphrase_ && offersKey) {
-            s->refusal_ = "the peer uses a team passphrase, this end none";
-        } else {
-            return SSL_CLIENT_HELLO_SUCCESS;
-        }
+        if (SSL_client_hello_get0_ext(ssl, TLSEXT_TYPE_psk, &ext, &extLength) != 1) return SSL_CLIENT_HELLO_SUCCESS;
+        s->refusal_ = "the peer uses the team passphrase of an older version";
         *alert = SSL_AD_HANDSHAKE_FAILURE;
         return SSL_CLIENT_HELLO_ERROR;
     }
 
     // Our own check of the peer's certificate, in place of chain verification: any key will do
-    // (the users compare the check code), but exactly one certificate, and none at all where
-    // a team's key should have been used.
+    // (the users compare the check code, or the passphrase exchange that follows proves the
+    // peer), but exactly one certificate.
     static int VerifyPeer(X509_STORE_CTX* store, void*) {
         auto* ssl = static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
         TlsSession* s = SessionOf(ssl);
         if (s == nullptr) return 0;
-        std::string refusal;
         STACK_OF(X509)* chain = X509_STORE_CTX_get0_untrusted(store);
         X509* leaf = X509_STORE_CTX_get0_cert(store);
-        if (s->passphrase_) {
-            refusal = "the peer has no team passphrase";
-        } else if (leaf == nullptr || (chain != nullptr && sk_X509_num(chain) > 1)) {
-            refusal = "the peer's certificate comes with a chain";
-        } else {
+        if (leaf != nullptr && (chain == nullptr || sk_X509_num(chain) <= 1)) {
             s->peerFingerprint_ = CertificateFingerprint(leaf);
             return 1;
         }
-        s->refusal_ = refusal;
+        s->refusal_ = "the peer's certificate comes with a chain";
         X509_STORE_CTX_set_error(store, X509_V_ERR_APPLICATION_VERIFICATION);
         return 0;
     }
@@ -204,23 +148,11 @@ TlsSession::TlsSession(const TlsContext& context, TlsRole role, TlsPipe& pipe)
     SSL* ssl = ssl_.get();
     SSL_set_bio(ssl, bio, bio);
     SSL_set_app_data(ssl, this);
-    bool ok = true;
-    if (passphrase_) {
-        // No certificates: the team's key authenticates both ends, and a TLS 1.3 server sends no
-        // certificate request in a handshake with a key.
-        ok = SSL_set_ciphersuites(ssl, kPskSuites) == 1;
-        if (role == TlsRole::Client) {
-            SSL_set_psk_use_session_callback(ssl, SessionCallbacks::UsePsk);
-            SSL_set_verify(ssl, SSL_VERIFY_PEER, nullptr);
-        } else {
-            SSL_set_psk_find_session_callback(ssl, SessionCallbacks::FindPsk);
-            SSL_set_verify(ssl, SSL_VERIFY_NONE, nullptr);
-        }
-    } else {
-        ok = SSL_use_certificate(ssl, context.Certificate()) == 1 && SSL_use_PrivateKey(ssl, context.Key()) == 1;
-        SSL_set_verify(ssl, role == TlsRole::Server ? SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT : SSL_VERIFY_PEER,
-                       nullptr);
-    }
+    // The same handshake with a passphrase or without: the exchange that proves the passphrase
+    // follows it, inside the connection.
+    const bool ok = SSL_use_certificate(ssl, context.Certificate()) == 1 && SSL_use_PrivateKey(ssl, context.Key()) == 1;
+    SSL_set_verify(ssl, role == TlsRole::Server ? SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT : SSL_VERIFY_PEER,
+                   nullptr);
     if (!ok) {
         Fail("set-up of the session failed");
         return;
@@ -241,7 +173,7 @@ void TlsSession::Start() {
 }
 
 TlsState TlsSession::Advance() {
-    if (state_ == TlsState::Handshaking) {
+    if (state_ == TlsState::Handshaking && exchange_ == Exchange::Tls) {
         ERR_clear_error();
         const int r = SSL_do_handshake(ssl_.get());
         if (r == 1) {
@@ -250,6 +182,7 @@ TlsState TlsSession::Advance() {
             Settle(r, true);
         }
     }
+    if (state_ == TlsState::Handshaking && exchange_ != Exchange::Tls) StepExchange();
     if (closeState_ == CloseState::Pending && (state_ == TlsState::Open || state_ == TlsState::Closed)) {
         ERR_clear_error();
         const int r = SSL_shutdown(ssl_.get());
@@ -265,6 +198,7 @@ TlsState TlsSession::Advance() {
 int TlsSession::Read(void* buffer, int size) {
     if (state_ == TlsState::Handshaking) Advance();
     if (state_ == TlsState::Idle || state_ == TlsState::Handshaking) return 0;
+    if (!passphrase_ && firstGiven_ < firstWant_ && state_ != TlsState::Failed && size > 0) return ReadFirst(buffer, size);
     if (state_ != TlsState::Open) return -1;
     if (size <= 0) return 0;
     ERR_clear_error();
@@ -328,20 +262,17 @@ std::string TlsSession::FailureReason(int sslError) {
         const int r = ERR_GET_REASON(e);
         if (r == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
             reason = "the peer closed the connection";
-        } else if (r == SSL_R_BINDER_DOES_NOT_VERIFY) {
-            reason = "the team passphrases differ";
         } else if (const char* text = ERR_reason_error_string(e)) {
             reason = text;
         } else {
             reason = "error " + std::to_string(r);
         }
-        // An alert from the peer: it refused. A server refuses a team key made from another
-        // passphrase for its binder, with illegal_parameter.
+        // An alert from the peer: it refused. An earlier version of this program with a
+        // passphrase refuses a hello without its pre-shared key so.
         if (r > SSL_AD_REASON_OFFSET) {
-            const int alert = r - SSL_AD_REASON_OFFSET;
-            const bool otherKey = passphrase_ && role_ == TlsRole::Client &&
-                                  (alert == SSL_AD_ILLEGAL_PARAMETER || alert == SSL_AD_DECRYPT_ERROR);
-            reason = (otherKey ? "the team passphrases differ (" : "the peer refused it (") + reason + ")";
+            reason = "the peer refused it (" + reason + ")";
+            if (passphrase_ && role_ == TlsRole::Client && r - SSL_AD_REASON_OFFSET == SSL_AD_HANDSHAKE_FAILURE)
+                reason += ": it may run an older version, or have no team passphrase";
         }
     } else if (sawFin_) {
         reason = "the peer closed the connection";
@@ -357,15 +288,12 @@ void TlsSession::Fail(const std::string& reason) {
     const bool handshake = state_ != TlsState::Open && state_ != TlsState::Closed;
     error_ = std::string(handshake ? "TLS handshake failed: " : "TLS connection failed: ") + reason;
     state_ = TlsState::Failed;
+    if (handshake) checkCode_.clear();
 }
 
 void TlsSession::FinishHandshake() {
     SSL* ssl = ssl_.get();
-    if (passphrase_ && SSL_session_reused(ssl) != 1) {
-        Fail("the peer did not prove the team passphrase");
-        return;
-    }
-    if (!passphrase_ && SSL_get0_peer_certificate(ssl) == nullptr) {
+    if (SSL_get0_peer_certificate(ssl) == nullptr) {
         Fail("the peer presented no certificate");
         return;
     }
@@ -376,8 +304,151 @@ void TlsSession::FinishHandshake() {
         return;
     }
     checkCode_ = FormatCheckCode(material);
-    passphraseAuthenticated_ = passphrase_.has_value();
-    state_ = TlsState::Open;
+    if (!passphrase_) {
+        state_ = TlsState::Open;
+        return;
+    }
+    // The state stays Handshaking through the exchange, so the owner's handshake deadline
+    // covers it and nothing is written or read before it is over.
+    try {
+        spake_ = std::make_unique<Spake2>(role_ == TlsRole::Client ? SpakeRole::A : SpakeRole::B, passphrase_->bytes);
+    } catch (const ETlsSetup&) {
+        Fail("set-up of the passphrase exchange failed");
+        return;
+    }
+    outgoing_.assign(kExchangeMagic, sizeof kExchangeMagic);
+    outgoing_.append(reinterpret_cast<const char*>(spake_->Share().data()), spake_->Share().size());
+    exchange_ = Exchange::Magic;
+    StepExchange();
+}
+
+bool TlsSession::ExchangeRead(std::size_t want) {
+    while (got_ < want) {
+        ERR_clear_error();
+        std::size_t n = 0;
+        const int r = SSL_read_ex(ssl_.get(), incoming_.data() + got_, want - got_, &n);
+        if (r == 1) {
+            got_ += n;
+            continue;
+        }
+        const int code = SSL_get_error(ssl_.get(), r);
+        if (code == SSL_ERROR_WANT_READ || code == SSL_ERROR_WANT_WRITE) return false;
+        // A peer without a passphrase or of an older version ends the connection here.
+        if (code == SSL_ERROR_ZERO_RETURN || sawFin_ || IsReset(pipeError_)) {
+            ending_ = IsReset(pipeError_) ? TlsEnding::Reset : code == SSL_ERROR_ZERO_RETURN ? TlsEnding::CloseNotify : TlsEnding::Fin;
+            ERR_clear_error();
+            Fail("the peer ended the passphrase exchange: it may have no team passphrase or run an older version");
+        } else {
+            Fail(FailureReason(code));
+        }
+        return false;
+    }
+    return true;
+}
+
+void TlsSession::StepExchange() {
+    const std::size_t shareEnd = sizeof kExchangeMagic + kSpakeShareSize;
+    for (;;) {
+        while (written_ < outgoing_.size()) {
+            ERR_clear_error();
+            std::size_t n = 0;
+            const int r = SSL_write_ex(ssl_.get(), outgoing_.data() + written_, outgoing_.size() - written_, &n);
+            if (r != 1) {
+                Settle(r, true);
+                return;
+            }
+            written_ += n;
+        }
+        switch (exchange_) {
+            case Exchange::Magic:
+                if (!ExchangeRead(sizeof kExchangeMagic)) return;
+                if (std::memcmp(incoming_.data(), kExchangeMagic, sizeof kExchangeMagic) != 0) {
+                    Fail("the peer has no team passphrase");
+                    return;
+                }
+                exchange_ = Exchange::Share;
+                break;
+            case Exchange::Share: {
+                // The client reads the server's confirmation along with its share.
+                if (!ExchangeRead(role_ == TlsRole::Client ? shareEnd + kSpakeMacSize : shareEnd)) return;
+                std::array<std::uint8_t, 32> aad{};
+                if (SSL_export_keying_material(ssl_.get(), aad.data(), aad.size(), kPassphraseLabel,
+                                               sizeof kPassphraseLabel - 1, nullptr, 0, 0) != 1) {
+                    Fail("no keying material for the passphrase exchange");
+                    return;
+                }
+                bool valid = false;
+                try {
+                    valid = spake_->Finish(std::span(incoming_).subspan(sizeof kExchangeMagic, kSpakeShareSize), aad);
+                } catch (const ETlsSetup&) {
+                    Fail("the passphrase exchange failed");
+                    return;
+                }
+                if (!valid) {
+                    Fail("the peer's passphrase exchange is malformed");
+                    return;
+                }
+                outgoing_.assign(reinterpret_cast<const char*>(spake_->Confirmation().data()), kSpakeMacSize);
+                written_ = 0;
+                got_ = 0;
+                if (role_ == TlsRole::Server) {
+                    exchange_ = Exchange::Confirmation;
+                } else if (spake_->PeerConfirms(std::span(incoming_).subspan(shareEnd, kSpakeMacSize))) {
+                    exchange_ = Exchange::Done;
+                } else {
+                    // Not our confirmation but bytes that say nothing, so that the server fails
+                    // for the same reason rather than for a closed connection.
+                    outgoing_.assign(kSpakeMacSize, '\0');
+                    exchange_ = Exchange::Refusing;
+                }
+                break;
+            }
+            case Exchange::Confirmation:
+                if (!ExchangeRead(kSpakeMacSize)) return;
+                if (!spake_->PeerConfirms(std::span(incoming_).first(kSpakeMacSize))) {
+                    Fail("the team passphrases differ");
+                    return;
+                }
+                exchange_ = Exchange::Done;
+                break;
+            case Exchange::Refusing:
+                Fail("the team passphrases differ");
+                return;
+            case Exchange::Done:
+                spake_.reset();
+                passphraseAuthenticated_ = true;
+                state_ = TlsState::Open;
+                return;
+            case Exchange::Tls:
+                return;
+        }
+    }
+}
+
+int TlsSession::ReadFirst(void* buffer, int size) {
+    while (firstGot_ < firstWant_) {
+        ERR_clear_error();
+        std::size_t n = 0;
+        const int r = SSL_read_ex(ssl_.get(), first_.data() + firstGot_, firstWant_ - firstGot_, &n);
+        if (r != 1) {
+            Settle(r, false);
+            if (state_ == TlsState::Open) return 0;
+            if (state_ == TlsState::Failed || firstGot_ == firstGiven_) return -1;
+            firstWant_ = firstGot_;  // the peer ended before four bytes: what it sent is still its
+            break;
+        }
+        firstGot_ += n;
+        if (firstGot_ == first_.size() && std::memcmp(first_.data(), kExchangeMagic, sizeof kExchangeMagic) == 0) {
+            // Open already on this end, but for the peer and the user the handshake failed.
+            state_ = TlsState::Handshaking;
+            Fail("the peer uses a team passphrase, this end none");
+            return -1;
+        }
+    }
+    const std::size_t n = std::min(firstGot_ - firstGiven_, static_cast<std::size_t>(size));
+    std::memcpy(buffer, first_.data() + firstGiven_, n);
+    firstGiven_ += n;
+    return static_cast<int>(n);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -14,16 +14,25 @@
 // socket but must not destroy the session or the component; the session's own report follows
 // when its call returns.
 //
+// With a team passphrase the TLS handshake is the same as without; then, still Handshaking,
+// both ends run a password-authenticated exchange (Spake2.h) inside the connection, its
+// confirmations bound to this connection through the exporter. A recording tests no guess of
+// the passphrase; a peer that takes part tests one per connection. The first four plaintext
+// bytes tell the modes apart: the exchange's magic, or a header's length.
+//
 // Writes go out as OpenSSL makes its records, so a connection carrying TLS wants Nagle's
 // algorithm off: otherwise the client's last small record (its Finished, a short record, the
 // close_notify) waits for the peer's delayed acknowledgement, some 40 ms on Linux.
 #include <openssl/ssl.h>
 
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/Sockets.h"
+#include "transport/tls/Spake2.h"
 #include "transport/tls/TlsContext.h"
 
 namespace zumelko {
@@ -129,14 +138,18 @@ public:
     // one handshake's time-out to make them equal; eight digits would be in reach of one machine.
     // The users compare it once.
     const std::string& CheckCode() const { return checkCode_; }
-    // Both ends proved they hold the team's passphrase key.
+    // Both ends proved they hold the team's passphrase: each checked the other's confirmation.
     bool PassphraseAuthenticated() const { return passphraseAuthenticated_; }
-    // Fingerprint of the certificate the peer presented (see CertificateFingerprint); empty with
-    // a passphrase, where no certificates are exchanged.
+    // Fingerprint of the certificate the peer presented (see CertificateFingerprint).
     const std::string& PeerFingerprint() const { return peerFingerprint_; }
 
 private:
     enum class CloseState { None, Pending, Sent };
+
+    // Where a session with a passphrase is in its exchange after the TLS handshake: the client
+    // (A) sends "ZPK1" + pA and reads "ZPK1" + pB + cB, then sends cA; the server (B) sends
+    // "ZPK1" + pB at once (it does not depend on pA), reads "ZPK1" + pA, sends cB, reads cA.
+    enum class Exchange { Tls, Magic, Share, Confirmation, Refusing, Done };
 
     friend struct SessionCallbacks;
     // Runs a step of OpenSSL and turns its result into the session's state. True when the step
@@ -144,7 +157,12 @@ private:
     bool Settle(int result, bool handshake);
     void Fail(const std::string& reason);
     void FinishHandshake();
+    void StepExchange();
+    bool ExchangeRead(std::size_t want);
     std::string FailureReason(int sslError);
+    // Without a passphrase: the peer's first plaintext bytes, held until they are known not to
+    // be the exchange's magic.
+    int ReadFirst(void* buffer, int size);
 
     TlsRole role_;
     TlsPipe& pipe_;
@@ -160,6 +178,16 @@ private:
     std::string checkCode_;
     std::string peerFingerprint_;
     bool passphraseAuthenticated_ = false;
+    Exchange exchange_ = Exchange::Tls;
+    std::unique_ptr<Spake2> spake_;
+    std::string outgoing_;  // of the exchange, still to be written
+    std::size_t written_ = 0;
+    std::array<std::uint8_t, 4 + kSpakeShareSize + kSpakeMacSize> incoming_{};
+    std::size_t got_ = 0;
+    std::array<char, 4> first_{};
+    std::size_t firstGot_ = 0;
+    std::size_t firstGiven_ = 0;
+    std::size_t firstWant_ = 4;
 };
 
 // Installs the checks every session makes of its peer's hello and certificate.
@@ -167,6 +195,12 @@ void InstallSessionChecks(SSL_CTX* context);
 
 // The exporter label of the check code, this program's own.
 inline constexpr char kCheckCodeLabel[] = "EXPORTER-zumelko check code";
+// The exporter label of the data the passphrase exchange's confirmations cover: a relay
+// between two TLS connections fails on both.
+inline constexpr char kPassphraseLabel[] = "EXPORTER-zumelko team passphrase";
+// What every message of the exchange starts with. A peer without a passphrase starts with a
+// header's length, at most 64 KiB, which never reads as these bytes.
+inline constexpr char kExchangeMagic[4] = {'Z', 'P', 'K', '1'};
 
 // Twelve decimal digits in three groups of four, from 8 bytes of keying material.
 std::string FormatCheckCode(const std::uint8_t material[8]);
