@@ -224,5 +224,40 @@ TEST_F(TlsHostile, ClientSessionAgainstOpensslServer) {
     }
 }
 
+// With a passphrase on both ends: a client of an earlier version offers it as a TLS pre-shared
+// key and is refused at its hello; a machine in the middle that ends TLS on both sides with
+// certificates of its own and relays the exchange's plaintext makes both ends fail, since each
+// end's confirmation covers its own connection.
+TEST_F(TlsHostile, OlderPassphraseClientAndARelayInTheMiddleAreRefused) {
+    const tls::PassphraseKey key = tls::DerivePassphraseKey("team");
+    serverContext.SetPassphraseKey(key);
+    clientContext.SetPassphraseKey(key);
+    TlsServerEnd server(*root, serverContext);
+    auto [status, out] = RunTool(SClient(server.Port(), "-psk " + std::string(64, 'a') +
+                                                            " -psk_identity 'zumelko team' -ciphersuites TLS_AES_128_GCM_SHA256 </dev/null"));
+    EXPECT_NE(out.find("alert handshake failure"), std::string::npos) << out;
+    EXPECT_EQ(server.End().session->ErrorText(), "TLS handshake failed: the peer uses the team passphrase of an older version");
+
+    MakeCertificate("middle");
+    const std::string middle = " -quiet -cert " + (dir / "middle.pem").string() + " -key " + (dir / "middle.key").string();
+    const std::string port = std::to_string(testing::RawListener().Port());
+    const fs::path fifo = dir / "relay";
+    std::atomic<bool> done{false};
+    std::jthread relay([&] {
+        std::system(("timeout 20 sh -c 'mkfifo " + fifo.string() + "; (openssl s_server -naccept 1 -accept " + port + middle + " <" + fifo.string() +
+                     " | " + SClient(server.Port(), middle) + " >" + fifo.string() + ") & until ss -Hltn sport = :" + port +
+                     " | grep -q .; do sleep 0.05; done; touch " + (dir / "ready").string() + "; wait' >/dev/null 2>&1").c_str());
+        done = true;
+    });
+    ASSERT_TRUE(Pump(desktop, [&] { return fs::exists(dir / "ready") || done.load(); }));
+    auto scope = std::make_unique<Component>(root.get());
+    TlsClientEnd client(*scope, clientContext, static_cast<std::uint16_t>(std::stoi(port)));
+    ASSERT_TRUE(Pump(desktop, [&] { return Settled(client.End()) && Settled(server.End()); }));
+    EXPECT_EQ(client.End().session->ErrorText(), "TLS handshake failed: the team passphrases differ");
+    EXPECT_EQ(server.End().session->ErrorText(), "TLS handshake failed: the team passphrases differ");
+    scope.reset();
+    ASSERT_TRUE(Pump(desktop, [&] { return done.load(); }, std::chrono::milliseconds(25000)));
+}
+
 }  // namespace
 }  // namespace zumelko

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "tests/tls/TlsTestPair.h"
@@ -119,6 +120,63 @@ TEST_F(TlsSessions, HandshakeByPassphrasesOnBothEnds) {
         code = server.End().session->CheckCode();
     }
     EXPECT_NE(codes[0], codes[1]);
+}
+
+// Everything a connection puts on the wire and takes from it, in order.
+struct Tap final : tls::TlsPipe {
+    std::unique_ptr<tls::TlsPipe> inner;
+    std::string& wire;
+    Tap(std::unique_ptr<tls::TlsPipe> pipe, std::string& into) : inner(std::move(pipe)), wire(into) {}
+    int Send(const void* data, int length, int& error) override {
+        const int n = inner->Send(data, length, error);
+        if (n > 0) wire.append(static_cast<const char*>(data), static_cast<std::size_t>(n));
+        return n;
+    }
+    int Receive(void* buffer, int size, int& error) override {
+        const int n = inner->Receive(buffer, size, error);
+        if (n > 0) wire.append(static_cast<const char*>(buffer), static_cast<std::size_t>(n));
+        return n;
+    }
+};
+
+// What a recording of connections with the passphrase holds: the exchange only encrypted, and
+// nothing two recordings share that a recording without a passphrase lacks (no key, binder or
+// hash fixed per passphrase to test guesses against); the hello is as long as without one, so
+// it offers no pre-shared key.
+TEST_F(TlsSessions, ARecordingHoldsNothingFixedPerPassphrase) {
+    std::string wires[3];  // the passphrase twice, then none
+    for (int run = 0; run < 3; ++run) {
+        if (run < 2) clientContext.SetPassphraseKey(KeyOf("A")); else clientContext.ClearPassphrase();
+        if (run < 2) serverContext.SetPassphraseKey(KeyOf("A")); else serverContext.ClearPassphrase();
+        auto scope = std::make_unique<Component>(root.get());
+        TlsServerEnd server(*scope, serverContext);
+        TlsClientEnd client(*scope, clientContext, server.Port());
+        testing::TlsEnd& e = client.End();
+        e.session.reset();
+        e.pipe = std::make_unique<Tap>(std::move(e.pipe), wires[run]);
+        e.session = std::make_unique<tls::TlsSession>(clientContext, tls::TlsRole::Client, *e.pipe);
+        e.outgoing = "the same item every time";
+        ASSERT_TRUE(Pump(desktop, [&] { return server.End().received == e.outgoing; }));
+        EXPECT_EQ(e.session->PassphraseAuthenticated(), run < 2);
+        EXPECT_EQ(wires[run].find(tls::kExchangeMagic, 0, sizeof tls::kExchangeMagic), std::string::npos);
+    }
+    const auto windows = [](const std::string& wire) {
+        std::set<std::string> all;
+        for (std::size_t i = 0; i + 16 <= wire.size(); ++i) all.insert(wire.substr(i, 16));
+        return all;
+    };
+    const std::set<std::string> second = windows(wires[1]);
+    const std::set<std::string> none = windows(wires[2]);
+    std::size_t shared = 0;
+    for (const std::string& w : windows(wires[0])) {
+        if (!second.count(w)) continue;
+        ++shared;
+        EXPECT_TRUE(none.count(w)) << "a window only recordings with the passphrase share";
+    }
+    EXPECT_GT(shared, 0u) << "the hellos' fixed parts, at least";
+    const std::size_t helloWithout = testing::ClientHello(clientContext).size();
+    clientContext.SetPassphraseKey(KeyOf("A"));
+    EXPECT_EQ(testing::ClientHello(clientContext).size(), helloWithout);
 }
 
 std::string Pattern(std::size_t size, unsigned seed) {
