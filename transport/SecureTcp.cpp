@@ -240,7 +240,7 @@ void TSecureTcp::PumpSend() {
     if (generation != generation_) return;
     switch (s.State()) {
         case tls::TlsState::Failed:
-            if (!handshakeDone_) {
+            if (!handshakeDone_ || s.HandshakeFailed()) {
                 FailSend(TSecureFailure::Handshake, s.ErrorText());
             } else {
                 FailSend(s.Ending() == tls::TlsEnding::Reset ? TSecureFailure::Refused : TSecureFailure::Lost,

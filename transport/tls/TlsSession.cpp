@@ -288,6 +288,7 @@ void TlsSession::Fail(const std::string& reason) {
     const bool handshake = state_ != TlsState::Open && state_ != TlsState::Closed;
     error_ = std::string(handshake ? "TLS handshake failed: " : "TLS connection failed: ") + reason;
     state_ = TlsState::Failed;
+    handshakeFailed_ = handshake;
     if (handshake) checkCode_.clear();
 }
 

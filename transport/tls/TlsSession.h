@@ -130,6 +130,9 @@ public:
     // A short English text for the user, "TLS handshake failed: …" or "TLS connection failed:
     // …"; empty unless State is Failed.
     const std::string& ErrorText() const { return error_; }
+    // Failed in the handshake (ErrorText "TLS handshake failed: …"), even if it was Open a moment:
+    // an end without a passphrase learns from the peer's first bytes that it has one.
+    bool HandshakeFailed() const { return state_ == TlsState::Failed && handshakeFailed_; }
 
     // The check code both ends show once the handshake is done: twelve decimal digits in three
     // groups of four ("0123 4567 8901"); empty before. It comes from the exporter, whose secret
@@ -178,6 +181,7 @@ private:
     std::string checkCode_;
     std::string peerFingerprint_;
     bool passphraseAuthenticated_ = false;
+    bool handshakeFailed_ = false;
     Exchange exchange_ = Exchange::Tls;
     std::unique_ptr<Spake2> spake_;
     std::string outgoing_;  // of the exchange, still to be written
