@@ -4,7 +4,8 @@
 //   PlainConnect        connect, 4 KiB from client to server, close (the baseline)
 //   TlsConnect          connect, TLS 1.3 handshake (certificates, as without a passphrase),
 //                       4 KiB of plaintext, close_notify, close
-//   TlsConnectTeam      the same with a team passphrase (external key with ECDHE)
+//   TlsConnectTeam      the same with a team passphrase: the same handshake, then the SPAKE2
+//                       exchange inside it (three more messages, a few point multiplications)
 //   PassphraseDerivation  the key derived from a passphrase (scrypt), once per change
 //
 // Both ends' work counts, as both machines spend it. Compare the CPU column too: on loopback the

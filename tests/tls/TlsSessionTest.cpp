@@ -125,18 +125,11 @@ TEST_F(TlsSessions, HandshakeByPassphrasesOnBothEnds) {
 // Everything a connection puts on the wire and takes from it, in order.
 struct Tap final : tls::TlsPipe {
     std::unique_ptr<tls::TlsPipe> inner;
-    std::string& wire;
-    Tap(std::unique_ptr<tls::TlsPipe> pipe, std::string& into) : inner(std::move(pipe)), wire(into) {}
-    int Send(const void* data, int length, int& error) override {
-        const int n = inner->Send(data, length, error);
-        if (n > 0) wire.append(static_cast<const char*>(data), static_cast<std::size_t>(n));
-        return n;
-    }
-    int Receive(void* buffer, int size, int& error) override {
-        const int n = inner->Receive(buffer, size, error);
-        if (n > 0) wire.append(static_cast<const char*>(buffer), static_cast<std::size_t>(n));
-        return n;
-    }
+    std::string* wire;
+    Tap(std::unique_ptr<tls::TlsPipe> pipe, std::string* into) : inner(std::move(pipe)), wire(into) {}
+    int Send(const void* d, int n, int& e) override { return Keep(d, inner->Send(d, n, e)); }
+    int Receive(void* b, int n, int& e) override { return Keep(b, inner->Receive(b, n, e)); }
+    int Keep(const void* d, int n) { return wire->append(static_cast<const char*>(d), n > 0 ? n : 0), n; }
 };
 
 // What a recording of connections with the passphrase holds: the exchange only encrypted, and
@@ -153,7 +146,7 @@ TEST_F(TlsSessions, ARecordingHoldsNothingFixedPerPassphrase) {
         TlsClientEnd client(*scope, clientContext, server.Port());
         testing::TlsEnd& e = client.End();
         e.session.reset();
-        e.pipe = std::make_unique<Tap>(std::move(e.pipe), wires[run]);
+        e.pipe = std::make_unique<Tap>(std::move(e.pipe), &wires[run]);
         e.session = std::make_unique<tls::TlsSession>(clientContext, tls::TlsRole::Client, *e.pipe);
         e.outgoing = "the same item every time";
         ASSERT_TRUE(Pump(desktop, [&] { return server.End().received == e.outgoing; }));

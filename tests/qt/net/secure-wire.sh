@@ -5,7 +5,8 @@
 # the middle that terminates TLS with its own key and relays makes the two check codes differ.
 # With the secure port dropped by the receiver's firewall, --strict sends nothing plain, and
 # without it the item arrives unencrypted; with a team passphrase on both ends the machine in
-# the middle cannot complete the handshake, and the direct send arrives authenticated.
+# the middle, relaying the passphrase exchange between its two TLS connections, fails it, and
+# the direct send arrives authenticated.
 # Usage: secure-wire.sh PATH/TO/zumelko PATH/TO/zumelko-send OUTPUT-DIR
 set -uo pipefail
 program=$(readlink -f "$1")
@@ -164,8 +165,9 @@ check "without --strict the same send falls back to plain and is taken" captured
 check "the fallback went plain: the text on the wire, no encrypted item in the receiver's log" went_plain
 zm_on rx nft delete table inet zm
 
-# The team's passphrase on both ends: the machine in the middle, not knowing it, cannot finish
-# the handshake with the sender; straight to the program, the item arrives authenticated.
+# The team's passphrase on both ends: the machine in the middle, not knowing it, relays the
+# passphrase exchange, whose confirmations cover each TLS connection, so the sender's handshake
+# fails; straight to the program, the item arrives authenticated.
 phrase="team passphrase $$ äö"
 # (Not zm_quit: the plain item just taken leaves its ports in TIME_WAIT, which its bare bind
 # check counts as taken; the program's own listeners reuse the address.)
