@@ -7,8 +7,8 @@
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <span>

@@ -112,7 +112,8 @@ public:
     // Plaintext into the caller's buffer: the number of bytes (> 0); 0 when nothing waits now (a
     // read notice will come); -1 when nothing more will come (State says why: Closed, with
     // Ending, or Failed). Read until it returns 0 or less: plaintext already decrypted brings
-    // no further notice.
+    // no further notice. Without a passphrase the peer's first four bytes come out once all four
+    // are in: they tell a peer with a passphrase apart.
     int Read(void* buffer, int size);
     // Encrypts and sends: the bytes taken (> 0); 0 when the socket takes nothing now (a write
     // notice will come: call again with the same bytes first, at the same or another address);
