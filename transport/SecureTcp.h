@@ -22,7 +22,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 #include "framework/Component.h"
 #include "framework/Event.h"
@@ -250,7 +249,7 @@ private:
     unsigned connectTimeoutMs_ = 1000;
     unsigned handshakeTimeoutMs_ = kDefaultHandshakeTimeoutMs;
     HandshakeLimits limits_;
-    std::unordered_map<std::uint32_t, AddressRecord> addresses_;
+    std::map<std::uint32_t, AddressRecord> addresses_;
     bool watching_ = false;
     Clock::time_point sendDeadline_;
     std::size_t maxPacket_ = TSimpleTcp::kDefaultMaxPacketSize;

@@ -17,6 +17,12 @@ Usage: hostile-peer.py COMMAND ADDRESS [ARGUMENTS...]
   reset ADDR PORT ANNOUNCED SENT          announces ANNOUNCED bytes, sends SENT, then resets
   interleave ADDR TEXT1 TEXT2             two senders at once: both headers, then both data
                                           packets, their bytes interleaved
+  handshakes ADDR MODE COUNT [SOURCE...]  COUNT connections at once to the secure port from
+                                          each SOURCE address (default: any), each sending
+                                          nothing (MODE idle), half of one TLS client hello
+                                          (half) or all of it (whole), the same bytes every
+                                          time, then waiting; prints how many the program
+                                          answered and how long the last stayed open
 """
 import os
 import resource
@@ -189,6 +195,57 @@ def cmd_interleave(addr, text1, text2):
     return 0 if all(first) and all(second) else 1
 
 
+def cmd_handshakes(addr, mode, count, *sources):
+    import ssl
+    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+    ctx.check_hostname, ctx.verify_mode = False, ssl.CERT_NONE
+    ctx.minimum_version = ssl.TLSVersion.TLSv1_3
+    ctx.set_alpn_protocols(["zumelko/1"])
+    out = ssl.MemoryBIO()
+    tls = ctx.wrap_bio(ssl.MemoryBIO(), out)
+    try:
+        tls.do_handshake()
+    except ssl.SSLWantReadError:
+        pass
+    hello = {"idle": b"", "half": out.read()[:100], "whole": out.read()}[mode]
+    socks = []
+    for source in sources or [""]:
+        for _ in range(int(count)):
+            s = socket.socket()
+            s.bind((source, 0))
+            s.settimeout(5)
+            s.connect((addr, 8002))
+            try:
+                s.sendall(hello)
+            except OSError:
+                pass
+            s.setblocking(False)
+            socks.append(s)
+    start = time.monotonic()
+    answered, longest = 0, 0.0
+    sel = selectors.DefaultSelector()
+    for s in socks:
+        sel.register(s, selectors.EVENT_READ, [False])
+    while sel.get_map() and time.monotonic() - start < 30:
+        for key, _ in sel.select(timeout=0.5):
+            try:
+                data = key.fileobj.recv(65536)
+            except BlockingIOError:
+                continue
+            except OSError:
+                data = b""
+            if data:
+                key.data[0] = True
+                continue
+            answered += key.data[0]
+            longest = time.monotonic() - start
+            sel.unregister(key.fileobj)
+            key.fileobj.close()
+    print("%d connections, %d answered, %d still open, the last closed after %.1f s"
+          % (len(socks), answered, len(sel.get_map()), longest))
+    return 0 if not sel.get_map() else 1
+
+
 def main(argv):
     commands = {
         "item": cmd_item,
@@ -197,6 +254,7 @@ def main(argv):
         "length": cmd_length,
         "reset": cmd_reset,
         "interleave": cmd_interleave,
+        "handshakes": cmd_handshakes,
     }
     if len(argv) < 3 or argv[1] not in commands:
         print(__doc__)
