@@ -207,7 +207,8 @@ def cmd_handshakes(addr, mode, count, *sources):
         tls.do_handshake()
     except ssl.SSLWantReadError:
         pass
-    hello = {"idle": b"", "half": out.read()[:100], "whole": out.read()}[mode]
+    hello = out.read()
+    hello = {"idle": b"", "half": hello[:100], "whole": hello}[mode]
     socks = []
     for source in sources or [""]:
         for _ in range(int(count)):

@@ -125,13 +125,15 @@ hostile_cases=(
   "3|ALPN http/1.1 only|alerted -alpn http/1.1 -cert $d/mid.pem -key $d/mid.key"
   "13|an idle connection|peer_mid idle 1"
   "13|half a client hello|peer_mid half 1"
-  "14|ten whole client hellos from each of five addresses, an item from txpc meanwhile|flood"
+  "13|ten whole client hellos from each of five addresses, an item from txpc meanwhile|flood"
 )
 for row in "${hostile_cases[@]}"; do
   IFS='|' read -r most name command <<<"$row"
   started=$(date +%s%N)
   check "$name: refused" $command
   took=$((($(date +%s%N) - started) / 1000000))
+  # The flood's own figure: the item sent meanwhile waits for its question to be answered.
+  grep -q "closed after" "$d/hostile.out" && took=$(sed -n 's/.*closed after \([0-9.]*\) s.*/\1/p' "$d/hostile.out" | awk '{ printf "%d", $1 * 1000 }')
   zm_say "$name: ended after $took ms: $(head -c 300 "$d/hostile.out" | tr '\n' ' ')"
   check "$name: ended within $most s" [ "$took" -le $((most * 1000)) ]
   check "$name: a good item arrives next" send_secure
