@@ -132,18 +132,17 @@ void TSecureTcp::Sweep() {
         if (it->second->stage == Incoming::Stage::Handshake) HandshakeEnded(it->second->peer, false);
         Drop(socket);
     }
-    if (sending_ && connected_ && !handshakeDone_) {
-        if (now >= sendDeadline_) {
-            FailSend(TSecureFailure::Handshake, "TLS handshake failed: no answer within " +
-                                                    std::to_string((handshakeTimeoutMs_ + 999) / 1000) + " s");
-        } else {
-            pending = true;
-        }
-    }
+    const bool handshaking = sending_ && connected_ && !handshakeDone_;
+    const bool sendExpired = handshaking && now >= sendDeadline_;
+    if (handshaking && !sendExpired) pending = true;
     if (!pending && watching_) {
         platform::Current().loop().KillTimer(window_.get(), kDeadlineTimer);
         watching_ = false;
     }
+    // Last: the owner's handler may do anything, this channel's end included.
+    if (sendExpired)
+        FailSend(TSecureFailure::Handshake,
+                 "TLS handshake failed: no answer within " + std::to_string((handshakeTimeoutMs_ + 999) / 1000) + " s");
 }
 
 TSecureTcp::AddressRecord& TSecureTcp::Record(std::uint32_t addr, Clock::time_point now) {

@@ -94,46 +94,41 @@ check "both ends show one check code ($sent)" bash -c "[ -n '$sent' ] && [ '$sen
 zm_x rx xclip -selection clipboard -o >"$d/got.txt"
 check "the text arrived exactly" bash -c "[ \"\$(cat '$d/got.txt')\" = '$secret' ]"
 
-# Hostile handshakes from host mid, each ended well within the 10 s deadline and its slack: a
-# hello offering what the program refuses is answered with an alert at once, a client that says
-# nothing or stops half-way is cut off by the deadline, and a flood from five addresses gets at
-# most four handshakes of each under way while an item from txpc arrives. A good item follows
-# every case.
+# Hostile handshakes from host mid, each ended well within the deadline (10 s) and a good item
+# after each: a hello offering what the program refuses gets an alert at once, silence is cut
+# off by the deadline, and five addresses get four handshakes each under way at most.
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 -subj /CN=mid \
   -keyout "$d/mid.key" -out "$d/mid.pem" >/dev/null 2>&1
-openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 \
-  -pkeyopt rsa_keygen_pubexp:$(python3 -c 'print(2**2000 + 2**16 + 1)') -out "$d/rsa.key" 2>/dev/null
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_pubexp:$(python3 -c 'print(2**2000 + 2**16 + 1)') -out "$d/rsa.key" 2>/dev/null
 openssl req -x509 -key "$d/rsa.key" -days 1 -subj /CN=mid -out "$d/rsa.pem" >/dev/null 2>&1
-tls_client() { zm_on mid timeout 20 openssl s_client -connect "$rx_addr:8002" -ign_eof "$@" </dev/null >"$d/hostile.out" 2>&1; }
-alerted() { tls_client "$@"; grep -q "alert" "$d/hostile.out" || { cat "$d/hostile.out" >&2; return 1; }; }
+alerted() {
+  zm_on mid timeout 20 openssl s_client -connect "$rx_addr:8002" -ign_eof "$@" </dev/null >"$d/hostile.out" 2>&1
+  grep -q "alert" "$d/hostile.out"
+}
 peer_mid() { zm_on mid timeout 40 python3 "$here/hostile-peer.py" handshakes "$rx_addr" "$@" >"$d/hostile.out" 2>&1; }
-flood() {
+extra=("$ZM_NET_SUBNET".{61..65})
+for a in "${extra[@]}"; do ip -n "${ZM_NET_PREFIX}mid" addr add "$a/24" dev eth0; done
+flood() {  # with an item from txpc meanwhile; at most 4 answered per address
   peer_mid whole 10 "${extra[@]}" &
   local flooder=$!
   sleep 1
-  send_secure || return 1
-  wait "$flooder" || { cat "$d/hostile.out" >&2; return 1; }
-  [ "$(awk '{ print $3 }' "$d/hostile.out")" -le $((4 * ${#extra[@]})) ] || { cat "$d/hostile.out" >&2; return 1; }
+  send_secure && wait $flooder && [ "$(awk '{ print $3 }' "$d/hostile.out")" -le $((4 * ${#extra[@]})) ]
 }
-extra=()
-for i in 61 62 63 64 65; do
-  ip -n "${ZM_NET_PREFIX}mid" addr add "$ZM_NET_SUBNET.$i/24" dev eth0 && extra+=("$ZM_NET_SUBNET.$i")
-done
 hostile_cases=(
   "3|only ffdhe8192 offered|alerted -groups ffdhe8192 -cert $d/mid.pem -key $d/mid.key"
   "3|an RSA certificate with a 2000-bit exponent|alerted -cert $d/rsa.pem -key $d/rsa.key"
   "3|ALPN http/1.1 only|alerted -alpn http/1.1 -cert $d/mid.pem -key $d/mid.key"
   "13|an idle connection|peer_mid idle 1"
   "13|half a client hello|peer_mid half 1"
-  "13|ten whole client hellos from each of five addresses, an item from txpc meanwhile|flood"
+  "13|ten whole client hellos from each of five addresses|flood"
 )
 for row in "${hostile_cases[@]}"; do
   IFS='|' read -r most name command <<<"$row"
   started=$(date +%s%N)
   check "$name: refused" $command
-  took=$((($(date +%s%N) - started) / 1000000))
-  # The flood's own figure: the item sent meanwhile waits for its question to be answered.
-  grep -q "closed after" "$d/hostile.out" && took=$(sed -n 's/.*closed after \([0-9.]*\) s.*/\1/p' "$d/hostile.out" | awk '{ printf "%d", $1 * 1000 }')
+  # The time the peer saw, where it says (the flood's item waits for its question meanwhile).
+  took=$(sed -n 's/.*closed after \([0-9.]*\) s.*/\1/p' "$d/hostile.out" | awk '{ printf "%d", $1 * 1000 }')
+  took=${took:-$((($(date +%s%N) - started) / 1000000))}
   zm_say "$name: ended after $took ms: $(head -c 300 "$d/hostile.out" | tr '\n' ' ')"
   check "$name: ended within $most s" [ "$took" -le $((most * 1000)) ]
   check "$name: a good item arrives next" send_secure
