@@ -203,12 +203,13 @@ def cmd_handshakes(addr, mode, count, *sources):
     except ssl.SSLWantReadError:
         hello = out.read()
     hello = {"idle": b"", "half": hello[:100], "whole": hello}[mode]
-    socks = [socket.create_connection((addr, 8002), 5, (src, 0)) for src in sources or [""] for _ in range(int(count))]
-    sel, start, answered, last = selectors.DefaultSelector(), time.monotonic(), 0, 0.0
-    for s in socks:
-        with contextlib.suppress(OSError):  # reset at accept already
-            s.sendall(hello)
-        sel.register(s, selectors.EVENT_READ, [False])
+    sel, socks = selectors.DefaultSelector(), []
+    for src in [src for src in sources or [""] for _ in range(int(count))]:
+        with contextlib.suppress(OSError):  # not taken, or reset at accept already
+            socks.append(socket.create_connection((addr, 8002), 5, (src, 0)))
+            sel.register(socks[-1], selectors.EVENT_READ, [False])
+            socks[-1].sendall(hello)
+    start, answered, last = time.monotonic(), 0, 0.0
     while sel.get_map() and time.monotonic() - start < 30:
         for key, _ in sel.select(timeout=0.5):
             try:
