@@ -185,10 +185,11 @@ void TSecureTcp::HandshakeEnded(std::uint32_t addr, bool succeeded) {
         r.failures = 0;
         return;
     }
-    // Doubling from the first wait: a mistyped passphrase costs a second or two, a stranger
-    // trying at will the longest wait per try.
+    // One failure is free (a mistyped passphrase, retried at once); from the second on the wait
+    // doubles, so that a stranger trying at will pays the longest wait per try.
     r.failures = std::min(r.failures + 1, 31u);
-    const unsigned shift = std::min(r.failures - 1, 20u);
+    if (r.failures < 2) return;
+    const unsigned shift = std::min(r.failures - 2, 20u);
     const auto wait = std::min<std::uint64_t>(std::uint64_t{limits_.failureWaitMs} << shift, limits_.longestWaitMs);
     r.waitUntil = now + std::chrono::milliseconds(wait);
 }

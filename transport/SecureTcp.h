@@ -102,8 +102,8 @@ public:
         std::size_t atOnce = 4;             // handshakes under way at once
         double perSecond = 4;               // new handshakes, on average
         double burst = 8;                   // new handshakes in a row after a quiet spell
-        unsigned failureWaitMs = 250;       // the wait after a failed handshake, doubled by each
-        unsigned longestWaitMs = 8000;      // further one up to this
+        unsigned failureWaitMs = 250;       // the wait after a second failed handshake in a row,
+        unsigned longestWaitMs = 8000;      // doubled by each further one up to this
     };
     const HandshakeLimits& Limits() const { return limits_; }
     void SetLimits(const HandshakeLimits& limits) { limits_ = limits; }
