@@ -3,8 +3,10 @@
 // on 127.0.0.1 share one loop, the sender sending a small item every 250 ms (the machine whose
 // items must still arrive); a child process replays one TLS client hello as fast as it can from
 // one address (127.0.0.2) or from a hundred (127.0.0.2 ...), closing each connection once the
-// program answers. The pause is the longest gap between the ticks of a 1 ms timer (and, since
-// a machine shared with other work stalls any process now and then, the 99th percentile).
+// program answers. The pause is the longest gap between the ticks of a 1 ms timer; since a
+// machine shared with other work stalls any process now and then, also the longest time the
+// loop's thread spent on the processor within one gap (its own work) and the 99th percentile,
+// each the least of three rounds.
 //
 //   idle          the sender alone
 //   one           the flood from one address
@@ -23,6 +25,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -120,9 +123,10 @@ std::string ClientHello() {
 struct Result {
     double longestPauseMs = 0;
     double p99PauseMs = 0;
+    double longestWorkMs = 0;
     int sent = 0;
     int arrived = 0;
-    int handshakesAnswered = 0;
+    std::string failures;  // one letter a failed send: Unreachable, Handshake, Refused, Lost
 };
 
 Result Run(int floodAddresses, bool limits) {
@@ -137,18 +141,33 @@ Result Run(int floodAddresses, bool limits) {
     auto& sender = root.Create<TSecureTcp>(senderContext);
     sender.SetPort(kPort);
     Result r;
+    bool measuring = false;
     receiver.OnReceived = [&](Component*) { ++r.arrived; };
+    sender.OnSendFailed = [&](Component*, TSecureFailure kind, const std::string&) {
+        if (measuring) r.failures += "UHRL"[static_cast<int>(kind)];
+    };
     receiver.Listen();
 
     Clock::time_point last = Clock::now();
     std::vector<Clock::duration> gaps;
-    bool measuring = false;
+    double lastCpu = 0;
+    double longestWork = 0;
+    auto cpuMs = [] {
+        timespec t{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+    };
     const platform::Hwnd window = loop.CreateHiddenWindow([&](std::uint32_t m, platform::WParam w, platform::LParam) {
         if (m != platform::WM_TIMER_) return platform::LResult{0};
         if (w == 1) {
             const Clock::time_point now = Clock::now();
-            if (measuring) gaps.push_back(now - last);
+            const double cpu = cpuMs();
+            if (measuring) {
+                gaps.push_back(now - last);
+                longestWork = std::max(longestWork, cpu - lastCpu);
+            }
             last = now;
+            lastCpu = cpu;
         } else if (!sender.Sending()) {
             ++r.sent;
             MemoryStream item;
@@ -170,7 +189,9 @@ Result Run(int floodAddresses, bool limits) {
     loop.RunUntilFor([] { return false; }, 300ms);
     measuring = true;
     last = Clock::now();
-    r.sent = r.arrived = 0;
+    lastCpu = cpuMs();
+    r.sent = sender.Sending() ? 1 : 0;  // the item under way counts as sent in the run
+    r.arrived = 0;
     loop.RunUntilFor([] { return false; }, kRun);
     measuring = false;
     if (flooder > 0) {
@@ -179,6 +200,7 @@ Result Run(int floodAddresses, bool limits) {
     }
     loop.RunUntilFor([&] { return !sender.Sending(); }, 2s);
     loop.DestroyWindow(window);
+    r.longestWorkMs = longestWork;
     std::sort(gaps.begin(), gaps.end());
     if (!gaps.empty()) {
         r.longestPauseMs = std::chrono::duration<double, std::milli>(gaps.back()).count();
@@ -200,17 +222,32 @@ int main() {
                           {"many-open", 100, false}};
     double idle = 0;
     double idle99 = 0;
-    std::printf("%-10s %16s %10s %12s %10s %16s\n", "case", "longest pause ms", "to idle", "99th pct ms", "to idle",
-                "items arrived");
+    double idleWork = 0;
+    std::printf("%-10s %16s %8s %16s %8s %12s %8s %14s\n", "case", "longest pause ms", "to idle", "longest work ms",
+                "to idle", "99th pct ms", "to idle", "items arrived");
     for (const Case& c : cases) {
-        const Result r = Run(c.addresses, c.limits);
+        // Three rounds; the least of each figure is reported, since a stall that is not the
+        // loop's own (another process, the machine) only ever adds to it. Items add up.
+        Result r = Run(c.addresses, c.limits);
+        for (int round = 1; round < 3; ++round) {
+            const Result more = Run(c.addresses, c.limits);
+            r.longestPauseMs = std::min(r.longestPauseMs, more.longestPauseMs);
+            r.longestWorkMs = std::min(r.longestWorkMs, more.longestWorkMs);
+            r.p99PauseMs = std::min(r.p99PauseMs, more.p99PauseMs);
+            r.arrived += more.arrived;
+            r.sent += more.sent;
+            r.failures += more.failures;
+        }
         if (c.addresses == 0) {
             idle = r.longestPauseMs;
             idle99 = r.p99PauseMs;
+            idleWork = r.longestWorkMs;
         }
-        std::printf("%-10s %16.2f %10.2f %12.2f %10.2f %10d of %d\n", c.name, r.longestPauseMs,
-                    idle > 0 ? r.longestPauseMs / idle : 0.0, r.p99PauseMs, idle99 > 0 ? r.p99PauseMs / idle99 : 0.0,
-                    r.arrived, r.sent);
+        std::printf("%-10s %16.2f %8.2f %16.2f %8.2f %12.2f %8.2f %8d of %d\n", c.name, r.longestPauseMs,
+                    idle > 0 ? r.longestPauseMs / idle : 0.0, r.longestWorkMs,
+                    idleWork > 0 ? r.longestWorkMs / idleWork : 0.0, r.p99PauseMs,
+                    idle99 > 0 ? r.p99PauseMs / idle99 : 0.0, r.arrived, r.sent);
+        if (!r.failures.empty()) std::printf("%10s failed sends (Unreachable, Handshake, Refused, Lost): %s\n", "", r.failures.c_str());
         std::fflush(stdout);
     }
     return 0;
