@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "platform/Desktop.h"
 
@@ -17,6 +18,7 @@ using SocketHandleT = platform::SocketHandle;
 
 // Messages of the channel's own window.
 constexpr std::uintptr_t kConnectTimer = 1;
+constexpr std::uintptr_t kDeadlineTimer = 2;
 constexpr std::uint32_t kTurnMessage = platform::WM_USER_ + 2;
 
 // Plaintext one connection may take in one turn of the loop; what is left waits behind the
@@ -88,6 +90,10 @@ platform::LResult TSecureTcp::WndProc(std::uint32_t message, platform::WParam w,
         }
         return 0;
     }
+    if (message == platform::WM_TIMER_ && w == kDeadlineTimer) {
+        Sweep();
+        return 0;
+    }
     if (message == kTurnMessage) {
         const auto socket = static_cast<SocketHandleT>(w);
         if (Incoming* in = Find(socket, static_cast<std::uint64_t>(l))) {
@@ -96,6 +102,96 @@ platform::LResult TSecureTcp::WndProc(std::uint32_t message, platform::WParam w,
         }
     }
     return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Deadlines and limits
+
+void TSecureTcp::WatchDeadlines() {
+    if (watching_) return;
+    // Often enough that a connection outlives its deadline by a fraction of it at most.
+    const unsigned period = std::clamp(handshakeTimeoutMs_ / 8, 5u, 250u);
+    watching_ = platform::Current().loop().SetTimer(window_.get(), kDeadlineTimer, period);
+}
+
+void TSecureTcp::Sweep() {
+    const Clock::time_point now = Clock::now();
+    bool pending = false;
+    std::vector<SocketHandleT> expired;
+    for (const auto& [socket, in] : incoming_) {
+        if (in->stage != Incoming::Stage::Handshake && in->stage != Incoming::Stage::Closing) continue;
+        if (now >= in->deadline) {
+            expired.push_back(socket);
+        } else {
+            pending = true;
+        }
+    }
+    for (SocketHandleT socket : expired) {
+        auto it = incoming_.find(socket);
+        if (it == incoming_.end()) continue;
+        if (it->second->stage == Incoming::Stage::Handshake) HandshakeEnded(it->second->peer, false);
+        Drop(socket);
+    }
+    const bool handshaking = sending_ && connected_ && !handshakeDone_;
+    const bool sendExpired = handshaking && now >= sendDeadline_;
+    if (handshaking && !sendExpired) pending = true;
+    if (!pending && watching_) {
+        platform::Current().loop().KillTimer(window_.get(), kDeadlineTimer);
+        watching_ = false;
+    }
+    // Last: the owner's handler may do anything, this channel's end included.
+    if (sendExpired)
+        FailSend(TSecureFailure::Handshake,
+                 "TLS handshake failed: no answer within " + std::to_string((handshakeTimeoutMs_ + 999) / 1000) + " s");
+}
+
+TSecureTcp::AddressRecord& TSecureTcp::Record(std::uint32_t addr, Clock::time_point now) {
+    auto it = addresses_.find(addr);
+    if (it != addresses_.end()) return it->second;
+    if (addresses_.size() >= kMaxTrackedAddresses) {
+        auto oldest = addresses_.begin();
+        for (auto i = addresses_.begin(); i != addresses_.end(); ++i)
+            if (i->second.lastSeen < oldest->second.lastSeen) oldest = i;
+        addresses_.erase(oldest);
+    }
+    AddressRecord& fresh = addresses_[addr];
+    fresh.tokens = limits_.burst;
+    fresh.refilled = now;
+    fresh.lastSeen = now;
+    return fresh;
+}
+
+bool TSecureTcp::AdmitHandshake(std::uint32_t addr) {
+    const Clock::time_point now = Clock::now();
+    AddressRecord& r = Record(addr, now);
+    r.lastSeen = now;
+    if (now < r.waitUntil) return false;
+    std::size_t atOnce = 0;
+    for (const auto& [socket, in] : incoming_)
+        atOnce += in->peer == addr && in->stage == Incoming::Stage::Handshake ? 1 : 0;
+    if (atOnce >= limits_.atOnce) return false;
+    const double elapsed = std::chrono::duration<double>(now - r.refilled).count();
+    r.tokens = std::min(limits_.burst, r.tokens + elapsed * limits_.perSecond);
+    r.refilled = now;
+    if (r.tokens < 1) return false;
+    r.tokens -= 1;
+    return true;
+}
+
+void TSecureTcp::HandshakeEnded(std::uint32_t addr, bool succeeded) {
+    const Clock::time_point now = Clock::now();
+    AddressRecord& r = Record(addr, now);
+    if (succeeded) {
+        r.failures = 0;
+        return;
+    }
+    // One failure is free (a mistyped passphrase, retried at once); from the second on the wait
+    // doubles, so that a stranger trying at will pays the longest wait per try.
+    r.failures = std::min(r.failures + 1, 31u);
+    if (r.failures < 2) return;
+    const unsigned shift = std::min(r.failures - 2, 20u);
+    const auto wait = std::min<std::uint64_t>(std::uint64_t{limits_.failureWaitMs} << shift, limits_.longestWaitMs);
+    r.waitUntil = now + std::chrono::milliseconds(wait);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -165,6 +261,8 @@ void TSecureTcp::SenderConnect(Component*, SocketHandleT) {
     if (!sending_) return;
     platform::Current().loop().KillTimer(window_.get(), kConnectTimer);
     connected_ = true;
+    sendDeadline_ = Clock::now() + std::chrono::milliseconds(handshakeTimeoutMs_);
+    WatchDeadlines();
     // A TLS flight is several small writes: none of them may wait for an acknowledgement.
     (void)platform::Current().sockets().SetNoDelay(sender_.SocketHandle(), true);
     sendPipe_ = std::make_unique<tls::ClientPipe>(sender_);
@@ -298,6 +396,7 @@ void TSecureTcp::ListenerError(Component* sender, int, const std::string& msg) {
 
 void TSecureTcp::ListenerAdmit(Component*, const platform::SockAddrIn& peer, bool& accept) {
     OnAdmit(this, peer.addr, accept);
+    if (accept) accept = AdmitHandshake(peer.addr);
 }
 
 TSecureTcp::Incoming* TSecureTcp::Find(SocketHandleT socket, std::uint64_t serial) {
@@ -312,12 +411,17 @@ void TSecureTcp::ListenerAccept(Component*, SocketHandleT socket) {
     fresh->serial = ++serials_;
     fresh->lastActivity = ++activity_;
     fresh->peer = listener_.LastPeer().addr;
+    fresh->deadline = Clock::now() + std::chrono::milliseconds(handshakeTimeoutMs_);
     fresh->pipe = std::make_unique<tls::ServerPipe>(listener_, socket);
     fresh->session = std::make_unique<tls::TlsSession>(context_, tls::TlsRole::Server, *fresh->pipe);
     // A handle closed meanwhile is taken again for a new connection: it starts afresh.
     incoming_[socket] = std::move(fresh);
-    // A connection still in its handshake counts like any other: the quietest goes.
-    reassembly::LimitArriving(incoming_, socket, kMaxIncoming, Arriving, [this](SocketHandleT s) { Drop(s); });
+    // A connection still in its handshake, or closing, counts like any other: the quietest goes.
+    // Held ones have a bound of their own.
+    reassembly::LimitArriving(
+        incoming_, socket, kMaxIncoming, [](const Incoming& in) { return in.stage != Incoming::Stage::Delivered; },
+        [this](SocketHandleT s) { Drop(s); });
+    WatchDeadlines();
     if (Incoming* in = Find(socket, serials_)) {
         in->session->Start();
         Service(socket);
@@ -333,6 +437,8 @@ void TSecureTcp::ListenerEvent(Component*, SocketHandleT socket) {
 
 void TSecureTcp::ListenerClose(Component*, SocketHandleT socket) {
     // An unfinished item dies with its connection; the listener closes the socket next.
+    auto it = incoming_.find(socket);
+    if (it != incoming_.end() && it->second->stage == Incoming::Stage::Handshake) HandshakeEnded(it->second->peer, false);
     incoming_.erase(socket);
 }
 
@@ -351,16 +457,20 @@ void TSecureTcp::Service(SocketHandleT socket) {
         }
         return;
     }
+    if (in->stage == Incoming::Stage::Handshake) {
+        if (s.State() != tls::TlsState::Open) {
+            if (s.State() == tls::TlsState::Failed || s.State() == tls::TlsState::Closed) {
+                HandshakeEnded(in->peer, false);
+                Drop(socket);
+            }
+            return;
+        }
+        HandshakeEnded(in->peer, true);
+        in->stage = Incoming::Stage::HeaderLength;
+    }
     if (s.State() == tls::TlsState::Failed) {
         Drop(socket);
         return;
-    }
-    if (in->stage == Incoming::Stage::Handshake) {
-        if (s.State() != tls::TlsState::Open) {
-            if (s.State() == tls::TlsState::Closed) Drop(socket);
-            return;
-        }
-        in->stage = Incoming::Stage::HeaderLength;
     }
     std::size_t budget = kTurnBudget;
     for (;;) {
@@ -529,6 +639,8 @@ void TSecureTcp::Finish(SocketHandleT socket) {
     if (in.session->ClosePending() && in.session->State() != tls::TlsState::Failed) {
         in.stage = Incoming::Stage::Closing;
         in.held = false;
+        in.deadline = Clock::now() + std::chrono::milliseconds(handshakeTimeoutMs_);
+        WatchDeadlines();
         return;
     }
     incoming_.erase(it);

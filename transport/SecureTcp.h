@@ -6,7 +6,15 @@
 // closes in order (close_notify, then FIN): the sender's sight of that is the delivery report
 // (OnSended). A refused item is reset, with no close_notify. Bounds, fairness and the address
 // check are those of the plain channel (TSimpleTcp).
+//
+// A handshake costs this end work a stranger may ask for at will, so it is bounded: every
+// connection, sending or receiving, must finish its handshake within HandshakeTimeoutMs of its
+// connect or accept, and one closing in order must be done within as long again; each address
+// gets only a few handshakes at once and a few new ones a second, and every failed handshake
+// makes it wait longer before its next is taken. Refused connections are reset at accept,
+// before any TLS work.
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -81,6 +89,27 @@ public:
     // How long a connect may take before the secure port counts as unreachable.
     unsigned ConnectTimeoutMs() const { return connectTimeoutMs_; }
     void SetConnectTimeoutMs(unsigned ms) { connectTimeoutMs_ = ms; }
+    // How long a connection may take from its connect or accept to the end of its handshake, and
+    // a connection closing in order from its close_notify to its end. A send whose handshake
+    // runs out fails as Handshake.
+    static constexpr unsigned kDefaultHandshakeTimeoutMs = 10000;
+    unsigned HandshakeTimeoutMs() const { return handshakeTimeoutMs_; }
+    void SetHandshakeTimeoutMs(unsigned ms) { handshakeTimeoutMs_ = ms; }
+
+    // What one address may ask of the listener. Past any of these its connection is reset at
+    // accept.
+    struct HandshakeLimits {
+        std::size_t atOnce = 4;             // handshakes under way at once
+        double perSecond = 4;               // new handshakes, on average
+        double burst = 8;                   // new handshakes in a row after a quiet spell
+        unsigned failureWaitMs = 250;       // the wait after a second failed handshake in a row,
+        unsigned longestWaitMs = 8000;      // doubled by each further one up to this
+    };
+    const HandshakeLimits& Limits() const { return limits_; }
+    void SetLimits(const HandshakeLimits& limits) { limits_ = limits; }
+    // Addresses remembered for the limits; past this the one seen longest ago is forgotten.
+    static constexpr std::size_t kMaxTrackedAddresses = 256;
+    std::size_t TrackedAddresses() const { return addresses_.size(); }
 
     // Sends one item to host:Port: the header packet (the lines, each followed by CR LF) and
     // the data packet. A send while another is unreported gives that one up first.
@@ -152,13 +181,33 @@ private:
         PacketReassembler packet;
         std::string header;
         std::uint64_t lastActivity = 0;
+        // The end of the handshake or of the orderly close, whichever is under way.
+        std::chrono::steady_clock::time_point deadline;
         std::uint32_t peer = 0;
         std::uint64_t serial = 0;
         bool held = false;
         bool turnQueued = false;
     };
 
+    using Clock = std::chrono::steady_clock;
+    struct AddressRecord {
+        double tokens = 0;
+        Clock::time_point refilled;
+        Clock::time_point lastSeen;
+        Clock::time_point waitUntil;
+        unsigned failures = 0;
+    };
+
     platform::LResult WndProc(std::uint32_t message, platform::WParam w, platform::LParam l);
+    // The deadlines: connections whose handshake or close ran out are ended; the timer runs only
+    // while some deadline is pending.
+    void WatchDeadlines();
+    void Sweep();
+    // The per-address limits: whether a connection from addr may start a handshake now, and
+    // what became of one.
+    bool AdmitHandshake(std::uint32_t addr);
+    AddressRecord& Record(std::uint32_t addr, Clock::time_point now);
+    void HandshakeEnded(std::uint32_t addr, bool succeeded);
 
     void SenderError(Component* sender, int error, const std::string& msg);
     void SenderConnect(Component* sender, platform::SocketHandle socket);
@@ -198,6 +247,11 @@ private:
     tls::TlsContext& context_;
     int port_ = kDefaultPort;
     unsigned connectTimeoutMs_ = 1000;
+    unsigned handshakeTimeoutMs_ = kDefaultHandshakeTimeoutMs;
+    HandshakeLimits limits_;
+    std::map<std::uint32_t, AddressRecord> addresses_;
+    bool watching_ = false;
+    Clock::time_point sendDeadline_;
     std::size_t maxPacket_ = TSimpleTcp::kDefaultMaxPacketSize;
     std::size_t maxHeader_ = 64 * 1024;
     TTCPClient& sender_;

@@ -2,8 +2,12 @@
 // both ends, failures are told apart, and hostile clients are refused while an allowed item
 // still arrives.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <future>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,6 +61,8 @@ protected:
         auto& c = root->Create<TSecureTcp>(receiverContext);
         c.SetPort(kSecurePort);
         c.SetMaxHeaderSize(64 * 1024);
+        // Many handshakes, failing ones among them, from one address: the limits are tested apart.
+        c.SetLimits({std::numeric_limits<std::size_t>::max(), 1e9, 1e9, 0, 0});
         c.OnHeader = [this, &c](Component*, bool&) {
             StringList lines;
             c.GetStrings(lines);
@@ -307,6 +313,64 @@ TEST_F(SecureTcpTest, HeldItemsAreAnsweredWhenTheirHandleCloses) {
     held.reset();
     EXPECT_TRUE(Pump([&] { return client.End().readEnded; }));
     EXPECT_EQ(client.End().session->Ending(), tls::TlsEnding::CloseNotify);
+}
+
+// The descriptor of the receiver's one accepted connection on the secure port.
+int AcceptedDescriptor() {
+    for (int fd = 3; fd < 4096; ++fd) {
+        sockaddr_in local{}, peer{};
+        socklen_t n = sizeof local, m = sizeof peer;
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &n) == 0 && local.sin_family == AF_INET &&
+            ntohs(local.sin_port) == kSecurePort && getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &m) == 0)
+            return fd;
+    }
+    return -1;
+}
+
+// Silent connections, half a client hello, a close_notify that never gets out, and a sender
+// whose peer never answers all end by the deadline, and their connections are freed. One address
+// gets no more than its handshakes at once, and its failures make it wait.
+TEST_F(SecureTcpTest, HandshakesAndClosesEndByTheirDeadline) {
+    TSecureTcp& receiver = Receiver();
+    receiver.SetLimits({});
+    receiver.SetHandshakeTimeoutMs(600);
+    TSecureTcp& sender = Sender();
+    sender.SetHandshakeTimeoutMs(600);
+    std::optional<TSecureHeld> held;
+    receiver.OnReceived = [&](Component*) { held = receiver.Hold(); };
+    sender.SendItem("127.0.0.1", "h", Bytes("d"));
+    ASSERT_TRUE(Pump([&] { return held.has_value(); }));
+    // The connection's socket replaced by one whose buffer is full: its close_notify waits.
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
+    while (send(pair[0], "xxxxxxxxxxxxxxxx", 16, MSG_NOSIGNAL) > 0) {
+    }
+    ASSERT_GE(dup2(pair[0], AcceptedDescriptor()), 0);
+    held.reset();
+    EXPECT_EQ(receiver.IncomingConnections(), 1u) << "closing";
+    EXPECT_TRUE(Pump([&] { return receiver.IncomingConnections() == 0; }, 5000ms));
+    close(pair[0]);
+    close(pair[1]);
+
+    const std::string hello = ClientHello(senderContext);
+    std::vector<RawSocket> quiet;
+    for (int i = 0; i < 4; ++i) {
+        quiet.push_back(RawConnect(kSecurePort));
+        if (i % 2 == 1) quiet.back().SendAll(hello.substr(0, hello.size() / 2));
+    }
+    ASSERT_TRUE(Pump([&] { return receiver.IncomingConnections() == 4; }));
+    RawSocket fifth = RawConnect(kSecurePort);
+    EXPECT_TRUE(Pump([&] { return fifth.PeerClosed(); }, 5000ms));
+    for (const RawSocket& q : quiet) EXPECT_FALSE(q.PeerClosed()) << "the fifth went first, at accept";
+    for (const RawSocket& q : quiet) EXPECT_TRUE(Pump([&] { return q.PeerClosed(); }, 5000ms));
+    EXPECT_EQ(receiver.IncomingConnections(), 0u);
+    EXPECT_FALSE(SendAndWait(sender, "h", "d"));
+    EXPECT_EQ(seen.failure, TSecureFailure::Handshake) << "turned away after its failures: " << seen.failureText;
+
+    RawListener mute;
+    sender.SetPort(mute.Port());
+    EXPECT_FALSE(SendAndWait(sender, "h", "d"));
+    EXPECT_EQ(seen.failure, TSecureFailure::Handshake) << seen.failureText;
 }
 
 }  // namespace

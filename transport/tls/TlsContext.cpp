@@ -52,6 +52,22 @@ constexpr std::uint64_t kScryptN = 1u << 15;
 constexpr std::uint32_t kScryptR = 8;
 constexpr std::uint32_t kScryptP = 1;
 
+// The application protocol both ends name, as a length-prefixed list of one.
+constexpr unsigned char kAlpn[] = "\x09" "zumelko/1";
+
+// Server: takes zumelko/1 when offered and refuses a client that names only other protocols
+// (no_application_protocol). A client that names none is taken: instances of the previous
+// version offer no ALPN at all.
+int SelectAlpn(SSL*, const unsigned char** out, unsigned char* outLength, const unsigned char* offered,
+               unsigned int offeredLength, void*) {
+    unsigned char* chosen = nullptr;
+    if (SSL_select_next_proto(&chosen, outLength, kAlpn, sizeof kAlpn - 1, offered, offeredLength) !=
+        OPENSSL_NPN_NEGOTIATED)
+        return SSL_TLSEXT_ERR_ALERT_FATAL;
+    *out = chosen;
+    return SSL_TLSEXT_ERR_OK;
+}
+
 X509Ptr SelfSignedCertificate(EVP_PKEY* key) {
     X509Ptr cert(X509_new());
     if (!cert) SetupFailed("certificate");
@@ -151,6 +167,16 @@ TlsContext::TlsContext() {
     // Writes may take part of a buffer and be retried from another address.
     SSL_CTX_set_mode(c, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     SSL_CTX_clear_mode(c, SSL_MODE_AUTO_RETRY);
+    // Only key exchanges and signatures that cost a peer as much as they cost this end: a hello
+    // offering 8192-bit finite-field groups, or a certificate with an RSA key and a huge exponent,
+    // would buy milliseconds of this program's one loop for one replayed packet. The identities
+    // are ECDSA P-256 keys; both lists hold for what is offered and for what is accepted.
+    if (SSL_CTX_set1_groups_list(c, "X25519:P-256") != 1 ||
+        SSL_CTX_set1_sigalgs_list(c, "ecdsa_secp256r1_sha256:ed25519") != 1 ||
+        SSL_CTX_set1_client_sigalgs_list(c, "ecdsa_secp256r1_sha256:ed25519") != 1)
+        SetupFailed("groups and signature algorithms");
+    if (SSL_CTX_set_alpn_protos(c, kAlpn, sizeof kAlpn - 1) != 0) SetupFailed("application protocol");
+    SSL_CTX_set_alpn_select_cb(c, SelectAlpn, nullptr);
     InstallSessionChecks(c);
 }
 

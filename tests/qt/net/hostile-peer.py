@@ -17,7 +17,11 @@ Usage: hostile-peer.py COMMAND ADDRESS [ARGUMENTS...]
   reset ADDR PORT ANNOUNCED SENT          announces ANNOUNCED bytes, sends SENT, then resets
   interleave ADDR TEXT1 TEXT2             two senders at once: both headers, then both data
                                           packets, their bytes interleaved
+  handshakes ADDR MODE COUNT [SOURCE...]  COUNT connections to 8002 from each SOURCE, each
+                                          sending nothing (MODE idle), half a TLS client hello
+                                          or all of it (whole); waits for their ends
 """
+import contextlib
 import os
 import resource
 import selectors
@@ -189,6 +193,38 @@ def cmd_interleave(addr, text1, text2):
     return 0 if all(first) and all(second) else 1
 
 
+def cmd_handshakes(addr, mode, count, *sources):
+    import ssl
+    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+    ctx.check_hostname, ctx.verify_mode = False, ssl.CERT_NONE
+    out = ssl.MemoryBIO()
+    try:
+        ctx.wrap_bio(ssl.MemoryBIO(), out).do_handshake()
+    except ssl.SSLWantReadError:
+        hello = out.read()
+    hello = {"idle": b"", "half": hello[:100], "whole": hello}[mode]
+    sel, socks = selectors.DefaultSelector(), []
+    for src in [src for src in sources or [""] for _ in range(int(count))]:
+        with contextlib.suppress(OSError):  # not taken, or reset at accept already
+            socks.append(socket.create_connection((addr, 8002), 5, (src, 0)))
+            sel.register(socks[-1], selectors.EVENT_READ, [False])
+            socks[-1].sendall(hello)
+    start, answered, last = time.monotonic(), 0, 0.0
+    while sel.get_map() and time.monotonic() - start < 30:
+        for key, _ in sel.select(timeout=0.5):
+            try:
+                data = key.fileobj.recv(65536)
+            except OSError:
+                data = b""
+            key.data[0] = key.data[0] or bool(data)
+            if not data:
+                answered, last = answered + key.data[0], time.monotonic() - start
+                sel.unregister(key.fileobj)
+    print("%d connections, %d answered, %d still open, the last closed after %.1f s"
+          % (len(socks), answered, len(sel.get_map()), last))
+    return 0 if not sel.get_map() else 1
+
+
 def main(argv):
     commands = {
         "item": cmd_item,
@@ -197,6 +233,7 @@ def main(argv):
         "length": cmd_length,
         "reset": cmd_reset,
         "interleave": cmd_interleave,
+        "handshakes": cmd_handshakes,
     }
     if len(argv) < 3 or argv[1] not in commands:
         print(__doc__)

@@ -95,14 +95,54 @@ check "both ends show one check code ($sent)" bash -c "[ -n '$sent' ] && [ '$sen
 zm_x rx xclip -selection clipboard -o >"$d/got.txt"
 check "the text arrived exactly" bash -c "[ \"\$(cat '$d/got.txt')\" = '$secret' ]"
 
+# Hostile handshakes from host mid, each from an address of its own (a failed handshake makes
+# its address wait), each ended well within the deadline (10 s) and a good item after each: a
+# hello offering what the program refuses gets an alert at once, silence is cut off by the
+# deadline, and five addresses get four handshakes each under way at most.
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 -subj /CN=mid \
+  -keyout "$d/mid.key" -out "$d/mid.pem" >/dev/null 2>&1
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_pubexp:$(python3 -c 'print(2**2000 + 2**16 + 1)') -out "$d/rsa.key" 2>/dev/null
+openssl req -x509 -key "$d/rsa.key" -days 1 -subj /CN=mid -out "$d/rsa.pem" >/dev/null 2>&1
+alerted() {  # alerted SOURCE OPTIONS...
+  zm_on mid timeout 20 openssl s_client -connect "$rx_addr:8002" -bind "$1:0" -ign_eof "${@:2}" </dev/null >"$d/hostile.out" 2>&1
+  grep -q "alert" "$d/hostile.out"
+}
+peer_mid() { zm_on mid timeout 40 python3 "$here/hostile-peer.py" handshakes "$rx_addr" "$@" >"$d/hostile.out" 2>&1; }
+extra=("$ZM_NET_SUBNET".{61..65})
+for a in "${extra[@]}" "$ZM_NET_SUBNET".{71..75}; do ip -n "${ZM_NET_PREFIX}mid" addr add "$a/24" dev eth0; done
+src=$ZM_NET_SUBNET
+flood() {  # with an item from txpc meanwhile; at most 4 answered per address
+  peer_mid whole 10 "${extra[@]}" &
+  local flooder=$!
+  sleep 1
+  send_secure && wait $flooder && [ "$(awk '{ print $3 }' "$d/hostile.out")" -le $((4 * ${#extra[@]})) ]
+}
+hostile_cases=(
+  "3|only ffdhe8192 offered|alerted $src.71 -groups ffdhe8192 -cert $d/mid.pem -key $d/mid.key"
+  "3|an RSA certificate with a 2000-bit exponent|alerted $src.72 -cert $d/rsa.pem -key $d/rsa.key"
+  "3|ALPN http/1.1 only|alerted $src.73 -alpn http/1.1 -cert $d/mid.pem -key $d/mid.key"
+  "13|an idle connection|peer_mid idle 1 $src.74"
+  "13|half a client hello|peer_mid half 1 $src.75"
+  "13|ten whole client hellos from each of five addresses|flood"
+)
+for row in "${hostile_cases[@]}"; do
+  IFS='|' read -r most name command <<<"$row"
+  started=$(date +%s%N)
+  check "$name: refused" $command
+  # The time the peer saw, where it says (the flood's item waits for its question meanwhile).
+  took=$(sed -n 's/.*closed after \([0-9.]*\) s.*/\1/p' "$d/hostile.out" | awk '{ printf "%d", $1 * 1000 }')
+  took=${took:-$((($(date +%s%N) - started) / 1000000))}
+  zm_say "$name: ended after $took ms: $(head -c 300 "$d/hostile.out" | tr '\n' ' ')"
+  check "$name: ended within $most s" [ "$took" -le $((most * 1000)) ]
+  check "$name: a good item arrives next" send_secure
+done
+
 check "a plain send is taken" captured plain send_plain
 check "the same capture of a plain send holds the text, the names and the type tag" \
   all_of plain "$secret" "txpc" "root" "string"
 
 # A machine in the middle: zumelko-send is sent to it (a spoofed name would do the same), and it
 # relays to the program over TLS of its own.
-openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 -subj /CN=mid \
-  -keyout "$d/mid.key" -out "$d/mid.pem" >/dev/null 2>&1
 zm_on mid timeout 40 python3 "$here/tls-relay.py" "$d/mid.pem" "$d/mid.key" 8002 "$rx_addr" >"$d/relay.out" 2>&1 &
 relay=$!
 sleep 1

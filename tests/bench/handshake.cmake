@@ -1,0 +1,5 @@
+if(TARGET zumelko_tls)
+  add_executable(handshake_flood_bench ${CMAKE_CURRENT_SOURCE_DIR}/HandshakeFloodBench.cpp)
+  target_link_libraries(handshake_flood_bench PRIVATE zumelko_sim zumelko_tls)
+  target_include_directories(handshake_flood_bench PRIVATE ${CMAKE_SOURCE_DIR})
+endif()
