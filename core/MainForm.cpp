@@ -313,6 +313,9 @@ void TForm1::SecureSendFailed(Component*, TSecureFailure kind, const std::string
         Packet1->SendStrings(pending->header);
         return;
     }
+    if (pending && kind == TSecureFailure::Unreachable && SecuredBefore(pending->destination, Secure1->SendPeerAddress()))
+        std::fprintf(stderr, "zumelko: not sending to %s in plain: it went encrypted in this run (%s)\n",
+                     pending->destination.c_str(), message.c_str());
     Notice(kNetworkError + message);
 }
 
