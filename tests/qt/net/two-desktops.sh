@@ -124,7 +124,10 @@ restart_hostb() {
   wait "${ZM_PID[hostb]}" 2>/dev/null
   zm_desktop hostb
   zm_start hostb "$program"
-  zm_wait_dialog hostb 36 36 >/dev/null && settings hostb 1 2
+  # A new start shows the first settings again.
+  checker_now[hostb]=2
+  receive_now[hostb]=0
+  zm_wait_dialog hostb 36 36 >/dev/null && settings hostb 2 2
 }
 # reset_8002 : hostb resets every connection to port 8002, as someone on the LAN might have
 # it, and counts what reaches its plain ports.
