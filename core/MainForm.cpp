@@ -840,7 +840,8 @@ std::string SecurityLine(const ItemSecurity& security) {
     for (const char c : security.checkCode)
         if ((c >= '0' && c <= '9') || c == ' ') code += c;
     std::string line = (security.passphrase ? kPassphraseLine : kEncryptedLine) + code;
-    if (security.key) line += std::string("  ") + KeyText(*security.key);
+    // On a line of its own in the question, whose width is fixed.
+    if (security.key) line += std::string("\n") + KeyText(*security.key);
     return line;
 }
 
@@ -867,7 +868,11 @@ const char* KeyLogText(KeyState state) {
 std::string SecurityNotice(const ItemSecurity& security) {
     if (!security.encrypted) return "";
     // On the notice's one line: the notice grows wider, not taller.
-    return "  " + SecurityLine(security);
+    ItemSecurity codeOnly = security;
+    codeOnly.key.reset();
+    std::string line = "  " + SecurityLine(codeOnly);
+    if (security.key) line += std::string("  ") + KeyText(*security.key);
+    return line;
 }
 
 }  // namespace zumelko

@@ -110,7 +110,7 @@ TEST_F(PeerKeysTest, TheKeyLineTellsFirstSameAndChangedKeys) {
         if (c.toProgram) {
             const std::string line = Receive(peer, c.addr, c.name);
             EXPECT_EQ(line.rfind(kEncryptedLine, 0), 0u) << line;
-            EXPECT_TRUE(EndsWith(line, std::string("  ") + c.key)) << line;
+            EXPECT_TRUE(EndsWith(line, std::string("\n") + c.key)) << line;
         } else {
             desk().sockets().AddHost(c.name, Inet(c.addr));
             const std::string notice = Send(c.name);
