@@ -405,8 +405,9 @@ int Send(const Options& options, Component& root, zumelko::platform::sim::SimDes
             const zumelko::KeyState key =
                 keys.Note({zumelko::PeerKeys::Name(options.host), zumelko::PeerKeys::Address(secure.SendPeerAddress())},
                           {}, secure.SendPeerFingerprint());
-            std::fprintf(stderr, "zumelko-send: key of %s (%s): %s\n", zumelko::DottedAddress(secure.SendPeerAddress()).c_str(),
-                         Printable(options.host).c_str(), zumelko::KeyLogText(key));
+            std::fprintf(stderr, "zumelko-send: key of %s (%s): %s\n",
+                         zumelko::DottedAddress(secure.SendPeerAddress()).c_str(), Printable(options.host).c_str(),
+                         zumelko::KeyLogText(key));
             return kExitSent;
         }
         const bool plainAllowed = !options.security.PlainForbidden();
@@ -598,8 +599,9 @@ struct Receiver {
                       secure.PeerFingerprint());
         Deliver(secure, header, HowItCame(secure));
         // A line of its own, so that the item's line still ends with its check code.
-        std::fprintf(stderr, "zumelko-send: key of %s (\"%s\"): %s\n", zumelko::DottedAddress(secure.PeerAddress()).c_str(),
-                     Printable(header.machine).c_str(), zumelko::KeyLogText(key));
+        std::fprintf(stderr, "zumelko-send: key of %s (\"%s\"): %s\n",
+                     zumelko::DottedAddress(secure.PeerAddress()).c_str(), Printable(header.machine).c_str(),
+                     zumelko::KeyLogText(key));
     }
 
     template <typename Channel>

@@ -313,7 +313,8 @@ void TForm1::SecureSendFailed(Component*, TSecureFailure kind, const std::string
         Packet1->SendStrings(pending->header);
         return;
     }
-    if (pending && kind == TSecureFailure::Unreachable && SecuredBefore(pending->destination, Secure1->SendPeerAddress()))
+    if (pending && kind == TSecureFailure::Unreachable &&
+        SecuredBefore(pending->destination, Secure1->SendPeerAddress()))
         std::fprintf(stderr, "zumelko: not sending to %s in plain: it went encrypted in this run (%s)\n",
                      pending->destination.c_str(), message.c_str());
     Notice(kNetworkError + message);
@@ -326,8 +327,9 @@ void TForm1::SecureSended(Component*) {
     security.checkCode = Secure1->SendCheckCode();
     security.passphrase = Secure1->SendPassphraseAuthenticated();
     // Keyed by the name the user gave and the address it led to.
-    security.key = keys_.Note({PeerKeys::Name(pending ? pending->destination : ""), PeerKeys::Address(Secure1->SendPeerAddress())},
-                              {}, Secure1->SendPeerFingerprint());
+    security.key = keys_.Note(
+        {PeerKeys::Name(pending ? pending->destination : ""), PeerKeys::Address(Secure1->SendPeerAddress())}, {},
+        Secure1->SendPeerFingerprint());
     // Beside the receiver's line in its log, so that the two ends can be compared from a script.
     std::fprintf(stderr, "zumelko: sent encrypted to %s, check code %s%s; %s\n",
                  pending ? pending->destination.c_str() : "?", security.checkCode.c_str(),
@@ -689,8 +691,9 @@ void TForm1::SecureReceived(Component*) {
     security.key = keys_.Note({PeerKeys::Address(Secure1->PeerAddress())}, {PeerKeys::Name(header.machine)},
                               Secure1->PeerFingerprint());
     // In the log as well, for whoever compares codes from a script.
-    std::fprintf(stderr, "zumelko: encrypted item from %s, check code %s%s; %s\n", Dotted(Secure1->PeerAddress()).c_str(),
-                 security.checkCode.c_str(), security.passphrase ? ", team passphrase" : "", KeyLogText(*security.key));
+    std::fprintf(stderr, "zumelko: encrypted item from %s, check code %s%s; %s\n",
+                 Dotted(Secure1->PeerAddress()).c_str(), security.checkCode.c_str(),
+                 security.passphrase ? ", team passphrase" : "", KeyLogText(*security.key));
     ItemArrived(*Secure1, header, security);
 }
 

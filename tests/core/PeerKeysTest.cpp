@@ -92,7 +92,8 @@ TEST_F(PeerKeysTest, TheKeyLineAndNoWayBackToPlain) {
         auto hangsUp = std::async(std::launch::async, [&] { return garbage && garbage->ReceivePacket(300); });
         const bool plain = c.shown == kTransferDone;
         RawListener header(c.addr, 8000), data(c.addr, 8001);
-        auto got = std::async(std::launch::async, [&] { return header.ReceivePacket(plain ? 5000 : 800) && data.ReceivePacket(); });
+        auto got = std::async(std::launch::async,
+                              [&] { return header.ReceivePacket(plain ? 5000 : 800) && data.ReceivePacket(); });
         const std::string notice = Send(c.name, c.addr);
         ASSERT_TRUE(RunUntil([&] { return Finished(got) && Finished(hangsUp); }, 15000));
         EXPECT_EQ(got.get(), plain);

@@ -375,7 +375,9 @@ TEST(ReceiveQuestion, ShowsHowTheItemCameAsPlainTextInFullView) {
             EXPECT_LE(line->geometry().left() + line->sizeHint().width(), bevel.right());
             EXPECT_LE(line->geometry().bottom(), bevel.bottom());
             EXPECT_LT(line->geometry().bottom(), Widget<QPushButton>("Button1", receive)->geometry().top());
-            SaveShot(window, security.key ? "receive_key_line" : security.encrypted ? "receive_encrypted" : "receive_plain");
+            SaveShot(window, security.key         ? "receive_key_line"
+                             : security.encrypted ? "receive_encrypted"
+                                                  : "receive_plain");
             Widget<QPushButton>("Button2", receive)->click();
         });
     }
