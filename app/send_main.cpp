@@ -400,6 +400,14 @@ int Send(const Options& options, Component& root, zumelko::platform::sim::SimDes
             std::fprintf(stderr, "zumelko-send: sent encrypted%s; check code %s\n",
                          secure.SendPassphraseAuthenticated() ? " to a holder of the passphrase" : "",
                          secure.SendCheckCode().c_str());
+            // One item per run, and nothing is kept between runs: the key is new to this one.
+            zumelko::PeerKeys keys;
+            const zumelko::KeyState key =
+                keys.Note({zumelko::PeerKeys::Name(options.host), zumelko::PeerKeys::Address(secure.SendPeerAddress())},
+                          {}, secure.SendPeerFingerprint());
+            std::fprintf(stderr, "zumelko-send: key of %s (%s): %s\n",
+                         zumelko::DottedAddress(secure.SendPeerAddress()).c_str(), Printable(options.host).c_str(),
+                         zumelko::KeyLogText(key));
             return kExitSent;
         }
         const bool plainAllowed = !options.security.PlainForbidden();
@@ -551,6 +559,8 @@ struct Receiver {
     std::optional<int>& result;
     // The last header on the plain port; the encrypted channel's come with their data.
     zumelko::ReceivedHeader plainHeader;
+    // The senders' keys over this run (with --forever, many items).
+    zumelko::PeerKeys keys;
 
     static zumelko::ReceivedHeader Read(const StringList& lines) {
         return zumelko::ReadHeader(zumelko::platform::qt::QtTexts(), lines);
@@ -581,7 +591,18 @@ struct Receiver {
     void SecureAnnounced(Component*, std::size_t length, bool& accept) {
         accept = TakesLength(SecureHeader(), length, HowItCame(secure));
     }
-    void SecureReceived(Component*) { Deliver(secure, SecureHeader(), HowItCame(secure)); }
+    void SecureReceived(Component*) {
+        const zumelko::ReceivedHeader header = SecureHeader();
+        // Keyed as the program keys it: the address, and the name the header claims.
+        const zumelko::KeyState key =
+            keys.Note({zumelko::PeerKeys::Address(secure.PeerAddress())}, {zumelko::PeerKeys::Name(header.machine)},
+                      secure.PeerFingerprint());
+        Deliver(secure, header, HowItCame(secure));
+        // A line of its own, so that the item's line still ends with its check code.
+        std::fprintf(stderr, "zumelko-send: key of %s (\"%s\"): %s\n",
+                     zumelko::DottedAddress(secure.PeerAddress()).c_str(), Printable(header.machine).c_str(),
+                     zumelko::KeyLogText(key));
+    }
 
     template <typename Channel>
     void Deliver(Channel& channel, const zumelko::ReceivedHeader& header, const std::string& how) {
@@ -673,7 +694,7 @@ int Receive(const Options& options) {
         data->SetPort(kDataPort + options.portOffset);
     }
     std::optional<int> result;
-    Receiver handlers{secure, options, output, result, {}};
+    Receiver handlers{secure, options, output, result, {}, {}};
     secure.OnHeader = {&handlers, &Receiver::SecureHeaderArrived};
     secure.OnAnnounced = {&handlers, &Receiver::SecureAnnounced};
     secure.OnReceived = {&handlers, &Receiver::SecureReceived};

@@ -256,6 +256,10 @@ bool TForm1::PlainForbidden() const {
 // is never sent to in plain, whatever happens to its secure port on the way.
 bool TForm1::AnnouncedSecure(const std::string& destination) const { return NetUtility1->AnnouncesSecure(destination); }
 
+bool TForm1::SecuredBefore(const std::string& destination, std::uint32_t address) const {
+    return keys_.Secured({PeerKeys::Name(destination), PeerKeys::Address(address)});
+}
+
 bool TForm1::SendSecurely(const std::string& destination, const StringList& header) {
     pending_ = std::make_unique<PendingSend>();
     pending_->destination = destination;
@@ -299,12 +303,20 @@ void TForm1::SecureSendFailed(Component*, TSecureFailure kind, const std::string
     // Only a port that nothing answered on may be passed over for the plain one; a peer that
     // answered there and failed the handshake (or was stopped from answering) is never sent
     // to in plain.
-    if (pending && kind == TSecureFailure::Unreachable && !PlainForbidden() && !AnnouncedSecure(pending->destination)) {
+    // Nor is a peer whose name or address took or sent an encrypted item in this run: its secure
+    // port going silent (reset, or its announcement withdrawn) is what a machine in the way
+    // would bring about to have the item in plain.
+    if (pending && kind == TSecureFailure::Unreachable && !PlainForbidden() && !AnnouncedSecure(pending->destination) &&
+        !SecuredBefore(pending->destination, Secure1->SendPeerAddress())) {
         Packet1->SetHostName(pending->destination);
         Packet2->SetHostName(pending->destination);
         Packet1->SendStrings(pending->header);
         return;
     }
+    if (pending && kind == TSecureFailure::Unreachable &&
+        SecuredBefore(pending->destination, Secure1->SendPeerAddress()))
+        std::fprintf(stderr, "zumelko: not sending to %s in plain: it went encrypted in this run (%s)\n",
+                     pending->destination.c_str(), message.c_str());
     Notice(kNetworkError + message);
 }
 
@@ -314,10 +326,14 @@ void TForm1::SecureSended(Component*) {
     security.encrypted = true;
     security.checkCode = Secure1->SendCheckCode();
     security.passphrase = Secure1->SendPassphraseAuthenticated();
+    // Keyed by the name the user gave and the address it led to.
+    security.key = keys_.Note(
+        {PeerKeys::Name(pending ? pending->destination : ""), PeerKeys::Address(Secure1->SendPeerAddress())}, {},
+        Secure1->SendPeerFingerprint());
     // Beside the receiver's line in its log, so that the two ends can be compared from a script.
-    std::fprintf(stderr, "zumelko: sent encrypted to %s, check code %s%s\n",
+    std::fprintf(stderr, "zumelko: sent encrypted to %s, check code %s%s; %s\n",
                  pending ? pending->destination.c_str() : "?", security.checkCode.c_str(),
-                 security.passphrase ? ", team passphrase" : "");
+                 security.passphrase ? ", team passphrase" : "", KeyLogText(*security.key));
     Notice(kTransferDone + SecurityNotice(security));
 }
 
@@ -393,12 +409,7 @@ namespace {
 // only the last few matter.
 constexpr std::size_t kHeadersKept = 32;
 
-std::string Dotted(std::uint32_t peer) {
-    // The address is in network byte order: its first octet is its lowest byte in memory.
-    const auto* octet = reinterpret_cast<const unsigned char*>(&peer);
-    return std::to_string(octet[0]) + "." + std::to_string(octet[1]) + "." + std::to_string(octet[2]) + "." +
-           std::to_string(octet[3]);
-}
+std::string Dotted(std::uint32_t peer) { return DottedAddress(peer); }
 
 }  // namespace
 
@@ -671,10 +682,19 @@ void TForm1::SecureReceived(Component*) {
     security.encrypted = true;
     security.checkCode = Secure1->CheckCode();
     security.passphrase = Secure1->PassphraseAuthenticated();
+    const Header header = SecureItemHeader();
+    // The address proved it speaks TLS. The machine name is only the sender's claim, yet worth
+    // keying by: a key change under a name the user knows is what to show. Marked as secured it
+    // keeps that name from plain sends in this run: a claimant costs a classic peer of that name
+    // its plain items (which someone on the network could stop anyway), and a name lookup that
+    // is answered with another address cannot take the item in plain.
+    security.key = keys_.Note({PeerKeys::Address(Secure1->PeerAddress())}, {PeerKeys::Name(header.machine)},
+                              Secure1->PeerFingerprint());
     // In the log as well, for whoever compares codes from a script.
-    std::fprintf(stderr, "zumelko: encrypted item from %s, check code %s%s\n", Dotted(Secure1->PeerAddress()).c_str(),
-                 security.checkCode.c_str(), security.passphrase ? ", team passphrase" : "");
-    ItemArrived(*Secure1, SecureItemHeader(), security);
+    std::fprintf(stderr, "zumelko: encrypted item from %s, check code %s%s; %s\n",
+                 Dotted(Secure1->PeerAddress()).c_str(), security.checkCode.c_str(),
+                 security.passphrase ? ", team passphrase" : "", KeyLogText(*security.key));
+    ItemArrived(*Secure1, header, security);
 }
 
 void TForm1::TakeIntoClipboard(const std::function<void()>& write) {
@@ -822,13 +842,40 @@ std::string SecurityLine(const ItemSecurity& security) {
     std::string code;
     for (const char c : security.checkCode)
         if ((c >= '0' && c <= '9') || c == ' ') code += c;
-    return (security.passphrase ? kPassphraseLine : kEncryptedLine) + code;
+    std::string line = (security.passphrase ? kPassphraseLine : kEncryptedLine) + code;
+    // On a line of its own in the question, whose width is fixed.
+    if (security.key) line += std::string("\n") + KeyText(*security.key);
+    return line;
+}
+
+const char* KeyText(KeyState state) {
+    switch (state) {
+        case KeyState::Same: return kKeySame;
+        case KeyState::First: return kKeyFirst;
+        case KeyState::Changed: return kKeyChanged;
+        case KeyState::Unknown: break;
+    }
+    return kKeyUnknown;
+}
+
+const char* KeyLogText(KeyState state) {
+    switch (state) {
+        case KeyState::Same: return "same key as last time";
+        case KeyState::First: return "first key seen from this peer in this run";
+        case KeyState::Changed: return "KEY CHANGED since the last item: compare the check codes";
+        case KeyState::Unknown: break;
+    }
+    return "key unknown";
 }
 
 std::string SecurityNotice(const ItemSecurity& security) {
     if (!security.encrypted) return "";
     // On the notice's one line: the notice grows wider, not taller.
-    return "  " + SecurityLine(security);
+    ItemSecurity codeOnly = security;
+    codeOnly.key.reset();
+    std::string line = "  " + SecurityLine(codeOnly);
+    if (security.key) line += std::string("  ") + KeyText(*security.key);
+    return line;
 }
 
 }  // namespace zumelko

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/PeerKeys.h"
 #include "framework/Form.h"
 #include "framework/SharedText.h"
 #include "framework/Menus.h"
@@ -34,10 +35,13 @@ class TlsContext;
 // How a received item came: over the encrypted channel (with the check code both ends compute
 // from the session, and whether the team passphrase authenticated the peer) or over the plain
 // one.
+// The peer's key is compared with the one last used under its name or address in this run;
+// nothing is said of it where no comparison was made.
 struct ItemSecurity {
     bool encrypted = false;
     std::string checkCode;
     bool passphrase = false;
+    std::optional<KeyState> key = std::nullopt;
 };
 
 enum CheckerModes : std::uint8_t { AskDestination = 0, UseDefault = 1, NoCheck = 2 };
@@ -206,6 +210,9 @@ private:
     bool PlainForbidden() const;
     // Whether the destination said on the network that it takes encrypted items.
     bool AnnouncedSecure(const std::string& destination) const;
+    // Whether the destination's name, or the address it was found at, completed an encrypted
+    // transfer in this run: such a peer speaks TLS, and a failure now is someone else's doing.
+    bool SecuredBefore(const std::string& destination, std::uint32_t address) const;
     // Replaces the clipboard's contents with what write puts there, without forwarding them.
     void TakeIntoClipboard(const std::function<void()>& write);
     MenuItem& AddItem(PopupMenu& menu, const char* name, const char* caption, void (TForm1::*click)(Component*));
@@ -219,6 +226,8 @@ private:
     std::size_t waitingBytes_ = 0;
     std::vector<std::string> startupErrors_;
     std::unique_ptr<PendingSend> pending_;
+    // The keys peers used in this run, by name and address.
+    PeerKeys keys_;
 };
 
 extern TForm1* Form1;
@@ -250,6 +259,15 @@ inline constexpr const char* kPictureDiscarded = "\"画像\"データが送ら�
 inline constexpr const char* kEncryptedLine = "暗号化 ： 確認コード ";
 inline constexpr const char* kPassphraseLine = "暗号化 (ﾊﾟｽﾌﾚｰｽﾞ認証) ： 確認コード ";
 inline constexpr const char* kUnencryptedLine = "暗号化されずに届きました";
+// After the code: how the peer's key compares with the one last used under its name or address
+// in this run. Only the same key needs no new comparison of the codes.
+inline constexpr const char* kKeySame = "前回と同じ鍵";
+inline constexpr const char* kKeyFirst = "初めての鍵：確認コードを照合してください";
+inline constexpr const char* kKeyChanged = "鍵が変わりました：確認コードを照合してください";
+inline constexpr const char* kKeyUnknown = "鍵不明：確認コードを照合してください";
+const char* KeyText(KeyState state);
+// The same for the log, in English.
+const char* KeyLogText(KeyState state);
 
 // The line about how an item came, plain text.
 std::string SecurityLine(const ItemSecurity& security);

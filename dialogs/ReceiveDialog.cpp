@@ -14,13 +14,13 @@ TForm5* Form5 = nullptr;
 TForm5::TForm5(Component* owner) : Form(owner) {
     ApplyDialogLook(*this, "Form5", 465, 183, true);
     Bevel1 = &Place(AddControl<Bevel>("Bevel1"), 8, 8, 449, 129);
-    Label1 = &MakeLabel(*this, "Label1", "", 24, 46, 16);
+    Label1 = &MakeLabel(*this, "Label1", "", 24, 42, 16);
     // No button answers Enter or Esc: the user has to choose.
     Button1 = &MakeButton(*this, "Button1", "YES", mrYes, 16, 148, 0, 100);
     Button2 = &MakeButton(*this, "Button2", "NO", mrNo, 126, 148, 1, 100);
     Button3 = &MakeButton(*this, "Button3", "プレビュー", mrNone, 236, 148, 2, 100);
     Button3->OnClick = {this, &TForm5::Button3Click};
-    Label2 = &MakeLabel(*this, "Label2", "クリップボードに取り込みますか？", 24, 76, 16);
+    Label2 = &MakeLabel(*this, "Label2", "クリップボードに取り込みますか？", 24, 68, 16);
     Button4 = &MakeButton(*this, "Button4", "リンク", mrNone, 346, 148, 3, 100);
     Button4->OnClick = {this, &TForm5::Button4Click};
     DdeClientConv1 = &Create<TDdeClientConv>();
@@ -28,8 +28,9 @@ TForm5::TForm5(Component* owner) : Form(owner) {
     Label3 = &MakeLabel(*this, "Label3", "", 24, 16, 16);
     Label3->SetAutoSize(false);
     Place(*Label3, 24, 16, 350, 20);
-    // How the item came: encrypted with its check code, or not.
-    Label4 = &MakeLabel(*this, "Label4", "", 24, 106, 16);
+    // How the item came: encrypted with its check code, or not; under the code, on a second
+    // line, whether the sender's key is the one it used last.
+    Label4 = &MakeLabel(*this, "Label4", "", 24, 94, 16);
     LoadComponents();
 }
 

@@ -18,7 +18,8 @@ TForm3::TForm3(Component* owner) : Form(owner) {
     Label3->SetAutoSize(false);
     Place(*Label3, 24, 18, 257, 20);
     // How the item came, as in the receive question.
-    Label4 = &MakeLabel(*this, "Label4", "", 24, 116, 16);
+    // Two lines for an encrypted item: its code, then what the sender's key is.
+    Label4 = &MakeLabel(*this, "Label4", "", 24, 110, 16);
     LoadComponents();
 }
 

@@ -211,6 +211,7 @@ void TSecureTcp::SendItem(const std::string& host, std::string_view header, Data
     CancelSend();
     sendCheckCode_.clear();
     sendPassphrase_ = false;
+    sendFingerprint_.clear();
     if (header.size() > kMaxPayload) {
         OnSendFailed(this, TSecureFailure::Lost, WinsockErrorText(10040));  // "Message too long"
         return;
@@ -288,6 +289,7 @@ void TSecureTcp::PumpSend() {
         handshakeDone_ = true;
         sendCheckCode_ = s.CheckCode();
         sendPassphrase_ = s.PassphraseAuthenticated();
+        sendFingerprint_ = s.PeerFingerprint();
         OnHandshake(this);
         if (generation != generation_) return;
         if (source_) {
@@ -576,6 +578,7 @@ void TSecureTcp::Report(Incoming& in) {
     header_ = in.header;
     checkCode_ = in.session->CheckCode();
     passphrase_ = in.session->PassphraseAuthenticated();
+    fingerprint_ = in.session->PeerFingerprint();
 }
 
 void TSecureTcp::HeaderArrived(SocketHandleT socket) {

@@ -126,6 +126,10 @@ public:
     // The check code of the connection being sent on (from OnHandshake on) or last delivered.
     const std::string& SendCheckCode() const { return sendCheckCode_; }
     bool SendPassphraseAuthenticated() const { return sendPassphrase_; }
+    // The receiver's key fingerprint on that connection (empty when no certificate came), and
+    // the address connected to (0 before the host's address is known).
+    const std::string& SendPeerFingerprint() const { return sendFingerprint_; }
+    std::uint32_t SendPeerAddress() const { return sender_.RemoteAddress(); }
 
     void Listen();
 
@@ -141,6 +145,8 @@ public:
     std::uint32_t PeerAddress() const { return peer_; }
     const std::string& CheckCode() const { return checkCode_; }
     bool PassphraseAuthenticated() const { return passphrase_; }
+    // The sender's key fingerprint on the item's connection; empty when no certificate came.
+    const std::string& PeerFingerprint() const { return fingerprint_; }
     // Called in OnReceived: the item's connection stays open until the handle closes; at most
     // kMaxHeld at once.
     TSecureHeld Hold();
@@ -272,6 +278,7 @@ private:
     bool handshakeDone_ = false;
     std::string sendCheckCode_;
     bool sendPassphrase_ = false;
+    std::string sendFingerprint_;
 
     MemoryStream received_;
     std::size_t receivedNul_ = std::string_view::npos;
@@ -279,6 +286,7 @@ private:
     std::string header_;
     std::string checkCode_;
     bool passphrase_ = false;
+    std::string fingerprint_;
     std::map<platform::SocketHandle, std::unique_ptr<Incoming>> incoming_;
     std::uint64_t activity_ = 0;
     std::uint64_t serials_ = 0;

@@ -249,7 +249,9 @@ void TTCPClient::Open() {
     // One connection per component: an earlier one still held is given up, not leaked.
     if (handle_ != kInvalidSocket) Close();
     SockAddrIn remote;
+    remoteAddress_ = 0;
     if (!ResolveAddress(host_, port_, remote)) return;
+    remoteAddress_ = remote.addr;
     handle_ = s.Socket(platform::AF_INET_, socketType_, 0);
     if (handle_ == kInvalidSocket) {
         ReportError(s.WSAGetLastError());

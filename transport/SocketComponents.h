@@ -145,6 +145,8 @@ public:
     // The error the last close notification carried: 0 when the peer closed in order, else
     // why the connection ended (a reset gives 10054). Meant for OnClose.
     int CloseError() const { return closeError_; }
+    // The address the last Open connected to (network order); 0 when its host was not found.
+    std::uint32_t RemoteAddress() const { return remoteAddress_; }
 
     TOnData OnData;
     TOnConnect OnConnect;
@@ -165,6 +167,7 @@ private:
 
     bool authorized_ = false;
     int closeError_ = 0;
+    std::uint32_t remoteAddress_ = 0;
     std::string host_;
     std::string port_;
     NotifyWindowHandle window_;

@@ -10,7 +10,8 @@ namespace zumelko::testing {
 namespace {
 
 const std::string kDone = "データの転送が終了しました。";
-// The sender's notice after an encrypted transfer: the check code on the notice's line.
+// The sender's notice after an encrypted transfer: the check code on the notice's line (and then
+// what the receiver's key is).
 std::string DoneWithCode(const std::string& code, bool passphrase = false) {
     return kDone + (passphrase ? "  暗号化 (ﾊﾟｽﾌﾚｰｽﾞ認証) ： 確認コード " : "  暗号化 ： 確認コード ") + code;
 }
@@ -64,7 +65,7 @@ TEST(SecureInstances, ItemsGoEncryptedWithOneCheckCodeAtBothEnds) {
         EXPECT_EQ(code.size(), 14u);
         EXPECT_NE(code, lastCode) << "every transfer has its own code";
         lastCode = code;
-        EXPECT_EQ(p.Answer(), DoneWithCode(code)) << "the sender shows the receiver's code";
+        EXPECT_TRUE(p.Answer().starts_with(DoneWithCode(code))) << "the sender shows the receiver's code";
         EXPECT_EQ(p.b.Clipboard(), (command == "copy-bmp" ? "bitmap " : "text ") + Hex(bytes));
     }
 }
@@ -106,7 +107,7 @@ TEST(SecureInstances, ATeamPassphraseAuthenticatesAndRefusesOutsiders) {
     const std::string security = p.b.Do("security");
     EXPECT_EQ(security.substr(0, 2), "1 ");
     EXPECT_EQ(security.substr(security.size() - 2), " 1");
-    EXPECT_EQ(p.Answer(), DoneWithCode(CodeOf(security), true));
+    EXPECT_TRUE(p.Answer().starts_with(DoneWithCode(CodeOf(security), true)));
 
     for (const char* receiver : {"passphrase 6f74686572", "passphrase -"}) {
         SCOPED_TRACE(receiver);
@@ -143,7 +144,7 @@ TEST(SecureInstances, WaitingItemsKeepTheirOwnSecurity) {
     ASSERT_TRUE(p.b.WaitOpen("Form5"));
     const std::string second = p.b.Do("security");
     ASSERT_EQ(second.substr(0, 2), "1 ") << second;
-    EXPECT_EQ(p.Answer(), DoneWithCode(CodeOf(second)));
+    EXPECT_TRUE(p.Answer().starts_with(DoneWithCode(CodeOf(second))));
     EXPECT_EQ(p.b.Clipboard(), "text " + Hex("second, encrypted"));
 }
 

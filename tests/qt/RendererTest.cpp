@@ -361,7 +361,8 @@ TEST(ReceiveQuestion, ShowsHowTheItemCameAsPlainTextInFullView) {
     Application& app = App();
     TForm5& receive = app.Create<TForm5>();
     receive.Label3->SetCaption("\"<b>PC</b>\" にいる \"alice\" から");
-    for (const ItemSecurity& security : {ItemSecurity{true, "0123 4567 8901", true}, ItemSecurity{}}) {
+    for (const ItemSecurity& security : {ItemSecurity{true, "0123 4567 8901", true}, ItemSecurity{},
+                                         ItemSecurity{true, "0123 4567 8901", true, KeyState::Changed}}) {
         receive.Label4->SetCaption(SecurityLine(security));
         Show(receive, [&](QWidget& window) {
             EXPECT_EQ(window.size(), QSize(465, 183));
@@ -374,7 +375,9 @@ TEST(ReceiveQuestion, ShowsHowTheItemCameAsPlainTextInFullView) {
             EXPECT_LE(line->geometry().left() + line->sizeHint().width(), bevel.right());
             EXPECT_LE(line->geometry().bottom(), bevel.bottom());
             EXPECT_LT(line->geometry().bottom(), Widget<QPushButton>("Button1", receive)->geometry().top());
-            SaveShot(window, security.encrypted ? "receive_encrypted" : "receive_plain");
+            SaveShot(window, security.key         ? "receive_key_line"
+                             : security.encrypted ? "receive_encrypted"
+                                                  : "receive_plain");
             Widget<QPushButton>("Button2", receive)->click();
         });
     }
