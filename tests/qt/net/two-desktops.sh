@@ -2,7 +2,9 @@
 # Two complete desktops on two test hosts, each running the program on its own X display, the
 # user played with xdotool and xclip: settings through the tray menu, a text and a picture
 # copied on one host and taken into the other's clipboard, the sleeping receiver, a second
-# instance on the same machine. Every step is printed and every dialog kept as a picture.
+# instance on the same machine; the key line on hosta's side across a restart of hostb, and no
+# plain send once hostb's port 8002 is reset after encrypted items. Every step is printed and
+# every dialog kept as a picture.
 # Usage: two-desktops.sh PATH/TO/zumelko OUTPUT-DIR
 set -uo pipefail
 program=$(readlink -f "$1")
@@ -108,6 +110,61 @@ printf 'while asleep' | zm_x hosta xclip -selection clipboard -i
 notice hosta notice-announce-sleep-hosta
 check "hosta still reports the end of the transfer" notice hosta notice-finished-sleep-hosta
 check "sleeping hostb shows nothing" zm_no_dialog hostb 2
+
+zm_say "hosta's key line, and no way back to plain once hostb took items encrypted"
+# restart_hostb : hostb's program ends and starts again (a new key), asleep as before.
+restart_hostb() {
+  local pid i
+  pid=$(zm_pids hostb "^$program( |\$)")
+  [ -n "$pid" ] && kill -TERM "$pid" || return 1
+  for ((i = 0; i < 100; i++)); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  wait "${ZM_PID[hostb]}" 2>/dev/null
+  zm_desktop hostb
+  zm_start hostb "$program"
+  # A new start shows the first settings again.
+  checker_now[hostb]=2
+  receive_now[hostb]=0
+  zm_wait_dialog hostb 36 36 >/dev/null && settings hostb 2 2
+}
+# reset_8002 : hostb resets every connection to port 8002, as someone on the LAN might have
+# it, and counts what reaches its plain ports.
+reset_8002() {
+  zm_on hostb nft -f - <<'RULES'
+table inet zmkeys {
+  chain input {
+    type filter hook input priority 0;
+    tcp dport 8002 reject with tcp reset
+    tcp dport { 8000, 8001 } counter
+  }
+}
+RULES
+}
+plain_packets() { zm_on hostb nft list table inet zmkeys | sed -n 's/.*counter packets \([0-9]*\).*/\1/p'; }
+# key_case SETUP WANT : after SETUP, hosta copies a text for hostb (asleep: taken without a
+# question); hosta's notice follows and its log says WANT of this item.
+key_case() {
+  local setup=$1 want=$2 before
+  [ "$setup" = - ] || "$setup" || return 1
+  before=$(wc -l <"$ZM_NET_DIR/zumelko-hosta.log")
+  printf 'key case %s' "$setup" | zm_x hosta xclip -selection clipboard -i
+  notice hosta "notice-announce-$setup-hosta" || return 1
+  notice hosta "notice-end-$setup-hosta" || return 1
+  tail -n +$((before + 1)) "$ZM_NET_DIR/zumelko-hosta.log" | grep -- "$want" ||
+    { echo "hosta's log: $(tail -n +$((before + 1)) "$ZM_NET_DIR/zumelko-hosta.log")" >&2; return 1; }
+}
+check "hosta's first item to hostb met a first key" grep -q "sent encrypted to hostb, .*; first key seen" "$ZM_NET_DIR/zumelko-hosta.log"
+while IFS='|' read -r what setup want; do
+  check "$what" key_case "$setup" "$want"
+done <<'CASES'
+another item to the same hostb: the same key|-|sent encrypted to hostb, .*; same key as last time
+hostb restarted between two items: the key changed|restart_hostb|sent encrypted to hostb, .*; KEY CHANGED
+port 8002 reset on hostb after encrypted items: a failure, no plain send|reset_8002|not sending to hostb in plain
+CASES
+check "nothing reached hostb's ports 8000 and 8001 (packets: $(plain_packets))" [ "$(plain_packets)" = 0 ]
+zm_on hostb nft delete table inet zmkeys
 
 zm_say "hosta: a second instance on the same machine"
 ZM_PID[first]=${ZM_PID[hosta]}
