@@ -28,6 +28,7 @@
 #include "transport/WireText.h"
 #include "framework/Error.h"
 #include "transport/tls/TlsContext.h"
+#include "transport/ReceiveBudget.h"
 #include "transport/SecureTcp.h"
 
 namespace zumelko {
@@ -138,6 +139,11 @@ TForm1::TForm1(Component* owner) : Form(owner) {
     Secure1->OnSended = {this, &TForm1::SecureSended};
     Secure1->OnSendFailed = {this, &TForm1::SecureSendFailed};
     Secure1->OnError = {this, &TForm1::SecureError};
+    // What the data port and the encrypted port hold of arriving items counts against one
+    // ceiling: connections spread over both get no more memory than on one.
+    const auto budget = std::make_shared<ReceiveBudget>(Packet2->MaxPacketSize());
+    Packet2->ShareBudget(budget);
+    Secure1->ShareBudget(budget);
 
     NetUtility1 = &Create<TNetUtility>();
     NetUtility1->SetName("NetUtility1");
@@ -526,7 +532,47 @@ std::unique_ptr<TForm1::ReceivedItem> TForm1::TakeItem(Channel& channel, const H
     }
 }
 
+bool TForm1::ProvesPassphrase(const ItemSecurity& security, const Header& header) const {
+    if (!HasPassphrase()) return true;
+    if (security.encrypted && security.passphrase && security.passphraseGeneration == Tls->PassphraseGeneration())
+        return true;
+    std::fprintf(stderr, "zumelko: refused an item from \"%s\": it did not come with the team passphrase now set\n",
+                 header.machine.c_str());
+    return false;
+}
+
+ItemSecurity TForm1::SecureItemSecurity() const {
+    ItemSecurity security;
+    security.encrypted = true;
+    security.checkCode = Secure1->CheckCode();
+    security.passphrase = Secure1->PassphraseAuthenticated();
+    security.passphraseGeneration = Secure1->PassphraseGeneration();
+    return security;
+}
+
+void TForm1::RefuseUnproven() {
+    for (auto it = waiting_.begin(); it != waiting_.end();) {
+        ReceivedItem& item = **it;
+        if (ProvesPassphrase(item.security, item.header)) {
+            ++it;
+            continue;
+        }
+        item.connection.Refuse();
+        item.secureConnection.Refuse();
+        waitingBytes_ -= std::min(waitingBytes_, item.bytes);
+        it = waiting_.erase(it);
+    }
+}
+
 void TForm1::Ask(ReceivedItem& item) {
+    // The passphrase may have been set since the item arrived, or while its question was open.
+    auto proven = [&] {
+        if (ProvesPassphrase(item.security, item.header)) return true;
+        item.connection.Refuse();
+        item.secureConnection.Refuse();
+        return false;
+    };
+    if (!proven()) return;
     RecvSecurity = item.security;
     if (item.mode == UrlAutoLink) {
         std::string browserName;
@@ -535,14 +581,14 @@ void TForm1::Ask(ReceivedItem& item) {
         Form3->Label3->SetCaption(SenderLine(item.header));
         Form3->Label4->SetCaption(SecurityLine(RecvSecurity));
         // The browser is handed the address in the desktop's own form.
-        if (Form3->ShowQuestion(browserName + "にリンクしますか？") == mrYes)
+        if (Form3->ShowQuestion(browserName + "にリンクしますか？") == mrYes && proven())
             LinkToBrowser(platform::Current().ui().Texts().Utf8ToLocal(item.text.View()));
         return;
     }
     if (!item.picture) {
         Form5->Label3->SetCaption(SenderLine(item.header));
         Form5->Label4->SetCaption(SecurityLine(RecvSecurity));
-        if (Form5->ShowTextReceived(item.text) == mrYes) TakeIntoClipboard([&] { ClipboardAccess->SetUnicodeText(item.text); });
+        if (Form5->ShowTextReceived(item.text) == mrYes && proven()) TakeIntoClipboard([&] { ClipboardAccess->SetUnicodeText(item.text); });
         return;
     }
     BitmapImage& picture = *item.picture;
@@ -556,7 +602,7 @@ void TForm1::Ask(ReceivedItem& item) {
     }
     Form5->Label3->SetCaption(SenderLine(item.header));
     Form5->Label4->SetCaption(SecurityLine(RecvSecurity));
-    if (Form5->ShowBitmapReceived(picture) == mrYes) TakeIntoClipboard([&] { ClipboardAccess->PutBitmap(picture); });
+    if (Form5->ShowBitmapReceived(picture) == mrYes && proven()) TakeIntoClipboard([&] { ClipboardAccess->PutBitmap(picture); });
 }
 
 void TForm1::AskInTurn(std::unique_ptr<ReceivedItem> item) {
@@ -657,20 +703,28 @@ void TForm1::SecureHeader(Component*, bool& accept) {
         accept = false;
         return;
     }
+    const Header header = SecureItemHeader();
+    if (!ProvesPassphrase(SecureItemSecurity(), header)) {
+        accept = false;
+        return;
+    }
     // The data comes on the same connection: it is read under this header, whatever other
     // headers arrive meanwhile.
-    NoteHeader(SecureItemHeader());
+    NoteHeader(header);
 }
 
 void TForm1::SecureAnnounced(Component*, std::size_t length, bool& accept) {
-    accept = ItemAnnounced(*Secure1, SecureItemHeader(), length);
+    const Header header = SecureItemHeader();
+    accept = ProvesPassphrase(SecureItemSecurity(), header) && ItemAnnounced(*Secure1, header, length);
 }
 
 void TForm1::SecureReceived(Component*) {
-    ItemSecurity security;
-    security.encrypted = true;
-    security.checkCode = Secure1->CheckCode();
-    security.passphrase = Secure1->PassphraseAuthenticated();
+    const ItemSecurity security = SecureItemSecurity();
+    // Looked at again: the passphrase may have been set while the data arrived.
+    if (!ProvesPassphrase(security, SecureItemHeader())) {
+        Secure1->Refuse();
+        return;
+    }
     // In the log as well, for whoever compares codes from a script.
     std::fprintf(stderr, "zumelko: encrypted item from %s, check code %s%s\n", Dotted(Secure1->PeerAddress()).c_str(),
                  security.checkCode.c_str(), security.passphrase ? ", team passphrase" : "");
@@ -814,6 +868,7 @@ void TForm1::SetPassphrase(const std::string& utf8) {
         return;
     }
     Tls->SetPassphraseKey(tls::DerivePassphraseKey(utf8));
+    RefuseUnproven();
 }
 
 std::string SecurityLine(const ItemSecurity& security) {

@@ -310,7 +310,7 @@ void TSecureTcp::ListenerAccept(Component*, SocketHandleT socket) {
     (void)platform::Current().sockets().SetNoDelay(socket, true);
     auto fresh = std::make_unique<Incoming>();
     fresh->serial = ++serials_;
-    fresh->lastActivity = ++activity_;
+    fresh->lastActivity = reassembly::NextActivity();
     fresh->peer = listener_.LastPeer().addr;
     fresh->pipe = std::make_unique<tls::ServerPipe>(listener_, socket);
     fresh->session = std::make_unique<tls::TlsSession>(context_, tls::TlsRole::Server, *fresh->pipe);
@@ -327,7 +327,7 @@ void TSecureTcp::ListenerAccept(Component*, SocketHandleT socket) {
 void TSecureTcp::ListenerEvent(Component*, SocketHandleT socket) {
     auto it = incoming_.find(socket);
     if (it == incoming_.end()) return;
-    it->second->lastActivity = ++activity_;
+    it->second->lastActivity = reassembly::NextActivity();
     Service(socket);
 }
 
@@ -457,7 +457,13 @@ bool TSecureTcp::ReadPayload(SocketHandleT socket, std::size_t& budget) {
     }
 }
 
+void TSecureTcp::ShareBudget(std::shared_ptr<ReceiveBudget> budget) {
+    budget_.reset();
+    budget_ = reassembly::ShareBudget(std::move(budget), incoming_, Arriving, [this](SocketHandleT s) { Drop(s); });
+}
+
 bool TSecureTcp::MakeRoom(SocketHandleT socket, std::size_t extra) {
+    if (budget_) return budget_->MakeRoom(socket, extra);
     return reassembly::MakeRoom(incoming_, socket, extra, maxPacket_, Arriving, [this](SocketHandleT s) { Drop(s); });
 }
 
@@ -466,6 +472,7 @@ void TSecureTcp::Report(Incoming& in) {
     header_ = in.header;
     checkCode_ = in.session->CheckCode();
     passphrase_ = in.session->PassphraseAuthenticated();
+    passphraseGeneration_ = in.session->PassphraseGeneration();
 }
 
 void TSecureTcp::HeaderArrived(SocketHandleT socket) {
@@ -569,6 +576,15 @@ TSecureHeld& TSecureHeld::operator=(TSecureHeld&& other) noexcept {
 void TSecureHeld::Close() {
     const auto channel = std::exchange(channel_, {}).lock();
     if (channel) (*channel)->Release(socket_, serial_);
+}
+
+void TSecureHeld::Refuse() {
+    const auto channel = std::exchange(channel_, {}).lock();
+    if (channel) (*channel)->Refuse(socket_, serial_);
+}
+
+void TSecureTcp::Refuse(SocketHandleT socket, std::uint64_t serial) {
+    if (Find(socket, serial) != nullptr) Drop(socket);
 }
 
 void TSecureTcp::Drop(SocketHandleT socket) {

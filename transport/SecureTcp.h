@@ -22,6 +22,7 @@
 #include "framework/Stream.h"
 #include "framework/StringList.h"
 #include "transport/PacketReassembler.h"
+#include "transport/ReceiveBudget.h"
 #include "transport/SimpleTcp.h"
 #include "transport/SocketComponents.h"
 #include "transport/tls/TlsContext.h"
@@ -58,6 +59,8 @@ public:
 
     explicit operator bool() const { return !channel_.expired(); }
     void Close();
+    // Resets it instead: its sender hears that the item was refused.
+    void Refuse();
 
 private:
     friend class TSecureTcp;
@@ -112,9 +115,13 @@ public:
     std::uint32_t PeerAddress() const { return peer_; }
     const std::string& CheckCode() const { return checkCode_; }
     bool PassphraseAuthenticated() const { return passphrase_; }
+    // The context's PassphraseGeneration when the item's session began.
+    std::uint64_t PassphraseGeneration() const { return passphraseGeneration_; }
     // Called in OnReceived: the item's connection stays open until the handle closes; at most
     // kMaxHeld at once.
     TSecureHeld Hold();
+    // Called in OnReceived: the item is refused after all, and its connection is reset.
+    void Refuse() { Refuse(delivering_, deliveringSerial_); }
     std::size_t HeldConnections() const;
     static constexpr std::size_t kMaxHeld = TSimpleTcp::kMaxHeld;
 
@@ -123,6 +130,8 @@ public:
     static constexpr std::size_t kMaxIncoming = TSimpleTcp::kMaxIncoming;
     std::size_t MaxPacketSize() const { return maxPacket_; }
     void SetMaxPacketSize(std::size_t bytes) { maxPacket_ = bytes; }
+    // As TSimpleTcp::ShareBudget.
+    void ShareBudget(std::shared_ptr<ReceiveBudget> budget);
     // The longest header taken; a longer length field resets the connection.
     std::size_t MaxHeaderSize() const { return maxHeader_; }
     void SetMaxHeaderSize(std::size_t bytes) { maxHeader_ = bytes; }
@@ -186,6 +195,7 @@ private:
     void Deliver(platform::SocketHandle socket);
     void Finish(platform::SocketHandle socket);
     void Release(platform::SocketHandle socket, std::uint64_t serial);
+    void Refuse(platform::SocketHandle socket, std::uint64_t serial);
     friend class TSecureHeld;
     void Drop(platform::SocketHandle socket);
     bool MakeRoom(platform::SocketHandle socket, std::size_t extra);
@@ -225,8 +235,9 @@ private:
     std::string header_;
     std::string checkCode_;
     bool passphrase_ = false;
+    std::uint64_t passphraseGeneration_ = 0;
     std::map<platform::SocketHandle, std::unique_ptr<Incoming>> incoming_;
-    std::uint64_t activity_ = 0;
+    std::unique_ptr<ReceiveBudget::Member> budget_;
     std::uint64_t serials_ = 0;
     platform::SocketHandle delivering_ = platform::kInvalidSocket;
     std::uint64_t deliveringSerial_ = 0;

@@ -131,6 +131,9 @@ public:
     const std::string& CheckCode() const { return checkCode_; }
     // Both ends proved they hold the team's passphrase key.
     bool PassphraseAuthenticated() const { return passphraseAuthenticated_; }
+    // The context's PassphraseGeneration when the session was made: what it proved is the
+    // passphrase of that generation.
+    std::uint64_t PassphraseGeneration() const { return generation_; }
     // Fingerprint of the certificate the peer presented (see CertificateFingerprint); empty with
     // a passphrase, where no certificates are exchanged.
     const std::string& PeerFingerprint() const { return peerFingerprint_; }
@@ -150,6 +153,7 @@ private:
     TlsPipe& pipe_;
     SslPtr ssl_;
     std::optional<PassphraseKey> passphrase_;
+    std::uint64_t generation_ = 0;
     TlsState state_ = TlsState::Idle;
     TlsEnding ending_ = TlsEnding::None;
     CloseState closeState_ = CloseState::None;
