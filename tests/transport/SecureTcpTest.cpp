@@ -13,7 +13,9 @@
 #include "platform/sim/SimDesktop.h"
 #include "tests/tls/TlsTestPair.h"
 #include "tests/transport/TestPeers.h"
+#include "transport/ReceiveBudget.h"
 #include "transport/SecureTcp.h"
+#include "transport/SimpleTcp.h"
 
 namespace zumelko::testing {
 namespace {
@@ -307,6 +309,62 @@ TEST_F(SecureTcpTest, HeldItemsAreAnsweredWhenTheirHandleCloses) {
     held.reset();
     EXPECT_TRUE(Pump([&] { return client.End().readEnded; }));
     EXPECT_EQ(client.End().session->Ending(), tls::TlsEnding::CloseNotify);
+}
+
+}  // namespace
+}  // namespace zumelko::testing
+
+namespace zumelko::testing {
+namespace {
+
+// The plain data channel and the encrypted one sharing one budget: peers on both announce the
+// whole ceiling and send part of it. Together they never hold more than the budget; the quietest
+// give way on either channel, and the last one is taken whole once it is finished.
+TEST_F(SecureTcpTest, ThePlainAndTheEncryptedChannelTogetherStayWithinOneBudget) {
+    constexpr std::size_t kLimit = 4 << 20;
+    constexpr std::size_t kPart = 300 * 1024;
+    constexpr std::uint16_t kPlainPort = kSecurePort + 1;
+    TSecureTcp& secure = Receiver();
+    auto& plain = root->Create<TSimpleTcp>();
+    plain.SetPort(kPlainPort);
+    plain.Listen();
+    const auto budget = std::make_shared<ReceiveBudget>(kLimit);
+    secure.ShareBudget(budget);
+    plain.ShareBudget(budget);
+    const auto held = [&] { return secure.IncomingCapacity() + plain.IncomingCapacity(); };
+    std::vector<RawSocket> plainPeers;
+    std::vector<std::unique_ptr<TlsClientEnd>> securePeers;
+    std::size_t most = 0;
+    bool both = false;
+    for (int i = 0; i < 8; ++i) {
+        const std::string part(kPart, static_cast<char>('a' + i));
+        if (i % 2 == 0) {
+            plainPeers.push_back(RawConnect(kPlainPort));
+            const RawSocket& s = plainPeers.back();
+            auto sent = std::async(std::launch::async, [&] { s.SendAll(LengthField(kLimit) + part); });
+            ASSERT_TRUE(Pump([&] { return sent.wait_for(0ms) == std::future_status::ready; }));
+        } else {
+            securePeers.push_back(std::make_unique<TlsClientEnd>(*root, senderContext, kSecurePort));
+            TlsEnd& end = securePeers.back()->End();
+            end.outgoing = LengthField(1) + "h" + LengthField(kLimit) + part;
+            ASSERT_TRUE(Pump([&] { return end.sent == end.outgoing.size() || end.readEnded; }));
+        }
+        Pump([] { return false; }, 100ms);
+        most = std::max(most, held());
+        both = both || (secure.IncomingCapacity() != 0 && plain.IncomingCapacity() != 0);
+        EXPECT_LE(held(), kLimit) << "after peer " << i;
+    }
+    EXPECT_GE(most, 2 * kPart) << "the channels gave way before they had to";
+    EXPECT_TRUE(both) << "the channels held items at the same time";
+    std::string ignored;
+    EXPECT_TRUE(Pump([&] { return plainPeers[0].ReadAvailable(ignored), plainPeers[0].PeerClosed(); }));
+    EXPECT_TRUE(Pump([&] { return securePeers[0]->End().readEnded; }));
+    TlsEnd& last = securePeers.back()->End();
+    last.outgoing += std::string(kLimit - kPart, 'f');
+    last.Drive();
+    ASSERT_TRUE(Pump([&] { return seen.items.size() == 1; }));
+    EXPECT_EQ(seen.items[0].size(), kLimit + std::string("|4194304").size());
+    EXPECT_LE(held(), kLimit);
 }
 
 }  // namespace
