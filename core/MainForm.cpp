@@ -28,6 +28,7 @@
 #include "transport/WireText.h"
 #include "framework/Error.h"
 #include "transport/tls/TlsContext.h"
+#include "framework/Wipe.h"
 #include "transport/ReceiveBudget.h"
 #include "transport/SecureTcp.h"
 
@@ -834,8 +835,15 @@ void TForm1::Customize1Click(Component*) {
     Form4->SetSenders(SenderMode, AllowedNames);
     Form4->SetSecurity(HasPassphrase(), StrictMode);
     const int answer = Form4->ShowSettings(DefaultDestination, CheckerMode, ReceiveMode, Browser);
-    // Taken out of the field whatever the answer: the typed passphrase does not stay there.
-    const std::optional<std::string> passphrase = Form4->TakePassphrase();
+    // Taken out of the field whatever the answer: the typed passphrase does not stay there, nor
+    // here once its key is made.
+    std::optional<std::string> passphrase = Form4->TakePassphrase();
+    struct Wiped {
+        std::optional<std::string>& text;
+        ~Wiped() {
+            if (text) WipeString(*text);
+        }
+    } wiped{passphrase};
     if (answer != mrOk) return;
     StrictMode = Form4->RadioGroup5->ItemIndex() == 1;
     DefaultDestination = Form4->Destination;

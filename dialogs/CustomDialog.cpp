@@ -4,6 +4,7 @@
 #include "dialogs/BrowserDialog.h"
 #include "dialogs/DialogLook.h"
 #include "dialogs/SendDialog.h"
+#include "framework/Wipe.h"
 
 namespace zumelko {
 
@@ -110,11 +111,16 @@ void TForm4::SetSecurity(bool hasPassphrase, bool strict) {
 void TForm4::RadioGroup4Click(Component*) { Edit1->SetEnabled(RadioGroup4->ItemIndex() == 1); }
 
 std::optional<std::string> TForm4::TakePassphrase() {
-    std::string typed = Edit1->Text();
+    // One copy, the one returned (one return, so it is not moved and left behind); the field's
+    // own is wiped as it empties.
+    std::optional<std::string> typed(Edit1->Text());
     Edit1->SetText("");
-    if (RadioGroup4->ItemIndex() != 1) return std::string();
-    // "使う" with the field left empty keeps the passphrase that is set (if any).
-    if (typed.empty()) return std::nullopt;
+    if (RadioGroup4->ItemIndex() != 1) {
+        WipeString(*typed);
+    } else if (typed->empty()) {
+        // "使う" with the field left empty keeps the passphrase that is set (if any).
+        typed.reset();
+    }
     return typed;
 }
 
