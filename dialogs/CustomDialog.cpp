@@ -81,8 +81,11 @@ TForm4::TForm4(Component* owner) : Form(owner) {
     RadioGroup5 = &Place(AddControl<RadioGroup>("RadioGroup5"), kGroupLeft, kGroupTop5, kWideGroup, 65, 11);
     RadioGroup5->SetCaption(kStrictCaption);
     RadioGroup5->SetItems({kStrictOff, kStrictOn});
-    // Every group starts at the program's initial setting (anyone may send, no passphrase,
-    // plain transfers allowed), so that no group is ever shown without its value.
+    // Every group starts at the program's initial setting (no clipboard checker, questions for
+    // each item, anyone may send, no passphrase, plain transfers allowed), so that no group is
+    // ever shown without its value.
+    RadioGroup1->SetItemIndex(2);
+    RadioGroup2->SetItemIndex(0);
     RadioGroup3->SetItemIndex(0);
     RadioGroup4->SetItemIndex(0);
     RadioGroup5->SetItemIndex(0);

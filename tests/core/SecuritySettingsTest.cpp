@@ -13,16 +13,15 @@ namespace {
 
 using platform::sim::ScriptedDialog;
 
-// Another instance sending one item to the program over the encrypted channel, with the team
-// passphrase it is given (none for nullptr); meanwhile runs once the session is up.
+// Another instance sending an item encrypted, with its passphrase (if any); meanwhile runs then.
 struct SecureSender {
     explicit SecureSender(const char* passphrase) {
         if (passphrase != nullptr) context.SetPassphraseKey(tls::DerivePassphraseKey(passphrase));
         channel.OnSended = [this](Component*) { taken = true; };
         channel.OnSendFailed = [this](Component*, TSecureFailure kind, const std::string&) { failure = kind; };
     }
-    void Send(const std::string& type, std::string data, std::function<void()> meanwhile = [] {}) {
-        channel.SendItem(kHere, type + "\r\nalice\r\nPC-X\r\n", [data = std::move(data), meanwhile] {
+    void Send(const std::string& type, const std::string& data, const std::function<void()>& meanwhile) {
+        channel.SendItem(kHere, type + "\r\nalice\r\nPC-X\r\n", [data, meanwhile] {
             meanwhile();
             MemoryStream out;
             out.Write(data.data(), data.size());
@@ -30,7 +29,6 @@ struct SecureSender {
         });
     }
     bool Done() const { return taken || failure.has_value(); }
-
     tls::TlsContext context;
     Component root{nullptr};
     TSecureTcp& channel = root.Create<TSecureTcp>(context);
@@ -96,71 +94,48 @@ TEST_F(ProgramTest, TheSettingsDialogSetsKeepsAndClearsThePassphraseAndStrictMod
     }
 }
 
-// While a passphrase is set, only items whose session proved that very passphrase are taken:
-// the passphrase set as the session opens (checked at the header) or while its data arrives
-// (checked at delivery) refuses what that session brings.
+// While a passphrase is set, only items whose session proved that very passphrase are taken;
+// one set or changed as a session opens, or while its data arrives, refuses what it brings.
 TEST_F(ProgramTest, OnlyASessionThatProvedThePassphraseSetNowDeliversAnItem) {
     Start();
     Form1->ReceiveMode = SleepMode;
+    // The program's passphrase, the sender's, the one set on the way (nullptr: the same again).
     const struct {
-        const char* what;
-        const char* before;  // the program's passphrase when the session opens
-        const char* sender;
-        const char* after;   // set while the item is on its way (nullptr: none set)
-        bool whileData;      // set once the data arrives, else as the session opens
-        bool taken;
-    } cases[] = {
-        {"begun before a passphrase was set", nullptr, nullptr, "team", false, false},
-        {"begun before, set while the data arrives", nullptr, nullptr, "team", true, false},
-        {"proved the passphrase changed meanwhile", "old", "old", "new", false, false},
-        {"proved the one changed while the data arrives", "old", "old", "new", true, false},
-        {"proved the passphrase set again, unchanged", "team", "team", "team", true, true},
-        {"proved the passphrase set now", "team", "team", nullptr, false, true},
-    };
+        const char *before, *sender, *after;
+        bool whileData, taken;
+    } cases[] = {{"", nullptr, "team", false, false},   {"", nullptr, "team", true, false},
+                 {"old", "old", "new", false, false},    {"old", "old", "new", true, false},
+                 {"team", "team", "team", true, true},   {"team", "team", nullptr, false, true}};
     for (const auto& c : cases) {
-        Form1->SetPassphrase(c.before != nullptr ? c.before : "");
+        SCOPED_TRACE(std::string(c.before) + " then " + (c.after ? c.after : "-") + (c.whileData ? " with data" : ""));
+        Form1->SetPassphrase(c.before);
         SecureSender sender(c.sender);
-        const std::function<void()> change = [&] {
-            if (c.after != nullptr) Form1->SetPassphrase(c.after);
-        };
-        // Large enough to arrive over several turns of the loop.
+        const auto change = [&] {  // the item is large enough to arrive over several turns Form1->SetPassphrase(c.after != nullptr ? c.after : c.before); };
         sender.Send("bitmap", std::string(std::size_t{24} << 20, 'x'), c.whileData ? std::function<void()>([] {}) : change);
-        if (c.whileData) {
-            ASSERT_TRUE(RunUntil([&] { return Form1->Secure1->IncomingCapacity() > 0 || sender.Done(); }, 20000));
-            change();
-        }
         std::size_t most = 0;
-        ASSERT_TRUE(RunUntil([&] {
-            most = std::max(most, Form1->Secure1->IncomingCapacity());
-            return sender.Done();
-        }, 20000)) << c.what;
-        EXPECT_EQ(sender.taken, c.taken) << c.what;
-        if (!c.taken && !c.whileData) {
-            EXPECT_LT(most, std::size_t{1} << 20) << c.what << ": refused before its data";
-        }
-        EXPECT_EQ(sender.failure, c.taken ? std::nullopt : std::optional(TSecureFailure::Refused)) << c.what;
+        ASSERT_TRUE(RunUntil([&] { return Form1->Secure1->IncomingCapacity() > 0 || sender.Done(); }, 20000));
+        if (c.whileData) change();
+        ASSERT_TRUE(RunUntil([&] { return (most = std::max(most, Form1->Secure1->IncomingCapacity())), sender.Done(); }, 20000));
+        EXPECT_EQ(sender.failure, c.taken ? std::nullopt : std::optional(TSecureFailure::Refused));
+        EXPECT_TRUE(c.taken || c.whileData || most < (std::size_t{1} << 20)) << "refused before its data";
     }
 }
 
-// An item waiting behind an open question when the passphrase is set, and the one asked about,
-// are refused; their senders hear so.
+// Setting the passphrase refuses the items waiting behind a question and the one asked about.
 TEST_F(ProgramTest, SettingThePassphraseRefusesTheItemsWaitingAndTheOneAskedAbout) {
     Start();
     SecureSender first(nullptr), second(nullptr);
     user().Expect([&](ScriptedDialog& s) {
-        second.Send("string", std::string("second\0", 7));
+        second.Send("string", std::string("second\0", 7), [] {});
         EXPECT_TRUE(s.RunUntil([&] { return Form1->WaitingItems() == 1; }, std::chrono::milliseconds(20000)));
         Form1->SetPassphrase("team");
         EXPECT_EQ(Form1->WaitingItems(), 0u);
-        EXPECT_TRUE(s.RunUntil([&] { return second.Done(); }, std::chrono::milliseconds(20000)));
-        EXPECT_EQ(second.failure, TSecureFailure::Refused);
+        EXPECT_TRUE(s.RunUntil([&] { return second.failure == TSecureFailure::Refused; }, std::chrono::milliseconds(20000)));
         s.Click("Button1");  // YES
     });
-    first.Send("string", std::string("first\0", 6));
+    first.Send("string", std::string("first\0", 6), [] {});
     ASSERT_TRUE(RunUntil([&] { return first.Done(); }, 20000));
-    EXPECT_EQ(first.failure, TSecureFailure::Refused);
-    EXPECT_NE(ClipboardText(), std::optional<std::string>("first"));
-    EXPECT_EQ(CountShown("Form5"), 1u);
+    EXPECT_TRUE(first.failure == TSecureFailure::Refused && ClipboardText() != "first");
 }
 
 TEST(SecurityLine, SaysHowAnItemCameInTheQuestionAndInTheSendersNotice) {
