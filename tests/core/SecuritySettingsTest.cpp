@@ -100,17 +100,15 @@ TEST_F(ProgramTest, OnlyASessionThatProvedThePassphraseSetNowDeliversAnItem) {
     Start();
     Form1->ReceiveMode = SleepMode;
     // The program's passphrase, the sender's, the one set on the way (nullptr: the same again).
-    const struct {
-        const char *before, *sender, *after;
-        bool whileData, taken;
-    } cases[] = {{"", nullptr, "team", false, false},   {"", nullptr, "team", true, false},
+    const struct { const char *before, *sender, *after; bool whileData, taken; } cases[] = {{"", nullptr, "team", false, false},   {"", nullptr, "team", true, false},
                  {"old", "old", "new", false, false},    {"old", "old", "new", true, false},
                  {"team", "team", "team", true, true},   {"team", "team", nullptr, false, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.before) + " then " + (c.after ? c.after : "-") + (c.whileData ? " with data" : ""));
         Form1->SetPassphrase(c.before);
         SecureSender sender(c.sender);
-        const auto change = [&] {  // the item is large enough to arrive over several turns Form1->SetPassphrase(c.after != nullptr ? c.after : c.before); };
+        const auto change = [&] { Form1->SetPassphrase(c.after != nullptr ? c.after : c.before); };
+        // Large enough to arrive over several turns of the loop.
         sender.Send("bitmap", std::string(std::size_t{24} << 20, 'x'), c.whileData ? std::function<void()>([] {}) : change);
         std::size_t most = 0;
         ASSERT_TRUE(RunUntil([&] { return Form1->Secure1->IncomingCapacity() > 0 || sender.Done(); }, 20000));
