@@ -1,10 +1,12 @@
 #include "app/CommandLine.h"
 
+#include <array>
 #include <fstream>
 #include <utility>
 
 #include "core/MainForm.h"
 #include "framework/Utf8.h"
+#include "framework/Wipe.h"
 
 #ifndef ZUMELKO_VERSION
 #error "ZUMELKO_VERSION comes from the project's version in CMake"
@@ -63,8 +65,16 @@ bool TakeSecurityOption(const std::vector<std::string>& args, std::size_t& i, Se
 }
 
 std::optional<std::string> LoadPassphrase(SecurityOptions& options, const std::optional<std::string>& environment,
-                                          std::istream& standardInput) {
+                                          std::istream& standardInput, FileProblem fileProblem) {
+    // Room for the longest line read, so that the text is never moved and left behind as it
+    // grows; the file is read through a buffer of ours, wiped when done.
     std::string text;
+    text.reserve(kMaxPassphrase + 8);
+    std::array<char, 512> buffer{};
+    struct Wiped {
+        std::array<char, 512>& buffer;
+        ~Wiped() { WipeBytes(buffer.data(), buffer.size()); }
+    } wiped{buffer};
     std::string from;
     if (options.passphraseFile) {
         const std::string& path = *options.passphraseFile;
@@ -72,6 +82,10 @@ std::optional<std::string> LoadPassphrase(SecurityOptions& options, const std::o
         std::ifstream file;
         std::istream* in = &standardInput;
         if (path != "-") {
+            if (fileProblem != nullptr) {
+                if (auto why = fileProblem(path)) return why;
+            }
+            file.rdbuf()->pubsetbuf(buffer.data(), buffer.size());
             file.open(path, std::ios::binary);
             if (!file) return "cannot read " + from;
             in = &file;

@@ -37,8 +37,11 @@ bool TakeSecurityOption(const std::vector<std::string>& args, std::size_t& i, Se
 // (the variable's value, UTF-8), into options.passphrase. It must be UTF-8, not empty, at most
 // kMaxPassphrase bytes; a file's first line counts (without its CR LF or LF, and without a
 // UTF-8 byte order mark). Returns the reason in one line when it cannot be taken.
+// fileProblem, where the desktop has one, says why a file may not be taken (one others may
+// read); the caller wipes environment afterwards.
+using FileProblem = std::optional<std::string> (*)(const std::string& path);
 std::optional<std::string> LoadPassphrase(SecurityOptions& options, const std::optional<std::string>& environment,
-                                          std::istream& standardInput);
+                                          std::istream& standardInput, FileProblem fileProblem = nullptr);
 
 struct StartOptions {
     std::optional<std::uint8_t> checkerMode;

@@ -11,6 +11,7 @@
 #include "dialogs/SendDialog.h"
 #include "dialogs/YesNoDialog.h"
 #include "framework/Application.h"
+#include "framework/Wipe.h"
 #include "platform/Desktop.h"
 
 namespace zumelko {
@@ -39,7 +40,12 @@ void ForgetForms() {
     AboutBox = nullptr;
 }
 
-int RunProgram(const StartOptions& options) {
+int RunProgram() {
+    StartOptions none;
+    return RunProgram(none);
+}
+
+int RunProgram(StartOptions& options) {
     try {
         Application application;
         application.SetTitle("Zumelko_beta3");
@@ -48,6 +54,7 @@ int RunProgram(const StartOptions& options) {
         try {
             CreateForms(application);
             ApplyStartOptions(*Form1, options);
+            if (options.security.passphrase) WipeString(*options.security.passphrase);
             Form1->ReportStartupErrors();
             application.Run();
         } catch (const std::exception& e) {

@@ -15,6 +15,8 @@ void ForgetForms();
 // that escapes is shown in the standard error box. The desktop must be installed first.
 // The start options are set on the main window once the forms exist. Returns the process's
 // exit code.
-int RunProgram(const StartOptions& options = {});
+// The passphrase among the options is wiped once its key is made.
+int RunProgram(StartOptions& options);
+int RunProgram();
 
 }  // namespace zumelko

@@ -8,6 +8,8 @@
 
 #include "app/CommandLine.h"
 #include "app/Program.h"
+#include "framework/Wipe.h"
+#include "platform/posix/PosixSecrets.h"
 #include "platform/qt/QtDesktop.h"
 
 int main(int argc, char** argv) {
@@ -25,14 +27,18 @@ int main(int argc, char** argv) {
         case zumelko::CommandLine::Action::Run:
             break;
     }
-    std::optional<std::string> environment;
-    if (const char* value = std::getenv(zumelko::kPassphraseVariable)) environment = value;
-    if (const auto why = zumelko::LoadPassphrase(line.options.security, environment, std::cin)) {
+    // Out of the environment before anything is started: nothing the program starts inherits it.
+    std::optional<std::string> environment =
+        zumelko::platform::posix::TakeEnvironment(zumelko::kPassphraseVariable);
+    const auto why = zumelko::LoadPassphrase(line.options.security, environment, std::cin,
+                                             zumelko::platform::posix::PassphraseFileProblem);
+    if (environment) zumelko::WipeString(*environment);
+    if (why) {
         std::fprintf(stderr, "zumelko: %s\n", why->c_str());
         return zumelko::kExitWrongCommandLine;
     }
-    if (const auto why = zumelko::platform::qt::MissingDisplay()) {
-        std::fprintf(stderr, "zumelko: %s; the program needs a desktop to show its icon\n", why->c_str());
+    if (const auto missing = zumelko::platform::qt::MissingDisplay()) {
+        std::fprintf(stderr, "zumelko: %s; the program needs a desktop to show its icon\n", missing->c_str());
         return zumelko::kExitNoDisplay;
     }
     // The options are ours alone: Qt gets none of them to read as its own.

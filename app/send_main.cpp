@@ -31,9 +31,12 @@
 #include "desktop/BitmapImage.h"
 #include "framework/Component.h"
 #include "framework/StringList.h"
+#include "framework/Wipe.h"
+#include "platform/posix/PosixSecrets.h"
 #include "platform/qt/Charset.h"
 #include "platform/qt/SmbNetwork.h"
 #include "platform/sim/SimDesktop.h"
+#include "transport/ReceiveBudget.h"
 #include "transport/SecureTcp.h"
 #include "transport/SimpleTcp.h"
 #include "transport/WireText.h"
@@ -692,6 +695,10 @@ int Receive(const Options& options) {
         header->SetPort(kHeaderPort + options.portOffset);
         header->SetMaxPacketSize(kMaxHeaderSize);
         data->SetPort(kDataPort + options.portOffset);
+        // What both ports hold of arriving items counts against one ceiling, as in the program.
+        const auto budget = std::make_shared<zumelko::ReceiveBudget>(data->MaxPacketSize());
+        data->ShareBudget(budget);
+        secure.ShareBudget(budget);
     }
     std::optional<int> result;
     Receiver handlers{secure, options, output, result, {}, {}};
@@ -808,11 +815,15 @@ std::optional<Options> Parse(int argc, char** argv) {
 void LoadSecurity(Options& options) {
     zumelko::SecurityOptions security;
     security.passphraseFile = options.passphraseFile;
-    const char* environment = std::getenv(zumelko::kPassphraseVariable);
-    if (const auto why = zumelko::LoadPassphrase(
-            security, environment ? std::optional<std::string>(environment) : std::nullopt, std::cin))
-        throw std::runtime_error(*why);
-    if (security.passphrase) options.security.passphraseKey = zumelko::tls::DerivePassphraseKey(*security.passphrase);
+    std::optional<std::string> environment = zumelko::platform::posix::TakeEnvironment(zumelko::kPassphraseVariable);
+    const auto why =
+        zumelko::LoadPassphrase(security, environment, std::cin, zumelko::platform::posix::PassphraseFileProblem);
+    if (environment) zumelko::WipeString(*environment);
+    if (why) throw std::runtime_error(*why);
+    if (security.passphrase) {
+        options.security.passphraseKey = zumelko::tls::DerivePassphraseKey(*security.passphrase);
+        zumelko::WipeString(*security.passphrase);
+    }
 }
 
 }  // namespace

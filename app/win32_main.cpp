@@ -5,6 +5,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Program.h"
+#include "framework/Wipe.h"
 #include "platform/win32/Win32Desktop.h"
 #include "platform/win32/Win32Instance.h"
 #include "platform/win32/Win32Text.h"
@@ -23,8 +24,13 @@ int main(int argc, char** argv) {
         return line.action == CommandLine::Action::Wrong ? zumelko::kExitWrongCommandLine : 0;
     // The passphrase reaches the key as UTF-8 whatever the code page: the variable is read in
     // UTF-16, the file holds UTF-8.
-    const auto environment = zumelko::platform::win32::EnvironmentUtf8(L"ZUMELKO_PASSPHRASE");
-    if (const auto why = zumelko::LoadPassphrase(line.options.security, environment, std::cin)) {
+    // Taken out of the environment, so that nothing the program starts inherits it. A passphrase
+    // file's permissions are not looked at here: its access list is the system's to keep (a file
+    // in the user's own profile is theirs alone).
+    auto environment = zumelko::platform::win32::TakeEnvironmentUtf8(L"ZUMELKO_PASSPHRASE");
+    const auto why = zumelko::LoadPassphrase(line.options.security, environment, std::cin);
+    if (environment) zumelko::WipeString(*environment);
+    if (why) {
         SayOnConsole("zumelko: " + *why + "\n", true);
         return zumelko::kExitWrongCommandLine;
     }

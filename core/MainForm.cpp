@@ -28,6 +28,8 @@
 #include "transport/WireText.h"
 #include "framework/Error.h"
 #include "transport/tls/TlsContext.h"
+#include "framework/Wipe.h"
+#include "transport/ReceiveBudget.h"
 #include "transport/SecureTcp.h"
 
 namespace zumelko {
@@ -138,6 +140,11 @@ TForm1::TForm1(Component* owner) : Form(owner) {
     Secure1->OnSended = {this, &TForm1::SecureSended};
     Secure1->OnSendFailed = {this, &TForm1::SecureSendFailed};
     Secure1->OnError = {this, &TForm1::SecureError};
+    // What the data port and the encrypted port hold of arriving items counts against one
+    // ceiling: connections spread over both get no more memory than on one.
+    const auto budget = std::make_shared<ReceiveBudget>(Packet2->MaxPacketSize());
+    Packet2->ShareBudget(budget);
+    Secure1->ShareBudget(budget);
 
     NetUtility1 = &Create<TNetUtility>();
     NetUtility1->SetName("NetUtility1");
@@ -537,7 +544,47 @@ std::unique_ptr<TForm1::ReceivedItem> TForm1::TakeItem(Channel& channel, const H
     }
 }
 
+bool TForm1::ProvesPassphrase(const ItemSecurity& security, const Header& header) const {
+    if (!HasPassphrase()) return true;
+    if (security.encrypted && security.passphrase && security.passphraseGeneration == Tls->PassphraseGeneration())
+        return true;
+    std::fprintf(stderr, "zumelko: refused an item from \"%s\": it did not come with the team passphrase now set\n",
+                 header.machine.c_str());
+    return false;
+}
+
+ItemSecurity TForm1::SecureItemSecurity() const {
+    ItemSecurity security;
+    security.encrypted = true;
+    security.checkCode = Secure1->CheckCode();
+    security.passphrase = Secure1->PassphraseAuthenticated();
+    security.passphraseGeneration = Secure1->PassphraseGeneration();
+    return security;
+}
+
+void TForm1::RefuseUnproven() {
+    for (auto it = waiting_.begin(); it != waiting_.end();) {
+        ReceivedItem& item = **it;
+        if (ProvesPassphrase(item.security, item.header)) {
+            ++it;
+            continue;
+        }
+        item.connection.Refuse();
+        item.secureConnection.Refuse();
+        waitingBytes_ -= std::min(waitingBytes_, item.bytes);
+        it = waiting_.erase(it);
+    }
+}
+
 void TForm1::Ask(ReceivedItem& item) {
+    // The passphrase may have been set since the item arrived, or while its question was open.
+    auto proven = [&] {
+        if (ProvesPassphrase(item.security, item.header)) return true;
+        item.connection.Refuse();
+        item.secureConnection.Refuse();
+        return false;
+    };
+    if (!proven()) return;
     RecvSecurity = item.security;
     if (item.mode == UrlAutoLink) {
         std::string browserName;
@@ -546,14 +593,14 @@ void TForm1::Ask(ReceivedItem& item) {
         Form3->Label3->SetCaption(SenderLine(item.header));
         Form3->Label4->SetCaption(SecurityLine(RecvSecurity));
         // The browser is handed the address in the desktop's own form.
-        if (Form3->ShowQuestion(browserName + "にリンクしますか？") == mrYes)
+        if (Form3->ShowQuestion(browserName + "にリンクしますか？") == mrYes && proven())
             LinkToBrowser(platform::Current().ui().Texts().Utf8ToLocal(item.text.View()));
         return;
     }
     if (!item.picture) {
         Form5->Label3->SetCaption(SenderLine(item.header));
         Form5->Label4->SetCaption(SecurityLine(RecvSecurity));
-        if (Form5->ShowTextReceived(item.text) == mrYes) TakeIntoClipboard([&] { ClipboardAccess->SetUnicodeText(item.text); });
+        if (Form5->ShowTextReceived(item.text) == mrYes && proven()) TakeIntoClipboard([&] { ClipboardAccess->SetUnicodeText(item.text); });
         return;
     }
     BitmapImage& picture = *item.picture;
@@ -567,7 +614,7 @@ void TForm1::Ask(ReceivedItem& item) {
     }
     Form5->Label3->SetCaption(SenderLine(item.header));
     Form5->Label4->SetCaption(SecurityLine(RecvSecurity));
-    if (Form5->ShowBitmapReceived(picture) == mrYes) TakeIntoClipboard([&] { ClipboardAccess->PutBitmap(picture); });
+    if (Form5->ShowBitmapReceived(picture) == mrYes && proven()) TakeIntoClipboard([&] { ClipboardAccess->PutBitmap(picture); });
 }
 
 void TForm1::AskInTurn(std::unique_ptr<ReceivedItem> item) {
@@ -668,21 +715,29 @@ void TForm1::SecureHeader(Component*, bool& accept) {
         accept = false;
         return;
     }
+    const Header header = SecureItemHeader();
+    if (!ProvesPassphrase(SecureItemSecurity(), header)) {
+        accept = false;
+        return;
+    }
     // The data comes on the same connection: it is read under this header, whatever other
     // headers arrive meanwhile.
-    NoteHeader(SecureItemHeader());
+    NoteHeader(header);
 }
 
 void TForm1::SecureAnnounced(Component*, std::size_t length, bool& accept) {
-    accept = ItemAnnounced(*Secure1, SecureItemHeader(), length);
+    const Header header = SecureItemHeader();
+    accept = ProvesPassphrase(SecureItemSecurity(), header) && ItemAnnounced(*Secure1, header, length);
 }
 
 void TForm1::SecureReceived(Component*) {
-    ItemSecurity security;
-    security.encrypted = true;
-    security.checkCode = Secure1->CheckCode();
-    security.passphrase = Secure1->PassphraseAuthenticated();
+    ItemSecurity security = SecureItemSecurity();
     const Header header = SecureItemHeader();
+    // Looked at again: the passphrase may have been set while the data arrived.
+    if (!ProvesPassphrase(security, header)) {
+        Secure1->Refuse();
+        return;
+    }
     // The address proved it speaks TLS. The machine name is only the sender's claim, yet worth
     // keying by: a key change under a name the user knows is what to show. Marked as secured it
     // keeps that name from plain sends in this run: a claimant costs a classic peer of that name
@@ -800,8 +855,15 @@ void TForm1::Customize1Click(Component*) {
     Form4->SetSenders(SenderMode, AllowedNames);
     Form4->SetSecurity(HasPassphrase(), StrictMode);
     const int answer = Form4->ShowSettings(DefaultDestination, CheckerMode, ReceiveMode, Browser);
-    // Taken out of the field whatever the answer: the typed passphrase does not stay there.
-    const std::optional<std::string> passphrase = Form4->TakePassphrase();
+    // Taken out of the field whatever the answer: the typed passphrase does not stay there, nor
+    // here once its key is made.
+    std::optional<std::string> passphrase = Form4->TakePassphrase();
+    struct Wiped {
+        std::optional<std::string>& text;
+        ~Wiped() {
+            if (text) WipeString(*text);
+        }
+    } wiped{passphrase};
     if (answer != mrOk) return;
     StrictMode = Form4->RadioGroup5->ItemIndex() == 1;
     DefaultDestination = Form4->Destination;
@@ -834,6 +896,7 @@ void TForm1::SetPassphrase(const std::string& utf8) {
         return;
     }
     Tls->SetPassphraseKey(tls::DerivePassphraseKey(utf8));
+    RefuseUnproven();
 }
 
 std::string SecurityLine(const ItemSecurity& security) {

@@ -42,6 +42,8 @@ struct ItemSecurity {
     std::string checkCode;
     bool passphrase = false;
     std::optional<KeyState> key = std::nullopt;
+    // Which passphrase it proved: the context's PassphraseGeneration when its session began.
+    std::uint64_t passphraseGeneration = 0;
 };
 
 enum CheckerModes : std::uint8_t { AskDestination = 0, UseDefault = 1, NoCheck = 2 };
@@ -188,6 +190,13 @@ private:
     Header ReadHeaderLines(const StringList& lines) const;
     // The header of the item on the encrypted channel's connection now reported.
     Header SecureItemHeader() const;
+    // While a passphrase is set, only items whose session proved that very passphrase are
+    // taken: not one begun before it was set, nor under another one, nor a plain one. False
+    // (and a line in the log) for an item that did not.
+    bool ProvesPassphrase(const ItemSecurity& security, const Header& header) const;
+    ItemSecurity SecureItemSecurity() const;
+    // Refuses the waiting items that no longer prove the passphrase; their senders are reset.
+    void RefuseUnproven();
     // Asks about the item and acts on the answer.
     void Ask(ReceivedItem& item);
     // Asks about the item and then about every item that arrives meanwhile, one after another.

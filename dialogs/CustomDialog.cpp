@@ -4,6 +4,7 @@
 #include "dialogs/BrowserDialog.h"
 #include "dialogs/DialogLook.h"
 #include "dialogs/SendDialog.h"
+#include "framework/Wipe.h"
 
 namespace zumelko {
 
@@ -80,6 +81,14 @@ TForm4::TForm4(Component* owner) : Form(owner) {
     RadioGroup5 = &Place(AddControl<RadioGroup>("RadioGroup5"), kGroupLeft, kGroupTop5, kWideGroup, 65, 11);
     RadioGroup5->SetCaption(kStrictCaption);
     RadioGroup5->SetItems({kStrictOff, kStrictOn});
+    // Every group starts at the program's initial setting (no clipboard checker, questions for
+    // each item, anyone may send, no passphrase, plain transfers allowed), so that no group is
+    // ever shown without its value.
+    RadioGroup1->SetItemIndex(2);
+    RadioGroup2->SetItemIndex(0);
+    RadioGroup3->SetItemIndex(0);
+    RadioGroup4->SetItemIndex(0);
+    RadioGroup5->SetItemIndex(0);
     LoadComponents();
 }
 
@@ -110,11 +119,16 @@ void TForm4::SetSecurity(bool hasPassphrase, bool strict) {
 void TForm4::RadioGroup4Click(Component*) { Edit1->SetEnabled(RadioGroup4->ItemIndex() == 1); }
 
 std::optional<std::string> TForm4::TakePassphrase() {
-    std::string typed = Edit1->Text();
+    // One copy, the one returned (one return, so it is not moved and left behind); the field's
+    // own is wiped as it empties.
+    std::optional<std::string> typed(Edit1->Text());
     Edit1->SetText("");
-    if (RadioGroup4->ItemIndex() != 1) return std::string();
-    // "使う" with the field left empty keeps the passphrase that is set (if any).
-    if (typed.empty()) return std::nullopt;
+    if (RadioGroup4->ItemIndex() != 1) {
+        WipeString(*typed);
+    } else if (typed->empty()) {
+        // "使う" with the field left empty keeps the passphrase that is set (if any).
+        typed.reset();
+    }
     return typed;
 }
 

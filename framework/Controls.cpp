@@ -1,6 +1,7 @@
 #include "framework/Controls.h"
 
 #include "framework/Form.h"
+#include "framework/Wipe.h"
 
 namespace zumelko {
 
@@ -96,7 +97,10 @@ Edit::Edit(Component* owner, Form& form, Control* parent) : Control(owner, form,
 
 void Edit::SetText(std::string text) {
     if (text == text_) return;
+    // A password's earlier text is wiped before its memory goes.
+    if (password_) WipeString(text_);
     text_ = std::move(text);
+    if (password_) WipeString(text);
     Changed();
 }
 

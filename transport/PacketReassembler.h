@@ -11,6 +11,7 @@
 // connection that has been quiet longest.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -105,6 +106,13 @@ decltype(auto) Entry(V& value) {
     } else {
         return (value);
     }
+}
+
+// Marks a connection's latest activity. One clock for every channel, so that channels sharing
+// one budget can tell which of their connections has been quiet longest.
+inline std::uint64_t NextActivity() {
+    static std::atomic<std::uint64_t> clock{0};
+    return ++clock;
 }
 
 // The connection quiet longest (least lastActivity) among those eligible(connection) takes,

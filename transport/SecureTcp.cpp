@@ -411,7 +411,7 @@ void TSecureTcp::ListenerAccept(Component*, SocketHandleT socket) {
     (void)platform::Current().sockets().SetNoDelay(socket, true);
     auto fresh = std::make_unique<Incoming>();
     fresh->serial = ++serials_;
-    fresh->lastActivity = ++activity_;
+    fresh->lastActivity = reassembly::NextActivity();
     fresh->peer = listener_.LastPeer().addr;
     fresh->deadline = Clock::now() + std::chrono::milliseconds(handshakeTimeoutMs_);
     fresh->pipe = std::make_unique<tls::ServerPipe>(listener_, socket);
@@ -433,7 +433,7 @@ void TSecureTcp::ListenerAccept(Component*, SocketHandleT socket) {
 void TSecureTcp::ListenerEvent(Component*, SocketHandleT socket) {
     auto it = incoming_.find(socket);
     if (it == incoming_.end()) return;
-    it->second->lastActivity = ++activity_;
+    it->second->lastActivity = reassembly::NextActivity();
     Service(socket);
 }
 
@@ -569,7 +569,13 @@ bool TSecureTcp::ReadPayload(SocketHandleT socket, std::size_t& budget) {
     }
 }
 
+void TSecureTcp::ShareBudget(std::shared_ptr<ReceiveBudget> budget) {
+    budget_.reset();
+    budget_ = reassembly::ShareBudget(std::move(budget), incoming_, Arriving, [this](SocketHandleT s) { Drop(s); });
+}
+
 bool TSecureTcp::MakeRoom(SocketHandleT socket, std::size_t extra) {
+    if (budget_) return budget_->MakeRoom(socket, extra);
     return reassembly::MakeRoom(incoming_, socket, extra, maxPacket_, Arriving, [this](SocketHandleT s) { Drop(s); });
 }
 
@@ -579,6 +585,7 @@ void TSecureTcp::Report(Incoming& in) {
     checkCode_ = in.session->CheckCode();
     passphrase_ = in.session->PassphraseAuthenticated();
     fingerprint_ = in.session->PeerFingerprint();
+    passphraseGeneration_ = in.session->PassphraseGeneration();
 }
 
 void TSecureTcp::HeaderArrived(SocketHandleT socket) {
@@ -684,6 +691,15 @@ TSecureHeld& TSecureHeld::operator=(TSecureHeld&& other) noexcept {
 void TSecureHeld::Close() {
     const auto channel = std::exchange(channel_, {}).lock();
     if (channel) (*channel)->Release(socket_, serial_);
+}
+
+void TSecureHeld::Refuse() {
+    const auto channel = std::exchange(channel_, {}).lock();
+    if (channel) (*channel)->Refuse(socket_, serial_);
+}
+
+void TSecureTcp::Refuse(SocketHandleT socket, std::uint64_t serial) {
+    if (Find(socket, serial) != nullptr) Drop(socket);
 }
 
 void TSecureTcp::Drop(SocketHandleT socket) {

@@ -30,6 +30,7 @@
 #include "framework/Stream.h"
 #include "framework/StringList.h"
 #include "transport/PacketReassembler.h"
+#include "transport/ReceiveBudget.h"
 #include "transport/SimpleTcp.h"
 #include "transport/SocketComponents.h"
 #include "transport/tls/TlsContext.h"
@@ -66,6 +67,8 @@ public:
 
     explicit operator bool() const { return !channel_.expired(); }
     void Close();
+    // Resets it instead: its sender hears that the item was refused.
+    void Refuse();
 
 private:
     friend class TSecureTcp;
@@ -147,9 +150,13 @@ public:
     bool PassphraseAuthenticated() const { return passphrase_; }
     // The sender's key fingerprint on the item's connection; empty when no certificate came.
     const std::string& PeerFingerprint() const { return fingerprint_; }
+    // The context's PassphraseGeneration when the item's session began.
+    std::uint64_t PassphraseGeneration() const { return passphraseGeneration_; }
     // Called in OnReceived: the item's connection stays open until the handle closes; at most
     // kMaxHeld at once.
     TSecureHeld Hold();
+    // Called in OnReceived: the item is refused after all, and its connection is reset.
+    void Refuse() { Refuse(delivering_, deliveringSerial_); }
     std::size_t HeldConnections() const;
     static constexpr std::size_t kMaxHeld = TSimpleTcp::kMaxHeld;
 
@@ -158,6 +165,8 @@ public:
     static constexpr std::size_t kMaxIncoming = TSimpleTcp::kMaxIncoming;
     std::size_t MaxPacketSize() const { return maxPacket_; }
     void SetMaxPacketSize(std::size_t bytes) { maxPacket_ = bytes; }
+    // As TSimpleTcp::ShareBudget.
+    void ShareBudget(std::shared_ptr<ReceiveBudget> budget);
     // The longest header taken; a longer length field resets the connection.
     std::size_t MaxHeaderSize() const { return maxHeader_; }
     void SetMaxHeaderSize(std::size_t bytes) { maxHeader_ = bytes; }
@@ -241,6 +250,7 @@ private:
     void Deliver(platform::SocketHandle socket);
     void Finish(platform::SocketHandle socket);
     void Release(platform::SocketHandle socket, std::uint64_t serial);
+    void Refuse(platform::SocketHandle socket, std::uint64_t serial);
     friend class TSecureHeld;
     void Drop(platform::SocketHandle socket);
     bool MakeRoom(platform::SocketHandle socket, std::size_t extra);
@@ -287,8 +297,9 @@ private:
     std::string checkCode_;
     bool passphrase_ = false;
     std::string fingerprint_;
+    std::uint64_t passphraseGeneration_ = 0;
     std::map<platform::SocketHandle, std::unique_ptr<Incoming>> incoming_;
-    std::uint64_t activity_ = 0;
+    std::unique_ptr<ReceiveBudget::Member> budget_;
     std::uint64_t serials_ = 0;
     platform::SocketHandle delivering_ = platform::kInvalidSocket;
     std::uint64_t deliveringSerial_ = 0;

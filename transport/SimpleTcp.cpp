@@ -273,7 +273,7 @@ void TSimpleTcp::ListenerAccept(Component*, SocketHandleT socket) {
     // A handle closed meanwhile is taken again for a new connection: it starts afresh.
     Incoming& fresh = incoming_[socket] = Incoming{};
     fresh.serial = ++serials_;
-    fresh.lastActivity = ++activity_;
+    fresh.lastActivity = reassembly::NextActivity();
     fresh.peer = listener_.LastPeer().addr;
     // A packet being handled by the owner is never given up; the quietest arriving one is.
     reassembly::LimitArriving(incoming_, socket, kMaxIncoming, Arriving, [this](SocketHandleT s) { Drop(s); });
@@ -281,7 +281,7 @@ void TSimpleTcp::ListenerAccept(Component*, SocketHandleT socket) {
 
 void TSimpleTcp::ListenerData(Component*, SocketHandleT socket) {
     Incoming& first = incoming_[socket];
-    first.lastActivity = ++activity_;
+    first.lastActivity = reassembly::NextActivity();
     // One notice takes what has arrived, the length field and the payload behind it, read after
     // read until the socket has nothing more or the turn has taken kMostPerTurn bytes: a notice
     // per read would cost a turn of the loop for every block. What is left past the bound comes
@@ -360,7 +360,13 @@ std::size_t TSimpleTcp::ReadPayload(SocketHandleT socket, Incoming& in, std::siz
     return static_cast<std::size_t>(n) < want ? 0 : static_cast<std::size_t>(n);
 }
 
+void TSimpleTcp::ShareBudget(std::shared_ptr<ReceiveBudget> budget) {
+    budget_.reset();
+    budget_ = reassembly::ShareBudget(std::move(budget), incoming_, Arriving, [this](SocketHandleT s) { Drop(s); });
+}
+
 bool TSimpleTcp::MakeRoom(SocketHandleT socket, std::size_t extra) {
+    if (budget_) return budget_->MakeRoom(socket, extra);
     return reassembly::MakeRoom(incoming_, socket, extra, maxPacket_, Arriving, [this](SocketHandleT s) { Drop(s); });
 }
 
@@ -435,6 +441,16 @@ THeldConnection& THeldConnection::operator=(THeldConnection&& other) noexcept {
 void THeldConnection::Close() {
     const auto channel = std::exchange(channel_, {}).lock();
     if (channel) (*channel)->Release(socket_, serial_);
+}
+
+void THeldConnection::Refuse() {
+    const auto channel = std::exchange(channel_, {}).lock();
+    if (channel) (*channel)->Refuse(socket_, serial_);
+}
+
+void TSimpleTcp::Refuse(SocketHandleT socket, std::uint64_t serial) {
+    auto it = incoming_.find(socket);
+    if (it != incoming_.end() && it->second.serial == serial) Drop(socket);
 }
 
 void TSimpleTcp::Drop(SocketHandleT socket) {

@@ -19,6 +19,7 @@
 #include "framework/Stream.h"
 #include "framework/StringList.h"
 #include "transport/PacketReassembler.h"
+#include "transport/ReceiveBudget.h"
 #include "transport/SocketComponents.h"
 
 namespace zumelko {
@@ -53,6 +54,8 @@ public:
 
     explicit operator bool() const { return !channel_.expired(); }
     void Close();
+    // Closes it as a refusal (a reset): its sender hears that the packet was not taken.
+    void Refuse();
 
 private:
     friend class TSimpleTcp;
@@ -156,6 +159,9 @@ public:
     static constexpr std::size_t kDefaultMaxPacketSize = std::size_t{1} << 30;
     std::size_t MaxPacketSize() const { return maxPacket_; }
     void SetMaxPacketSize(std::size_t bytes) { maxPacket_ = bytes; }
+    // Counts what arrives here against a budget shared with other channels instead of the
+    // ceiling above (which still bounds one packet); none, the default, keeps the channel alone.
+    void ShareBudget(std::shared_ptr<ReceiveBudget> budget);
 
     TOnPeer OnAdmit;
     TOnAnnounced OnAnnounced;
@@ -205,6 +211,7 @@ private:
     void Finish(platform::SocketHandle socket);
     // Closes a held connection as Finish does, if it is still the one that was held.
     void Release(platform::SocketHandle socket, std::uint64_t serial);
+    void Refuse(platform::SocketHandle socket, std::uint64_t serial);
     friend class THeldConnection;
     void Drop(platform::SocketHandle socket);
     // Gives up quiet arriving packets until the packet on socket can grow by extra bytes;
@@ -235,7 +242,7 @@ private:
     std::size_t receivedNul_ = std::string_view::npos;
     std::uint32_t peer_ = 0;
     std::map<platform::SocketHandle, Incoming> incoming_;
-    std::uint64_t activity_ = 0;
+    std::unique_ptr<ReceiveBudget::Member> budget_;
     std::uint64_t serials_ = 0;
     // The packet whose OnReceived runs now (innermost, when handlers nest); socket invalid
     // outside any.

@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "framework/Utf8.h"
+#include "framework/Wipe.h"
 #include "platform/win32/Win32Api.h"
 
 namespace zumelko::platform::win32 {
@@ -53,7 +54,16 @@ std::optional<std::string> EnvironmentUtf8(const wchar_t* name) {
     // Set but empty: the size asked for was its NUL alone.
     if (n == 0) return std::string();
     if (n >= size) return std::nullopt;
-    return Utf8Of(value.data(), n, 4 * static_cast<std::size_t>(n));
+    // It may be a secret: the wide copy goes wiped.
+    std::optional<std::string> utf8 = Utf8Of(value.data(), n, 4 * static_cast<std::size_t>(n));
+    WipeString(value);
+    return utf8;
+}
+
+std::optional<std::string> TakeEnvironmentUtf8(const wchar_t* name) {
+    std::optional<std::string> value = EnvironmentUtf8(name);
+    if (value) ::SetEnvironmentVariableW(name, nullptr);
+    return value;
 }
 
 int Win32TextCodec::PeerCodePage() const { return static_cast<int>(::GetACP()); }

@@ -25,5 +25,9 @@ std::optional<std::string> Utf8Of(const wchar_t* wide, std::size_t units, std::s
 // An environment variable's value in UTF-8, read in UTF-16 so that no code page changes it;
 // nothing when it is not set.
 std::optional<std::string> EnvironmentUtf8(const wchar_t* name);
+// The same, and the variable is removed from the environment: no program started afterwards
+// inherits it. (The system keeps the environment block itself; what it leaves of the old value
+// there is out of the program's reach.)
+std::optional<std::string> TakeEnvironmentUtf8(const wchar_t* name);
 
 }  // namespace zumelko::platform::win32

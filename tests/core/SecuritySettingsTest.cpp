@@ -5,12 +5,36 @@
 #include "core/MainForm.h"
 #include "dialogs/CustomDialog.h"
 #include "tests/core/ProgramFixture.h"
+#include "transport/SecureTcp.h"
 #include "transport/tls/TlsContext.h"
 
 namespace zumelko::testing {
 namespace {
 
 using platform::sim::ScriptedDialog;
+
+// Another instance sending an item encrypted, with its passphrase (if any); meanwhile runs then.
+struct SecureSender {
+    explicit SecureSender(const char* passphrase) {
+        if (passphrase != nullptr) context.SetPassphraseKey(tls::DerivePassphraseKey(passphrase));
+        channel.OnSended = [this](Component*) { taken = true; };
+        channel.OnSendFailed = [this](Component*, TSecureFailure kind, const std::string&) { failure = kind; };
+    }
+    void Send(const std::string& type, const std::string& data, const std::function<void()>& meanwhile) {
+        channel.SendItem(kHere, type + "\r\nalice\r\nPC-X\r\n", [data, meanwhile] {
+            meanwhile();
+            MemoryStream out;
+            out.Write(data.data(), data.size());
+            return out;
+        });
+    }
+    bool Done() const { return taken || failure.has_value(); }
+    tls::TlsContext context;
+    Component root{nullptr};
+    TSecureTcp& channel = root.Create<TSecureTcp>(context);
+    bool taken = false;
+    std::optional<TSecureFailure> failure;
+};
 
 TEST_F(ProgramTest, TheSettingsDialogSetsKeepsAndClearsThePassphraseAndStrictMode) {
     Start();
@@ -68,6 +92,48 @@ TEST_F(ProgramTest, TheSettingsDialogSetsKeepsAndClearsThePassphraseAndStrictMod
         EXPECT_EQ(Form1->StrictMode, v.strict) << v.what;
         EXPECT_EQ(Form4->Edit1->Text(), "") << v.what << ": the typed text does not stay in the dialog";
     }
+}
+
+// While a passphrase is set, only items whose session proved that very passphrase are taken;
+// one set or changed as a session opens, or while its data arrives, refuses what it brings.
+TEST_F(ProgramTest, OnlyASessionThatProvedThePassphraseSetNowDeliversAnItem) {
+    Start();
+    Form1->ReceiveMode = SleepMode;
+    // The program's passphrase, the sender's, the one set on the way (nullptr: the same again).
+    const struct { const char *before, *sender, *after; bool whileData, taken; } cases[] = {{"", nullptr, "team", false, false},   {"", nullptr, "team", true, false},
+                 {"old", "old", "new", false, false},    {"old", "old", "new", true, false},
+                 {"team", "team", "team", true, true},   {"team", "team", nullptr, false, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.before) + " then " + (c.after ? c.after : "-") + (c.whileData ? " with data" : ""));
+        Form1->SetPassphrase(c.before);
+        SecureSender sender(c.sender);
+        const auto change = [&] { Form1->SetPassphrase(c.after != nullptr ? c.after : c.before); };
+        // Large enough to arrive over several turns of the loop.
+        sender.Send("bitmap", std::string(std::size_t{24} << 20, 'x'), c.whileData ? std::function<void()>([] {}) : change);
+        std::size_t most = 0;
+        ASSERT_TRUE(RunUntil([&] { return Form1->Secure1->IncomingCapacity() > 0 || sender.Done(); }, 20000));
+        if (c.whileData) change();
+        ASSERT_TRUE(RunUntil([&] { return (most = std::max(most, Form1->Secure1->IncomingCapacity())), sender.Done(); }, 20000));
+        EXPECT_EQ(sender.failure, c.taken ? std::nullopt : std::optional(TSecureFailure::Refused));
+        EXPECT_TRUE(c.taken || c.whileData || most < (std::size_t{1} << 20)) << "refused before its data";
+    }
+}
+
+// Setting the passphrase refuses the items waiting behind a question and the one asked about.
+TEST_F(ProgramTest, SettingThePassphraseRefusesTheItemsWaitingAndTheOneAskedAbout) {
+    Start();
+    SecureSender first(nullptr), second(nullptr);
+    user().Expect([&](ScriptedDialog& s) {
+        second.Send("string", std::string("second\0", 7), [] {});
+        EXPECT_TRUE(s.RunUntil([&] { return Form1->WaitingItems() == 1; }, std::chrono::milliseconds(20000)));
+        Form1->SetPassphrase("team");
+        EXPECT_EQ(Form1->WaitingItems(), 0u);
+        EXPECT_TRUE(s.RunUntil([&] { return second.failure == TSecureFailure::Refused; }, std::chrono::milliseconds(20000)));
+        s.Click("Button1");  // YES
+    });
+    first.Send("string", std::string("first\0", 6), [] {});
+    ASSERT_TRUE(RunUntil([&] { return first.Done(); }, 20000));
+    EXPECT_TRUE(first.failure == TSecureFailure::Refused && ClipboardText() != "first");
 }
 
 TEST(SecurityLine, SaysHowAnItemCameInTheQuestionAndInTheSendersNotice) {

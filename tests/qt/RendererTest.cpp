@@ -314,6 +314,11 @@ TEST(SettingsDialog, ThePassphraseIsTypedIntoAMaskedFieldAndNeverShownBack) {
         EXPECT_TRUE(field->isEnabled()) << "one is set: 使う";
         EXPECT_TRUE(radios("RadioGroup4")[1]->isChecked());
         EXPECT_TRUE(radios("RadioGroup5")[0]->isChecked());
+        // The groups not set here show the initial settings: every group shows one value.
+        for (const char* group : {"RadioGroup1", "RadioGroup2", "RadioGroup3", "RadioGroup4", "RadioGroup5"}) {
+            const auto buttons = radios(group);
+            EXPECT_EQ(std::count_if(buttons.begin(), buttons.end(), [](auto* b) { return b->isChecked(); }), 1) << group;
+        }
         EXPECT_EQ(field->text(), QString());
         // Every text of the dialog is in its window and drawn with glyphs the font has.
         for (const auto* w : window.findChildren<QWidget*>()) {

@@ -51,6 +51,25 @@ if [ "${4:-}" = linux ]; then
       failed=$((failed + 1))
     fi
   done
+  # A passphrase file others may read is refused, as a private key is; one taken (or standard
+  # input) gets the program as far as the display it lacks.
+  secret=$(mktemp -d)
+  trap 'rm -rf "$secret"' EXIT
+  echo team >"$secret/team"
+  for mode in 600 640 604; do
+    chmod "$mode" "$secret/team"
+    if [ "$mode" = 600 ]; then want_rc=1 want=display; else want_rc=2 want="(mode 0$mode); make it private with: chmod 600 $secret/team"; fi
+    DISPLAY= WAYLAND_DISPLAY= QT_QPA_PLATFORM= expect "passphrase file $mode" "$want_rc" "$want" --passphrase-file "$secret/team" --receive=sleep
+  done
+  DISPLAY= WAYLAND_DISPLAY= QT_QPA_PLATFORM= expect "passphrase from standard input" 1 display --passphrase-file - --receive=sleep <"$secret/team"
+  # The variable is out of the running program's environment block, and so out of what anything
+  # it starts inherits (it listens on the fixed ports meanwhile: the test holds their lock).
+  out=$(ZUMELKO_PASSPHRASE=hidden-team-words "$(dirname "$0")/../qt/with-xvfb.sh" bash -c '
+      "$1" --receive=sleep >/dev/null 2>&1 & pid=$!
+      for _ in $(seq 100); do env=$(tr "\0" "\n" </proc/$pid/environ) && grep -q hidden-team <<<"$env" && sleep 0.1 || break; done
+      grep -c "ZUMELKO_PASSPHRASE\|hidden-team" <<<"$env"; grep -c "^DISPLAY=" <<<"$env"; kill "$pid"' _ "$exe" 2>&1)
+  [ "$out" = "$(printf '0\n1')" ] && echo "ok: the passphrase is out of the environment" ||
+    { echo "FAILED: the passphrase is out of the environment: $out"; failed=$((failed + 1)); }
 fi
 echo "command line: $failed failed"
 [ "$failed" -eq 0 ]

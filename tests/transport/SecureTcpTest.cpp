@@ -17,7 +17,9 @@
 #include "platform/sim/SimDesktop.h"
 #include "tests/tls/TlsTestPair.h"
 #include "tests/transport/TestPeers.h"
+#include "transport/ReceiveBudget.h"
 #include "transport/SecureTcp.h"
+#include "transport/SimpleTcp.h"
 
 namespace zumelko::testing {
 namespace {
@@ -371,6 +373,53 @@ TEST_F(SecureTcpTest, HandshakesAndClosesEndByTheirDeadline) {
     sender.SetPort(mute.Port());
     EXPECT_FALSE(SendAndWait(sender, "h", "d"));
     EXPECT_EQ(seen.failure, TSecureFailure::Handshake) << seen.failureText;
+}
+
+}  // namespace
+}  // namespace zumelko::testing
+
+namespace zumelko::testing {
+namespace {
+
+// Peers on the plain data channel and the encrypted one, which share one budget, announce all of it
+// and send part: together the channels stay within it, the quietest give way on either one.
+TEST_F(SecureTcpTest, ThePlainAndTheEncryptedChannelTogetherStayWithinOneBudget) {
+    constexpr std::size_t kLimit = 4 << 20, kPart = 300 * 1024;
+    TSecureTcp& secure = Receiver();
+    auto& plain = root->Create<TSimpleTcp>();
+    plain.SetPort(kSecurePort + 1);
+    plain.Listen();
+    const auto budget = std::make_shared<ReceiveBudget>(kLimit);
+    secure.ShareBudget(budget);
+    plain.ShareBudget(budget);
+    std::vector<RawSocket> plainPeers;
+    std::vector<std::unique_ptr<TlsClientEnd>> securePeers;
+    std::size_t most = 0;
+    for (int i = 0; i < 8; ++i) {
+        const std::string part(kPart, static_cast<char>('a' + i));
+        if (i % 2 == 0) {
+            const RawSocket& s = plainPeers.emplace_back(RawConnect(kSecurePort + 1));
+            auto sent = std::async(std::launch::async, [&] { s.SendAll(LengthField(kLimit) + part); });
+            ASSERT_TRUE(Pump([&] { return sent.wait_for(0ms) == std::future_status::ready; }));
+        } else {
+            TlsEnd& end = securePeers.emplace_back(std::make_unique<TlsClientEnd>(*root, senderContext, kSecurePort))->End();
+            end.outgoing = LengthField(1) + "h" + LengthField(kLimit) + part;
+            ASSERT_TRUE(Pump([&] { return end.sent == end.outgoing.size() || end.readEnded; }));
+        }
+        Pump([] { return false; }, 100ms);
+        const std::size_t held = secure.IncomingCapacity() + plain.IncomingCapacity();
+        most = std::max(most, held);
+        EXPECT_LE(held, kLimit) << "after peer " << i;
+    }
+    EXPECT_GE(most, 2 * kPart) << "the channels gave way before they had to";
+    std::string ignored;
+    EXPECT_TRUE(Pump([&] { return plainPeers[0].ReadAvailable(ignored), plainPeers[0].PeerClosed(); }));
+    EXPECT_TRUE(Pump([&] { return securePeers[0]->End().readEnded; }));
+    TlsEnd& last = securePeers.back()->End();
+    last.outgoing += std::string(kLimit - kPart, 'f');
+    last.Drive();
+    ASSERT_TRUE(Pump([&] { return seen.items.size() == 1; }));
+    EXPECT_EQ(seen.items[0].size(), kLimit + std::string("|4194304").size());
 }
 
 }  // namespace

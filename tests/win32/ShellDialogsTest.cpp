@@ -338,6 +338,25 @@ TEST(Dialogs, EveryDialogAsARealWindowAnsweringClicksAndKeys) {
     };
     EXPECT_EQ(settings.ShowSettings("PC-01", 0, 0, 0), mrCancel);
 
+    // Every group shows the current setting on its real buttons from the moment the dialog opens:
+    // in a dialog just made (the initial settings), and after each change.
+    auto& fresh = app.Create<TForm4>();
+    for (const int item : {-1, 1, 0, 2}) {
+        if (item >= 0) fresh.SetSenders(std::min(item, 1), "");
+        if (item >= 0) fresh.SetSecurity(item == 1, item != 0);
+        OnScreen("settings_values", [&](Form& form, HWND) {
+            for (const char* name : {"RadioGroup1", "RadioGroup2", "RadioGroup3", "RadioGroup4", "RadioGroup5"}) {
+                const auto& group = *static_cast<const RadioGroup*>(form.FindControl(name));
+                std::vector<int> on;
+                for (int i = 0; i < static_cast<int>(group.Items().size()); ++i)
+                    if (::SendMessageW(AsHandle<HWND>(Desk().ui().RadioButtonOf(group, i)), BM_GETCHECK, 0, 0) == BST_CHECKED) on.push_back(i);
+                EXPECT_EQ(on, std::vector<int>{group.ItemIndex()}) << name << " with item " << item;
+            }
+            PressKey(VK_ESCAPE);
+        });
+        EXPECT_EQ(fresh.ShowSettings("PC-01", std::max(item, 0), std::max(item, 0), 0), mrCancel);
+    }
+
     // A radio button clicked shows the choice, and so does one reached with an arrow key; the
     // "詳細" button of the second item follows. Every text is in full view.
     settings.SetSenders(0, "");

@@ -72,9 +72,18 @@ public:
 
     // The team's key; sessions started afterwards use it, sessions under way keep what they began
     // with. Without one (the default), peers authenticate by certificate fingerprint and check code.
-    void SetPassphraseKey(const PassphraseKey& key) { passphrase_ = key; }
-    void ClearPassphrase() { passphrase_.reset(); }
+    void SetPassphraseKey(const PassphraseKey& key) {
+        if (!passphrase_ || CRYPTO_memcmp(passphrase_->bytes.data(), key.bytes.data(), key.bytes.size()) != 0) ++generation_;
+        passphrase_ = key;
+    }
+    void ClearPassphrase() {
+        if (passphrase_) ++generation_;
+        passphrase_.reset();
+    }
     const std::optional<PassphraseKey>& Passphrase() const { return passphrase_; }
+    // Counts the changes of the passphrase, so that a session can be told from one begun under
+    // another passphrase (or none) than the one set now.
+    std::uint64_t PassphraseGeneration() const { return generation_; }
 
     // This instance's certificate fingerprint, for the user to compare.
     const std::string& Fingerprint() const { return fingerprint_; }
@@ -89,6 +98,7 @@ private:
     X509Ptr certificate_;
     std::string fingerprint_;
     std::optional<PassphraseKey> passphrase_;
+    std::uint64_t generation_ = 0;
 };
 
 }  // namespace zumelko::tls

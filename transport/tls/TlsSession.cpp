@@ -134,7 +134,7 @@ std::string FormatCheckCode(const std::uint8_t material[8]) {
 }
 
 TlsSession::TlsSession(const TlsContext& context, TlsRole role, TlsPipe& pipe)
-    : role_(role), pipe_(pipe), passphrase_(context.Passphrase()) {
+    : role_(role), pipe_(pipe), passphrase_(context.Passphrase()), generation_(context.PassphraseGeneration()) {
     ERR_clear_error();
     ssl_.reset(SSL_new(context.Handle()));
     BIO_METHOD* method = SessionCallbacks::PipeMethod();

@@ -144,6 +144,9 @@ public:
     const std::string& CheckCode() const { return checkCode_; }
     // Both ends proved they hold the team's passphrase: each checked the other's confirmation.
     bool PassphraseAuthenticated() const { return passphraseAuthenticated_; }
+    // The context's PassphraseGeneration when the session was made: what it proved is the
+    // passphrase of that generation.
+    std::uint64_t PassphraseGeneration() const { return generation_; }
     // Fingerprint of the certificate the peer presented (see CertificateFingerprint).
     const std::string& PeerFingerprint() const { return peerFingerprint_; }
 
@@ -172,6 +175,7 @@ private:
     TlsPipe& pipe_;
     SslPtr ssl_;
     std::optional<PassphraseKey> passphrase_;
+    std::uint64_t generation_ = 0;
     TlsState state_ = TlsState::Idle;
     TlsEnding ending_ = TlsEnding::None;
     CloseState closeState_ = CloseState::None;
