@@ -18,16 +18,6 @@ namespace zumelko::tls {
 
 namespace {
 
-struct GroupFree { void operator()(EC_GROUP* p) const { EC_GROUP_free(p); } };
-struct PointFree { void operator()(EC_POINT* p) const { EC_POINT_clear_free(p); } };
-struct BnFree { void operator()(BIGNUM* p) const { BN_clear_free(p); } };
-struct BnCtxFree { void operator()(BN_CTX* p) const { BN_CTX_free(p); } };
-struct KdfFree { void operator()(EVP_KDF* p) const { EVP_KDF_free(p); } };
-struct KdfCtxFree { void operator()(EVP_KDF_CTX* p) const { EVP_KDF_CTX_free(p); } };
-using GroupPtr = std::unique_ptr<EC_GROUP, GroupFree>;
-using PointPtr = std::unique_ptr<EC_POINT, PointFree>;
-using BnPtr = std::unique_ptr<BIGNUM, BnFree>;
-
 // M and N of the P-256 suite, compressed: points nobody knows the discrete logarithm of (the
 // RFC derives them from a hash of a fixed seed).
 constexpr std::uint8_t kM[33] = {0x02, 0x88, 0x6e, 0x2f, 0x97, 0xac, 0xe4, 0x6e, 0x55, 0xba, 0x9d,

@@ -24,15 +24,16 @@ void SslFree::operator()(SSL* p) const { SSL_free(p); }
 void PkeyFree::operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
 void X509Free::operator()(X509* p) const { X509_free(p); }
 void SslSessionFree::operator()(SSL_SESSION* p) const { SSL_SESSION_free(p); }
+void GroupFree::operator()(EC_GROUP* p) const { EC_GROUP_free(p); }
+void PointFree::operator()(EC_POINT* p) const { EC_POINT_clear_free(p); }
+void BnFree::operator()(BIGNUM* p) const { BN_clear_free(p); }
+void BnCtxFree::operator()(BN_CTX* p) const { BN_CTX_free(p); }
+void KdfFree::operator()(EVP_KDF* p) const { EVP_KDF_free(p); }
+void KdfCtxFree::operator()(EVP_KDF_CTX* p) const { EVP_KDF_CTX_free(p); }
 
 namespace {
 
-struct KdfFree { void operator()(EVP_KDF* p) const { EVP_KDF_free(p); } };
-struct KdfCtxFree { void operator()(EVP_KDF_CTX* p) const { EVP_KDF_CTX_free(p); } };
 struct X509NameFree { void operator()(X509_NAME* p) const { X509_NAME_free(p); } };
-struct GroupFree { void operator()(EC_GROUP* p) const { EC_GROUP_free(p); } };
-struct BnFree { void operator()(BIGNUM* p) const { BN_clear_free(p); } };
-struct BnCtxFree { void operator()(BN_CTX* p) const { BN_CTX_free(p); } };
 
 [[noreturn]] void SetupFailed(const char* step) {
     std::string text = std::string("TLS set-up failed: ") + step;

@@ -29,6 +29,17 @@ using SslPtr = std::unique_ptr<SSL, SslFree>;
 using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
 using X509Ptr = std::unique_ptr<X509, X509Free>;
 using SslSessionPtr = std::unique_ptr<SSL_SESSION, SslSessionFree>;
+// The same for the curve arithmetic and key derivation of the passphrase; numbers and points
+// are wiped as they are freed.
+struct GroupFree { void operator()(EC_GROUP* p) const; };
+struct PointFree { void operator()(EC_POINT* p) const; };
+struct BnFree { void operator()(BIGNUM* p) const; };
+struct BnCtxFree { void operator()(BN_CTX* p) const; };
+struct KdfFree { void operator()(EVP_KDF* p) const; };
+struct KdfCtxFree { void operator()(EVP_KDF_CTX* p) const; };
+using GroupPtr = std::unique_ptr<EC_GROUP, GroupFree>;
+using PointPtr = std::unique_ptr<EC_POINT, PointFree>;
+using BnPtr = std::unique_ptr<BIGNUM, BnFree>;
 
 // A failure of this machine's own TLS set-up (no memory, a broken library), never of the network.
 class ETlsSetup : public std::runtime_error {

@@ -139,8 +139,10 @@ public:
     // groups of four ("0123 4567 8901"); empty before. It comes from the exporter, whose secret
     // hashes the whole handshake with both certificates and key shares: a machine in the middle
     // holds two sessions with unrelated codes and would have to try some 10^12 key shares within
-    // one handshake's time-out to make them equal; eight digits would be in reach of one machine.
-    // The users compare it once.
+    // one handshake's time-out (TSecureTcp's deadline, seconds) to make them equal; eight digits
+    // would be in reach of one machine. It proves this one connection only: every connection
+    // has a code of its own, so users compare it again whenever the peer's key is not the one
+    // they compared before.
     const std::string& CheckCode() const { return checkCode_; }
     // Both ends proved they hold the team's passphrase: each checked the other's confirmation.
     bool PassphraseAuthenticated() const { return passphraseAuthenticated_; }

@@ -150,6 +150,7 @@ check "--receive prints the text's bytes" cmp "$d/text.txt" "$d/rx.out"
 # item its own channel takes follows, and ends it. A receiver that takes nothing plain listens
 # on 8002 alone.
 printf 'チームの合言葉 %s\n' "$$" >"$d/phrase"
+chmod 600 "$d/phrase"  # a passphrase file others may read is refused
 team_phrase=$(head -1 "$d/phrase")
 secret=$'encrypted\t日本語 $(not run) \e[31m'
 rx_listening() {
