@@ -65,7 +65,7 @@ win_settings() {
 }
 # win_notice NAME [WIDTH] : the Windows notice is shown; its picture is kept and OK pressed.
 # It widens to keep its text on one line: the end of an encrypted transfer, with the check code
-# after it, takes it to 542.
+# and the key line after it, takes it to 542 or more (-542: at least that wide).
 win_notice() {
   local w=${2:-427}
   user wait "$w" 141 && win_shot "$1" && user click "$w" 141 OK && wait_for user absent "$w" 141 0
@@ -184,7 +184,7 @@ text_to_linux() {
   check "winpc: another program copies the $name" user put-text "$text"
   check "winpc announces the $name" win_notice "notice-announce-$name-winpc"
   check "linpc asks whether to take the $name; YES" lin_answers_yes "receive-$name-linpc"
-  check "winpc reports the end of the $name's transfer" win_notice "notice-finished-$name-winpc" 542
+  check "winpc reports the end of the $name's transfer" win_notice "notice-finished-$name-winpc" -542
   check "the $name went encrypted, one check code at both ends" same_code winpc linpc
   local got
   got=$(zm_x linpc xclip -selection clipboard -o)
@@ -212,7 +212,7 @@ convert -size 211x64 -seed 11 plasma:fractal -depth 8 -type TrueColor "BMP3:$ZM_
 check "winpc: another program copies a picture" user put-picture "$ZM_NET_DIR/picture.bmp"
 check "winpc announces the picture" win_notice notice-announce-picture-winpc
 check "linpc asks whether to take the picture; YES" lin_answers_yes receive-picture-linpc
-check "winpc reports the end of the picture's transfer" win_notice notice-finished-picture-winpc 542
+check "winpc reports the end of the picture's transfer" win_notice notice-finished-picture-winpc -542
 check "the picture went encrypted, one check code at both ends" same_code winpc linpc
 zm_x linpc xclip -selection clipboard -t image/png -o >"$ZM_NET_DIR/on-linpc.png"
 diff=$(compare -metric AE "$ZM_NET_DIR/picture.bmp" "$ZM_NET_DIR/on-linpc.png" null: 2>&1)
