@@ -10,7 +10,12 @@ namespace {
 
 platform::Sockets& Api() { return platform::Current().sockets(); }
 
-// Names may come from the network: shown with their control characters escaped.
+void SayNoAddress(const std::string& name) {
+    std::fprintf(stderr, "zumelko: the allowed sender \"%s\" has no address now\n", Printable(name).c_str());
+}
+
+}  // namespace
+
 std::string Printable(const std::string& text) {
     std::string out;
     for (const char c : text) {
@@ -25,12 +30,6 @@ std::string Printable(const std::string& text) {
     }
     return out;
 }
-
-void SayNoAddress(const std::string& name) {
-    std::fprintf(stderr, "zumelko: the allowed sender \"%s\" has no address now\n", Printable(name).c_str());
-}
-
-}  // namespace
 
 TAllowedSenders::TAllowedSenders(Component* owner)
     : Component(owner),

@@ -15,6 +15,10 @@
 
 namespace zumelko {
 
+// A name from the network as a log line may show it: its control bytes as \xNN, so that it can
+// neither end the line nor drive the terminal the log goes to.
+std::string Printable(const std::string& text);
+
 class TAllowedSenders final : public Component {
 public:
     explicit TAllowedSenders(Component* owner);

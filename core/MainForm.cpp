@@ -549,7 +549,7 @@ bool TForm1::ProvesPassphrase(const ItemSecurity& security, const Header& header
     if (security.encrypted && security.passphrase && security.passphraseGeneration == Tls->PassphraseGeneration())
         return true;
     std::fprintf(stderr, "zumelko: refused an item from \"%s\": it did not come with the team passphrase now set\n",
-                 header.machine.c_str());
+                 Printable(header.machine).c_str());
     return false;
 }
 
