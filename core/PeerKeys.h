@@ -33,7 +33,6 @@ public:
                   const std::string& fingerprint);
     // Whether any of them completed an encrypted transfer in this run.
     bool Secured(const std::vector<std::string>& who) const;
-    std::size_t Size() const { return entries_.size(); }
 
     // The forms the table is keyed by: a machine name as a user or a header gives it (ASCII
     // letters in either case are one name, as name lookups take them), an address (network

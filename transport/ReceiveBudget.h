@@ -22,8 +22,6 @@ public:
     ReceiveBudget(const ReceiveBudget&) = delete;
     ReceiveBudget& operator=(const ReceiveBudget&) = delete;
 
-    std::size_t Ceiling() const { return ceiling_; }
-    void SetCeiling(std::size_t bytes) { ceiling_ = bytes; }
 
     // A channel's arriving packets as the budget sees them; joins at construction, leaves at
     // destruction. Sockets are the system's, so no two channels share one.
@@ -37,7 +35,6 @@ public:
         // Gives up packets, the quietest first on every channel of the budget, until the one on
         // socket can grow by extra bytes, or gives that one up; false when it is gone.
         bool MakeRoom(platform::SocketHandle socket, std::size_t extra) { return budget_->MakeRoom(*this, socket, extra); }
-        const std::shared_ptr<ReceiveBudget>& Budget() const { return budget_; }
 
         struct Candidate {
             std::uint64_t lastActivity;
