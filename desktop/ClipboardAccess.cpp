@@ -97,6 +97,16 @@ void ClipboardAccess::SetUnicodeText(const SharedText& utf8) {
     if (platform::Current().clipboard().SetUnicodeText(utf8.ViewWithNul())) changed_ = true;
 }
 
+bool ClipboardAccess::IsSecret() {
+    Scope open(*this);
+    return platform::Current().clipboard().IsMarkedSecret();
+}
+
+void ClipboardAccess::MarkSecret() {
+    Scope open(*this);
+    if (platform::Current().clipboard().MarkSecret()) changed_ = true;
+}
+
 void ClipboardAccess::GetBitmap(BitmapImage& picture) {
     Scope open(*this);
     auto& clipboard = platform::Current().clipboard();

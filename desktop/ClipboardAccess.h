@@ -45,6 +45,14 @@ public:
     void GetBitmap(BitmapImage& picture);
     void PutBitmap(const BitmapImage& picture);
 
+    // Whether what the clipboard holds is marked as a password's (by a password manager, or by
+    // this program for a password it received). Read it inside the open period that reads the
+    // data, so that both are of the same copy.
+    bool IsSecret();
+    // Marks what this open period has written as a password's, so that clipboard histories and
+    // other forwarders leave it alone. Call it after the data.
+    void MarkSecret();
+
     int OpenCount() const { return openCount_; }
     // Open periods of this object that ended with the clipboard changed (emptied or written and
     // accepted). Each is one change notice to the viewer chain.

@@ -54,6 +54,19 @@ public:
     virtual bool SetBitmap(Hbitmap bitmap) = 0;
     virtual bool SetPalette(Hpalette palette) = 0;
 
+    // The marks a password manager puts beside what it copies, asking clipboard tools to keep
+    // it out of their histories and off other machines. Windows: the registered formats
+    // "ExcludeClipboardContentFromMonitorProcessing" or "Clipboard Viewer Ignore" present, or
+    // "CanIncludeInClipboardHistory" or "CanUploadToCloudClipboard" holding a DWORD 0. Linux:
+    // the type "x-kde-passwordManagerHint" holding "secret".
+    // IsMarkedSecret: whether what the clipboard holds carries them; false unless the clipboard
+    // is open by the program. Read as the data is (the same opening), never ahead of it.
+    virtual bool IsMarkedSecret() = 0;
+    // Puts the desktop's marks beside what this opening writes (call it after the data): they
+    // are committed with it, as one change, and other programs see them with it. False when the
+    // clipboard is not open by the program.
+    virtual bool MarkSecret() = 0;
+
     // SetClipboardViewer: makes viewer the head of the chain, sends it WM_DRAWCLIPBOARD_, and
     // returns the window that was the head (the viewer's next), or 0.
     virtual Hwnd SetClipboardViewer(Hwnd viewer) = 0;

@@ -32,6 +32,10 @@ private:
     std::shared_future<QByteArray> png_;
 };
 
+// A password manager's mark beside what it copies.
+const QString kSecretType = QStringLiteral("x-kde-passwordManagerHint");
+const QByteArray kSecretValue = QByteArrayLiteral("secret");
+
 // Other programs see a text up to its first NUL, as they would read the block.
 QByteArray UpToNul(const QByteArray& block) {
     const qsizetype nul = block.indexOf('\0');
@@ -159,6 +163,13 @@ std::optional<std::string> QtClipboard::OutsideText() {
     return std::string(utf8.constData(), static_cast<std::size_t>(utf8.size()));
 }
 
+bool QtClipboard::OutsideSecret() {
+    const QMimeData* data = clipboard_->mimeData();
+    // The type is looked for before its data is asked for: no round trip to the owner for it
+    // on an ordinary copy.
+    return data != nullptr && data->hasFormat(kSecretType) && data->data(kSecretType).trimmed() == kSecretValue;
+}
+
 void QtClipboard::Commit() {
     DropHandles();
     readAheadDue_ = false;
@@ -182,6 +193,7 @@ void QtClipboard::Commit() {
         // the very block the clipboard holds.
         data->setData(QStringLiteral("text/plain"), UpToNul(*staged_.text));
     }
+    if (staged_.secret) data->setData(kSecretType, kSecretValue);
     offered_ = data.get();
     owned_ = std::move(staged_);
     clipboard_->setMimeData(data.release());  // Qt owns it from here

@@ -41,6 +41,7 @@ private:
     QImage OutsideImage() override;
     bool OutsideHas(std::uint32_t format) override;
     std::optional<std::string> OutsideText() override;
+    bool OutsideSecret() override;
     // The PNG form of a picture, made on a thread of its own.
     std::shared_future<QByteArray> EncodePng(const QImage& image);
     void OutsideChange();

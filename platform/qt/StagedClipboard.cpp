@@ -121,6 +121,19 @@ bool StagedClipboard::SetPalette(Hpalette palette) {
     return true;
 }
 
+bool StagedClipboard::IsMarkedSecret() {
+    if (!open_) return false;
+    if (const Content* c = Own()) return c->secret;
+    return OutsideSecret();
+}
+
+bool StagedClipboard::MarkSecret() {
+    if (!open_) return false;
+    staged_.secret = true;
+    changed_ = true;
+    return true;
+}
+
 Hwnd StagedClipboard::SetClipboardViewer(Hwnd viewer) {
     const Hwnd previous = head_;
     head_ = viewer;

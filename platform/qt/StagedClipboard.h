@@ -36,6 +36,8 @@ public:
     Hpalette GetPalette() override;
     bool SetBitmap(Hbitmap bitmap) override;
     bool SetPalette(Hpalette palette) override;
+    bool IsMarkedSecret() override;
+    bool MarkSecret() override;
     Hwnd SetClipboardViewer(Hwnd viewer) override;
     bool ChangeClipboardChain(Hwnd remove, Hwnd next) override;
 
@@ -50,6 +52,8 @@ protected:
         std::optional<QByteArray> text;
         std::optional<QImage> bitmap;
         std::vector<PaletteEntry> palette;
+        // Offered with the password manager's mark beside it.
+        bool secret = false;
         bool Empty() const { return !text && !bitmap; }
     };
 
@@ -61,6 +65,8 @@ protected:
     virtual bool OutsideHas(std::uint32_t format) = 0;
     virtual std::optional<std::string> OutsideText() = 0;
     virtual QImage OutsideImage() = 0;
+    // Whether what another program put there carries the password manager's mark.
+    virtual bool OutsideSecret() = 0;
 
     // The program's own content while it owns the clipboard (or is changing it), else null.
     const Content* Own() const;

@@ -125,6 +125,8 @@ std::optional<std::string> WaylandClipboard::OutsideText() {
     return ValidUtf8(std::string_view(outside_.utf8->constData(), static_cast<std::size_t>(outside_.utf8->size())));
 }
 
+bool WaylandClipboard::OutsideSecret() { return false; }
+
 // --- our own changes, handed to wl-copy ---
 
 void WaylandClipboard::Commit() {

@@ -74,6 +74,7 @@ private:
     QImage OutsideImage() override;
     bool OutsideHas(std::uint32_t format) override;
     std::optional<std::string> OutsideText() override;
+    bool OutsideSecret() override;
     void Queue(std::shared_ptr<QFutureWatcher<Offer>> offer);
     void StartOffer();
     void OfferDone();

@@ -47,6 +47,7 @@ bool SimClipboard::EmptyClipboard() {
     text_.reset();
     Free(bitmap_);
     Free(palette_);
+    secret_ = false;
     owner_ = openedBy_;
     changed_ = true;
     return true;
@@ -89,6 +90,15 @@ bool SimClipboard::SetPalette(Hpalette palette) {
     if (!open_ || !gdi_.IsPalette(palette)) return false;
     if (palette != palette_) Free(palette_);
     palette_ = palette;
+    changed_ = true;
+    return true;
+}
+
+bool SimClipboard::IsMarkedSecret() { return open_ && secret_; }
+
+bool SimClipboard::MarkSecret() {
+    if (!open_) return false;
+    secret_ = true;
     changed_ = true;
     return true;
 }

@@ -30,6 +30,8 @@ public:
     Hpalette GetPalette() override;
     bool SetBitmap(Hbitmap bitmap) override;
     bool SetPalette(Hpalette palette) override;
+    bool IsMarkedSecret() override;
+    bool MarkSecret() override;
     Hwnd SetClipboardViewer(Hwnd viewer) override;
     bool ChangeClipboardChain(Hwnd remove, Hwnd next) override;
 
@@ -68,6 +70,7 @@ private:
     std::optional<std::string> text_;
     Hbitmap bitmap_ = 0;
     Hpalette palette_ = 0;
+    bool secret_ = false;
 };
 
 }  // namespace zumelko::platform::sim

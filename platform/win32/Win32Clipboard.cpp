@@ -116,6 +116,55 @@ bool Win32Clipboard::SetPalette(Hpalette palette) {
     return ::SetClipboardData(CF_PALETTE, AsHandle<HANDLE>(palette)) != nullptr;
 }
 
+namespace {
+
+// The formats password managers and clipboard tools agree on, registered once per process.
+struct SecretFormats {
+    UINT exclude = ::RegisterClipboardFormatA("ExcludeClipboardContentFromMonitorProcessing");
+    UINT viewerIgnore = ::RegisterClipboardFormatA("Clipboard Viewer Ignore");
+    UINT history = ::RegisterClipboardFormatA("CanIncludeInClipboardHistory");
+    UINT cloud = ::RegisterClipboardFormatA("CanUploadToCloudClipboard");
+};
+
+const SecretFormats& Secret() {
+    static const SecretFormats formats;
+    return formats;
+}
+
+// A DWORD format that holds 0: "keep it out". Absent, short or another value says nothing.
+bool HoldsZero(UINT format) {
+    if (format == 0) return false;
+    HANDLE h = ::GetClipboardData(format);
+    if (h == nullptr || ::GlobalSize(h) < sizeof(DWORD)) return false;
+    GlobalLockGuard lock(h);
+    if (lock.get() == nullptr) return false;
+    DWORD value = 1;
+    std::memcpy(&value, lock.get(), sizeof value);
+    return value == 0;
+}
+
+}  // namespace
+
+bool Win32Clipboard::IsMarkedSecret() {
+    if (!open_) return false;
+    const SecretFormats& f = Secret();
+    for (UINT present : {f.exclude, f.viewerIgnore}) {
+        if (present != 0 && ::IsClipboardFormatAvailable(present) != FALSE) return true;
+    }
+    return HoldsZero(f.history) || HoldsZero(f.cloud);
+}
+
+bool Win32Clipboard::MarkSecret() {
+    if (!open_) return false;
+    const SecretFormats& f = Secret();
+    const DWORD zero = 0;
+    bool ok = f.exclude != 0 && PutBlock(f.exclude, 0, [](void*) {});
+    for (UINT format : {f.history, f.cloud}) {
+        ok = format != 0 && PutBlock(format, sizeof zero, [&](void* at) { std::memcpy(at, &zero, sizeof zero); }) && ok;
+    }
+    return ok;
+}
+
 Hwnd Win32Clipboard::SetClipboardViewer(Hwnd viewer) {
     return FromHandle(::SetClipboardViewer(AsHandle<HWND>(viewer)));
 }

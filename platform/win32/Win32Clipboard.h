@@ -20,6 +20,8 @@ public:
     Hpalette GetPalette() override;
     bool SetBitmap(Hbitmap bitmap) override;
     bool SetPalette(Hpalette palette) override;
+    bool IsMarkedSecret() override;
+    bool MarkSecret() override;
     Hwnd SetClipboardViewer(Hwnd viewer) override;
     bool ChangeClipboardChain(Hwnd remove, Hwnd next) override;
 
