@@ -6,8 +6,12 @@
 //   platform::Desktop& Desk()
 //   void Settle()                 lets whatever the desktop still has to deliver arrive
 //   bool RunUntil(done, ms=5000)  runs the loop until done() or the time is up; returns done()
-//   void OtherProgramCopies(text) another program puts text on the clipboard and returns before
-//                                 this program's loop has run
+//   void OtherProgramCopies(text, secret=false)
+//                                 another program puts text on the clipboard (with a password
+//                                 manager's mark when secret) and returns before this
+//                                 program's loop has run
+//   bool OtherProgramSeesSecret() whether the clipboard's content carries the marks, as the
+//                                 desktop's own tools read them
 //   void RestoreExceptionHandler() puts back what the desktop's loop did with escaped exceptions
 // Whatever differs between desktops belongs in the traits, never in the tests.
 #include <gtest/gtest.h>
@@ -226,9 +230,41 @@ TYPED_TEST_P(ClipboardContract, LeavingTheChainTellsTheHeadAndLinksPast) {
     EXPECT_EQ(a.Changes(), 0u);
 }
 
+// A password manager's mark is read with the copy it came with, and never after a later one; what
+// the program marks carries the desktop's marks for other programs, and its next write none.
+TYPED_TEST_P(ClipboardContract, SecretMarksGoWithTheirCopy) {
+    const Hwnd owner = this->desk().shell().ApplicationWindow();
+    auto marked = [&] {
+        if (!this->clip().OpenClipboard(owner)) return false;
+        const bool secret = this->clip().IsMarkedSecret();
+        this->clip().CloseClipboard();
+        return secret;
+    };
+    for (const bool secret : {true, false, true}) {
+        this->traits.OtherProgramCopies(secret ? "hunter2" : "ordinary", secret);
+        this->traits.Settle();
+        EXPECT_EQ(this->Read(owner), std::string(secret ? "hunter2" : "ordinary") + '\0');
+        EXPECT_EQ(marked(), secret);
+    }
+    EXPECT_FALSE(this->clip().IsMarkedSecret()) << "only with the clipboard open";
+    EXPECT_FALSE(this->clip().MarkSecret());
+
+    for (const bool secret : {true, false}) {
+        ASSERT_TRUE(this->clip().OpenClipboard(owner));
+        EXPECT_TRUE(this->clip().EmptyClipboard());
+        EXPECT_TRUE(this->clip().SetText(std::string("ours\0", 5)));
+        if (secret) EXPECT_TRUE(this->clip().MarkSecret());
+        EXPECT_TRUE(this->clip().CloseClipboard());
+        this->traits.Settle();
+        EXPECT_EQ(marked(), secret);
+        EXPECT_EQ(this->traits.OtherProgramSeesSecret(), secret);
+        EXPECT_EQ(this->Read(owner), std::string("ours\0", 5));
+    }
+}
+
 REGISTER_TYPED_TEST_SUITE_P(ClipboardContract, OwnChangesAreToldOnceBeforeTheCloseReturns,
                             TextIsTheWholeBlockWithItsNul, AnotherProgramsChangeIsToldThroughTheLoopOnce,
-                            LeavingTheChainTellsTheHeadAndLinksPast);
+                            LeavingTheChainTellsTheHeadAndLinksPast, SecretMarksGoWithTheirCopy);
 
 template <typename Traits>
 class LoopContract : public ::testing::Test {

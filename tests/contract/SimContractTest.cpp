@@ -16,12 +16,20 @@ public:
     bool RunUntil(const std::function<bool()>& done, int ms = 5000) {
         return desktop_->loop().RunUntilFor(done, std::chrono::milliseconds(ms));
     }
-    void OtherProgramCopies(const std::string& text) {
+    void OtherProgramCopies(const std::string& text, bool secret = false) {
         auto& clipboard = desktop_->clipboard();
         clipboard.OpenClipboard(kOther);
         clipboard.EmptyClipboard();
         clipboard.SetText(text + '\0');
+        if (secret) clipboard.MarkSecret();
         clipboard.CloseClipboard();
+    }
+    bool OtherProgramSeesSecret() {
+        auto& clipboard = desktop_->clipboard();
+        clipboard.OpenClipboard(kOther);
+        const bool secret = clipboard.IsMarkedSecret();
+        clipboard.CloseClipboard();
+        return secret;
     }
     void RestoreExceptionHandler() { desktop_->loop().SetExceptionHandler(nullptr); }
 

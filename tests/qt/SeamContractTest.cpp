@@ -3,6 +3,8 @@
 // or on GNOME the X11 one through XWayland) with wl-copy as the other program; Qt's loop.
 #include <QProcess>
 
+#include <memory>
+
 #include "framework/Application.h"
 #include "tests/contract/ReassemblyContract.h"
 #include "tests/contract/SeamContract.h"
@@ -27,7 +29,15 @@ public:
     // xclip puts the text on the clipboard and its foreground process ends; nothing of this
     // program's loop runs meanwhile.
     bool RunUntil(const std::function<bool()>& done, int ms = 5000) { return qttest::PumpUntil(done, ms); }
-    void OtherProgramCopies(const std::string& text) {
+    void OtherProgramCopies(const std::string& text, bool secret = false) {
+        if (secret && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+            // Serves its offer from its own loop until this program's next copy takes it over.
+            owner_ = std::make_unique<QProcess>();
+            owner_->start(QStringLiteral(ZUMELKO_BINARY_DIR "/tests/qt/zumelko-clip-owner"),
+                          {QStringLiteral("--secret"), QString::fromStdString(text)});
+            ASSERT_TRUE(owner_->waitForReadyRead(10000));
+            return;
+        }
         QProcess other;
         if (auto* wayland = qttest::Desk().waylandClipboard()) {
             // Our own offers are on the clipboard first, as they would be before a person copies.
@@ -43,9 +53,25 @@ public:
         other.closeWriteChannel();
         ASSERT_TRUE(other.waitForFinished(5000));
     }
+    // What xclip finds among the clipboard's targets. This program serves them from its loop,
+    // which runs meanwhile.
+    bool OtherProgramSeesSecret() {
+        auto read = [](const QStringList& arguments) {
+            QProcess xclip;
+            xclip.start(QStringLiteral("xclip"), arguments);
+            qttest::PumpUntil([&xclip] { return xclip.state() == QProcess::NotRunning; }, 5000);
+            return xclip.readAllStandardOutput();
+        };
+        const QByteArray targets = read({"-selection", "clipboard", "-t", "TARGETS", "-o"});
+        if (!targets.split('\n').contains("x-kde-passwordManagerHint")) return false;
+        return read({"-selection", "clipboard", "-t", "x-kde-passwordManagerHint", "-o"}) == "secret";
+    }
     void RestoreExceptionHandler() {
         qttest::Desk().loop().SetExceptionHandler([](const std::exception& e) { App().ShowException(e); });
     }
+
+private:
+    std::unique_ptr<QProcess> owner_;
 };
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Qt, ClipboardContract, QtSeam);

@@ -27,9 +27,9 @@ public:
     void Settle() { wintest::Pump(200); }
     bool RunUntil(const std::function<bool()>& done, int ms = 5000) { return wintest::PumpUntil(done, ms); }
     // The other program runs to its end while this one waits without running its loop.
-    void OtherProgramCopies(const std::string& text) {
+    void OtherProgramCopies(const std::string& text, bool secret = false) {
         using namespace platform::win32;
-        std::string command = "clip_put.exe \"" + text + "\"";
+        std::string command = std::string("clip_put.exe ") + (secret ? "--secret " : "") + "\"" + text + "\"";
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process{};
@@ -41,6 +41,23 @@ public:
         ::CloseHandle(process.hThread);
         ::CloseHandle(process.hProcess);
         ASSERT_EQ(code, 0u);
+    }
+    // The marks as the system's own calls find them: the exclusion format there, and the two
+    // DWORD formats holding 0.
+    bool OtherProgramSeesSecret() {
+        using namespace platform::win32;
+        if (!::OpenClipboard(nullptr)) return false;
+        auto zero = [](const char* name) {
+            HANDLE h = ::GetClipboardData(::RegisterClipboardFormatA(name));
+            if (h == nullptr || ::GlobalSize(h) < sizeof(DWORD)) return false;
+            GlobalLockGuard lock(h);
+            return lock.get() != nullptr && *static_cast<const DWORD*>(lock.get()) == 0;
+        };
+        const bool seen =
+            ::IsClipboardFormatAvailable(::RegisterClipboardFormatA("ExcludeClipboardContentFromMonitorProcessing")) &&
+            zero("CanIncludeInClipboardHistory") && zero("CanUploadToCloudClipboard");
+        ::CloseClipboard();
+        return seen;
     }
     void RestoreExceptionHandler() {
         wintest::Desk().loop().SetExceptionHandler([](const std::exception& e) { App().ShowException(e); });
