@@ -172,6 +172,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, bool slashes)
             line.options.defaultDestination = *v;
         } else if (name == "strict" && !value) {
             line.options.security.strict = true;
+        } else if (name == "forward-secrets" && !value) {
+            line.options.forwardSecrets = true;
         } else if (name == "passphrase-file") {
             const auto v = take();
             if (!v || v->empty()) return wrong("--passphrase-file needs a file (- for standard input)");
@@ -219,6 +221,9 @@ std::string HelpText() {
            "  --allow NAMES               machine names or addresses that may send, separated\n"
            "                              by blanks or commas; may be repeated; implies\n"
            "                              --senders known\n"
+           "  --forward-secrets           send a copy that a password manager marked as secret\n"
+           "                              on a clipboard change too; without it such a copy\n"
+           "                              is only sent from the menu, on request\n"
            "  --strict                    no unencrypted transfer, neither sent nor received:\n"
            "                              only machines running Zumelko with encryption\n"
            "  --passphrase-file FILE      the team's passphrase, the first line of FILE (UTF-8;\n"
@@ -247,6 +252,7 @@ void ApplyStartOptions(TForm1& form, const StartOptions& options) {
     if (options.senderMode || options.allowedNames)
         form.SetSenders(options.senderMode.value_or(form.SenderMode), options.allowedNames.value_or(form.AllowedNames));
     if (options.security.strict) form.StrictMode = true;
+    if (options.forwardSecrets) form.ForwardSecrets = true;
     if (options.security.passphrase) form.SetPassphrase(*options.security.passphrase);
 }
 

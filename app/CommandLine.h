@@ -50,6 +50,7 @@ struct StartOptions {
     std::optional<std::int32_t> browser;
     std::optional<std::uint8_t> senderMode;
     std::optional<std::string> allowedNames;
+    bool forwardSecrets = false;
     SecurityOptions security;
 };
 

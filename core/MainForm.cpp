@@ -55,6 +55,7 @@ struct TForm1::ReceivedItem {
 struct TForm1::PendingSend {
     std::string destination;
     StringList header;
+    bool secret = false;
 };
 
 namespace {
@@ -194,6 +195,19 @@ void TForm1::ClipboardViewer1ChangeData(Component*) {
         --SkipCount;
         return;
     }
+    if (CheckerMode != AskDestination && CheckerMode != UseDefault) return;
+    if (!ForwardSecrets && ClipboardSecret()) {
+        SecretKept();
+        return;
+    }
+    if (std::exchange(tipTellsKept_, false)) TaskBar1->SetTips("");
+    // Whatever is sent from here on was asked for by no one: a password copied meanwhile (while
+    // the chooser or the announcement is open) is still kept.
+    struct Automatic {
+        bool& flag;
+        explicit Automatic(bool& f) : flag(f) { flag = true; }
+        ~Automatic() { flag = false; }
+    };
     switch (CheckerMode) {
         case AskDestination: {
             Form8->Label1->SetCaption("どこへ送信しますか？");
@@ -203,17 +217,20 @@ void TForm1::ClipboardViewer1ChangeData(Component*) {
                 Notice(kNoDefaultDestination);
                 return;
             }
+            Automatic automatic(automatic_);
             SendTo(this, destination);
             break;
         }
-        case UseDefault:
+        case UseDefault: {
             if (DefaultDestination.empty()) {
                 Notice(kNoDefaultDestination);
                 return;
             }
             Notice("ｸﾘｯﾌﾟしたﾃﾞｰﾀを\"" + platform::Current().ui().CaptionText(DefaultDestination) + "\"に送信します。");
+            Automatic automatic(automatic_);
             SendToDefault();
             break;
+        }
         default:
             break;
     }
@@ -229,6 +246,18 @@ void TForm1::TransmitData1Click(Component*) {
 
 void TForm1::SendToDefault() { SendTo(this, DefaultDestination); }
 
+bool TForm1::ClipboardSecret() {
+    ClipboardAccess::Scope open(*ClipboardAccess);
+    return ClipboardAccess->IsSecret();
+}
+
+void TForm1::SecretKept() {
+    std::fprintf(stderr, "zumelko: a copy marked as a password was not forwarded (--forward-secrets forwards such "
+                         "copies; the menu still sends it on request)\n");
+    TaskBar1->SetTips(platform::Current().ui().Texts().Utf8ToLocal(kSecretKept));
+    tipTellsKept_ = true;
+}
+
 void TForm1::SendTo(Component*, const std::string& destination) {
     if (destination.empty()) return;
     Packet1->SetHostName(destination);
@@ -242,15 +271,23 @@ void TForm1::SendTo(Component*, const std::string& destination) {
         ShowUnsupportedFormat();
         return;
     }
+    // A password is sent only under a header that says so; and by itself only when the user
+    // chose to have such copies forwarded.
+    const bool secret = ClipboardSecret();
+    if (secret && automatic_ && !ForwardSecrets) {
+        SecretKept();
+        return;
+    }
     const platform::TextCodec& texts = platform::Current().ui().Texts();
     StringList header;
     MakeHeader(texts, type, texts.LocalToUtf8(NetUtility1->UserName()), texts.LocalToUtf8(NetUtility1->ComputerName()),
-               header);
-    if (SendSecurely(destination, header)) return;
+               header, secret);
+    if (SendSecurely(destination, header, secret)) return;
     if (PlainForbidden()) {
         Notice(kNetworkError + std::string("TLS is not available on this desktop"));
         return;
     }
+    plainSecret_ = secret;
     Packet1->SendStrings(header);
 }
 
@@ -267,38 +304,39 @@ bool TForm1::SecuredBefore(const std::string& destination, std::uint32_t address
     return keys_.Secured({PeerKeys::Name(destination), PeerKeys::Address(address)});
 }
 
-bool TForm1::SendSecurely(const std::string& destination, const StringList& header) {
+bool TForm1::SendSecurely(const std::string& destination, const StringList& header, bool secret) {
     pending_ = std::make_unique<PendingSend>();
     pending_->destination = destination;
     pending_->header.SetText(header.Text());
+    pending_->secret = secret;
     // The clipboard is read once the connection is secure, as the plain send reads it once its
     // header is taken: what goes out is what it holds at that moment.
-    Secure1->SendItem(destination, header.Text(), [this] {
+    Secure1->SendItem(destination, header.Text(), [this, secret] {
         MemoryStream data;
-        if (ClipboardAccess->HasFormat(platform::CF_TEXT_)) {
-            std::string text;
-            {
-                ClipboardAccess::Scope open(*ClipboardAccess);
-                text = ClipboardAccess->GetUnicodeText();
+        std::string text;
+        BitmapImage picture;
+        const Taken taken = TakeClipboard(text, picture);
+        // A password copied since the header went out is not sent under a header without the mark.
+        if (taken == Taken::Nothing || (taken == Taken::Secret && !secret)) {
+            pending_.reset();
+            Secure1->CancelSend();
+            if (taken == Taken::Nothing) {
+                // Nothing this program sends any more: the item is given up, as the plain send
+                // gives up its data.
+                ShowUnsupportedFormat();
+            } else {
+                SecretKept();
             }
+            return data;
+        }
+        if (picture.Empty()) {
             const std::string payload = TextPayload(platform::Current().ui().Texts(), text);
             data.Reserve(payload.size() + 1);
             data.Write(payload.data(), payload.size());
             const char nul = '\0';
             data.Write(&nul, 1);
-        } else if (ClipboardAccess->HasFormat(platform::CF_BITMAP_)) {
-            BitmapImage picture;
-            {
-                ClipboardAccess::Scope open(*ClipboardAccess);
-                ClipboardAccess->GetBitmap(picture);
-            }
-            picture.WriteToStream(data);
         } else {
-            // Nothing this program sends any more: the item is given up, as the plain send
-            // gives up its data.
-            pending_.reset();
-            Secure1->CancelSend();
-            ShowUnsupportedFormat();
+            picture.WriteToStream(data);
         }
         return data;
     });
@@ -317,6 +355,7 @@ void TForm1::SecureSendFailed(Component*, TSecureFailure kind, const std::string
         !SecuredBefore(pending->destination, Secure1->SendPeerAddress())) {
         Packet1->SetHostName(pending->destination);
         Packet2->SetHostName(pending->destination);
+        plainSecret_ = pending->secret;
         Packet1->SendStrings(pending->header);
         return;
     }
@@ -355,24 +394,36 @@ void TForm1::SecureError(Component* sender, const std::string& message) {
 void TForm1::ShowUnsupportedFormat() { Notice(kUnsupportedFormat); }
 
 void TForm1::Packet1Sended(Component*) {
-    // The clipboard is read again now: what goes out is what it holds at this moment.
-    if (ClipboardAccess->HasFormat(platform::CF_TEXT_)) {
-        std::string text;
-        {
-            ClipboardAccess::Scope open(*ClipboardAccess);
-            text = ClipboardAccess->GetUnicodeText();
-        }
-        Packet2->SendString(TextPayload(platform::Current().ui().Texts(), text));
-    } else if (ClipboardAccess->HasFormat(platform::CF_BITMAP_)) {
-        BitmapImage picture;
-        {
-            ClipboardAccess::Scope open(*ClipboardAccess);
-            ClipboardAccess->GetBitmap(picture);
-        }
-        Packet2->SendGraphic(picture);
-    } else {
+    // The clipboard is read again now: what goes out is what it holds at this moment, unless it
+    // is a password and the header that went out did not say so.
+    std::string text;
+    BitmapImage picture;
+    const Taken taken = TakeClipboard(text, picture);
+    if (taken == Taken::Nothing) {
         ShowUnsupportedFormat();
+    } else if (taken == Taken::Secret && !plainSecret_) {
+        SecretKept();
+    } else if (picture.Empty()) {
+        Packet2->SendString(TextPayload(platform::Current().ui().Texts(), text));
+    } else {
+        Packet2->SendGraphic(picture);
     }
+}
+
+TForm1::Taken TForm1::TakeClipboard(std::string& text, BitmapImage& picture) {
+    const bool isText = ClipboardAccess->HasFormat(platform::CF_TEXT_);
+    if (!isText && !ClipboardAccess->HasFormat(platform::CF_BITMAP_)) return Taken::Nothing;
+    ClipboardAccess::Scope open(*ClipboardAccess);
+    // The marks are looked at before and after the data: a password copied while it was read
+    // is not taken for the copy before it.
+    bool secret = ClipboardAccess->IsSecret();
+    if (isText) {
+        text = ClipboardAccess->GetUnicodeText();
+    } else {
+        ClipboardAccess->GetBitmap(picture);
+    }
+    secret = ClipboardAccess->IsSecret() || secret;
+    return secret ? Taken::Secret : Taken::Item;
 }
 
 void TForm1::Packet2Sended(Component*) { Notice(kTransferDone); }
@@ -441,18 +492,19 @@ void TForm1::NoteHeader(const Header& header) {
     RecvUser = header.user;
     RecvMachine = header.machine;
     RecvCodePage = header.codePage;
+    RecvSecret = header.secret;
 }
 
 TForm1::Header TForm1::ReadHeaderLines(const StringList& lines) const {
     // A short header leaves the missing lines empty.
     const ReceivedHeader read = ReadHeader(platform::Current().ui().Texts(), lines);
-    return Header{read.type, read.user, read.machine, read.codePage};
+    return Header{read.type, read.user, read.machine, read.codePage, read.secret};
 }
 
 TForm1::Header TForm1::HeaderFrom(std::uint32_t peer) const {
     for (const auto& [address, header] : headers_)
         if (address == peer) return header;
-    return {RecvType, RecvUser, RecvMachine, RecvCodePage};
+    return {RecvType, RecvUser, RecvMachine, RecvCodePage, RecvSecret};
 }
 
 std::string TForm1::SenderLine(const Header& header) const {
@@ -524,6 +576,8 @@ std::unique_ptr<TForm1::ReceivedItem> TForm1::TakeItem(Channel& channel, const H
             if (header.type == "string") {
                 auto text = ReceivedText(channel, header.codePage);
                 if (!text) return nullptr;
+                // A password is no address to open: it is offered for the clipboard instead.
+                if (header.secret) item->mode = IndividualSelection;
                 item->text = std::move(*text);
                 item->bytes = item->text.Size() + 1;
                 return item;
@@ -597,10 +651,18 @@ void TForm1::Ask(ReceivedItem& item) {
             LinkToBrowser(platform::Current().ui().Texts().Utf8ToLocal(item.text.View()));
         return;
     }
+    const bool secret = item.header.secret;
+    if (secret)
+        std::fprintf(stderr, "zumelko: the item from \"%s\" is marked as a password: not shown, and marked so on the clipboard\n",
+                     Printable(item.header.machine).c_str());
     if (!item.picture) {
         Form5->Label3->SetCaption(SenderLine(item.header));
         Form5->Label4->SetCaption(SecurityLine(RecvSecurity));
-        if (Form5->ShowTextReceived(item.text) == mrYes && proven()) TakeIntoClipboard([&] { ClipboardAccess->SetUnicodeText(item.text); });
+        if (Form5->ShowTextReceived(item.text, secret) == mrYes && proven())
+            TakeIntoClipboard([&] {
+                ClipboardAccess->SetUnicodeText(item.text);
+                if (secret) ClipboardAccess->MarkSecret();
+            });
         return;
     }
     BitmapImage& picture = *item.picture;
@@ -614,7 +676,11 @@ void TForm1::Ask(ReceivedItem& item) {
     }
     Form5->Label3->SetCaption(SenderLine(item.header));
     Form5->Label4->SetCaption(SecurityLine(RecvSecurity));
-    if (Form5->ShowBitmapReceived(picture) == mrYes && proven()) TakeIntoClipboard([&] { ClipboardAccess->PutBitmap(picture); });
+    if (Form5->ShowBitmapReceived(picture, secret) == mrYes && proven())
+        TakeIntoClipboard([&] {
+            ClipboardAccess->PutBitmap(picture);
+            if (secret) ClipboardAccess->MarkSecret();
+        });
 }
 
 void TForm1::AskInTurn(std::unique_ptr<ReceivedItem> item) {

@@ -26,6 +26,7 @@ class TSecureTcp;
 class TNetUtility;
 class TDdeClientConv;
 class TAllowedSenders;
+class BitmapImage;
 enum class TSecureFailure;
 
 namespace tls {
@@ -132,6 +133,8 @@ public:
     // The code page the sender named in its header; 0 for a header of three lines, whose texts
     // are in the peers' code page.
     int RecvCodePage = 0;
+    // The item the header announced is a password.
+    bool RecvSecret = false;
     // How the item now asked about came; every item carries its own until it is asked about.
     ItemSecurity RecvSecurity;
     std::string DefaultDestination;
@@ -143,6 +146,10 @@ public:
     // (separated by blanks or commas). Off by default, as peers have always known it.
     std::uint8_t SenderMode = AnySender;
     std::string AllowedNames;
+    // A copy a password manager marked is sent on a clipboard change too, as any other copy
+    // (the --forward-secrets start option). Off: such a copy is only sent on the user's own
+    // command (the default-destination item or a machine in the menu).
+    bool ForwardSecrets = false;
 
     bool HasPassphrase() const;
     // Derives the team's key from the passphrase (UTF-8, the same bytes on every desktop) and
@@ -164,6 +171,8 @@ private:
         std::string machine;
         // As RecvCodePage: 0 for three lines, in the peers' code page.
         int codePage = 0;
+        // The item is a password: shown as such, and put on the clipboard with the marks.
+        bool secret = false;
     };
     struct ReceivedItem;
     struct PendingSend;
@@ -213,7 +222,16 @@ private:
 
     // Sending over the encrypted channel first: the item is read from the clipboard now and
     // goes in one connection; the header is kept for a plain send when that is allowed.
-    bool SendSecurely(const std::string& destination, const StringList& header);
+    bool SendSecurely(const std::string& destination, const StringList& header, bool secret);
+    // Whether the clipboard's content is marked as a password.
+    bool ClipboardSecret();
+    // Reads the clipboard's text (or, when it holds none, its picture) for sending, and whether
+    // it is a password's.
+    enum class Taken { Nothing, Item, Secret };
+    Taken TakeClipboard(std::string& text, BitmapImage& picture);
+    // A password's copy was not sent by itself: said in the tray tip and the log, not in a
+    // dialog (the user did nothing that asked for one).
+    void SecretKept();
     void SecureSendFailed(Component* sender, TSecureFailure kind, const std::string& message);
     // No plain transfer either way: strict mode, or a team passphrase set.
     bool PlainForbidden() const;
@@ -235,6 +253,12 @@ private:
     std::size_t waitingBytes_ = 0;
     std::vector<std::string> startupErrors_;
     std::unique_ptr<PendingSend> pending_;
+    // The send under way was started by a clipboard change (not by the user's command).
+    bool automatic_ = false;
+    // The plain send under way announced a password in its header.
+    bool plainSecret_ = false;
+    // The tray tip tells of a password kept.
+    bool tipTellsKept_ = false;
     // The keys peers used in this run, by name and address.
     PeerKeys keys_;
 };
@@ -263,6 +287,8 @@ inline constexpr const char* kNotRunning = "起動されていない、もしく
 inline constexpr const char* kNetworkError = "ネットワークエラー ： ";
 inline constexpr const char* kTransferDone = "データの転送が終了しました。";
 inline constexpr const char* kPictureDiscarded = "\"画像\"データが送られてきたので、破棄します。";
+// The tray tip after a password manager's copy was left unsent (63 bytes at most, as a tip).
+inline constexpr const char* kSecretKept = "パスワードのコピーは転送しません";
 // How an item came, under the sender's line in the receive question and in the sender's notice:
 // the encrypted line ends with the check code ("0123 4567 8901").
 inline constexpr const char* kEncryptedLine = "暗号化 ： 確認コード ";

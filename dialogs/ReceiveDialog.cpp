@@ -34,19 +34,21 @@ TForm5::TForm5(Component* owner) : Form(owner) {
     LoadComponents();
 }
 
-int TForm5::ShowTextReceived(const SharedText& text) {
+int TForm5::ShowTextReceived(const SharedText& text, bool secret) {
     ReceivedText = text;
     IsBitmap = false;
-    Button4->SetEnabled(true);
+    IsSecret = secret;
+    Button4->SetEnabled(!secret);
     if (Showing()) return 0;
     Label1->SetCaption(kTextReceivedLine);
     SimpleBeep();
     return ShowModal();
 }
 
-int TForm5::ShowBitmapReceived(const BitmapImage& picture) {
+int TForm5::ShowBitmapReceived(const BitmapImage& picture, bool secret) {
     ReceivedBitmap.Assign(&picture);
     IsBitmap = true;
+    IsSecret = secret;
     Button4->SetEnabled(false);
     if (Showing()) return 0;
     Label1->SetCaption(kPictureReceivedLine);
@@ -55,7 +57,9 @@ int TForm5::ShowBitmapReceived(const BitmapImage& picture) {
 }
 
 void TForm5::Button3Click(Component*) {
-    if (IsBitmap) {
+    if (IsSecret) {
+        Form6->ShowText(kSecretPreview);
+    } else if (IsBitmap) {
         Form6->ShowBitmap(ReceivedBitmap);
     } else {
         Form6->ShowText(ReceivedText.View());
@@ -63,7 +67,7 @@ void TForm5::Button3Click(Component*) {
 }
 
 void TForm5::Button4Click(Component*) {
-    if (IsBitmap) return;
+    if (IsBitmap || IsSecret) return;
     // Which browser is a question only for a text a browser may be given at all.
     if (!WebAddress(ReceivedText.View())) {
         Form2->ShowNotice(kNotAWebAddress);

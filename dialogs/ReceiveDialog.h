@@ -14,6 +14,8 @@ class TDdeClientConv;
 // The lines the receive dialogs show for what arrived.
 inline constexpr const char* kTextReceivedLine = "\"文字列\"データを受信しました。";
 inline constexpr const char* kPictureReceivedLine = "\"画像\"データを受信しました。";
+// What the preview shows instead of an item its sender's password manager marked.
+inline constexpr const char* kSecretPreview = "パスワードを受信しました。内容は表示しません。";
 
 class TForm5 final : public Form {
 public:
@@ -21,8 +23,10 @@ public:
 
     // Both store the item first, so a call while the dialog is open still replaces what its
     // preview and link act on; they return 0 then without showing.
-    int ShowTextReceived(const SharedText& text);
-    int ShowBitmapReceived(const BitmapImage& picture);
+    // A secret item (a password) is not shown in the preview, and a text of it is not offered to
+    // a browser.
+    int ShowTextReceived(const SharedText& text, bool secret = false);
+    int ShowBitmapReceived(const BitmapImage& picture, bool secret = false);
     void Button3Click(Component* sender);
     void Button4Click(Component* sender);
     void LinkToBrowser();
@@ -39,6 +43,7 @@ public:
     Label* Label4;
 
     bool IsBitmap = false;
+    bool IsSecret = false;
     BitmapImage ReceivedBitmap;
     SharedText ReceivedText;  // shared with the caller, not copied
 };

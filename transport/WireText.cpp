@@ -44,7 +44,7 @@ std::optional<int> ReadTextTag(std::string_view line) {
 }
 
 void MakeHeader(const platform::TextCodec& codec, std::string_view type, std::string_view userUtf8,
-                std::string_view machineUtf8, StringList& header) {
+                std::string_view machineUtf8, StringList& header, bool secret) {
     const int codePage = codec.PeerCodePage();
     bool exact = false;
     header.Clear();
@@ -54,6 +54,7 @@ void MakeHeader(const platform::TextCodec& codec, std::string_view type, std::st
     header.Add(TextTag(codePage));
     header.Add(std::string(userUtf8));
     header.Add(std::string(machineUtf8));
+    if (secret) header.Add(std::string(kSecretLine));
 }
 
 ReceivedHeader ReadHeader(const platform::TextCodec& codec, const StringList& lines) {
@@ -66,6 +67,7 @@ ReceivedHeader ReadHeader(const platform::TextCodec& codec, const StringList& li
     header.user = NameOf(codec, lines, 1, 4, header.codePage, tag.has_value());
     header.machine = NameOf(codec, lines, 2, 5, header.codePage, tag.has_value());
     if (!tag) header.codePage = 0;
+    header.secret = tag && lines.Count() > 6 && lines[6] == kSecretLine;
     return header;
 }
 

@@ -8,7 +8,8 @@
 // places they read, and what its own kind needs beyond them where those peers do not look:
 //
 //   header: type, user and machine in the code page's best form, then a line naming that code
-//           page (TextTag), then user and machine exactly, in UTF-8;
+//           page (TextTag), then user and machine exactly, in UTF-8, then, for an item a
+//           password manager marked, kSecretLine;
 //   text:   the code page's best form and its NUL, and, only when that form does not read back
 //           as the very text, the text in UTF-8 and a NUL after it.
 //
@@ -31,15 +32,20 @@ std::string TextTag(int codePage);
 // The code page a line names when it is such a tag.
 std::optional<int> ReadTextTag(std::string_view line);
 
+// Line 6 of the header of an item that is a password: the receiver keeps its text out of sight
+// and out of clipboard histories. Only read behind a text tag.
+inline constexpr std::string_view kSecretLine = "zumelko-secret";
+
 // The header lines for an item of the given type from the user on the machine (both UTF-8).
 void MakeHeader(const platform::TextCodec& codec, std::string_view type, std::string_view userUtf8,
-                std::string_view machineUtf8, StringList& header);
+                std::string_view machineUtf8, StringList& header, bool secret = false);
 
 struct ReceivedHeader {
     std::string type;
     std::string user;     // UTF-8
     std::string machine;  // UTF-8
     int codePage = 0;     // what the sender's code page parts are in
+    bool secret = false;  // the sender's item was marked as a password
 };
 // A header as received; missing lines are empty.
 ReceivedHeader ReadHeader(const platform::TextCodec& codec, const StringList& lines);
