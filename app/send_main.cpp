@@ -96,6 +96,12 @@ constexpr const char* kHelp =
     "  --pictures-to FILE  while receiving, write the pictures' file names to FILE\n"
     "                      (appended) instead of standard output, which then holds texts\n"
     "                      only\n"
+    "  --secret            mark the item as a password: Zumelko shows no preview of it,\n"
+    "                      offers no link, and puts it on the clipboard with the marks\n"
+    "                      that keep clipboard histories from keeping it (other programs\n"
+    "                      get the plain item, without the mark); --receive says of each\n"
+    "                      marked item \"the item is marked as a password\" on standard\n"
+    "                      error\n"
     "  --strict            nothing unencrypted: send and take items only over the\n"
     "                      encrypted channel, and fail where a receiver cannot take it;\n"
     "                      --receive then does not listen on the plain ports at all\n"
@@ -248,6 +254,9 @@ struct Options {
     bool receive = false;
     bool keepGoing = false;
     bool nulEnds = false;
+    // --secret: the item is a password; an instance keeps it out of sight and out of its
+    // clipboard's history.
+    bool secret = false;
     int portOffset = 0;
     int timeoutSeconds = kDefaultTimeoutSeconds;
     std::optional<std::string> picturesTo;
@@ -357,7 +366,7 @@ int Send(const Options& options, Component& root, zumelko::platform::sim::SimDes
     }
 
     StringList lines;
-    zumelko::MakeHeader(texts, type, LocalName(true), LocalName(false), lines);
+    zumelko::MakeHeader(texts, type, LocalName(true), LocalName(false), lines, options.secret);
     auto& loop = desktop.loop();
     const auto started = std::chrono::steady_clock::now();
 
@@ -620,6 +629,7 @@ struct Receiver {
                 return;
             }
             std::fprintf(stderr, "zumelko-send: text of %zu bytes %s\n", text->Size(), from.c_str());
+            Secret(header);
             output.Text(text->View(), options.keepGoing || options.nulEnds);
         } else if (header.type == "bitmap") {
             BitmapImage picture;
@@ -643,12 +653,17 @@ struct Receiver {
             }
             std::fprintf(stderr, "zumelko-send: picture %dx%d %s\n", picture.Width(), picture.Height(),
                          from.c_str());
+            Secret(header);
             output.Picture(*path);
         } else {
             std::fprintf(stderr, "zumelko-send: dropped an item of unknown kind %s\n", from.c_str());
             return;
         }
         if (!options.keepGoing) result = kExitSent;
+    }
+    // After the item's own line, as the key's line comes.
+    static void Secret(const zumelko::ReceivedHeader& header) {
+        if (header.secret) std::fprintf(stderr, "zumelko-send: the item is marked as a password (secret)\n");
     }
     void Error(Component* sender, const std::string& message) {
         // Only a listener that cannot start ends the wait; a peer's failure does not.
@@ -762,6 +777,8 @@ std::optional<Options> Parse(int argc, char** argv) {
             timeoutGiven = true;
         } else if (a == "--receive") {
             options.receive = true;
+        } else if (a == "--secret") {
+            options.secret = true;
         } else if (a == "--forever") {
             options.keepGoing = true;
         } else if (a == "--dir") {
@@ -787,6 +804,7 @@ std::optional<Options> Parse(int argc, char** argv) {
         if (!positional.empty() || options.file || options.image)
             throw std::runtime_error("--receive takes no host, text or file");
         if (timeoutGiven) throw std::runtime_error("--timeout is for sending; --receive waits until an item comes");
+        if (options.secret) throw std::runtime_error("--secret is for sending; --receive says of each item whether it is one");
         return options;
     }
     if (options.keepGoing) throw std::runtime_error("--forever goes with --receive");
