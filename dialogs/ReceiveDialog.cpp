@@ -40,7 +40,7 @@ int TForm5::ShowTextReceived(const SharedText& text, bool secret) {
     IsSecret = secret;
     Button4->SetEnabled(!secret);
     if (Showing()) return 0;
-    Label1->SetCaption(kTextReceivedLine);
+    Label1->SetCaption(secret ? kSecretReceivedLine : kTextReceivedLine);
     SimpleBeep();
     return ShowModal();
 }
@@ -51,7 +51,7 @@ int TForm5::ShowBitmapReceived(const BitmapImage& picture, bool secret) {
     IsSecret = secret;
     Button4->SetEnabled(false);
     if (Showing()) return 0;
-    Label1->SetCaption(kPictureReceivedLine);
+    Label1->SetCaption(secret ? kSecretReceivedLine : kPictureReceivedLine);
     SimpleBeep();
     return ShowModal();
 }

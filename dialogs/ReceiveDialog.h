@@ -14,8 +14,10 @@ class TDdeClientConv;
 // The lines the receive dialogs show for what arrived.
 inline constexpr const char* kTextReceivedLine = "\"文字列\"データを受信しました。";
 inline constexpr const char* kPictureReceivedLine = "\"画像\"データを受信しました。";
-// What the preview shows instead of an item its sender's password manager marked.
-inline constexpr const char* kSecretPreview = "パスワードを受信しました。内容は表示しません。";
+// For an item its sender's password manager marked: the dialog's line, and what the preview
+// shows instead of it.
+inline constexpr const char* kSecretReceivedLine = "\"パスワード\"データを受信しました。";
+inline constexpr const char* kSecretPreview = "パスワードを受信しました。\r\n内容は表示しません。";
 
 class TForm5 final : public Form {
 public:

@@ -108,9 +108,10 @@ TEST_F(SecretCopiesTest, AMarkedItemArrivesHiddenAndIsMarkedOnTheClipboard) {
                           Case{IndividualSelection, "string\r\na\r\nM\r\n\r\n\r\n\r\n" + kMarked, false}}) {
         SCOPED_TRACE(c.header);
         Form1->ReceiveMode = c.receive;
-        std::string preview;
+        std::string preview, line;
         bool link = false;
         user().Expect([&](ScriptedDialog& s) {
+            line = s.Caption("Label1");
             link = s.Get<Button>("Button4").Enabled();
             s.Click("Button3");
             s.Click("Button1");
@@ -126,6 +127,7 @@ TEST_F(SecretCopiesTest, AMarkedItemArrivesHiddenAndIsMarkedOnTheClipboard) {
         EXPECT_TRUE(sent.get());
         EXPECT_EQ(preview, std::string(c.hidden ? kSecretPreview : "pw") + "\r\n");
         EXPECT_EQ(link, !c.hidden);
+        EXPECT_EQ(line, c.hidden ? kSecretReceivedLine : kTextReceivedLine);
         EXPECT_EQ(ClipboardText(), std::optional<std::string>("pw"));
         EXPECT_EQ(ClipboardMarked(), c.hidden);
         EXPECT_EQ(Form1->SkipCount, 0);

@@ -218,6 +218,7 @@ no passphrase to a receiver with one: refused, exit 1|--passphrase-file PHRASE|n
 a classic peer's plain item to a receiver with a passphrase: nothing listens|--passphrase-file PHRASE|plain||1|Connection refused|-
 a classic peer's plain item to a --strict receiver: nothing listens|--strict|plain||1|Connection refused|-
 --port-offset moves the encrypted port too|--port-offset 7|none|--port-offset 7|0|sent encrypted; check code|encrypted; check code
+--secret marks the item, and --receive says so||none|--secret|0|sent encrypted; check code|the item is marked as a password
 CASES
 
 # Links planted in the folder under every name zumelko-send might choose next, to a file that

@@ -3,12 +3,14 @@
 # user played with xdotool and xclip: settings through the tray menu, a text and a picture
 # copied on one host and taken into the other's clipboard, the sleeping receiver, a second
 # instance on the same machine; the key line on hosta's side across a restart of hostb, and no
-# plain send once hostb's port 8002 is reset after encrypted items. Every step is printed and
-# every dialog kept as a picture.
-# Usage: two-desktops.sh PATH/TO/zumelko OUTPUT-DIR
+# plain send once hostb's port 8002 is reset after encrypted items; a copy a password manager
+# marked, kept on hosta in both checker modes and sent marked on request. Every step is printed
+# and every dialog kept as a picture.
+# Usage: two-desktops.sh PATH/TO/zumelko OUTPUT-DIR PATH/TO/zumelko-clip-owner
 set -uo pipefail
 program=$(readlink -f "$1")
 out=$(mkdir -p "$2" && cd "$2" && pwd)
+owner=$(readlink -f "$3")
 if [ "$(id -u)" -ne 0 ] || ! ip netns list >/dev/null 2>&1; then
   echo "SKIP: needs root and ip netns for the test hosts"
   exit 77
@@ -165,6 +167,78 @@ port 8002 reset on hostb after encrypted items: a failure, no plain send|reset_8
 CASES
 check "nothing reached hostb's ports 8000 and 8001 (packets: $(plain_packets))" [ "$(plain_packets)" = 0 ]
 zm_on hostb nft delete table inet zmkeys
+
+zm_say "Passwords: a copy a password manager marked stays on hosta unless its user sends it"
+# offer_secret HOST TEXT : the user's password manager copies TEXT on HOST, marked as secret.
+offer_secret() {
+  zm_x "$1" "$owner" --secret "$2" >/dev/null &
+  local i
+  for ((i = 0; i < 50; i++)); do
+    zm_x "$1" xclip -selection clipboard -t TARGETS -o 2>/dev/null | grep -qx x-kde-passwordManagerHint && return 0
+    sleep 0.1
+  done
+  return 1
+}
+# Every packet that reaches hostb's three ports is counted, connection attempts included.
+watch_hostb() {
+  zm_on hostb nft -f - <<'RULES'
+table inet zmsecret {
+  chain input {
+    type filter hook input priority 0;
+    tcp dport { 8000, 8001, 8002 } counter
+  }
+}
+RULES
+}
+to_hostb() { zm_on hostb nft list table inet zmsecret | sed -n 's/.*counter packets \([0-9]*\).*/\1/p'; }
+hosta_says() { tail -n +$(($1 + 1)) "$ZM_NET_DIR/zumelko-hosta.log" | grep -q -- "$2"; }
+# secret_case CHECKER : with hosta's checker on CHECKER (0 ask, 1 default), a marked copy opens
+# no dialog and nothing reaches hostb; the ordinary copy after it does (hostb is asleep).
+secret_case() {
+  local checker=$1 before chooser
+  settings hosta "$checker" 0 && watch_hostb || return 1
+  before=$(wc -l <"$ZM_NET_DIR/zumelko-hosta.log")
+  offer_secret hosta "password $checker" || return 1
+  zm_no_dialog hosta 3 || return 1
+  [ "$(to_hostb)" = 0 ] || { echo "packets to hostb: $(to_hostb)" >&2; return 1; }
+  hosta_says "$before" "marked as a password was not forwarded" || return 1
+  printf 'after the password %s' "$checker" | zm_x hosta xclip -selection clipboard -i
+  if [ "$checker" = 0 ]; then
+    chooser=$(zm_wait_dialog hosta 427 123) || return 1
+    zm_keys hosta "$chooser" Tab Tab ctrl+a BackSpace
+    zm_type hosta "$chooser" hostb
+    zm_keys hosta "$chooser" shift+Tab shift+Tab space
+  else
+    notice hosta "notice-announce-after-password-$checker" || return 1
+  fi
+  notice hosta "notice-finished-after-password-$checker" || return 1
+  [ "$(to_hostb)" -gt 0 ] && zm_on hostb nft delete table inet zmsecret
+}
+while IFS='|' read -r what checker; do
+  check "$what" secret_case "$checker"
+done <<'CASES'
+checker "ask": a marked copy opens no chooser and no connection; the next copy is sent|0
+checker "default": a marked copy is not announced and opens no connection; the next copy is sent|1
+CASES
+zm_say "hosta's user sends the password on purpose; hostb hides it and marks it on its clipboard"
+check "settings on hostb: ask" settings hostb 2 0
+check "hosta's password manager copies" offer_secret hosta "s3cret: パスワード"
+zm_menu hosta 3 t
+win=$(zm_wait_dialog hostb 465 183)
+check "hostb asks whether to take the password" [ -n "$win" ]
+zm_shot hostb "$win" receive-password-hostb
+zm_keys hostb "$win" Tab Tab space
+preview=$(zm_wait_dialog hostb 302 333)
+zm_shot hostb "$preview" preview-password-hostb
+zm_keys hostb "$preview" space
+zm_wait_gone hostb "$preview"
+zm_keys hostb "$win" shift+Tab shift+Tab space
+zm_wait_gone hostb "$win"
+check "hosta reports the end of the transfer" notice hosta notice-finished-password-hosta
+check "hostb's log says the item was a password" grep -q "marked as a password: not shown" "$ZM_NET_DIR/zumelko-hostb.log"
+check "hostb's clipboard holds the password" [ "$(zm_x hostb xclip -selection clipboard -o)" = "s3cret: パスワード" ]
+check "hostb's clipboard offers it marked" \
+  [ "$(zm_x hostb xclip -selection clipboard -t x-kde-passwordManagerHint -o)" = secret ]
 
 zm_say "hosta: a second instance on the same machine"
 ZM_PID[first]=${ZM_PID[hosta]}
