@@ -41,6 +41,7 @@ TEST(CommandLine, ReadsEveryStartOptionAndRefusesWhatItDoesNotKnow) {
         {{"--allow", " , "}, false, Action::Wrong, "--allow needs"},
         {{"--senders=anyone", "--allow", "pc-a"}, false, Action::Wrong, "--allow goes with --senders known"},
         {{"--quiet"}, false, Action::Wrong, "unknown option \"--quiet\""},
+        {{"--forward-secrets=yes"}, false, Action::Wrong, "unknown option"},
         {{"--"}, false, Action::Wrong, "unexpected argument \"--\""},
         {{"pc-taro"}, false, Action::Wrong, "unexpected argument \"pc-taro\""},
     };
@@ -178,12 +179,14 @@ TEST_F(ProgramTest, StartOptionsSetTheInitialStateAndTheAllowListWorksAtOnce) {
     EXPECT_EQ(Form1->Browser, NetscapeNavigator);
     EXPECT_EQ(Form1->DefaultDestination, "");
     EXPECT_EQ(Form1->SenderMode, AnySender);
+    EXPECT_FALSE(Form1->ForwardSecrets);
 
     desk().sockets().AddHost("FRIEND", Inet("127.0.0.5"));
     const CommandLine line = ParseCommandLine(
-        {"--checker", "default", "--destination=PC-B", "--browser=explorer", "--allow", "FRIEND"});
+        {"--checker", "default", "--destination=PC-B", "--browser=explorer", "--allow", "FRIEND", "--forward-secrets"});
     ASSERT_EQ(line.action, Action::Run);
     ApplyStartOptions(*Form1, line.options);
+    EXPECT_TRUE(Form1->ForwardSecrets);
     EXPECT_EQ(Form1->CheckerMode, UseDefault);
     EXPECT_EQ(Form1->DefaultDestination, "PC-B");
     EXPECT_EQ(Form1->Browser, InternetExplorer);

@@ -179,40 +179,25 @@ offer_secret() {
   done
   return 1
 }
-# Every packet that reaches hostb's three ports is counted, connection attempts included.
-watch_hostb() {
-  zm_on hostb nft -f - <<'RULES'
-table inet zmsecret {
-  chain input {
-    type filter hook input priority 0;
-    tcp dport { 8000, 8001, 8002 } counter
-  }
-}
-RULES
-}
 to_hostb() { zm_on hostb nft list table inet zmsecret | sed -n 's/.*counter packets \([0-9]*\).*/\1/p'; }
-hosta_says() { tail -n +$(($1 + 1)) "$ZM_NET_DIR/zumelko-hosta.log" | grep -q -- "$2"; }
 # secret_case CHECKER : with hosta's checker on CHECKER (0 ask, 1 default), a marked copy opens
-# no dialog and nothing reaches hostb; the ordinary copy after it does (hostb is asleep).
+# no dialog and nothing reaches hostb's ports (connection attempts counted); the ordinary copy
+# after it does (hostb is asleep).
 secret_case() {
-  local checker=$1 before chooser
-  settings hosta "$checker" 0 && watch_hostb || return 1
+  local before
   before=$(wc -l <"$ZM_NET_DIR/zumelko-hosta.log")
-  offer_secret hosta "password $checker" || return 1
-  zm_no_dialog hosta 3 || return 1
-  [ "$(to_hostb)" = 0 ] || { echo "packets to hostb: $(to_hostb)" >&2; return 1; }
-  hosta_says "$before" "marked as a password was not forwarded" || return 1
-  printf 'after the password %s' "$checker" | zm_x hosta xclip -selection clipboard -i
-  if [ "$checker" = 0 ]; then
-    chooser=$(zm_wait_dialog hosta 427 123) || return 1
-    zm_keys hosta "$chooser" Tab Tab ctrl+a BackSpace
-    zm_type hosta "$chooser" hostb
-    zm_keys hosta "$chooser" shift+Tab shift+Tab space
+  settings hosta "$1" 0 && zm_on hostb nft -f - <<<'table inet zmsecret {
+    chain input { type filter hook input priority 0; tcp dport { 8000, 8001, 8002 } counter; }; }' &&
+    offer_secret hosta "password $1" && zm_no_dialog hosta 3 && [ "$(to_hostb)" = 0 ] &&
+    tail -n +$((before + 1)) "$ZM_NET_DIR/zumelko-hosta.log" | grep -q "marked as a password was not forwarded" ||
+    { echo "packets to hostb: $(to_hostb)" >&2; return 1; }
+  printf 'after the password' | zm_x hosta xclip -selection clipboard -i
+  if [ "$1" = 0 ]; then
+    zm_keys hosta "$(zm_wait_dialog hosta 427 123)" space  # the chooser, on hostb
   else
-    notice hosta "notice-announce-after-password-$checker" || return 1
+    notice hosta "notice-announce-after-password-$1" || return 1
   fi
-  notice hosta "notice-finished-after-password-$checker" || return 1
-  [ "$(to_hostb)" -gt 0 ] && zm_on hostb nft delete table inet zmsecret
+  notice hosta "notice-finished-after-password-$1" && [ "$(to_hostb)" -gt 0 ] && zm_on hostb nft delete table inet zmsecret
 }
 while IFS='|' read -r what checker; do
   check "$what" secret_case "$checker"
