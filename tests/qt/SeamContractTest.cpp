@@ -16,6 +16,13 @@ namespace {
 class QtSeam {
 public:
     QtSeam() { Settle(); }
+    ~QtSeam() {
+        if (!owner_) return;
+        owner_->kill();
+        owner_->waitForFinished(1000);
+    }
+    QtSeam(const QtSeam&) = delete;
+    QtSeam& operator=(const QtSeam&) = delete;
     platform::Desktop& Desk() { return qttest::Desk(); }
     // X and Qt report late; this is long enough for every report of a change to arrive. On
     // Wayland the program's own offers and their echoes are through once the clipboard is idle.
