@@ -16,11 +16,7 @@ namespace {
 class QtSeam {
 public:
     QtSeam() { Settle(); }
-    ~QtSeam() {
-        if (!owner_) return;
-        owner_->kill();
-        owner_->waitForFinished(1000);
-    }
+    ~QtSeam() { StopOwner(); }
     QtSeam(const QtSeam&) = delete;
     QtSeam& operator=(const QtSeam&) = delete;
     platform::Desktop& Desk() { return qttest::Desk(); }
@@ -39,6 +35,7 @@ public:
     void OtherProgramCopies(const std::string& text, bool secret = false) {
         if (secret && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
             // Serves its offer from its own loop until this program's next copy takes it over.
+            StopOwner();
             owner_ = std::make_unique<QProcess>();
             owner_->start(QStringLiteral(ZUMELKO_BINARY_DIR "/tests/qt/zumelko-clip-owner"),
                           {QStringLiteral("--secret"), QString::fromStdString(text)});
@@ -78,6 +75,11 @@ public:
     }
 
 private:
+    void StopOwner() {
+        if (!owner_) return;
+        owner_->kill();
+        owner_->waitForFinished(1000);
+    }
     std::unique_ptr<QProcess> owner_;
 };
 
