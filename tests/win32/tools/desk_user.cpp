@@ -10,6 +10,9 @@
 //   desk_user put-picture FILE.bmp   the clipboard holds the BMP file's picture
 //   desk_user get-text               the clipboard's Unicode text on standard output, as UTF-8
 //   desk_user get-picture FILE.bmp   the clipboard's picture as a BMP file
+//   desk_user formats                the clipboard's formats, one a line: a registered one by
+//                                    its name (with =N when it holds a DWORD N), the others
+//                                    by number
 // Arguments are taken as Unicode, whatever the ANSI code page.
 #include <cstdio>
 #include <cstring>
@@ -262,17 +265,44 @@ int GetPicture(const std::wstring& path) {
     return out ? 0 : 1;
 }
 
-int GetText() {
-    const std::vector<char> bytes = Get(CF_UNICODETEXT);
-    std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
-    std::memcpy(text.data(), bytes.data(), text.size() * sizeof(wchar_t));
-    text.resize(std::wcslen(text.c_str()));
-    const std::string utf8 = Utf8(text);
+int Print(const std::string& utf8) {
     DWORD written = 0;
     return ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()), &written,
                        nullptr) && written == utf8.size()
                ? 0
                : 1;
+}
+
+int GetText() {
+    const std::vector<char> bytes = Get(CF_UNICODETEXT);
+    std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
+    std::memcpy(text.data(), bytes.data(), text.size() * sizeof(wchar_t));
+    text.resize(std::wcslen(text.c_str()));
+    return Print(Utf8(text));
+}
+
+int Formats() {
+    OpenClipboard clipboard;
+    if (!clipboard) return 1;
+    std::string lines;
+    for (UINT format = ::EnumClipboardFormats(0); format != 0; format = ::EnumClipboardFormats(format)) {
+        wchar_t name[256] = {};
+        // Only registered formats are memory blocks for sure; a standard one may be a GDI handle.
+        if (format < 0xC000 || ::GetClipboardFormatNameW(format, name, 256) <= 0) {
+            lines += std::to_string(format) + '\n';
+            continue;
+        }
+        lines += Utf8(name);
+        HANDLE h = ::GetClipboardData(format);
+        if (h != nullptr && ::GlobalSize(h) >= sizeof(DWORD)) {
+            GlobalLockGuard lock(h);
+            DWORD value = 0;
+            if (lock.get() != nullptr) std::memcpy(&value, lock.get(), sizeof value);
+            lines += "=" + std::to_string(value);
+        }
+        lines += '\n';
+    }
+    return Print(lines);
 }
 
 int Run(const std::vector<std::wstring>& a) {
@@ -288,7 +318,9 @@ int Run(const std::vector<std::wstring>& a) {
     if (command == L"put-picture" && n == 3) return PutPicture(a[2]);
     if (command == L"get-text" && n == 2) return GetText();
     if (command == L"get-picture" && n == 3) return GetPicture(a[2]);
-    std::fputs("usage: desk_user wait|absent|click|type|menu|put-text|put-picture|get-text|get-picture ...\n", stderr);
+    if (command == L"formats" && n == 2) return Formats();
+    std::fputs("usage: desk_user wait|absent|click|type|menu|put-text|put-picture|get-text|get-picture|formats ...\n",
+               stderr);
     return 2;
 }
 
