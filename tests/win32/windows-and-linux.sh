@@ -262,7 +262,7 @@ kept() {
 }
 # marked_to_linux / marked_to_windows : the sending side's user copies a marked text (kept, as
 # above) and sends it with "デフォルトへ転送(&T)"; the other side asks, YES, and its clipboard
-# holds the text with its desktop's marks.
+# holds the text with its desktop's marks (winpc's preview shows a note instead of the text).
 marked_to_linux() {
   local lines text='S3cret to linpc' targets
   settings linpc 1 0 && lines=$(wc -l <"$(log_of linpc)") || return 1
@@ -274,11 +274,15 @@ marked_to_linux() {
     [ "$(zm_x linpc xclip -selection clipboard -o)" = "$text" ] && new_in linpc "$lines" "is marked as a password"
 }
 marked_to_windows() {
-  local lines text='S3cret to winpc' formats
+  local lines text='S3cret to winpc' formats preview
   lines=$(wc -l <"$(log_of winpc)")
   zm_x linpc "$owner" --secret "$text" >"$ZM_NET_DIR/owner.out" 2>&1 &
   wait_for grep -q ready "$ZM_NET_DIR/owner.out" && zm_no_dialog linpc 2 && zm_menu linpc 3 t &&
-    win_answers_yes receive-marked-winpc && notice linpc notice-finished-marked-linpc || return 1
+    user click 465 183 プレビュー && preview=$(user text 302 333) && win_shot preview-marked-winpc &&
+    user click 302 333 OK && wait_for user absent 302 333 0 || return 1
+  [[ "$preview" == *パスワードを受信しました。内容は表示しません。* && "$preview" != *"$text"* ]] ||
+    { echo "winpc's preview shows: $preview" >&2; return 1; }
+  win_answers_yes receive-marked-winpc && notice linpc notice-finished-marked-linpc || return 1
   formats=$(user formats | tr -d '\r')
   # The exclusion counts by its presence, whatever it holds.
   for f in ExcludeClipboardContentFromMonitorProcessing CanIncludeInClipboardHistory=0 CanUploadToCloudClipboard=0; do

@@ -5,6 +5,7 @@
 //   desk_user absent W H SECONDS     no dialog of that client size shows up for that long
 //   desk_user click W H CAPTION      BM_CLICK on the dialog's first enabled button so captioned
 //   desk_user type W H TEXT          types TEXT into the dialog's edit field, replacing it
+//   desk_user text W H               what the dialog's labels and fields show, one a line
 //   desk_user menu RIGHT|LEFT KEY    the icon's menu, then the item with that accelerator key
 //   desk_user put-text TEXT          the clipboard holds TEXT as Unicode text
 //   desk_user put-picture FILE.bmp   the clipboard holds the BMP file's picture
@@ -273,6 +274,17 @@ int Print(const std::string& utf8) {
                : 1;
 }
 
+int Texts(int width, int height) {
+    HWND dialog = NeedDialog(width, height);
+    if (dialog == nullptr) return 1;
+    std::string lines;
+    for (HWND child : Children(dialog)) {
+        const std::wstring cls = ClassOf(child);
+        if (cls == L"Edit" || cls == L"Static") lines += Utf8(TextOf(child)) + '\n';
+    }
+    return Print(lines);
+}
+
 int GetText() {
     const std::vector<char> bytes = Get(CF_UNICODETEXT);
     std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
@@ -313,13 +325,14 @@ int Run(const std::vector<std::wstring>& a) {
     if (command == L"absent" && n == 5) return WaitDialog(number(2), number(3), number(4)) ? 1 : 0;
     if (command == L"click" && n == 5) return Click(number(2), number(3), a[4]);
     if (command == L"type" && n == 5) return Type(number(2), number(3), a[4]);
+    if (command == L"text" && n == 4) return Texts(number(2), number(3));
     if (command == L"menu" && n == 4 && a[3].size() == 1) return Menu(a[2] == L"RIGHT", a[3][0]);
     if (command == L"put-text" && n == 3) return Put(CF_UNICODETEXT, a[2].c_str(), (a[2].size() + 1) * sizeof(wchar_t)) ? 0 : 1;
     if (command == L"put-picture" && n == 3) return PutPicture(a[2]);
     if (command == L"get-text" && n == 2) return GetText();
     if (command == L"get-picture" && n == 3) return GetPicture(a[2]);
     if (command == L"formats" && n == 2) return Formats();
-    std::fputs("usage: desk_user wait|absent|click|type|menu|put-text|put-picture|get-text|get-picture|formats ...\n",
+    std::fputs("usage: desk_user wait|absent|click|type|text|menu|put-text|put-picture|get-text|get-picture|formats ...\n",
                stderr);
     return 2;
 }
