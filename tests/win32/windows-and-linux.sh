@@ -7,14 +7,18 @@
 # for the same ASCII text, byte for byte, to a receiver that knows only the plain channels;
 # texts (ASCII and Japanese) and a picture going both ways over the encrypted channel, with the
 # same check code in the sender's and the receiver's log, and taken into the receiving
-# clipboard with YES; an imported item is not sent back.
-# Usage: windows-and-linux.sh WINDOWS-BUILD-DIR LINUX-PROGRAM OUTPUT-DIR
+# clipboard with YES; an imported item is not sent back. A copy a password manager marked is
+# not forwarded by a clipboard change (nothing reaches the other host), is sent on request, and
+# arrives with the receiving desktop's own marks.
+# Usage: windows-and-linux.sh WINDOWS-BUILD-DIR LINUX-PROGRAM OUTPUT-DIR [LINUX-CLIP-OWNER]
 # (WINDOWS-BUILD-DIR holds zumelko.exe and tests/win32/desk_user.exe; the Wine prefix is kept
-# there under wine-two-desktops, made on the first run.)
+# there under wine-two-desktops, made on the first run. LINUX-CLIP-OWNER, by default beside the
+# Linux program in its build tree, offers a marked text on linpc's display.)
 set -uo pipefail
 winbuild=$(readlink -f "$1")
 program=$(readlink -f "$2")
 out=$(mkdir -p "$3" && cd "$3" && pwd)
+owner=$(readlink -f "${4:-$(dirname "$2")/tests/qt/zumelko-clip-owner}")
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "$(id -u)" -ne 0 ] || ! ip netns list >/dev/null 2>&1; then
   echo "SKIP: needs root and ip netns for the test hosts"
@@ -25,7 +29,7 @@ if [ ! -x "$program" ]; then
   echo "SKIP: no Linux program at $program (build build/test first, or set ZUMELKO_LINUX_PROGRAM)"
   exit 77
 fi
-for f in "$winbuild/zumelko.exe" "$winbuild/tests/win32/desk_user.exe"; do
+for f in "$winbuild/zumelko.exe" "$winbuild/tests/win32/desk_user.exe" "$winbuild/tests/win32/clip_put.exe" "$owner"; do
   [ -e "$f" ] || { echo "missing $f" >&2; exit 1; }
 done
 . "$here/../qt/net/desktop-hosts.sh"
@@ -226,6 +230,76 @@ text_to_linux "Japanese text" '資料は「共有」フォルダーにありま�
 # half-width kana that are also UTF-8 bytes (ﾊｲ) are read as what they are.
 text_to_windows "text beyond code page 932" 'Grüße, 안녕하세요 😀 — 会議 ¥1,000 〜 ﾊｲ'
 text_to_linux "text beyond code page 932" '¥1,000 〜 − ‖ ‾ 😀 ﾊｲ ﾀｱ 한국어'
+
+zm_say "Copies a password manager marked: kept from a clipboard change, sent on request, marked on arrival"
+# From here on linpc counts what reaches its ports, and sleeps: an item sent to it is taken
+# without a question, so that only winpc's notice shows it went.
+zm_on linpc nft -f - <<'RULES'
+table inet zmsecret {
+  chain input {
+    type filter hook input priority 0;
+    tcp dport { 8000, 8001, 8002 } counter
+  }
+}
+RULES
+reached_linpc() { zm_on linpc nft list table inet zmsecret | sed -n 's/.*counter packets \([0-9]*\).*/\1/p'; }
+check "linpc: asleep" settings linpc 1 2
+# new_in HOST LINES PATTERN : HOST's log has a line matching PATTERN after its first LINES.
+new_in() { tail -n +$(($2 + 1)) "$(log_of "$1")" | grep -q -- "$3" || { echo "no \"$3\" in $1's log" >&2; return 1; }; }
+# kept CHECKER-ITEM W H : with that checker item chosen on winpc, a marked copy there brings no
+# dialog, nothing to linpc's ports and one log line; the ordinary copy after it brings the
+# dialog W x H (the announcement or the chooser), which OK lets go to linpc.
+kept() {
+  local lines packets
+  user menu RIGHT c && user click 417 587 "$1" && user click 417 587 OK && wait_for user absent 417 587 0 || return 1
+  lines=$(wc -l <"$(log_of winpc)")
+  packets=$(reached_linpc)
+  wine_on "$winbuild/tests/win32/clip_put.exe" --secret "hunter2, case $2x$3" && user absent 427 123 3 || return 1
+  [ "$(reached_linpc)" = "$packets" ] || { echo "$(($(reached_linpc) - packets)) packets reached linpc" >&2; return 1; }
+  user absent -427 141 0 && new_in winpc "$lines" "zumelko: a copy marked as a password was not forwarded" || return 1
+  user put-text "ordinary, case $2x$3" && user click "$2" "$3" OK && wait_for user absent "$2" "$3" 0 &&
+    win_notice "notice-after-secret-$2x$3-winpc" -427 && new_in winpc "$lines" "zumelko: sent encrypted to linpc,"
+}
+# marked_to_linux / marked_to_windows : the sending side's user copies a marked text (kept, as
+# above) and sends it with "デフォルトへ転送(&T)"; the other side asks, YES, and its clipboard
+# holds the text with its desktop's marks (winpc's preview shows a note instead of the text).
+marked_to_linux() {
+  local lines text='S3cret to linpc' targets
+  settings linpc 1 0 && lines=$(wc -l <"$(log_of linpc)") || return 1
+  wine_on "$winbuild/tests/win32/clip_put.exe" --secret "$text" && user absent 427 123 2 && user absent -427 141 0 && user menu RIGHT t &&
+    lin_answers_yes receive-marked-linpc && win_notice notice-finished-marked-winpc -427 || return 1
+  targets=$(zm_x linpc xclip -selection clipboard -t TARGETS -o)
+  grep -qx x-kde-passwordManagerHint <<<"$targets" || { echo "linpc's targets: $targets" >&2; return 1; }
+  [ "$(zm_x linpc xclip -selection clipboard -t x-kde-passwordManagerHint -o)" = secret ] &&
+    [ "$(zm_x linpc xclip -selection clipboard -o)" = "$text" ] && new_in linpc "$lines" "is marked as a password"
+}
+marked_to_windows() {
+  local lines text='S3cret to winpc' formats preview
+  lines=$(wc -l <"$(log_of winpc)")
+  zm_x linpc "$owner" --secret "$text" >"$ZM_NET_DIR/owner.out" 2>&1 &
+  wait_for grep -q ready "$ZM_NET_DIR/owner.out" && zm_no_dialog linpc 2 && zm_menu linpc 3 t &&
+    user click 465 183 プレビュー && preview=$(user text 302 333) && win_shot preview-marked-winpc &&
+    user click 302 333 OK && wait_for user absent 302 333 0 || return 1
+  [[ "$preview" == *パスワードを受信しました。内容は表示しません。* && "$preview" != *"$text"* ]] ||
+    { echo "winpc's preview shows: $preview" >&2; return 1; }
+  win_answers_yes receive-marked-winpc && notice linpc notice-finished-marked-linpc || return 1
+  formats=$(user formats | tr -d '\r')
+  # The exclusion counts by its presence, whatever it holds.
+  for f in ExcludeClipboardContentFromMonitorProcessing CanIncludeInClipboardHistory=0 CanUploadToCloudClipboard=0; do
+    grep -qxE "$f(=.*)?" <<<"$formats" || { echo "not on winpc's clipboard: $f; there: $formats" >&2; return 1; }
+  done
+  [ "$(user get-text)" = "$text" ] && new_in winpc "$lines" "is marked as a password"
+}
+while IFS='|' read -r what case item size; do
+  # shellcheck disable=SC2086  # the size is two words
+  check "$what" "$case" "$item" $size
+done <<'CASES'
+winpc sending to linpc by default: a marked copy is kept, the next one goes|kept|有 ： デフォルトへ送信する|427 141
+winpc asking for each copy: a marked copy is kept, the next one goes|kept|有 ： 転送先を毎回選択する|427 123
+winpc's user sends a marked copy: linpc asks and takes it marked|marked_to_linux||
+linpc's user sends a marked copy: winpc asks and takes it marked|marked_to_windows||
+CASES
+for pid in $(zm_pids linpc "$owner"); do kill "$pid"; done
 
 check "the Windows program still listens" listening winpc
 check "the Linux program is still running" zm_alive linpc

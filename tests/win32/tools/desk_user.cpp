@@ -5,11 +5,15 @@
 //   desk_user absent W H SECONDS     no dialog of that client size shows up for that long
 //   desk_user click W H CAPTION      BM_CLICK on the dialog's first enabled button so captioned
 //   desk_user type W H TEXT          types TEXT into the dialog's edit field, replacing it
+//   desk_user text W H               what the dialog's labels and fields show, one a line
 //   desk_user menu RIGHT|LEFT KEY    the icon's menu, then the item with that accelerator key
 //   desk_user put-text TEXT          the clipboard holds TEXT as Unicode text
 //   desk_user put-picture FILE.bmp   the clipboard holds the BMP file's picture
 //   desk_user get-text               the clipboard's Unicode text on standard output, as UTF-8
 //   desk_user get-picture FILE.bmp   the clipboard's picture as a BMP file
+//   desk_user formats                the clipboard's formats, one a line: a registered one by
+//                                    its name (with =N when it holds a DWORD N), the others
+//                                    by number
 // Arguments are taken as Unicode, whatever the ANSI code page.
 #include <cstdio>
 #include <cstring>
@@ -262,17 +266,55 @@ int GetPicture(const std::wstring& path) {
     return out ? 0 : 1;
 }
 
-int GetText() {
-    const std::vector<char> bytes = Get(CF_UNICODETEXT);
-    std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
-    std::memcpy(text.data(), bytes.data(), text.size() * sizeof(wchar_t));
-    text.resize(std::wcslen(text.c_str()));
-    const std::string utf8 = Utf8(text);
+int Print(const std::string& utf8) {
     DWORD written = 0;
     return ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()), &written,
                        nullptr) && written == utf8.size()
                ? 0
                : 1;
+}
+
+int Texts(int width, int height) {
+    HWND dialog = NeedDialog(width, height);
+    if (dialog == nullptr) return 1;
+    std::string lines;
+    for (HWND child : Children(dialog)) {
+        const std::wstring cls = ClassOf(child);
+        if (cls == L"Edit" || cls == L"Static") lines += Utf8(TextOf(child)) + '\n';
+    }
+    return Print(lines);
+}
+
+int GetText() {
+    const std::vector<char> bytes = Get(CF_UNICODETEXT);
+    std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
+    std::memcpy(text.data(), bytes.data(), text.size() * sizeof(wchar_t));
+    text.resize(std::wcslen(text.c_str()));
+    return Print(Utf8(text));
+}
+
+int Formats() {
+    OpenClipboard clipboard;
+    if (!clipboard) return 1;
+    std::string lines;
+    for (UINT format = ::EnumClipboardFormats(0); format != 0; format = ::EnumClipboardFormats(format)) {
+        wchar_t name[256] = {};
+        // Only registered formats are memory blocks for sure; a standard one may be a GDI handle.
+        if (format < 0xC000 || ::GetClipboardFormatNameW(format, name, 256) <= 0) {
+            lines += std::to_string(format) + '\n';
+            continue;
+        }
+        lines += Utf8(name);
+        HANDLE h = ::GetClipboardData(format);
+        if (h != nullptr && ::GlobalSize(h) >= sizeof(DWORD)) {
+            GlobalLockGuard lock(h);
+            DWORD value = 0;
+            if (lock.get() != nullptr) std::memcpy(&value, lock.get(), sizeof value);
+            lines += "=" + std::to_string(value);
+        }
+        lines += '\n';
+    }
+    return Print(lines);
 }
 
 int Run(const std::vector<std::wstring>& a) {
@@ -283,12 +325,15 @@ int Run(const std::vector<std::wstring>& a) {
     if (command == L"absent" && n == 5) return WaitDialog(number(2), number(3), number(4)) ? 1 : 0;
     if (command == L"click" && n == 5) return Click(number(2), number(3), a[4]);
     if (command == L"type" && n == 5) return Type(number(2), number(3), a[4]);
+    if (command == L"text" && n == 4) return Texts(number(2), number(3));
     if (command == L"menu" && n == 4 && a[3].size() == 1) return Menu(a[2] == L"RIGHT", a[3][0]);
     if (command == L"put-text" && n == 3) return Put(CF_UNICODETEXT, a[2].c_str(), (a[2].size() + 1) * sizeof(wchar_t)) ? 0 : 1;
     if (command == L"put-picture" && n == 3) return PutPicture(a[2]);
     if (command == L"get-text" && n == 2) return GetText();
     if (command == L"get-picture" && n == 3) return GetPicture(a[2]);
-    std::fputs("usage: desk_user wait|absent|click|type|menu|put-text|put-picture|get-text|get-picture ...\n", stderr);
+    if (command == L"formats" && n == 2) return Formats();
+    std::fputs("usage: desk_user wait|absent|click|type|text|menu|put-text|put-picture|get-text|get-picture|formats ...\n",
+               stderr);
     return 2;
 }
 
