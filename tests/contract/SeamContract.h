@@ -253,7 +253,9 @@ TYPED_TEST_P(ClipboardContract, SecretMarksGoWithTheirCopy) {
         ASSERT_TRUE(this->clip().OpenClipboard(owner));
         EXPECT_TRUE(this->clip().EmptyClipboard());
         EXPECT_TRUE(this->clip().SetText(std::string("ours\0", 5)));
-        if (secret) EXPECT_TRUE(this->clip().MarkSecret());
+        if (secret) {
+            EXPECT_TRUE(this->clip().MarkSecret());
+        }
         EXPECT_TRUE(this->clip().CloseClipboard());
         this->traits.Settle();
         EXPECT_EQ(marked(), secret);
