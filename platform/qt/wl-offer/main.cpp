@@ -245,15 +245,15 @@ int main() {
             std::puts("ready");
             std::fflush(stdout);
         }
-        if ((state.cancelled || state.finished) && state.sends.empty()) return 0;
         const auto now = Clock::now();
+        state.sends.erase(std::remove_if(state.sends.begin(), state.sends.end(),
+                                         [now](const Send& s) { return now - s.lastProgress > kStall; }),
+                          state.sends.end());
+        if ((state.cancelled || state.finished) && state.sends.empty()) return 0;
         if (!ready && now > setUpBy) {
             std::fprintf(stderr, "zumelko-wl-offer: the compositor does not answer\n");
             return 2;
         }
-        state.sends.erase(std::remove_if(state.sends.begin(), state.sends.end(),
-                                         [now](const Send& s) { return now - s.lastProgress > kStall; }),
-                          state.sends.end());
 
         while (wl_display_prepare_read(display.get()) != 0) {
             if (wl_display_dispatch_pending(display.get()) < 0) return 3;
