@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -67,7 +68,7 @@ QString OfferTool() {
     for (const QString& path : {here + QStringLiteral("/zumelko-wl-offer"),
                                 here + QStringLiteral("/../lib/zumelko/zumelko-wl-offer")}) {
         const QFileInfo tool(path);
-        if (tool.isFile() && tool.isExecutable()) return tool.absoluteFilePath();
+        if (tool.isFile() && tool.isExecutable()) return QDir::cleanPath(tool.absoluteFilePath());
     }
     return {};
 }
