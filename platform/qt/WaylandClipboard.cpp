@@ -1,6 +1,9 @@
 #include "platform/qt/WaylandClipboard.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <sys/prctl.h>
@@ -20,6 +23,7 @@ const QString kWlPaste = QStringLiteral("wl-paste");
 const QString kWlCopy = QStringLiteral("wl-copy");
 const QString kTextType = QStringLiteral("text/plain;charset=utf-8");
 const QString kPngType = QStringLiteral("image/png");
+const QString kMarkType = QStringLiteral("x-kde-passwordManagerHint");
 
 // Text types in the order they are preferred; all are taken as UTF-8, as Wayland programs write them.
 const QStringList kTextTypes = {kTextType, QStringLiteral("UTF8_STRING"), QStringLiteral("text/plain"),
@@ -46,6 +50,27 @@ std::unique_ptr<QProcess> Tool() {
     });
     process->setStandardErrorFile(QProcess::nullDevice());
     return process;
+}
+
+QStringList Types(const std::optional<QByteArray>& list) {
+    QStringList types;
+    if (!list) return types;
+    for (const QByteArray& line : list->split('\n')) {
+        if (!line.isEmpty()) types.push_back(QString::fromUtf8(line));
+    }
+    return types;
+}
+
+// The program's own data-control client, from beside the program (the build tree) or where the
+// package puts it; empty when it is in neither place.
+QString OfferTool() {
+    const QString here = QCoreApplication::applicationDirPath();
+    for (const QString& path : {here + QStringLiteral("/zumelko-wl-offer"),
+                                here + QStringLiteral("/../lib/zumelko/zumelko-wl-offer")}) {
+        const QFileInfo tool(path);
+        if (tool.isFile() && tool.isExecutable()) return QDir::cleanPath(tool.absoluteFilePath());
+    }
+    return {};
 }
 
 QString FirstOf(const QStringList& wanted, const QStringList& offered) {
@@ -125,7 +150,7 @@ std::optional<std::string> WaylandClipboard::OutsideText() {
     return ValidUtf8(std::string_view(outside_.utf8->constData(), static_cast<std::size_t>(outside_.utf8->size())));
 }
 
-bool WaylandClipboard::OutsideSecret() { return false; }
+bool WaylandClipboard::OutsideSecret() { return outside_.secret; }
 
 // --- our own changes, handed to wl-copy ---
 
@@ -140,18 +165,18 @@ void WaylandClipboard::Commit() {
         const QImage offered = format == QImage::Format_Mono || format == QImage::Format_Indexed8
                                    ? owned_->bitmap->convertToFormat(QImage::Format_RGB32)
                                    : *owned_->bitmap;
-        future = QtConcurrent::run([offered] {
+        future = QtConcurrent::run([offered, secret = owned_->secret] {
             QByteArray bytes;
             QBuffer buffer(&bytes);
             buffer.open(QIODevice::WriteOnly);
             if (!offered.save(&buffer, "PNG", 80)) bytes.clear();
-            return Offer{kPngType, bytes};
+            return Offer{kPngType, bytes, secret};
         });
     } else if (owned_->text) {
         // Other programs see the text up to its first NUL, as they would read the block.
         const qsizetype nul = owned_->text->indexOf('\0');
         future = QtFuture::makeReadyFuture(
-            Offer{kTextType, nul < 0 ? *owned_->text : owned_->text->left(nul)});
+            Offer{kTextType, nul < 0 ? *owned_->text : owned_->text->left(nul), owned_->secret});
     } else {
         future = QtFuture::makeReadyFuture(Offer{});
     }
@@ -178,6 +203,19 @@ void WaylandClipboard::StartOffer() {
         return;
     }
 
+    QString tool;
+    if (offer.secret) {
+        tool = OfferTool();
+        if (tool.isEmpty()) {
+            // The copy matters more than its mark.
+            if (!std::exchange(toldNoOfferTool_, true)) {
+                std::fprintf(stderr, "zumelko: zumelko-wl-offer is missing: secret copies go on the Wayland "
+                                     "clipboard without the password manager's mark\n");
+            }
+            offer.secret = false;
+        }
+    }
+
     // The wl-copy serving our previous offer ends by itself once this one replaces it.
     retired_.erase(std::remove_if(retired_.begin(), retired_.end(),
                                   [](const auto& p) { return p->state() == QProcess::NotRunning; }),
@@ -193,6 +231,25 @@ void WaylandClipboard::StartOffer() {
     QObject::connect(writer, &QProcess::errorOccurred, &context_, [ended](QProcess::ProcessError e) {
         if (e == QProcess::FailedToStart) ended();
     });
+    if (offer.secret) {
+        // A tool that is there and does not start: the copy goes out unmarked after all, unless
+        // a newer one is waiting. Through the loop, as start() may fail before it returns.
+        QObject::connect(
+            writer, &QProcess::errorOccurred, &context_,
+            [this, writer, offer](QProcess::ProcessError e) {
+                if (e != QProcess::FailedToStart || writer != writer_.get() || !offers_.empty()) return;
+                std::fprintf(stderr, "zumelko: zumelko-wl-offer could not be started: the secret copy goes on "
+                                     "the Wayland clipboard without the password manager's mark\n");
+                Offer plain = offer;
+                plain.secret = false;
+                auto watcher = std::make_shared<QFutureWatcher<Offer>>();
+                QObject::connect(watcher.get(), &QFutureWatcherBase::finished, &context_, [this] { StartOffer(); });
+                watcher->setFuture(QtFuture::makeReadyFuture(plain));
+                offers_.push_back(std::move(watcher));
+                StartOffer();
+            },
+            Qt::QueuedConnection);
+    }
     inFlight_ = offer;
     awaitingEcho_.push_back(offer);
     if (awaitingEcho_.size() > 4) awaitingEcho_.pop_front();
@@ -200,6 +257,18 @@ void WaylandClipboard::StartOffer() {
         // The watch of wl-clipboard 2.2 and later reports the emptied clipboard, that of 2.1
         // does not: done when wl-copy is.
         writer->start(kWlCopy, {QStringLiteral("--clear")});
+        return;
+    }
+    if (offer.secret) {
+        // Records of types, length and bytes: the copy in the types wl-copy would give it, and the
+        // mark. Like wl-copy below, the tool stays in the foreground serving them.
+        const QByteArray types = offer.type == kTextType ? kTextTypes.join(QLatin1Char(' ')).toUtf8() : offer.type.toUtf8();
+        writer->start(tool, QStringList{});
+        writer->write(types + '\n' + QByteArray::number(offer.bytes.size()) + '\n');
+        writer->write(offer.bytes);
+        writer->write(kMarkType.toUtf8() + "\n6\nsecret");
+        writer->closeWriteChannel();
+        offerTimer_.start();
         return;
     }
     // The bytes go through the pipe, never on the command line; wl-copy stays in the foreground
@@ -311,37 +380,61 @@ void WaylandClipboard::StartReading() {
     readingForMs_ = firstReportMs_;
     reading_.emplace();
     Read({QStringLiteral("--list-types")}, [this](std::optional<QByteArray> list) {
-        if (list) {
-            for (const QByteArray& line : list->split('\n')) {
-                if (!line.isEmpty()) reading_->types.push_back(QString::fromUtf8(line));
-            }
-        }
-        const QString picture = FirstOf(kPictureTypes, reading_->types);
-        auto readPicture = [this, picture] {
-            if (picture.isEmpty()) return Decide();
-            Read({QStringLiteral("--no-newline"), QStringLiteral("--type"), picture}, [this](std::optional<QByteArray> bytes) {
-                if (bytes) reading_->picture = std::move(*bytes);
-                Decide();
-            });
-        };
-        const QString text = FirstOf(kTextTypes, reading_->types);
-        if (text.isEmpty()) return readPicture();
-        Read({QStringLiteral("--no-newline"), QStringLiteral("--type"), text},
-             [this, readPicture](std::optional<QByteArray> bytes) {
-                 reading_->text = std::move(bytes);
-                 readPicture();
-             });
+        reading_->types = Types(list);
+        ReadMark(reading_->types, [this] { ReadContent(); });
     });
+}
+
+void WaylandClipboard::ReadContent() {
+    // The types, the mark and the content are separate reads, and another copy may come between
+    // them. A marked copy whose text was read must not pass for an unmarked one: the types are
+    // listed again after the content, and a mark seen in either list counts. Still possible: a
+    // marked copy that comes after the first list and is gone before the second, its text read in
+    // between, is taken for an unmarked one; as is one whose mark is read from a later copy
+    // whose mark says something other than "secret".
+    auto listAgain = [this] {
+        Read({QStringLiteral("--list-types")}, [this](std::optional<QByteArray> list) {
+            ReadMark(Types(list), [this] { Decide(); });
+        });
+    };
+    const QString picture = FirstOf(kPictureTypes, reading_->types);
+    auto readPicture = [this, picture, listAgain] {
+        if (picture.isEmpty()) return listAgain();
+        Read({QStringLiteral("--no-newline"), QStringLiteral("--type"), picture},
+             [this, listAgain](std::optional<QByteArray> bytes) {
+                 if (bytes) reading_->picture = std::move(*bytes);
+                 listAgain();
+             });
+    };
+    const QString text = FirstOf(kTextTypes, reading_->types);
+    if (text.isEmpty()) return readPicture();
+    Read({QStringLiteral("--no-newline"), QStringLiteral("--type"), text},
+         [this, readPicture](std::optional<QByteArray> bytes) {
+             reading_->text = std::move(bytes);
+             readPicture();
+         });
+}
+
+// A mark among the types makes the reading secret unless its value, read, says otherwise; a
+// value that cannot be read (the copy changed meanwhile) errs on the side of the secret.
+void WaylandClipboard::ReadMark(const QStringList& types, std::function<void()> then) {
+    if (reading_->secret || !types.contains(kMarkType)) return then();
+    Read({QStringLiteral("--no-newline"), QStringLiteral("--type"), kMarkType},
+         [this, then = std::move(then)](std::optional<QByteArray> value) {
+             reading_->secret = !value || value->trimmed() == "secret";
+             then();
+         });
 }
 
 bool WaylandClipboard::Matches(const Reading& reading, const Offer& offer) {
     if (offer.type.isEmpty()) return reading.types.isEmpty();
+    if (reading.secret != offer.secret) return false;
     if (offer.type == kPngType) return reading.picture == offer.bytes;
     return !reading.types.contains(kPngType) && reading.text && *reading.text == offer.bytes;
 }
 
 bool WaylandClipboard::Same(const Reading& a, const Reading& b) {
-    return a.types == b.types && a.text == b.text && a.picture == b.picture;
+    return a.types == b.types && a.text == b.text && a.picture == b.picture && a.secret == b.secret;
 }
 
 void WaylandClipboard::Decide() {
@@ -375,7 +468,7 @@ void WaylandClipboard::Decide() {
         owned_.reset();
         lastOffer_.reset();
         DropHandles();
-        outside_ = Outside{read.text, std::move(image)};
+        outside_ = Outside{read.text, std::move(image), read.secret};
         outsideRead_ = std::move(read);
         Notify(false);
         StartReading();

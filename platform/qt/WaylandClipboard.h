@@ -17,6 +17,11 @@
 // program's own content, while it is still there, is no change at all; so one change is never
 // told twice. Not seen: another program emptying the clipboard under wl-clipboard 2.1 and
 // earlier, whose watch reports new content only.
+//
+// A password manager's mark (the type x-kde-passwordManagerHint holding "secret") is read with
+// the copy it came with. The program's own marked copies go out through zumelko-wl-offer, its
+// own data-control client, as wl-copy offers one type only; without that tool they go out
+// unmarked.
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QFutureWatcher>
@@ -57,17 +62,20 @@ private:
     struct Outside {
         std::optional<QByteArray> utf8;
         QImage image;
+        bool secret = false;
     };
     // One change of our own on its way to the compositor.
     struct Offer {
         QString type;      // empty: the clipboard is emptied
         QByteArray bytes;  // what other programs are given
+        bool secret = false;  // with the password manager's mark beside it
     };
     // One reading of the clipboard after a reported change.
     struct Reading {
         QStringList types;
         std::optional<QByteArray> text;
         QByteArray picture;
+        bool secret = false;
     };
 
     void Commit() override;
@@ -84,6 +92,8 @@ private:
     void WatchEnded(const QString& why);
     void WatchOutput();
     void StartReading();
+    void ReadContent();
+    void ReadMark(const QStringList& types, std::function<void()> then);
     void Read(const QStringList& arguments, std::function<void(std::optional<QByteArray>)> then);
     void Decide();
     static bool Matches(const Reading& reading, const Offer& offer);
@@ -103,6 +113,7 @@ private:
     std::unique_ptr<QProcess> writer_;  // serves the newest offer until it is replaced
     std::vector<std::unique_ptr<QProcess>> retired_;
     QTimer offerTimer_;
+    bool toldNoOfferTool_ = false;
 
     // The watch and the readings it asks for.
     std::unique_ptr<QProcess> watch_;

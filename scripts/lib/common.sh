@@ -8,7 +8,7 @@ ZUMELKO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 # Debian packages that building and running the program need (scripts/run).
 ZUMELKO_BUILD_PACKAGES=(
   build-essential cmake ninja-build pkg-config netbase libssl-dev
-  qt6-base-dev libwayland-dev libxcb1-dev libsmbclient-dev libavahi-client-dev avahi-daemon dbus-daemon
+  qt6-base-dev libwayland-dev libwayland-bin libxcb1-dev libsmbclient-dev libavahi-client-dev avahi-daemon dbus-daemon
   wl-clipboard fonts-ipafont-gothic
 )
 # What scripts/run's demo (without a display) needs besides: test hosts, X displays, a user

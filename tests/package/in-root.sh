@@ -37,7 +37,7 @@ check "the autostart entry starts the program" grep -qx 'Exec=zumelko' "$r/etc/x
 check "the Recommends are avahi-daemon and wl-clipboard" \
   [ "$(dpkg-deb -f "$r/debs/$program_deb" Recommends)" = "avahi-daemon, wl-clipboard" ]
 check "Depends were found: Qt among them" bash -c "dpkg-deb -f '$r/debs/$program_deb' Depends | grep -q libqt6widgets6"
-for f in /usr/bin/zumelko /usr/bin/zumelko-send /usr/share/applications/zumelko.desktop \
+for f in /usr/bin/zumelko /usr/bin/zumelko-send /usr/lib/zumelko/zumelko-wl-offer /usr/share/applications/zumelko.desktop \
   /usr/share/icons/hicolor/32x32/apps/zumelko.png /usr/share/man/man1/zumelko.1.gz /usr/share/man/man1/zumelko-send.1.gz \
   /usr/lib/firewalld/services/zumelko.xml /etc/ufw/applications.d/zumelko /usr/share/doc/zumelko/copyright; do
   check "installed: $f" [ -s "$r$f" ]

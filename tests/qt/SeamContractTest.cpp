@@ -1,6 +1,8 @@
 // The platform seam's contract on the Linux desktop: the real X clipboard with xclip as the other
 // program, or, run in a Wayland session, the clipboard the program takes there (the Wayland one,
 // or on GNOME the X11 one through XWayland) with wl-copy as the other program; Qt's loop.
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <memory>
@@ -33,17 +35,28 @@ public:
     // program's loop runs meanwhile.
     bool RunUntil(const std::function<bool()>& done, int ms = 5000) { return qttest::PumpUntil(done, ms); }
     void OtherProgramCopies(const std::string& text, bool secret = false) {
-        if (secret && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
-            // Serves its offer from its own loop until this program's next copy takes it over.
+        auto* wayland = qttest::Desk().waylandClipboard();
+        if (secret) {
+            // Serves its offer until this program's next copy takes it over: on Wayland the
+            // program's own tool, on X (GNOME's through XWayland too) a Qt program of the tests.
             StopOwner();
             owner_ = std::make_unique<QProcess>();
-            owner_->start(QStringLiteral(ZUMELKO_BINARY_DIR "/tests/qt/zumelko-clip-owner"),
-                          {QStringLiteral("--secret"), QString::fromStdString(text)});
+            if (wayland != nullptr) {
+                ASSERT_TRUE(qttest::PumpUntil([wayland] { return wayland->Idle(); }, 10000));
+                owner_->start(OfferTool(), QStringList{});
+                owner_->write("text/plain;charset=utf-8 text/plain\n" + QByteArray::number(text.size()) + '\n');
+                owner_->write(text.data(), static_cast<qint64>(text.size()));
+                owner_->write("x-kde-passwordManagerHint\n7\nsecret\n");
+                owner_->closeWriteChannel();
+            } else {
+                owner_->start(QStringLiteral(ZUMELKO_BINARY_DIR "/tests/qt/zumelko-clip-owner"),
+                              {QStringLiteral("--secret"), QString::fromStdString(text)});
+            }
             ASSERT_TRUE(owner_->waitForReadyRead(10000));
             return;
         }
         QProcess other;
-        if (auto* wayland = qttest::Desk().waylandClipboard()) {
+        if (wayland != nullptr) {
             // Our own offers are on the clipboard first, as they would be before a person copies.
             ASSERT_TRUE(qttest::PumpUntil([wayland] { return wayland->Idle(); }, 10000));
             other.start(QStringLiteral("wl-copy"), QStringList{});
@@ -57,18 +70,24 @@ public:
         other.closeWriteChannel();
         ASSERT_TRUE(other.waitForFinished(5000));
     }
-    // What xclip finds among the clipboard's targets. This program serves them from its loop,
-    // which runs meanwhile.
+    // What xclip finds among the clipboard's targets, or wl-paste among its types. This program
+    // serves them from its loop on X, from a tool of its own on Wayland; the loop runs meanwhile.
     bool OtherProgramSeesSecret() {
-        auto read = [](const QStringList& arguments) {
-            QProcess xclip;
-            xclip.start(QStringLiteral("xclip"), arguments);
-            qttest::PumpUntil([&xclip] { return xclip.state() == QProcess::NotRunning; }, 5000);
-            return xclip.readAllStandardOutput();
+        const bool wayland = qttest::Desk().waylandClipboard() != nullptr;
+        auto read = [wayland](const QStringList& arguments) {
+            QProcess reader;
+            if (wayland) {
+                reader.start(QStringLiteral("wl-paste"), arguments);
+            } else {
+                reader.start(QStringLiteral("xclip"), QStringList{"-selection", "clipboard", "-o", "-t"} + arguments);
+            }
+            qttest::PumpUntil([&reader] { return reader.state() == QProcess::NotRunning; }, 5000);
+            return reader.readAllStandardOutput();
         };
-        const QByteArray targets = read({"-selection", "clipboard", "-t", "TARGETS", "-o"});
-        if (!targets.split('\n').contains("x-kde-passwordManagerHint")) return false;
-        return read({"-selection", "clipboard", "-t", "x-kde-passwordManagerHint", "-o"}) == "secret";
+        const QByteArray types = read({wayland ? "--list-types" : "TARGETS"});
+        if (!types.split('\n').contains("x-kde-passwordManagerHint")) return false;
+        const QString mark = QStringLiteral("x-kde-passwordManagerHint");
+        return read(wayland ? QStringList{"--type", mark} : QStringList{mark}) == "secret";
     }
     void RestoreExceptionHandler() {
         qttest::Desk().loop().SetExceptionHandler([](const std::exception& e) { App().ShowException(e); });
@@ -79,6 +98,11 @@ private:
         if (!owner_) return;
         owner_->kill();
         owner_->waitForFinished(1000);
+    }
+    // Beside the tests where the Wayland run copies both, else in the build tree.
+    static QString OfferTool() {
+        const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/zumelko-wl-offer");
+        return QFileInfo::exists(beside) ? beside : QStringLiteral(ZUMELKO_BINARY_DIR "/zumelko-wl-offer");
     }
     std::unique_ptr<QProcess> owner_;
 };

@@ -7,7 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 
 #include "platform/qt/Charset.h"
 #include "tests/qt/QtTestSupport.h"
@@ -115,6 +119,66 @@ TEST_F(WaylandClipboardTest, TextsAreHandedOnAsData) {
         EXPECT_EQ(clip->GetText(), text + " again" + '\0');
         clip->CloseClipboard();
     }
+}
+
+// A password manager copies while the program reads the clipboard: the copy it lists the types of
+// is unmarked, the text it reads next is the marked one. That text is never told as unmarked.
+TEST_F(WaylandClipboardTest, AMarkedCopyMidReadingIsNotTakenForUnmarked) {
+    if (Desk().waylandClipboard() == nullptr) GTEST_SKIP() << "the X11 clipboard reads types and data at once";
+    const QString tool = QCoreApplication::applicationDirPath() + QStringLiteral("/zumelko-wl-offer");
+    if (!QFile::exists(tool)) GTEST_SKIP() << "no zumelko-wl-offer beside the tests";
+    QTemporaryDir stage;
+    ASSERT_TRUE(stage.isValid());
+    // wl-paste that, once, puts the marked copy there right after listing the types.
+    const QByteArray path = qgetenv("PATH");
+    QFile paste(stage.filePath(QStringLiteral("wl-paste")));
+    ASSERT_TRUE(paste.open(QIODevice::WriteOnly));
+    paste.write("#!/bin/sh\nPATH='" + path + "' wl-paste \"$@\"; rc=$?\n"
+                "if [ \"$1\" = --list-types ] && mkdir \"$0.once\" 2>/dev/null; then\n"
+                "  mkfifo \"$0.ready\"\n"
+                "  printf 'text/plain;charset=utf-8\\n7\\nhunter2x-kde-passwordManagerHint\\n6\\nsecret' |\n"
+                "    '" + tool.toUtf8() + "' >\"$0.ready\" 2>/dev/null &\n"
+                "  read -r _ <\"$0.ready\"\n"
+                "fi\nexit $rc\n");
+    paste.close();
+    ASSERT_TRUE(paste.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    qputenv("PATH", stage.path().toUtf8() + ':' + path);
+    const std::size_t before = clip->NotificationCount();
+    const Ran copied = RunProgram(QStringLiteral("wl-copy"), {}, "ordinary");
+    const bool told = PumpUntil([&] { return clip->NotificationCount() > before; }, 10000);
+    qputenv("PATH", path);
+    ASSERT_EQ(copied.exitCode, 0);
+    ASSERT_TRUE(told);
+    // As first told, before any later reading.
+    ASSERT_TRUE(clip->OpenClipboard(owner));
+    const std::optional<std::string> text = clip->GetText();
+    const bool secret = clip->IsMarkedSecret();
+    clip->CloseClipboard();
+    EXPECT_EQ(text, std::string("hunter2", 8));
+    EXPECT_TRUE(secret);
+    ASSERT_TRUE(Settled());
+}
+
+// The program's own marked copy, served by its tool: a reader that takes nothing holds up no other.
+TEST_F(WaylandClipboardTest, AMarkedCopyIsServedPastAReaderThatReadsNothing) {
+    if (Desk().waylandClipboard() == nullptr) GTEST_SKIP() << "served by the program itself";
+    const std::string big(1 << 20, 'x');
+    ASSERT_TRUE(clip->OpenClipboard(owner));
+    clip->EmptyClipboard();
+    clip->SetText(big + '\0');
+    clip->MarkSecret();
+    clip->CloseClipboard();
+    ASSERT_TRUE(Settled());
+    QProcess stuck;
+    QProcess sink;
+    stuck.setStandardOutputProcess(&sink);
+    sink.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+    stuck.start(QStringLiteral("wl-paste"), {QStringLiteral("--type"), QStringLiteral("text/plain")});
+    Pump(500);
+    const Ran pasted = RunProgram(QStringLiteral("wl-paste"), {"--no-newline", "--type", "text/plain"}, {}, 5000);
+    EXPECT_TRUE(pasted.finished);
+    EXPECT_EQ(pasted.out.size(), big.size());
+    EXPECT_EQ(RunProgram(QStringLiteral("wl-paste"), {"--type", "x-kde-passwordManagerHint"}).out, "secret");
 }
 
 }  // namespace

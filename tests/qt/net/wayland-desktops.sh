@@ -28,6 +28,8 @@ ZM_SHOTS="$out"
 zw_user
 # The build tree is root's: the test user runs a copy.
 install -m 755 "$1" "$ZM_NET_DIR/zumelko"
+# Its tool for marked copies, where it looks for it: beside it.
+install -m 755 "$(dirname "$1")/zumelko-wl-offer" "$ZM_NET_DIR/"
 install -d -m 755 "$ZM_NET_DIR/wl-clipboard-2.2"
 install -m 755 "$here/../wayland/wl-clipboard-2.2/wl-paste" "$here/../wayland/wl-clipboard-2.2/wl-copy" \
   "$ZM_NET_DIR/wl-clipboard-2.2/"

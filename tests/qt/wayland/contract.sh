@@ -3,7 +3,9 @@
 # clipboard of a headless sway (no X display at all: Qt draws offscreen): once with the
 # wl-clipboard installed here (2.1), once with a stand-in for the watch of 2.2 and later
 # (wl-clipboard-2.2/), which also reports an emptied clipboard and reports every change twice.
-# Usage: contract.sh PATH/TO/qt_tests
+# The program's own tool for marked copies sits beside the tests, where both the program and
+# the test's other program find it.
+# Usage: contract.sh PATH/TO/qt_tests PATH/TO/zumelko-wl-offer
 set -uo pipefail
 here=$(dirname "$(readlink -f "$0")")
 if [ "$(id -u)" -ne 0 ] || ! command -v sway >/dev/null || ! command -v wl-copy >/dev/null; then
@@ -17,6 +19,7 @@ chmod 755 "$dir"
 trap 'kill "$ZW_SWAY_PID" 2>/dev/null; wait "$ZW_SWAY_PID" 2>/dev/null; rm -rf "$dir"' EXIT
 # The build tree is root's: the test runs from a copy its user can read.
 install -m 755 "$1" "$dir/qt_tests"
+install -m 755 "$2" "$dir/zumelko-wl-offer"
 install -d -m 755 "$dir/wl-clipboard-2.2"
 install -m 755 "$here/wl-clipboard-2.2/wl-paste" "$here/wl-clipboard-2.2/wl-copy" "$dir/wl-clipboard-2.2/"
 zw_home "$dir/run"
