@@ -234,15 +234,8 @@ text_to_linux "text beyond code page 932" '¥1,000 〜 − ‖ ‾ 😀 ﾊｲ �
 zm_say "Copies a password manager marked: kept from a clipboard change, sent on request, marked on arrival"
 # From here on linpc counts what reaches its ports, and sleeps: an item sent to it is taken
 # without a question, so that only winpc's notice shows it went.
-zm_on linpc nft -f - <<'RULES'
-table inet zmsecret {
-  chain input {
-    type filter hook input priority 0;
-    tcp dport { 8000, 8001, 8002 } counter
-  }
-}
-RULES
-reached_linpc() { zm_on linpc nft list table inet zmsecret | sed -n 's/.*counter packets \([0-9]*\).*/\1/p'; }
+zm_count_in linpc
+reached_linpc() { zm_counted linpc; }
 check "linpc: asleep" settings linpc 1 2
 # new_in HOST LINES PATTERN : HOST's log has a line matching PATTERN after its first LINES.
 new_in() { tail -n +$(($2 + 1)) "$(log_of "$1")" | grep -q -- "$3" || { echo "no \"$3\" in $1's log" >&2; return 1; }; }

@@ -241,6 +241,34 @@ notice() {
   zm_wait_gone "$1" "$win"
 }
 
+# zm_count_in HOST : from now on HOST counts every packet that reaches its ports 8000 to 8002,
+# connection attempts included; zm_counted HOST prints the count.
+zm_count_in() {
+  zm_on "$1" nft delete table inet zmcount 2>/dev/null
+  zm_on "$1" nft -f - <<<'table inet zmcount {
+    chain input { type filter hook input priority 0; tcp dport { 8000, 8001, 8002 } counter; }; }'
+}
+zm_counted() { zm_on "$1" nft list table inet zmcount | sed -n 's/.*counter packets \([0-9]*\).*/\1/p'; }
+
+# zm_kept_case HOST PEER CHECKER OFFER COPY : with HOST's checker on CHECKER (0 ask, 1 default;
+# PEER its destination, asleep), the command OFFER TEXT (a password manager's marked copy) opens
+# no dialog, reaches none of PEER's ports and is named in HOST's log; the ordinary copy the
+# command COPY TEXT makes after it is sent.
+zm_kept_case() {
+  local host=$1 peer=$2 checker=$3 kept="marked as a password was not forwarded" before
+  before=$(grep -c "$kept" "$ZM_NET_DIR/zumelko-$host.log")
+  settings "$host" "$checker" 0 && zm_count_in "$peer" && "$4" "password $checker" && zm_no_dialog "$host" 3 &&
+    [ "$(zm_counted "$peer")" = 0 ] && [ "$(grep -c "$kept" "$ZM_NET_DIR/zumelko-$host.log")" -gt "$before" ] ||
+    { echo "packets to $peer: $(zm_counted "$peer")" >&2; return 1; }
+  "$5" "after the password $checker"
+  if [ "$checker" = 0 ]; then
+    zm_keys "$host" "$(zm_wait_dialog "$host" 427 123)" space  # the chooser, on PEER
+  else
+    notice "$host" "notice-announce-after-password-$checker" || return 1
+  fi
+  notice "$host" "notice-finished-after-password-$checker" && [ "$(zm_counted "$peer")" -gt 0 ]
+}
+
 # zm_pids HOST PATTERN : the processes on a host whose command line matches.
 zm_pids() {
   local pid

@@ -179,28 +179,10 @@ offer_secret() {
   done
   return 1
 }
-to_hostb() { zm_on hostb nft list table inet zmsecret | sed -n 's/.*counter packets \([0-9]*\).*/\1/p'; }
-# secret_case CHECKER : with hosta's checker on CHECKER (0 ask, 1 default), a marked copy opens
-# no dialog and nothing reaches hostb's ports (connection attempts counted); the ordinary copy
-# after it does (hostb is asleep).
-secret_case() {
-  local before
-  before=$(wc -l <"$ZM_NET_DIR/zumelko-hosta.log")
-  settings hosta "$1" 0 && zm_on hostb nft -f - <<<'table inet zmsecret {
-    chain input { type filter hook input priority 0; tcp dport { 8000, 8001, 8002 } counter; }; }' &&
-    offer_secret hosta "password $1" && zm_no_dialog hosta 3 && [ "$(to_hostb)" = 0 ] &&
-    tail -n +$((before + 1)) "$ZM_NET_DIR/zumelko-hosta.log" | grep -q "marked as a password was not forwarded" ||
-    { echo "packets to hostb: $(to_hostb)" >&2; return 1; }
-  printf 'after the password' | zm_x hosta xclip -selection clipboard -i
-  if [ "$1" = 0 ]; then
-    zm_keys hosta "$(zm_wait_dialog hosta 427 123)" space  # the chooser, on hostb
-  else
-    notice hosta "notice-announce-after-password-$1" || return 1
-  fi
-  notice hosta "notice-finished-after-password-$1" && [ "$(to_hostb)" -gt 0 ] && zm_on hostb nft delete table inet zmsecret
-}
+offer_a() { offer_secret hosta "$1"; }
+copy_a() { printf '%s' "$1" | zm_x hosta xclip -selection clipboard -i; }
 while IFS='|' read -r what checker; do
-  check "$what" secret_case "$checker"
+  check "$what" zm_kept_case hosta hostb "$checker" offer_a copy_a
 done <<'CASES'
 checker "ask": a marked copy opens no chooser and no connection; the next copy is sent|0
 checker "default": a marked copy is not announced and opens no connection; the next copy is sent|1

@@ -5,7 +5,9 @@
 # forwards them to hostb, where wl-paste reads the same bytes and pixels and the import is not
 # sent back. Then the clipboard is lost twice: hosta's wl-paste is killed, and hostb's
 # compositor is stopped and started again; each program keeps running, says so once, and
-# forwards again, and hostb puts what it had taken on the new compositor's clipboard. Last,
+# forwards again, and hostb puts what it had taken on the new compositor's clipboard. A copy a
+# password manager marked stays on hosta in both checker modes and, sent on request, is offered
+# marked on hostb. Last,
 # SIGTERM ends hosta's program and SIGINT hostb's, each as its exit does, wl-paste and wl-copy
 # included (zm_quit). hostb watches as wl-clipboard 2.2 and later do, through the stand-in of
 # wayland/wl-clipboard-2.2, which also reports an emptied clipboard and reports every change
@@ -130,6 +132,35 @@ check "the text hostb took before is on the new compositor's clipboard" \
 check "a text is forwarded to the new compositor" forward "to the new compositor"
 check "hostb does not send it back" zm_no_dialog hostb 3
 check "both programs still run" eval 'zm_alive hosta && zm_alive hostb'
+
+zm_say "Passwords: hosta's password manager copies (the program's own tool offers a marked text)"
+offer_a() {
+  { printf 'text/plain;charset=utf-8 text/plain\n%s\n%s' "$(printf '%s' "$1" | wc -c)" "$1"
+    printf 'x-kde-passwordManagerHint\n6\nsecret'; } | wl hosta "$ZM_NET_DIR/zumelko-wl-offer" >/dev/null &
+  local i
+  for ((i = 0; i < 50; i++)); do
+    wl hosta wl-paste --list-types 2>/dev/null | grep -qx x-kde-passwordManagerHint && return 0
+    sleep 0.1
+  done
+  return 1
+}
+copy_a() { printf '%s' "$1" | wl hosta wl-copy; }
+check "settings on hostb: asleep" settings hostb 1 2
+while IFS='|' read -r what checker; do
+  check "$what" zm_kept_case hosta hostb "$checker" offer_a copy_a
+done <<'CASES'
+checker "ask": a marked copy opens no chooser and no connection; the next copy is sent|0
+checker "default": a marked copy is not announced and opens no connection; the next copy is sent|1
+CASES
+check "settings on hostb: ask" settings hostb 1 0
+check "hosta's password manager copies again" offer_a "s3cret: パスワード"
+zm_menu hosta 3 t
+check "hostb takes the password sent on request" take hostb receive-password
+check "hosta reports the end of its transfer" notice hosta notice-finished-password
+check "hostb's log says it was a password" wait_said hostb "marked as a password: not shown"
+check "wl-paste on hostb reads the password" [ "$(wl hostb wl-paste --no-newline)" = "s3cret: パスワード" ]
+check "hostb offers it marked" [ "$(wl hostb wl-paste --no-newline --type x-kde-passwordManagerHint)" = secret ]
+check "hostb does not send it back" zm_no_dialog hosta 3
 
 zm_say "The programs are ended by signals"
 check "hosta watches and serves through wl-paste and wl-copy" [ -n "$(zm_pids hosta '^/usr/bin/wl-(paste|copy)')" ]
