@@ -273,7 +273,7 @@ marked_to_windows() {
   wait_for grep -q ready "$ZM_NET_DIR/owner.out" && zm_no_dialog linpc 2 && zm_menu linpc 3 t &&
     user click 465 183 プレビュー && preview=$(user text 302 333) && win_shot preview-marked-winpc &&
     user click 302 333 OK && wait_for user absent 302 333 0 || return 1
-  [[ "$preview" == *パスワードを受信しました。内容は表示しません。* && "$preview" != *"$text"* ]] ||
+  [[ "$preview" == *パスワードを受信しました。*内容は表示しません。* && "$preview" != *"$text"* ]] ||
     { echo "winpc's preview shows: $preview" >&2; return 1; }
   win_answers_yes receive-marked-winpc && notice linpc notice-finished-marked-linpc || return 1
   formats=$(user formats | tr -d '\r')
