@@ -241,6 +241,18 @@ notice() {
   zm_wait_gone "$1" "$win"
 }
 
+# zm_poll TIMES COMMAND... : runs COMMAND every tenth of a second until it succeeds, TIMES times
+# at the most.
+zm_poll() {
+  local i n=$1
+  shift
+  for ((i = 0; i < n; i++)); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
 # zm_count_in HOST : from now on HOST counts every packet that reaches its ports 8000 to 8002,
 # connection attempts included; zm_counted HOST prints the count.
 zm_count_in() {

@@ -18,6 +18,20 @@ fi
 . "$(dirname "$0")/desktop-hosts.sh"
 trap zm_net_down EXIT
 ZM_SHOTS="$out"
+# look_and_take HOST WHAT : HOST asks whether to take WHAT; its user looks at the preview, then
+# answers YES. Both dialogs are kept as pictures.
+look_and_take() {
+  local win preview
+  win=$(zm_wait_dialog "$1" 465 183) || return 1
+  zm_shot "$1" "$win" "receive-$2-$1"
+  zm_keys "$1" "$win" Tab Tab space
+  preview=$(zm_wait_dialog "$1" 302 333) || return 1
+  zm_shot "$1" "$preview" "preview-$2-$1"
+  zm_keys "$1" "$preview" space
+  zm_wait_gone "$1" "$preview"
+  zm_keys "$1" "$win" shift+Tab shift+Tab space
+  zm_wait_gone "$1" "$win"
+}
 size_is() { [ "$(zm_windows "$1" | awk -v id="$2" '$1 == id { print $2 "x" $3 }')" = "$3" ]; }
 
 zm_say "Two test hosts, hosta and hostb, each with its own X display"
@@ -60,16 +74,7 @@ zm_say "hosta: the user copies a picture"
 zm_x hosta convert -size 173x97 -seed 7 plasma:fractal -depth 8 "PNG24:$ZM_NET_DIR/picture.png"
 zm_x hosta xclip -selection clipboard -t image/png -i "$ZM_NET_DIR/picture.png"
 check "hosta announces the picture" notice hosta notice-announce-picture-hosta
-win=$(zm_wait_dialog hostb 465 183)
-check "hostb asks whether to take the picture" [ -n "$win" ]
-zm_shot hostb "$win" receive-picture-hostb
-zm_keys hostb "$win" Tab Tab space
-preview=$(zm_wait_dialog hostb 302 333)
-zm_shot hostb "$preview" preview-picture-hostb
-zm_keys hostb "$preview" space
-zm_wait_gone hostb "$preview"
-zm_keys hostb "$win" shift+Tab shift+Tab space
-zm_wait_gone hostb "$win"
+check "hostb asks whether to take the picture, shows it, and takes it" look_and_take hostb picture
 check "hosta reports the end of the picture's transfer" notice hosta notice-finished-picture-hosta
 zm_x hostb xclip -selection clipboard -t image/png -o >"$ZM_NET_DIR/received.png"
 diff=$(compare -metric AE "$ZM_NET_DIR/picture.png" "$ZM_NET_DIR/received.png" null: 2>&1)
@@ -172,13 +177,9 @@ zm_say "Passwords: a copy a password manager marked stays on hosta unless its us
 # offer_secret HOST TEXT : the user's password manager copies TEXT on HOST, marked as secret.
 offer_secret() {
   zm_x "$1" "$owner" --secret "$2" >/dev/null &
-  local i
-  for ((i = 0; i < 50; i++)); do
-    zm_x "$1" xclip -selection clipboard -t TARGETS -o 2>/dev/null | grep -qx x-kde-passwordManagerHint && return 0
-    sleep 0.1
-  done
-  return 1
+  zm_poll 50 marked "$1"
 }
+marked() { zm_x "$1" xclip -selection clipboard -t TARGETS -o 2>/dev/null | grep -qx x-kde-passwordManagerHint; }
 offer_a() { offer_secret hosta "$1"; }
 copy_a() { printf '%s' "$1" | zm_x hosta xclip -selection clipboard -i; }
 while IFS='|' read -r what checker; do
@@ -191,16 +192,7 @@ zm_say "hosta's user sends the password on purpose; hostb hides it and marks it 
 check "settings on hostb: ask" settings hostb 2 0
 check "hosta's password manager copies" offer_secret hosta "s3cret: パスワード"
 zm_menu hosta 3 t
-win=$(zm_wait_dialog hostb 465 183)
-check "hostb asks whether to take the password" [ -n "$win" ]
-zm_shot hostb "$win" receive-password-hostb
-zm_keys hostb "$win" Tab Tab space
-preview=$(zm_wait_dialog hostb 302 333)
-zm_shot hostb "$preview" preview-password-hostb
-zm_keys hostb "$preview" space
-zm_wait_gone hostb "$preview"
-zm_keys hostb "$win" shift+Tab shift+Tab space
-zm_wait_gone hostb "$win"
+check "hostb asks whether to take the password, previews its note, and takes it" look_and_take hostb password
 check "hosta reports the end of the transfer" notice hosta notice-finished-password-hosta
 check "hostb's log says the item was a password" grep -q "marked as a password: not shown" "$ZM_NET_DIR/zumelko-hostb.log"
 check "hostb's clipboard holds the password" [ "$(zm_x hostb xclip -selection clipboard -o)" = "s3cret: パスワード" ]

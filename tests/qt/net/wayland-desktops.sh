@@ -137,13 +137,9 @@ zm_say "Passwords: hosta's password manager copies (the program's own tool offer
 offer_a() {
   { printf 'text/plain;charset=utf-8 text/plain\n%s\n%s' "$(printf '%s' "$1" | wc -c)" "$1"
     printf 'x-kde-passwordManagerHint\n6\nsecret'; } | wl hosta "$ZM_NET_DIR/zumelko-wl-offer" >/dev/null &
-  local i
-  for ((i = 0; i < 50; i++)); do
-    wl hosta wl-paste --list-types 2>/dev/null | grep -qx x-kde-passwordManagerHint && return 0
-    sleep 0.1
-  done
-  return 1
+  zm_poll 50 marked
 }
+marked() { wl hosta wl-paste --list-types 2>/dev/null | grep -qx x-kde-passwordManagerHint; }
 copy_a() { printf '%s' "$1" | wl hosta wl-copy; }
 check "settings on hostb: asleep" settings hostb 1 2
 while IFS='|' read -r what checker; do
