@@ -281,6 +281,14 @@ zm_kept_case() {
   notice "$host" "notice-finished-after-password-$checker" && [ "$(zm_counted "$peer")" -gt 0 ]
 }
 
+# zm_kept_cases HOST PEER OFFER COPY : zm_kept_case in both checker modes, each one check.
+zm_kept_cases() {
+  check "checker \"ask\": a marked copy opens no chooser and no connection; the next copy is sent" \
+    zm_kept_case "$1" "$2" 0 "$3" "$4"
+  check "checker \"default\": a marked copy is not announced and opens no connection; the next copy is sent" \
+    zm_kept_case "$1" "$2" 1 "$3" "$4"
+}
+
 # zm_pids HOST PATTERN : the processes on a host whose command line matches.
 zm_pids() {
   local pid

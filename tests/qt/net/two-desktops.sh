@@ -182,12 +182,7 @@ offer_secret() {
 marked() { zm_x "$1" xclip -selection clipboard -t TARGETS -o 2>/dev/null | grep -qx x-kde-passwordManagerHint; }
 offer_a() { offer_secret hosta "$1"; }
 copy_a() { printf '%s' "$1" | zm_x hosta xclip -selection clipboard -i; }
-while IFS='|' read -r what checker; do
-  check "$what" zm_kept_case hosta hostb "$checker" offer_a copy_a
-done <<'CASES'
-checker "ask": a marked copy opens no chooser and no connection; the next copy is sent|0
-checker "default": a marked copy is not announced and opens no connection; the next copy is sent|1
-CASES
+zm_kept_cases hosta hostb offer_a copy_a
 zm_say "hosta's user sends the password on purpose; hostb hides it and marks it on its clipboard"
 check "settings on hostb: ask" settings hostb 2 0
 check "hosta's password manager copies" offer_secret hosta "s3cret: パスワード"

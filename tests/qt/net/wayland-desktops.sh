@@ -142,12 +142,7 @@ offer_a() {
 marked() { wl hosta wl-paste --list-types 2>/dev/null | grep -qx x-kde-passwordManagerHint; }
 copy_a() { printf '%s' "$1" | wl hosta wl-copy; }
 check "settings on hostb: asleep" settings hostb 1 2
-while IFS='|' read -r what checker; do
-  check "$what" zm_kept_case hosta hostb "$checker" offer_a copy_a
-done <<'CASES'
-checker "ask": a marked copy opens no chooser and no connection; the next copy is sent|0
-checker "default": a marked copy is not announced and opens no connection; the next copy is sent|1
-CASES
+zm_kept_cases hosta hostb offer_a copy_a
 check "settings on hostb: ask" settings hostb 1 0
 check "hosta's password manager copies again" offer_a "s3cret: パスワード"
 zm_menu hosta 3 t
