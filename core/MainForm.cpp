@@ -200,7 +200,6 @@ void TForm1::ClipboardViewer1ChangeData(Component*) {
         SecretKept();
         return;
     }
-    if (std::exchange(tipTellsKept_, false)) TaskBar1->SetTips("");
     // Whatever is sent from here on was asked for by no one: a password copied meanwhile (while
     // the chooser or the announcement is open) is still kept.
     struct Automatic {
@@ -278,6 +277,8 @@ void TForm1::SendTo(Component*, const std::string& destination) {
         SecretKept();
         return;
     }
+    // The tip tells of a kept password until the next copy is sent.
+    if (std::exchange(tipTellsKept_, false)) TaskBar1->SetTips("");
     const platform::TextCodec& texts = platform::Current().ui().Texts();
     StringList header;
     MakeHeader(texts, type, texts.LocalToUtf8(NetUtility1->UserName()), texts.LocalToUtf8(NetUtility1->ComputerName()),
