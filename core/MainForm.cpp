@@ -660,10 +660,7 @@ void TForm1::Ask(ReceivedItem& item) {
         Form5->Label3->SetCaption(SenderLine(item.header));
         Form5->Label4->SetCaption(SecurityLine(RecvSecurity));
         if (Form5->ShowTextReceived(item.text, secret) == mrYes && proven())
-            TakeIntoClipboard([&] {
-                ClipboardAccess->SetUnicodeText(item.text);
-                if (secret) ClipboardAccess->MarkSecret();
-            });
+            TakeIntoClipboard([&] { ClipboardAccess->SetUnicodeText(item.text); }, secret);
         return;
     }
     BitmapImage& picture = *item.picture;
@@ -678,10 +675,7 @@ void TForm1::Ask(ReceivedItem& item) {
     Form5->Label3->SetCaption(SenderLine(item.header));
     Form5->Label4->SetCaption(SecurityLine(RecvSecurity));
     if (Form5->ShowBitmapReceived(picture, secret) == mrYes && proven())
-        TakeIntoClipboard([&] {
-            ClipboardAccess->PutBitmap(picture);
-            if (secret) ClipboardAccess->MarkSecret();
-        });
+        TakeIntoClipboard([&] { ClipboardAccess->PutBitmap(picture); }, secret);
 }
 
 void TForm1::AskInTurn(std::unique_ptr<ReceivedItem> item) {
@@ -819,7 +813,7 @@ void TForm1::SecureReceived(Component*) {
     ItemArrived(*Secure1, header, security);
 }
 
-void TForm1::TakeIntoClipboard(const std::function<void()>& write) {
+void TForm1::TakeIntoClipboard(const std::function<void()>& write, bool secret) {
     // The import is two clipboard transactions (the Clear, then the write), each told to the
     // watcher as the clipboard closes; SkipCount lets exactly those notices pass unforwarded.
     static constexpr int kTransactions = 2;
@@ -841,6 +835,8 @@ void TForm1::TakeIntoClipboard(const std::function<void()>& write) {
     ClipboardAccess->Clear();
     ClipboardAccess::Scope open(*ClipboardAccess);
     write();
+    // In the same transaction as the data, so that no clipboard history sees it unmarked.
+    if (secret) ClipboardAccess->MarkSecret();
 }
 
 void TForm1::LinkToBrowser(const std::string& url) {

@@ -240,8 +240,9 @@ private:
     // Whether the destination's name, or the address it was found at, completed an encrypted
     // transfer in this run: such a peer speaks TLS, and a failure now is someone else's doing.
     bool SecuredBefore(const std::string& destination, std::uint32_t address) const;
-    // Replaces the clipboard's contents with what write puts there, without forwarding them.
-    void TakeIntoClipboard(const std::function<void()>& write);
+    // Replaces the clipboard's contents with what write puts there, without forwarding them; a
+    // password's with the desktop's marks beside it.
+    void TakeIntoClipboard(const std::function<void()>& write, bool secret);
     MenuItem& AddItem(PopupMenu& menu, const char* name, const char* caption, void (TForm1::*click)(Component*));
 
     bool constructing_ = true;
